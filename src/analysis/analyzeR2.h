@@ -1,0 +1,17 @@
+// Module and structure capture: array-method results, classes, import and
+// export statements, function bodies.
+#pragma once
+
+#include <string_view>
+
+#include "analysis/analyzer.h"
+
+void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result);
+void detect_classes(AnalysisResult& result, const TokenList& tokens, std::string_view source);
+void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string_view source);
+void detect_exports(AnalysisResult& result, const TokenList& tokens, std::string_view source);
+void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, std::string_view source);
+
+// Merges one kind into a function's return type (the body-capture variant of
+// add_union_type: kind 0 is not ignored, a repeated kind makes a one-member union).
+void add_return_type(FuncInfo& function, int kind);

@@ -1,0 +1,3 @@
+#include "analysis/analyzeR3.h"
+
+void analyzer3_run(const TokenList&, AnalysisResult&) {}

@@ -1,0 +1,3 @@
+#include "analysis/analyzeR4.h"
+
+void analyzer4_run(AnalysisResult&, const TokenList&) {}

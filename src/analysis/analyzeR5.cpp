@@ -1,0 +1,3 @@
+#include "analysis/analyzeR5.h"
+
+void analyzer5_run(AnalysisResult&, const TokenList&) {}

@@ -1,0 +1,8 @@
+// Analysis pass 5: key, value and element kinds of Maps and Sets.
+#pragma once
+
+#include "analysis/analyzer.h"
+
+void analyzer5_run(AnalysisResult& result, const TokenList& tokens);
+int resolve_token_type(const AnalysisResult& result, const Token* token);
+void infer_collections_usage(AnalysisResult& result, const TokenList& tokens);

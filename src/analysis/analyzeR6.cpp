@@ -1,0 +1,3 @@
+#include "analysis/analyzeR6.h"
+
+void analyzer6_run(AnalysisResult&, const TokenList&) {}

@@ -1,0 +1,3 @@
+#include "analysis/analyzeR7.h"
+
+void analyzer7_run(AnalysisResult&, const TokenList&) {}

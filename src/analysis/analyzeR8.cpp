@@ -1,0 +1,3 @@
+#include "analysis/analyzeR8.h"
+
+void analyzer8_run(AnalysisResult&, const TokenList&) {}

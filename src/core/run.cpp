@@ -1,0 +1,82 @@
+#include "core/run.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "analysis/analyzeR10.h"
+#include "analysis/analyzeR2.h"
+#include "analysis/analyzeR3.h"
+#include "analysis/analyzeR4.h"
+#include "analysis/analyzeR5.h"
+#include "analysis/analyzeR6.h"
+#include "analysis/analyzeR7.h"
+#include "analysis/analyzeR8.h"
+#include "analysis/analyzeR9.h"
+#include "analysis/analyzer.h"
+#include "core/console.h"
+#include "core/filesystem.h"
+#include "core/reader.h"
+#include "core/tokenizer.h"
+#include "generator/generator.h"
+
+std::int32_t g_kvx_verbose = 0;
+
+std::string output_base_for(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t backslash = path.rfind('\\');
+  size_t name_start = 0;
+  if (slash != std::string::npos) name_start = slash + 1;
+  if (backslash != std::string::npos && backslash + 1 > name_start) name_start = backslash + 1;
+
+  std::string stem = path.substr(name_start, 255);  // a 256-byte name buffer
+  if (stem.size() > 3 && stem.ends_with(".js")) stem.resize(stem.size() - 3);
+  return "./generated/" + stem;
+}
+
+int run_transpile_single_file(const std::string& path) {
+  if (!is_js_file(path)) {
+    std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
+    return 1;
+  }
+  {
+    // Only proves that the file exists and can be opened.
+    std::ifstream probe = open_js_file(path);
+    if (!probe.is_open()) return 1;
+  }
+  std::optional<std::string> source = read_js_content(path);
+  if (!source) return 1;
+
+  TokenList tokens = tokenize(*source);
+  std::printf(CLR_GREEN "[OK] Tokenization: %d tokens found.\n" CLR_RESET, tokens.count());
+
+  AnalysisResult result = analyze_tokens(tokens, *source);
+
+  // warning: order matters; each stage builds on what the earlier ones wrote.
+  detect_array_callbacks(tokens, result);
+  detect_classes(result, tokens, *source);
+  detect_imports(result, tokens, *source);
+  detect_exports(result, tokens, *source);
+  std::printf(CLR_GREEN "[OK] Analysis: %d variables, %d functions.\n" CLR_RESET,
+              static_cast<int>(result.vars.size()), static_cast<int>(result.funcs.size()));
+
+  capture_function_bodies(result, tokens, *source);
+  std::printf(CLR_GREEN "[OK] Function bodies captured.\n" CLR_RESET);
+
+  analyzer3_run(tokens, result);
+  analyzer4_run(result, tokens);
+  analyzer5_run(result, tokens);
+  analyzer6_run(result, tokens);
+  analyzer7_run(result, tokens);
+  analyzer8_run(result, tokens);
+  analyzer9_run(result, tokens);
+  analyzer10_run(result, tokens);
+
+  ensure_generated_folder();
+  const int status = generate_ts_typed(output_base_for(path), result);
+
+  // Released in the order source text, tokens, result.
+  source.reset();
+  free_token_list(tokens);
+  free_analysis_result(result);
+  return status;
+}

@@ -1,0 +1,103 @@
+// Token model and tokenizer: the flat list of significant tokens that every
+// analysis stage matches by index.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The kind codes the passes test. They are numbers on purpose: the analysis
+// rules compare them as numbers, and codes without a consumer are free.
+// Every kind is listed once here; token_kind_name() is the matching name table.
+#define KVX_TOKEN_KINDS(X)                                                    \
+  X(TK_LET, 0, "let")                                                         \
+  X(TK_CONST, 1, "const")                                                     \
+  X(TK_VAR, 2, "var")                                                         \
+  X(TK_PERCENT, 3, "%")                                                       \
+  X(TK_RETURN, 4, "return")                                                   \
+  X(TK_INCREMENT, 5, "++/--")                                                 \
+  X(TK_SPREAD, 6, "...")                                                      \
+  X(TK_FOR, 7, "for")                                                         \
+  X(TK_COMPOUND_ASSIGN, 8, "op=")                                             \
+  X(TK_SWITCH, 9, "switch")                                                   \
+  X(TK_IDENTIFIER, 10, "identifier")                                          \
+  X(TK_NUMBER, 11, "number")                                                  \
+  X(TK_STRING, 12, "string")                                                  \
+  X(TK_ASSIGN, 13, "=")                                                       \
+  X(TK_PLUS, 14, "+")                                                         \
+  X(TK_MINUS, 15, "-")                                                        \
+  X(TK_STAR, 16, "*")                                                         \
+  X(TK_SLASH, 17, "/")                                                        \
+  X(TK_NULLISH, 18, "??")                                                     \
+  X(TK_EQUAL, 19, "==/===")                                                   \
+  X(TK_NOT_EQUAL, 20, "!=/!==")                                               \
+  X(TK_BITWISE, 21, "bitwise/shift")                                          \
+  X(TK_LESS, 22, "<")                                                         \
+  X(TK_GREATER, 23, ">")                                                      \
+  X(TK_LESS_EQUAL, 24, "<=")                                                  \
+  X(TK_GREATER_EQUAL, 25, ">=")                                               \
+  X(TK_EXPONENT, 26, "**")                                                    \
+  X(TK_AND, 27, "&&")                                                         \
+  X(TK_OR, 28, "||")                                                          \
+  X(TK_LPAREN, 29, "(")                                                       \
+  X(TK_RPAREN, 30, ")")                                                       \
+  X(TK_LBRACE, 31, "{")                                                       \
+  X(TK_RBRACE, 32, "}")                                                       \
+  X(TK_LBRACKET, 33, "[")                                                     \
+  X(TK_RBRACKET, 34, "]")                                                     \
+  X(TK_SEMICOLON, 35, ";")                                                    \
+  X(TK_COMMA, 36, ",")                                                        \
+  X(TK_TILDE, 37, "~")                                                        \
+  X(TK_AT, 38, "@")                                                           \
+  X(TK_DOT, 39, ".")                                                          \
+  X(TK_COLON, 40, ":")                                                        \
+  X(TK_ARROW, 41, "=>")                                                       \
+  X(TK_QUESTION, 42, "?")                                                     \
+  X(TK_NOT, 43, "!")                                                          \
+  X(TK_REGEX, 44, "regex")                                                    \
+  X(TK_RESERVED, 45, "reserved word")                                         \
+  X(TK_CLASS, 46, "class")                                                    \
+  X(TK_UNKNOWN, 47, "unknown character")                                      \
+  X(TK_EXTENDS, 50, "extends")                                                \
+  X(TK_IMPORT, 52, "import")                                                  \
+  X(TK_EXPORT, 53, "export")                                                  \
+  X(TK_OPTIONAL_CHAIN, 56, "?.")                                              \
+  X(TK_ASYNC, 57, "async")
+
+enum TokenKind : int {
+#define KVX_TOKEN_ENUM(name, code, text) name = code,
+  KVX_TOKEN_KINDS(KVX_TOKEN_ENUM)
+#undef KVX_TOKEN_ENUM
+};
+
+// Name of a kind code for messages and test output ("?" for unused codes).
+const char* token_kind_name(int kind);
+
+struct Token {
+  int kind = TK_UNKNOWN;
+  std::string text;  // never null; strings and templates without delimiters
+  int line = 1;      // 1-based source line of the token's first character
+  int start = 0;     // byte offset of the first character
+  int end = 0;       // byte offset one past the last character
+};
+
+// The tokens of one file, in source order. Built once by tokenize() and never
+// changed afterwards.
+struct TokenList {
+  std::vector<Token> items;
+  int count() const { return static_cast<int>(items.size()); }
+};
+
+Token make_token(int kind, std::string text, int line, int start, int end);
+void push_token(TokenList& list, Token token);
+
+// Reads a string or template literal whose opening delimiter is at `pos`;
+// returns its content and leaves `pos` one past the closing delimiter (or at the
+// end of the line or text when it is unterminated). `line` advances over the
+// line breaks it crosses.
+std::string read_string(std::string_view source, size_t& pos, int& line);
+
+// Never fails: malformed input yields whatever tokens could be read.
+TokenList tokenize(std::string_view source);
+
+void free_token_list(TokenList& list);

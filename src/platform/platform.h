@@ -1,0 +1,49 @@
+// The operating-system layer: outside programs, folder tests and scans,
+// console set-up and the launcher window. Everything bound to one operating
+// system lives behind these functions; the Windows build uses the command
+// interpreter's command lines, the POSIX build does the same job natively.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// An outside program to run. The Windows build hands command_line to the
+// command interpreter exactly as written. The POSIX build runs argv directly,
+// without a shell, so no path or address in it can inject a command; when argv
+// is empty it runs command_line through /bin/sh -c, which is only done for the
+// fixed probe lines that hold no user text.
+struct PlatformCommand {
+  std::string command_line;
+  std::vector<std::string> argv;
+  bool discard_stderr = false;  // POSIX argv form: standard error to /dev/null
+};
+
+// Run and wait: output goes straight to the console. Returns the program's
+// exit status, or -1 when it could not be started.
+int platform_run_wait(const PlatformCommand& command);
+
+// Run and read: `output` receives everything the program wrote on standard
+// output. Returns the exit status, or -1 when it could not be started.
+int platform_run_read(const PlatformCommand& command, std::string& output);
+
+// Shell open: an executable with parameters, or an address, opened in a
+// normal window. The result is not examined.
+void platform_shell_open(const std::string& target, const std::string& parameters);
+
+// 1 when the path names an existing folder, else 0.
+int platform_is_directory(const std::string& path);
+
+// Every .js file below the folder as a full path, one per line ('\n'), each
+// folder's files in name order before its subfolders, recursively. Returns 0,
+// or 1 when the folder cannot be scanned.
+int platform_scan_js_files(const std::string& folder, std::string& output);
+
+// Removes a folder of the working directory with everything in it, when it
+// exists; failures are ignored.
+void platform_remove_tree(const std::string& folder);
+
+// Prepares the console for UTF-8 box-drawing output.
+void platform_console_utf8();
+
+// The launcher window; see kvx_try_gui_launcher.
+int platform_show_launcher(int force);
