@@ -33,6 +33,31 @@ std::string output_base_for(const std::string& path) {
   return "./generated/" + stem;
 }
 
+AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass) {
+  AnalysisResult result = analyze_tokens(tokens, source);
+
+  // warning: order matters; each stage builds on what the earlier ones wrote.
+  detect_array_callbacks(tokens, result);
+  detect_classes(result, tokens, source);
+  detect_imports(result, tokens, source);
+  detect_exports(result, tokens, source);
+  std::printf(CLR_GREEN "[OK] Analysis: %d variables, %d functions.\n" CLR_RESET,
+              static_cast<int>(result.vars.size()), static_cast<int>(result.funcs.size()));
+
+  capture_function_bodies(result, tokens, source);
+  std::printf(CLR_GREEN "[OK] Function bodies captured.\n" CLR_RESET);
+
+  using Pass = void (*)(AnalysisResult&, const TokenList&);
+  static constexpr Pass kLaterPasses[] = {analyzer4_run, analyzer5_run, analyzer6_run,
+                                          analyzer7_run, analyzer8_run, analyzer9_run,
+                                          analyzer10_run};
+  if (last_pass >= 3) analyzer3_run(tokens, result);  // note: tokens first
+  for (int pass = 4; pass <= last_pass && pass <= kLastPass; ++pass) {
+    kLaterPasses[pass - 4](result, tokens);
+  }
+  return result;
+}
+
 int run_transpile_single_file(const std::string& path) {
   if (!is_js_file(path)) {
     std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
@@ -49,27 +74,7 @@ int run_transpile_single_file(const std::string& path) {
   TokenList tokens = tokenize(*source);
   std::printf(CLR_GREEN "[OK] Tokenization: %d tokens found.\n" CLR_RESET, tokens.count());
 
-  AnalysisResult result = analyze_tokens(tokens, *source);
-
-  // warning: order matters; each stage builds on what the earlier ones wrote.
-  detect_array_callbacks(tokens, result);
-  detect_classes(result, tokens, *source);
-  detect_imports(result, tokens, *source);
-  detect_exports(result, tokens, *source);
-  std::printf(CLR_GREEN "[OK] Analysis: %d variables, %d functions.\n" CLR_RESET,
-              static_cast<int>(result.vars.size()), static_cast<int>(result.funcs.size()));
-
-  capture_function_bodies(result, tokens, *source);
-  std::printf(CLR_GREEN "[OK] Function bodies captured.\n" CLR_RESET);
-
-  analyzer3_run(tokens, result);
-  analyzer4_run(result, tokens);
-  analyzer5_run(result, tokens);
-  analyzer6_run(result, tokens);
-  analyzer7_run(result, tokens);
-  analyzer8_run(result, tokens);
-  analyzer9_run(result, tokens);
-  analyzer10_run(result, tokens);
+  AnalysisResult result = analyze_source(tokens, *source, kLastPass);
 
   ensure_generated_folder();
   const int status = generate_ts_typed(output_base_for(path), result);

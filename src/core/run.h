@@ -3,10 +3,21 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "analysis/analyzer.h"
+#include "core/tokenizer.h"
 
 // Process-wide verbose switch: pass 4 prints its trace lines only when it is
 // non-zero.
 extern std::int32_t g_kvx_verbose;
+
+inline constexpr int kLastPass = 10;
+
+// Stages 5 to 9 of the pipeline on a tokenized source: the declaration scan,
+// the structure capture and the analysis passes 3 to last_pass, in their fixed
+// order. Prints the analysis lines.
+AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass);
 
 // Turns one .js file into ./generated/<stem>.ts; 0 when the file was written,
 // 1 on any failure.

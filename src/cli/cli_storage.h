@@ -1,0 +1,39 @@
+// The .kvx workspace: folder, runner queue, history, configuration, active
+// mode, modes a and w, and the editor-settings bridge.
+#pragma once
+
+#include <string>
+
+// Creates .kvx in the working directory; an existing folder or a failure is
+// ignored.
+void ensure_kvx_dir();
+
+// Appends "[timestamp] kvx <command> <argument>" to .kvx/history.txt; silent,
+// and only where the folder exists.
+void cli_history_log(const std::string& command, const std::string& argument);
+void cli_history_show();
+void cli_history_clear();
+void cli_config_show();
+void cli_config_reset();
+
+// Runner queue.
+int is_directory_path(const std::string& path);
+void cli_runner_add(const std::string& path);
+void cli_runner_rm(const std::string& path);
+void cli_runner_ls();
+void cli_runner_clear();
+int cli_runner_go();
+int cli_runner_go_safe_js();
+int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
+                             int* succeeded);
+
+// Transpilation modes and the active mode.
+int cli_execute_with_mode(const std::string& path, const std::string& mode);
+int run_mode_append(const std::string& path);
+int run_mode_write_full(const std::string& path);
+std::string get_generated_ts_path(const std::string& path);
+// The active mode, at most size - 1 characters; "w" when none is saved.
+std::string cli_mode_get(int size = 16);
+void cli_mode_set(const std::string& mode);
+void cli_mode_show();
+void cli_sync_vscode_settings();

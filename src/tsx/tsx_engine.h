@@ -1,0 +1,21 @@
+// TSX hardening engine: tightens any to unknown in generated/<stem>.ts and
+// checks that its braces and parentheses balance.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The stem of a source path, at most size - 1 bytes: the file name after the
+// last / or \, without a final ".js" when the name is at least 4 bytes long.
+std::string get_stem_name(const std::string& path, size_t size);
+
+// 1 when braces and parentheses balance outside strings and line comments.
+int tsx_validate_syntax(std::string_view text);
+
+// One line with ": any" tightened to ": unknown" (catch lines unchanged), at
+// most size - 1 bytes.
+std::string tsx_harden_line(std::string_view line, size_t size);
+
+// Hardens generated/<stem>.ts in place for the source path; 0 when it is ready
+// for compilation.
+int tsx_enhance_and_secure_ts(const std::string& path);

@@ -1,0 +1,108 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "core/run.h"
+
+namespace kvx_test {
+
+ScopedWorkDir::ScopedWorkDir() : previous_(std::filesystem::current_path()) {
+  std::random_device random;
+  for (;;) {
+    path_ = std::filesystem::temp_directory_path() /
+            ("kvx-test-" + std::to_string(random()) + std::to_string(random()));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+  std::filesystem::current_path(path_);
+}
+
+ScopedWorkDir::~ScopedWorkDir() {
+  std::error_code error;
+  std::filesystem::current_path(previous_, error);
+  std::filesystem::remove_all(path_, error);
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const std::filesystem::path& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::vector<int> token_kinds(std::string_view source) {
+  std::vector<int> kinds;
+  for (const Token& token : tokenize(source).items) kinds.push_back(token.kind);
+  return kinds;
+}
+
+AnalysisResult analyze_js(std::string_view source, int last_pass) {
+  const TokenList tokens = tokenize(source);
+  testing::internal::CaptureStdout();
+  AnalysisResult result = analyze_source(tokens, source, last_pass);
+  testing::internal::GetCapturedStdout();
+  return result;
+}
+
+std::string transpile_js(std::string_view source, std::string* console, const std::string& name) {
+  write_file(name, source);
+  testing::internal::CaptureStdout();
+  const int status = run_transpile_single_file(name);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  if (console != nullptr) *console = printed;
+  if (status != 0) return "";
+  std::string stem = name.substr(name.find_last_of("/\\") == std::string::npos
+                                     ? 0
+                                     : name.find_last_of("/\\") + 1);
+  if (stem.size() > 3 && stem.ends_with(".js")) stem.resize(stem.size() - 3);
+  return read_file("generated/" + stem + ".ts");
+}
+
+namespace {
+
+std::string shell_quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+}  // namespace
+
+int run_kvx(const std::vector<std::string>& args, std::string* output, const std::string& stdin_text) {
+  std::string command = shell_quote(KVX_BINARY_PATH);
+  for (const std::string& arg : args) command += " " + shell_quote(arg);
+  const std::filesystem::path input_file =
+      std::filesystem::temp_directory_path() / ("kvx-stdin-" + std::to_string(::getpid()));
+  write_file(input_file, stdin_text);
+  command += " < " + shell_quote(input_file.string()) + " 2>&1";
+
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string printed;
+  char buffer[4096];
+  size_t read = 0;
+  while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) printed.append(buffer, read);
+  const int status = ::pclose(pipe);
+  std::filesystem::remove(input_file);
+  if (output != nullptr) *output = printed;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kvx_test

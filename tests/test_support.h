@@ -1,0 +1,52 @@
+// Shared helpers of the test suite.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/analyzer.h"
+#include "core/tokenizer.h"
+
+namespace kvx_test {
+
+// A fresh temporary folder that is the working directory for the lifetime of
+// the object; the previous working directory is restored and the folder
+// removed afterwards.
+class ScopedWorkDir {
+ public:
+  ScopedWorkDir();
+  ~ScopedWorkDir();
+  ScopedWorkDir(const ScopedWorkDir&) = delete;
+  ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, std::string_view content);
+
+// The kind codes of the tokens of a source text.
+std::vector<int> token_kinds(std::string_view source);
+
+// The analysis result of a source text after the declaration scan, the
+// structure capture and the passes 3 to last_pass. Console output is swallowed.
+AnalysisResult analyze_js(std::string_view source, int last_pass = 10);
+
+// Runs the whole single-file pipeline on `source` saved as <name> in the
+// current working directory and returns generated/<stem>.ts ("" when it was
+// not written). `console` receives what the pipeline printed.
+std::string transpile_js(std::string_view source, std::string* console = nullptr,
+                         const std::string& name = "input.js");
+
+// Runs the built kvx binary with arguments in the current working directory;
+// returns its exit status and fills `output` with standard output and error.
+// `stdin_text` is fed to its standard input.
+int run_kvx(const std::vector<std::string>& args, std::string* output = nullptr,
+            const std::string& stdin_text = "");
+
+}  // namespace kvx_test
