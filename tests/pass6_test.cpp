@@ -228,6 +228,37 @@ TEST(NodeEcosystem, ExaminesEveryDeclarationStartAndOverwritesEarlierTypes) {
   EXPECT_EQ(result.vars[2].type.kind, TYPE_NUMBER);  // no Node value: untouched
 }
 
+TEST(NodeEcosystem, EndsAsTheWritesInSourceOrderLeaveEachVariable) {
+  struct Case {
+    const char* source;
+    std::vector<const char*> writes;  // the same texts through apply_node_type, in order
+  } cases[] = {
+      {"let c = fs.statSync(p); let c = process.pid;", {"fs.Stats", "NUMBER"}},
+      {"let c = process.pid; let c = fs.statSync(p);", {"NUMBER", "fs.Stats"}},
+      {"let c = require('a'); var c = process.env; const c = process.arch;",
+       {"typeof import('a')", "NodeJS.ProcessEnv", "STRING"}},
+      {"let c = new Readable(); let c = new Date();", {"Readable"}},
+  };
+  for (const Case& c : cases) {
+    AnalysisResult scanned;
+    AnalysisResult applied;
+    for (AnalysisResult* result : {&scanned, &applied}) {
+      VarInfo var = make_var("c");
+      var.type.type_name = "before";
+      result->vars.push_back(var);
+      result->vars.push_back(make_var("d"));
+      result->vars.push_back(var);
+    }
+    detect_node_ecosystem(scanned, tokenize(c.source));
+    for (const char* text : c.writes) apply_node_type(applied, "c", text);
+    for (size_t v = 0; v < scanned.vars.size(); ++v) {
+      EXPECT_EQ(scanned.vars[v].type.kind, applied.vars[v].type.kind) << c.source;
+      EXPECT_EQ(scanned.vars[v].type.type_name, applied.vars[v].type.type_name) << c.source;
+    }
+    EXPECT_NE(scanned.vars[0].type.kind, TYPE_NONE) << c.source;
+  }
+}
+
 TEST(NodeEcosystem, ShortTokenListsAreSafe) {
   for (const char* source : {"", "const", "const x", "const x =", "const x = await", "const x = new"}) {
     AnalysisResult result;

@@ -186,13 +186,18 @@ void set_func_param_node_type(AnalysisResult& result, std::string_view function_
 
 // KEYWORD NAME = [await] VALUE  -> every variable NAME gets the value's Node type
 void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens) {
-  // Every variable of a name, in list order: the same effect as
-  // apply_node_type without a walk over all variables per declaration. The
-  // pass creates no variable, so the index stays valid.
-  std::unordered_map<std::string_view, std::vector<int>> vars_by_name;
-  for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) {
-    vars_by_name[result.vars[v].name].push_back(v);
-  }
+  // Each match types every variable of the name alike, so the writes are
+  // gathered per name and applied once at the end: a minified bundle declares
+  // thousands of variables `e`, and typing all of them at every `var e =
+  // require(...)` would be quadratic. The end state is the one the writes in
+  // order give: the kind of the last write, and the text of the last named
+  // write (a marker leaves type_name as it was).
+  struct Writes {
+    int kind = TYPE_NONE;
+    bool named = false;
+    std::string type_name;
+  };
+  std::unordered_map<std::string_view, Writes> writes_by_name;
 
   const int count = tokens.count();
   std::string require_text;
@@ -207,9 +212,23 @@ void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens) {
 
     const char* type_text = node_value_type(tokens, p, require_text);
     if (type_text == nullptr) continue;
-    const auto named = vars_by_name.find(tokens.items[i + 1].text);
-    if (named == vars_by_name.end()) continue;
-    for (int v : named->second) write_node_type(result.vars[v].type, type_text);
+    // apply_node_type(result, NAME, type_text), deferred.
+    TypeInfo written;
+    write_node_type(written, type_text);
+    Writes& writes = writes_by_name[tokens.items[i + 1].text];
+    writes.kind = written.kind;
+    if (written.kind == TYPE_NAMED) {
+      writes.named = true;
+      writes.type_name = std::move(written.type_name);
+    }
+  }
+
+  if (writes_by_name.empty()) return;
+  for (VarInfo& var : result.vars) {
+    const auto found = writes_by_name.find(var.name);
+    if (found == writes_by_name.end()) continue;
+    var.type.kind = found->second.kind;
+    if (found->second.named) var.type.type_name = found->second.type_name;
   }
 }
 

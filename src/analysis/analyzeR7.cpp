@@ -119,6 +119,9 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
   size_t longest_name = 0;
   for (const ObjectInfo& object : result.objects) longest_name = std::max(longest_name, object.name.size());
   const LocalDeclarationIndex locals(result, longest_name);
+  // First variable of each name, as find_var gives it; promotion adds no variable.
+  std::unordered_map<std::string_view, int> first_var;
+  for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) first_var.emplace(result.vars[v].name, v);
 
   for (const ObjectInfo& object : result.objects) {
     if (object.field_count() == 0) continue;
@@ -129,9 +132,11 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
     // The interface shares the object's field list: both always show the same fields.
     result.interfaces.push_back(InterfaceInfo{interface_name, object.fields});
 
-    if (VarInfo* var = find_var(result, object.name)) {
-      var->type.kind = TYPE_INTERFACE;
-      var->type.interface_name = std::move(interface_name);
+    const auto found = first_var.find(object.name);
+    if (found != first_var.end()) {
+      TypeInfo& type = result.vars[found->second].type;
+      type.kind = TYPE_INTERFACE;
+      type.interface_name = std::move(interface_name);
     }
   }
 }
