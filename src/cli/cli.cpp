@@ -18,6 +18,7 @@ namespace {
 // invoked, [1] the command word, [2...] its items.
 using Args = std::vector<std::string>;
 
+constexpr int kModeBuffer = 16;
 constexpr int kToolAnswer = 64;
 
 // Six lines of block letters spelling KORVEX, and the colour of each.
@@ -66,7 +67,35 @@ constexpr const char* kHelpLines[] = {
     "  --verbose, -V          Show detailed logs from all 10 analyzers\n",
 };
 
+// Files handed to one mode; 1 if any of them failed. The rest still run.
+int run_files(const Args& args, size_t first, const std::string& mode) {
+  int failed = 0;
+  for (size_t i = first; i < args.size(); ++i) {
+    if (cli_execute_with_mode(args[i], mode) != 0) ++failed;
+  }
+  return failed > 0 ? 1 : 0;
+}
+
+// go/run followed by folders: every .js file below them in the active mode.
+int run_folder_batch(const Args& args) {
+  const std::string mode = cli_mode_get(kModeBuffer);
+  int total = 0;
+  int succeeded = 0;
+  std::printf(CLR_CYAN "\n=== Running KVX Batch Processor (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
+  for (size_t i = 2; i < args.size(); ++i) cli_runner_run_directory(args[i], mode, &total, &succeeded);
+  std::printf(CLR_GREEN "\n[DONE] %d / %d file(s) transpiled successfully.\n\n" CLR_RESET, succeeded, total);
+  cli_history_log("run-dir", args[2]);
+  return total > 0 && succeeded == total ? 0 : 1;  // a batch that found nothing fails
+}
+
+// The default rule: every entry from the command word on is a file for the
+// active mode.
+int run_default(const Args& args) { return run_files(args, 1, cli_mode_get(kModeBuffer)); }
+
 bool always(const Args&) { return true; }
+bool no_items(const Args& args) { return args.size() <= 2; }
+bool has_items(const Args& args) { return args.size() > 2; }
+bool names_list(const Args& args) { return args.size() > 2 && (args[2] == "liste" || args[2] == "list"); }
 
 struct CommandRow {
   std::vector<std::string_view> words;
@@ -81,26 +110,41 @@ const std::vector<CommandRow>& command_table() {
       {{"v", "version", "--version", "-v"}, always, [](const Args&) { return cli_print_version(), 0; }},
       {{"info"}, always, [](const Args&) { return cli_print_info(), 0; }},
       {{"doctor"}, always, [](const Args&) { return cli_run_doctor(), 0; }},
+      {{"add"}, no_items,
+       [](const Args&) { return std::printf(CLR_RED "Usage: kvx add <file.js|dir>\n" CLR_RESET), 1; }},
+      {{"add"}, has_items,
+       [](const Args& args) {
+         for (size_t i = 2; i < args.size(); ++i) cli_runner_add(args[i]);
+         return 0;
+       }},
+      {{"rm"}, no_items,
+       [](const Args&) { return std::printf(CLR_RED "Usage: kvx rm <file.js|dir>\n" CLR_RESET), 1; }},
+      {{"rm"}, has_items,
+       [](const Args& args) {
+         for (size_t i = 2; i < args.size(); ++i) cli_runner_rm(args[i]);
+         return 0;
+       }},
+      {{"ls", "dir"}, always, [](const Args&) { return cli_runner_ls(), 0; }},
+      {{"clear"}, always, [](const Args&) { return cli_runner_clear(), 0; }},
+      {{"go", "run"}, no_items, [](const Args&) { return cli_runner_go(); }},
+      {{"go", "run"}, names_list, [](const Args&) { return cli_runner_go_safe_js(); }},
+      {{"go", "run"}, always, run_folder_batch},
       {{"hist"}, always, [](const Args&) { return cli_history_show(), 0; }},
       {{"hist-clear"}, always, [](const Args&) { return cli_history_clear(), 0; }},
       {{"errors"}, always, [](const Args&) { return cli_errors_show(), 0; }},
       {{"cfg"}, always, [](const Args&) { return cli_config_show(), 0; }},
       {{"cfg-reset"}, always, [](const Args&) { return cli_config_reset(), 0; }},
+      {{"mode"}, no_items, [](const Args&) { return cli_mode_show(), 0; }},
+      {{"mode"}, has_items, [](const Args& args) { return cli_mode_set(args[2]), 0; }},
+      {{"a", "w", "g", "auto"}, has_items, [](const Args& args) { return run_files(args, 2, args[1]); }},
+      {{"clean"}, always, [](const Args&) { return cli_clean_outputs(), 0; }},
       {{"stats"}, always, [](const Args&) { return cli_stats_show(), 0; }},
+      {{"check-update"}, always, [](const Args&) { return cli_check_update(KVX_VERSION), 0; }},
+      {{"update"}, always, [](const Args&) { return cli_perform_update(), 0; }},
+      {{"install"}, always, [](const Args& args) { return cli_self_install(args[0]), 0; }},
+      {{"uninstall"}, always, [](const Args&) { return cli_perform_uninstall(), 0; }},
   };
   return table;
-}
-
-// Until the transpilation modes land: "w <files>" and bare file names run the
-// single-file pipeline.
-int run_default(const Args& args) {
-  size_t first = 1;
-  if (args[1] == "w" && args.size() > 2) first = 2;
-  int failed = 0;
-  for (size_t i = first; i < args.size(); ++i) {
-    if (run_transpile_single_file(args[i]) != 0) failed = 1;
-  }
-  return failed;
 }
 
 }  // namespace
