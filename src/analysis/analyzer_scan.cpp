@@ -91,22 +91,32 @@ FieldList copy_fields(const FieldList& from) {
 // the same tokens again. Reading the last literal first and remembering where
 // each one started and stopped lets an earlier literal that reaches a later
 // one's first token take that literal's fields and jump to its stop: from the
-// same token the reading is the same. The fields are exactly parse_object's.
+// same token the reading is the same. The fields are exactly parse_object's,
+// with one bound: literals nested in one another's function values with no
+// `}` between them (`const a = { k: () => { const b = { k: () => { ...`) would
+// each hold the keys of all the later ones, a number of fields that grows with
+// the square of the file. Keys taken over from later literals are therefore
+// copied only while the copies stay within a budget linear in the token
+// count; past it a literal keeps the keys it reads itself. Real code, where a
+// closing brace soon ends such a reading, stays far below the budget.
 class ObjectLiteralReader {
  public:
   explicit ObjectLiteralReader(const TokenList& tokens)
-      : tokens_(tokens), read_from_(static_cast<size_t>(tokens.count()), -1) {}
+      : tokens_(tokens),
+        read_from_(static_cast<size_t>(tokens.count()), -1),
+        copy_budget_(8 * static_cast<size_t>(tokens.count()) + 4096) {}
 
   void add(size_t object, int open) { literals_.push_back({object, open}); }
 
   void read_all(std::vector<ObjectInfo>& objects) {
     for (auto literal = literals_.rbegin(); literal != literals_.rend(); ++literal) {
       int index = literal->open;
-      FieldList fields = read(index, objects);
+      size_t size = 0;
+      FieldList fields = read(index, objects, size);
       *objects[literal->object].fields = std::move(fields);
       if (literal->open + 1 < tokens_.count()) {
         read_from_[static_cast<size_t>(literal->open + 1)] = static_cast<int>(stops_.size());
-        stops_.push_back({literal->object, index});
+        stops_.push_back({literal->object, index, size});
       }
     }
   }
@@ -119,10 +129,12 @@ class ObjectLiteralReader {
   struct Stop {
     size_t object;
     int index;
+    size_t size;  // fields at every level
   };
 
-  // parse_object, with the jump over literals already read.
-  FieldList read(int& index, const std::vector<ObjectInfo>& objects) {
+  // parse_object, with the jump over literals already read; `size` counts
+  // the fields at every level.
+  FieldList read(int& index, const std::vector<ObjectInfo>& objects, size_t& size) {
     struct Open {
       FieldList fields;
       std::string key;
@@ -133,7 +145,13 @@ class ObjectLiteralReader {
     for (;;) {
       if (index < count && read_from_[static_cast<size_t>(index)] >= 0) {
         const Stop& stop = stops_[static_cast<size_t>(read_from_[static_cast<size_t>(index)])];
-        for (ObjectField& field : copy_fields(*objects[stop.object].fields)) open.back().fields.push_back(std::move(field));
+        if (stop.size <= copy_budget_) {
+          copy_budget_ -= stop.size;
+          size += stop.size;
+          for (ObjectField& field : copy_fields(*objects[stop.object].fields)) {
+            open.back().fields.push_back(std::move(field));
+          }
+        }
         index = stop.index;
       }
       if (index >= count || at(tokens_, index).kind == TK_RBRACE) {
@@ -143,6 +161,7 @@ class ObjectLiteralReader {
         ObjectField field(std::move(done.key), TYPE_OBJECT);
         field.nested_fields = std::move(done.fields);
         open.back().fields.push_back(std::move(field));
+        ++size;
         ++index;
         continue;
       }
@@ -155,6 +174,7 @@ class ObjectLiteralReader {
           continue;
         }
         open.back().fields.emplace_back(token.text, infer_literal_type(&value));
+        ++size;
       }
       ++index;
     }
@@ -166,6 +186,7 @@ class ObjectLiteralReader {
   std::vector<Literal> literals_;
   std::vector<int> read_from_;  // per token: the literal read from it (index into stops_), or -1
   std::vector<Stop> stops_;
+  size_t copy_budget_;  // fields that may still be copied from one literal into another
 };
 
 // A later declarator of a declaration list (`let a = 1, b = 2`), waiting for
@@ -197,7 +218,7 @@ struct Scan {
 // kinds when all of them return a literal, none otherwise (a value the scan
 // cannot type, or a mix of values and bare returns).
 TypeInfo block_return_type(const Scan& scan, int open) {
-  const int close = scan.after_group(open) - 1;
+  const int close = scan.match[static_cast<size_t>(open)] < 0 ? scan.count() : scan.match[static_cast<size_t>(open)];
   TypeInfo type;
   int bare = 0;
   int valued = 0;
@@ -225,10 +246,10 @@ bool only_parameters(const Scan& scan, const std::vector<ParamInfo>& params, int
   bool named = false;
   for (int k = first; k < end; ++k) {
     const Token& token = at(scan.tokens, k);
-    if (token.kind == TK_OR || token.kind == TK_AND || token.kind == TK_NULLISH || token.kind == TK_LPAREN ||
-        token.kind == TK_RPAREN) {
-      continue;
-    }
+    // A `(` after a name or `)` is a call, not a grouping.
+    const int before = k > first ? at(scan.tokens, k - 1).kind : -1;
+    if (token.kind == TK_LPAREN && before != TK_IDENTIFIER && before != TK_RPAREN) continue;
+    if (token.kind == TK_OR || token.kind == TK_AND || token.kind == TK_NULLISH || token.kind == TK_RPAREN) continue;
     if (token.kind != TK_IDENTIFIER) return false;
     bool known = false;
     for (const ParamInfo& param : params) known = known || param.name == token.text;
