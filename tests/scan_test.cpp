@@ -294,6 +294,10 @@ TEST(DeclarationScan, ArrowBindingsAndTheirGenericAndPromiseForms) {
       {"const job = (async () => { await x; })();\nconst p = new Promise((r) => r(1));\n"
        "export const q = new Promise((r) => r(1));\nconst s = (() => 1)();",
        "const job=0, const p=0, const q=0, const s=0", "", "", "", "job()->0 promise, p()->0 promise"},
+      // Parentheses around a function value do not change it.
+      {"const w = (x => x);\nconst job = (async () => { await x; });\nconst fx = ((function () { return 1; }));\n"
+       "const notOne = (x => x)(1), half = (x => x) + 1;",
+       "const notOne=0, const half=0", "", "", "", "w(x=0)->0 generic, job()->0, fx()->1"},
       // The parameter list of a type signature has no default values.
       {"const draw = ({ x = 1, y: yy }, [a, [b]], ...{ length }) => x;", "", "", "", "",
        "draw({ x, y }=6{x:1;y:0;},[a, ]=7[0],...{ length }=7[0])->0"},

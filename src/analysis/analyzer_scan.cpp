@@ -299,12 +299,10 @@ void set_params(ArrowInfo& arrow, std::vector<ParamInfo>& params) {
   }
 }
 
-// NAME = FUNCTION-VALUE   -> ArrowInfo for NAME (no variable record)
-// A function value is `(...) => ...`, `x => ...`, `function [name] (...) {...}`,
-// each possibly `async`, and it must be the whole initializer: `function () {}.bind(x)`
-// or an immediately called function is a call. Returns the index that ends
-// the initializer, or -1 when it is not a function value.
-int read_function_value(Scan& scan, const std::string& name, int q) {
+// The function value `(...) => ...`, `x => ...` or `function [name] (...) {...}`,
+// each possibly `async`, starting at `q`: its parameters and return type in
+// `arrow`; returns the index just past it, or -1 when none starts at `q`.
+int read_function_value(const Scan& scan, int q, ArrowInfo& arrow) {
   const TokenList& tokens = scan.tokens;
   const int count = scan.count();
   bool is_async = false;
@@ -322,8 +320,6 @@ int read_function_value(Scan& scan, const std::string& name, int q) {
   }
   if (k >= count) return -1;
   const Token& head = at(tokens, k);
-  ArrowInfo arrow;
-  arrow.name = name;
   if (head.kind == TK_RESERVED && head.text == "function") {
     int j = k + 1;
     const bool generator = kind_at(tokens, j) == TK_STAR;
@@ -332,14 +328,11 @@ int read_function_value(Scan& scan, const std::string& name, int q) {
     if (kind_at(tokens, j) != TK_LPAREN || scan.match[static_cast<size_t>(j)] < 0) return -1;
     const int body = scan.match[static_cast<size_t>(j)] + 1;
     if (kind_at(tokens, body) != TK_LBRACE || scan.match[static_cast<size_t>(body)] < 0) return -1;
-    const int end = scan.after_group(body);
-    if (!ends_expression(tokens, end)) return -1;
     std::vector<ParamInfo> params = parse_params(tokens, scan.match, scan.source, j, true);
     set_params(arrow, params);
     // An async function returns a promise and a generator an iterator: left untyped.
     if (!is_async && !generator) arrow.return_type = block_return_type(scan, body);
-    scan.result.arrows.push_back(std::move(arrow));
-    return end;
+    return scan.after_group(body);
   }
   std::vector<ParamInfo> params;
   int body = -1;
@@ -369,8 +362,34 @@ int read_function_value(Scan& scan, const std::string& name, int q) {
     }
   }
   set_params(arrow, params);
-  scan.result.arrows.push_back(std::move(arrow));
   return end;
+}
+
+// NAME = FUNCTION-VALUE   -> ArrowInfo for NAME (no variable record)
+// The function value, possibly in parentheses, must be the whole initializer:
+// `function () {}.bind(x)` or an immediately called function is a call.
+// Returns the index that ends the initializer, or -1 when it is not a
+// function value.
+int scan_function_value(Scan& scan, const std::string& name, int q) {
+  int wrapped = 0;  // parentheses around the value
+  while (kind_at(scan.tokens, q + wrapped) == TK_LPAREN) ++wrapped;
+  for (int layers = 0; layers <= wrapped; ++layers) {
+    const int start = q + layers;  // `(a) => a` starts at its `(`, `((a) => a)` inside it
+    ArrowInfo arrow;
+    int end = read_function_value(scan, start, arrow);
+    if (end < 0) continue;
+    // Each unwrapped `(` must close right after the value.
+    bool closed = true;
+    for (int n = 0; n < layers && closed; ++n) {
+      closed = kind_at(scan.tokens, end) == TK_RPAREN && scan.match[static_cast<size_t>(end)] == start - 1 - n;
+      ++end;
+    }
+    if (!closed || !ends_expression(scan.tokens, end)) return -1;
+    arrow.name = name;
+    scan.result.arrows.push_back(std::move(arrow));
+    return end;
+  }
+  return -1;
 }
 
 // The initializer [q, end) holds a promise: `(async ...)(...)`, an async
@@ -418,7 +437,7 @@ void array_element_kinds(const Scan& scan, int open, ArrayInfo& array) {
 int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool exported) {
   const TokenList& tokens = scan.tokens;
   const std::string& name = at(tokens, name_index).text;
-  const int function_end = read_function_value(scan, name, q);
+  const int function_end = scan_function_value(scan, name, q);
   if (function_end >= 0) return function_end;
 
   const ExpressionScan value = scan_expression(tokens, scan.match, q, false);
