@@ -220,6 +220,8 @@ TEST(DeclarationScan, VariablesTakeTheKindTheirOperatorsProve) {
       // Unproven: `+` of unknowns, bigints, mixed `+` and `-`, a comparison under `|`.
       {"let p = a + b, big = 2n * x, mix = 'x' + a - b, bit = a === b | 0, q = a > b ? 1 : 2;",
        "let p=0, let big=0, let mix=0, let bit=0, let q=0", "", "", "", ""},
+      // An operator without a left operand is not JavaScript the scan can read (JSX).
+      {"const el = <div>{x}</div>;\nconst App = () => <App />;", "const el=0", "", "", "", "App()->0"},
   };
   for (const ScanCase& c : cases) expect_scan(c);
 }

@@ -306,6 +306,13 @@ ExpressionScan scan_expression(const TokenList& tokens, const std::vector<int>& 
     if (operand_literal == TYPE_NUMBER) ++number_operands;
     operand_open = false;
   };
+  // A binary operator needs an operand before it; without one (JSX such as
+  // `<div>`, or broken input) the scan cannot tell what the expression is.
+  auto binary = [&](bool& flag) {
+    if (!operand_open) weak = true;
+    close_operand();
+    flag = true;
+  };
   auto value = [&](int literal) {
     if (operand_open) {
       operand_literal = 0;  // a continuation of the operand
@@ -362,8 +369,7 @@ ExpressionScan scan_expression(const TokenList& tokens, const std::vector<int>& 
         break;
       case TK_RESERVED:
         if (token.text == "in" || token.text == "instanceof") {
-          close_operand();
-          comparison = true;
+          binary(comparison);
         } else if (token.text == "null" || token.text == "super") {
           value(0);
         } else {
@@ -394,12 +400,10 @@ ExpressionScan scan_expression(const TokenList& tokens, const std::vector<int>& 
       case TK_SLASH:
       case TK_PERCENT:
       case TK_EXPONENT:
-        close_operand();
-        arith = true;
+        binary(arith);
         break;
       case TK_BITWISE:
-        close_operand();
-        bitwise = true;
+        binary(bitwise);
         break;
       case TK_TILDE:
         unary_numeric = true;
@@ -413,8 +417,7 @@ ExpressionScan scan_expression(const TokenList& tokens, const std::vector<int>& 
       case TK_GREATER:
       case TK_LESS_EQUAL:
       case TK_GREATER_EQUAL:
-        close_operand();
-        comparison = true;
+        binary(comparison);
         break;
       case TK_QUESTION:
         ++open_questions;
