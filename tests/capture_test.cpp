@@ -350,6 +350,8 @@ TEST(Classes, OneRecordPerNamedClassWithFieldsAndConstructorParameters) {
        "  get size() { return 3; }\n  set size(v) {}\n  bark() { this.noise = 1; }\n  static create() {}\n}",
        {"Dog extends Animal {count:4(1|2) secret:2 name:0 handler:0 ok:3 legs:1 tag:2 yes:3} "
         "(name:0, age:1, { size }:6, ...rest:7[0])"}},
+      {"class Box { items = []; sizes = [1, 2]; mixed = [1, 'a']; constructor() { this.tags = ['a']; } }",
+       {"Box {items:7[0] sizes:7[1] mixed:7[0] tags:7[2]} ()"}},
       {"class A {}\nclass B extends lib.Base { constructor() {} }",
        {"A {} ()", "B extends lib {} ()"}},
       {"class Outer { m() { class Inner { x = 1; } } }", {"Outer {} ()", "Inner {x:1} ()"}},

@@ -583,17 +583,35 @@ void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result) {
 
 namespace {
 
-void add_class_field(ClassInfo& record, std::string name, int kind) {
+// The type of a field's value: its expression kind, or for an array literal
+// an array of the elements' common literal kind (0 when they differ).
+TypeInfo field_value_type(const TokenList& tokens, const std::vector<int>& match, int start, int& end) {
+  const ExpressionScan value = scan_expression(tokens, match, start, true);
+  end = value.end;
+  TypeInfo type;
+  type.kind = value.kind;
+  if (value.top_tokens == 1 && kind_at(tokens, start) == TK_LBRACKET) {
+    type.kind = TYPE_ARRAY;
+    bool first = true;
+    for (const auto& [element, element_end] : group_elements(tokens, match, start)) {
+      if (element >= element_end) continue;
+      const int kind = literal_kind_of_range(tokens, element, element_end);
+      if (first || kind != type.element_kind) type.element_kind = first ? kind : TYPE_NONE;
+      first = false;
+    }
+  }
+  return type;
+}
+
+void add_class_field(ClassInfo& record, std::string name, TypeInfo type) {
   if (!name.empty() && name.front() == '#') name.erase(0, 1);
   if (name.empty()) return;
   for (int n = 0; n < record.field_count(); ++n) {
     if (record.field_names[static_cast<size_t>(n)] == name) {
-      add_union_type(record.field_types[static_cast<size_t>(n)], kind);
+      add_union_type(record.field_types[static_cast<size_t>(n)], type.kind);
       return;
     }
   }
-  TypeInfo type;
-  type.kind = kind;
   record.field_names.push_back(std::move(name));
   record.field_types.push_back(std::move(type));
 }
@@ -613,8 +631,8 @@ void collect_constructor_fields(ClassInfo& record, const TokenList& tokens, cons
     if (is_word(at(tokens, k), "this") && k + 3 < end && at(tokens, k + 1).kind == TK_DOT &&
         at(tokens, k + 2).kind == TK_IDENTIFIER && at(tokens, k + 3).kind == TK_ASSIGN &&
         (k == 0 || (at(tokens, k - 1).kind != TK_DOT && at(tokens, k - 1).kind != TK_OPTIONAL_CHAIN))) {
-      const ExpressionScan value = scan_expression(tokens, match, k + 4, true);
-      add_class_field(record, at(tokens, k + 2).text, value.kind);
+      int value_end = 0;
+      add_class_field(record, at(tokens, k + 2).text, field_value_type(tokens, match, k + 4, value_end));
       k += 4;
       continue;
     }
@@ -679,13 +697,14 @@ void collect_class_members(ClassInfo& record, const TokenList& tokens, const std
       continue;
     }
     if (next == TK_ASSIGN && q < end) {
-      const ExpressionScan value = scan_expression(tokens, match, q + 1, true);
-      if (named && !accessor) add_class_field(record, name.text, value.kind);
-      p = std::max(value.end, q + 1);
+      int value_end = 0;
+      TypeInfo type = field_value_type(tokens, match, q + 1, value_end);
+      if (named && !accessor) add_class_field(record, name.text, std::move(type));
+      p = std::max(value_end, q + 1);
       continue;
     }
     if (named && !accessor && (q >= end || next == TK_SEMICOLON || next == TK_RBRACE || is_line_break_boundary(tokens, q))) {
-      add_class_field(record, name.text, TYPE_NONE);
+      add_class_field(record, name.text, TypeInfo{});
     }
     p = std::max(q, p + 1);
   }
