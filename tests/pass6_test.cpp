@@ -398,3 +398,73 @@ TEST(NodeCallbacks, ResetsTheHandlersParameterShapes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Through the declaration scan, the structure capture and every pass.
+TEST(NodeEcosystemPipeline, TypesDeclaredVariablesOfARealFile) {
+  const AnalysisResult result = kvx_test::analyze_js(
+      "const fs = require('fs');\n"
+      "const path = require('path');\n"
+      "const full = path.join(__dirname, 'data');\n"
+      "const exists = fs.existsSync(full);\n"
+      "const env = process.env;\n"
+      "const bus = new EventEmitter();\n"
+      "async function load(name) {\n"
+      "  const stream = fs.createReadStream(name);\n"
+      "  let data = await fs.readFile(name);\n"
+      "  return data;\n"
+      "}\n");
+  struct Expected {
+    const char* name;
+    int kind;
+    const char* type_name;
+  } expected[] = {
+      {"fs", 15, "typeof import('fs')"},
+      {"path", 15, "typeof import('path')"},
+      {"full", 2, ""},
+      {"exists", 3, ""},
+      {"env", 15, "NodeJS.ProcessEnv"},
+      {"bus", 15, "EventEmitter"},
+      {"stream", 15, "fs.ReadStream"},
+      {"data", 15, "Buffer"},
+  };
+  for (const Expected& e : expected) {
+    const VarInfo* var = nullptr;
+    for (const VarInfo& candidate : result.vars) {
+      if (candidate.name == e.name) var = &candidate;
+    }
+    ASSERT_NE(var, nullptr) << e.name;
+    EXPECT_EQ(var->type.kind, e.kind) << e.name;
+    EXPECT_EQ(var->type.type_name, e.type_name) << e.name;
+  }
+}
+
+TEST(NodeEcosystemPipeline, HandlerTypesReplaceTheShapesReadFromTheParameters) {
+  const std::string source =
+      "const http = require('http');\n"
+      "function handle(req, res) {\n"
+      "  res.end(req.url);\n"
+      "}\n"
+      "function onChunk(chunk) {\n"
+      "  return chunk.length;\n"
+      "}\n"
+      "http.createServer(handle).listen(8080);\n"
+      "process.stdin.on('data', onChunk);\n";
+  // Before the pass the parameters carry the shapes read from them.
+  const AnalysisResult before = kvx_test::analyze_js(source, 5);
+  ASSERT_EQ(before.funcs.size(), 2u);
+  ASSERT_FALSE(before.funcs[0].param_shapes[0].fields.empty());
+
+  const AnalysisResult result = kvx_test::analyze_js(source);
+  const FuncInfo& handle = result.funcs[0];
+  EXPECT_EQ(handle.param_types[0].kind, TYPE_NAMED);
+  EXPECT_EQ(handle.param_types[0].type_name, "http.IncomingMessage");
+  EXPECT_EQ(handle.param_types[1].type_name, "http.ServerResponse");
+  EXPECT_TRUE(handle.param_shapes[0].fields.empty());
+  EXPECT_TRUE(handle.param_shapes[1].fields.empty());
+  EXPECT_EQ(result.funcs[1].param_types[0].type_name, "Buffer");
+  EXPECT_TRUE(result.funcs[1].param_shapes[0].fields.empty());
+}
+
+}  // namespace
