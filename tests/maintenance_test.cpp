@@ -243,7 +243,7 @@ TEST(WindowsInstallCommands, AreTheFixedLinesWithTheFolderQuotedForPowerShell) {
 // ---------------------------------------------------------------------------
 // clean
 
-TEST(Clean, RemovesBothOutputFoldersAndKeepsTheWorkspace) {
+TEST(CleanCommand, RemovesBothOutputFoldersAndKeepsTheWorkspace) {
   const std::string expected = CLR_CYAN "\nCleaning generated artifacts...\n" CLR_RESET CLR_GREEN
                                         "[OK] Folders 'generated/' and 'dist/' removed.\n\n" CLR_RESET;
   for (bool with_outputs : {true, false}) {
@@ -310,7 +310,7 @@ TEST(CheckUpdate, ComparesTheServersVersionTextWithTheCurrentOne) {
 // ---------------------------------------------------------------------------
 // update: a copy of the built program updates itself.
 
-class Update : public testing::Test {
+class SelfUpdate : public testing::Test {
  protected:
   void SetUp() override {
     fs::create_directory(".kvx");
@@ -343,7 +343,7 @@ class Update : public testing::Test {
 
 const std::string kNewBuild = "#!/bin/sh\necho 'kvx 1.0.1 from the test server'\n";
 
-TEST_F(Update, InstallsAVerifiedBuildInPlaceOfTheRunningProgram) {
+TEST_F(SelfUpdate, InstallsAVerifiedBuildInPlaceOfTheRunningProgram) {
   LocalHttpServer server(
       release(kNewBuild, sha256_hex(kNewBuild) + "  " + platform_update_asset_name() + "\n"));
   std::string output;
@@ -361,7 +361,7 @@ TEST_F(Update, InstallsAVerifiedBuildInPlaceOfTheRunningProgram) {
   EXPECT_EQ(ran, "kvx 1.0.1 from the test server\n");
 }
 
-TEST_F(Update, AnyFailureLeavesTheProgramUntouched) {
+TEST_F(SelfUpdate, AnyFailureLeavesTheProgramUntouched) {
   const std::string asset = std::string("/downloads/") + platform_update_asset_name();
   const std::string good_sum = sha256_hex(kNewBuild);
   struct Case {
@@ -392,7 +392,7 @@ TEST_F(Update, AnyFailureLeavesTheProgramUntouched) {
   EXPECT_NE(log.find("] Update failed: checksum mismatch for "), std::string::npos) << log;
 }
 
-TEST_F(Update, AnUnreachableServerOrAnUnwritableFolderChangesNothing) {
+TEST_F(SelfUpdate, AnUnreachableServerOrAnUnwritableFolderChangesNothing) {
   std::string output;
   EXPECT_EQ(update(unreachable_url(), &output), 0);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Update failed: update server offline"), std::string::npos) << output;
@@ -407,7 +407,7 @@ TEST_F(Update, AnUnreachableServerOrAnUnwritableFolderChangesNothing) {
   EXPECT_TRUE(read_file(program_) == original_);
 }
 
-TEST_F(Update, TheSameVersionInstallsNothing) {
+TEST_F(SelfUpdate, TheSameVersionInstallsNothing) {
   LocalHttpServer server(std::map<std::string, std::string>{{"/downloads/version.txt", "1.0.0\n"}});
   std::string output;
   EXPECT_EQ(update(server.url(), &output), 0);
@@ -421,7 +421,7 @@ TEST_F(Update, TheSameVersionInstallsNothing) {
 const std::string kProfileLine =
     "export PATH=\"$HOME/KORVEX:$PATH\" # KORVEX: added by 'kvx install', removed by 'kvx uninstall'\n";
 
-class InstallTest : public testing::Test {
+class InstallFootprint : public testing::Test {
  protected:
   void SetUp() override {
     home_ = dir_.path() / "home";
@@ -450,7 +450,7 @@ class InstallTest : public testing::Test {
   fs::path home_;
 };
 
-TEST_F(InstallTest, PutsTheProgramThePathLineAndTheDesktopEntryInPlaceOnce) {
+TEST_F(InstallFootprint, PutsTheProgramThePathLineAndTheDesktopEntryInPlaceOnce) {
   fs::create_directory(home_ / "Desktop");
   const std::string profile = "# my settings\nalias ll='ls -l'\n";
   write_file(home_ / ".bashrc", profile);
@@ -490,7 +490,7 @@ TEST_F(InstallTest, PutsTheProgramThePathLineAndTheDesktopEntryInPlaceOnce) {
                                              "KORVEX/kvx"}));
 }
 
-TEST_F(InstallTest, ChoosesTheProfileOfTheLoginShell) {
+TEST_F(InstallFootprint, ChoosesTheProfileOfTheLoginShell) {
   struct Case {
     const char* shell;
     const char* profile;
@@ -509,21 +509,21 @@ TEST_F(InstallTest, ChoosesTheProfileOfTheLoginShell) {
   }
 }
 
-TEST_F(InstallTest, AProfileWithoutAFinalLineBreakGetsTheLineOnALineOfItsOwn) {
+TEST_F(InstallFootprint, AProfileWithoutAFinalLineBreakGetsTheLineOnALineOfItsOwn) {
   write_file(home_ / ".bashrc", "alias ll='ls -l'");
   std::string output;
   EXPECT_EQ(kvx({"install"}, "", &output), 0);
   EXPECT_EQ(read_file(home_ / ".bashrc"), "alias ll='ls -l'\n" + kProfileLine);
 }
 
-TEST_F(InstallTest, WithoutHomeNothingIsInstalled) {
+TEST_F(InstallFootprint, WithoutHomeNothingIsInstalled) {
   std::string output;
   EXPECT_EQ(run_program(KVX_BINARY_PATH, {"install"}, {"-HOME"}, "", &output), 0);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Unable to locate HOME.\n"), std::string::npos) << output;
   EXPECT_TRUE(fs::is_empty(home_));
 }
 
-TEST_F(InstallTest, UninstallAsksFirstAndOnlyYesProceeds) {
+TEST_F(InstallFootprint, UninstallAsksFirstAndOnlyYesProceeds) {
   fs::create_directory(home_ / "Desktop");
   const std::string profile = "# mine\nexport PATH=\"$HOME/KORVEX:$PATH\"\n";  // not our marked line
   write_file(home_ / ".bashrc", profile);
@@ -568,7 +568,7 @@ TEST_F(InstallTest, UninstallAsksFirstAndOnlyYesProceeds) {
   EXPECT_EQ(read_file(home_ / ".bashrc"), profile);
 }
 
-TEST_F(InstallTest, UninstallTakesTheLineOutOfEveryProfileAndFollowsLinks) {
+TEST_F(InstallFootprint, UninstallTakesTheLineOutOfEveryProfileAndFollowsLinks) {
   const std::string zsh = "setopt x\r\n" + kProfileLine + "bindkey -e\r\n";
   write_file(home_ / ".zshrc", zsh);
   write_file(home_ / ".profile", kProfileLine + kProfileLine);
@@ -586,7 +586,7 @@ TEST_F(InstallTest, UninstallTakesTheLineOutOfEveryProfileAndFollowsLinks) {
   EXPECT_EQ(read_file(home_ / "dotfiles-bashrc"), "a=1\n");
 }
 
-TEST_F(InstallTest, UninstallWithoutHomeChangesNothing) {
+TEST_F(InstallFootprint, UninstallWithoutHomeChangesNothing) {
   std::string output;
   EXPECT_EQ(run_program(KVX_BINARY_PATH, {"uninstall"}, {"-HOME"}, "y\n", &output), 0);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Unable to locate HOME.\n\n" CLR_RESET), std::string::npos) << output;

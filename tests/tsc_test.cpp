@@ -55,7 +55,7 @@ TEST(TscCommand, IsTheFixedCompilerLineInBothForms) {
 
 // A project folder with fake tools first on PATH; the error log exists so the
 // entries can be checked.
-class Compile : public testing::Test {
+class TscCompile : public testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directory(".kvx");
@@ -78,7 +78,7 @@ class Compile : public testing::Test {
   FakeTools tools_;
 };
 
-TEST_F(Compile, RunsTheCompilerAndReportsTheBuiltFile) {
+TEST_F(TscCompile, RunsTheCompilerAndReportsTheBuiltFile) {
   struct Case {
     bool node_types;
     const std::vector<std::string>* args;
@@ -97,7 +97,7 @@ TEST_F(Compile, RunsTheCompilerAndReportsTheBuiltFile) {
   EXPECT_EQ(read_file(".kvx/errors.txt"), "");
 }
 
-TEST_F(Compile, AFailureShowsTheCompilersStatusAndTheTipOnlyWithoutNodeTypes) {
+TEST_F(TscCompile, AFailureShowsTheCompilersStatusAndTheTipOnlyWithoutNodeTypes) {
   write_file("generated/app.ts", "let a: unknown;\n");
   tools_.compiler_exits_with(2);
   std::string console;
@@ -119,7 +119,7 @@ TEST_F(Compile, AFailureShowsTheCompilersStatusAndTheTipOnlyWithoutNodeTypes) {
   EXPECT_NE(log.find("] tsc compilation failed\n"), std::string::npos) << log;
 }
 
-TEST_F(Compile, AMissingInputNamesTheSourceTwiceAndCreatesNoDist) {
+TEST_F(TscCompile, AMissingInputNamesTheSourceTwiceAndCreatesNoDist) {
   struct Case {
     const char* source;
     const char* input;
@@ -145,7 +145,7 @@ TEST_F(Compile, AMissingInputNamesTheSourceTwiceAndCreatesNoDist) {
   EXPECT_FALSE(tools_.compiler_ran());
 }
 
-TEST_F(Compile, MissingToolsAreReportedBeforeAnythingElse) {
+TEST_F(TscCompile, MissingToolsAreReportedBeforeAnythingElse) {
   struct Case {
     void (FakeTools::*remove)();
     const char* report;
@@ -169,7 +169,7 @@ TEST_F(Compile, MissingToolsAreReportedBeforeAnythingElse) {
   EXPECT_FALSE(std::filesystem::exists("dist"));
 }
 
-TEST_F(Compile, AFileNameReachesTheCompilerAsOneArgument) {
+TEST_F(TscCompile, AFileNameReachesTheCompilerAsOneArgument) {
   const std::string source = "a b\";touch pwned;\"$(touch pwned2).js";
   const std::string input = "generated/a b\";touch pwned;\"$(touch pwned2).ts";
   write_file(input, "let a: unknown;\n");
@@ -181,7 +181,7 @@ TEST_F(Compile, AFileNameReachesTheCompilerAsOneArgument) {
   EXPECT_FALSE(std::filesystem::exists("pwned2"));
 }
 
-class Pipeline : public Compile {
+class AutoPipeline : public TscCompile {
  protected:
   int run(const std::string& path, std::string* console) {
     testing::internal::CaptureStdout();
@@ -194,7 +194,7 @@ class Pipeline : public Compile {
 const char* const kBanner =
     CLR_CYAN "\n=== KORVEX AUTO PIPELINE (JS -> TS -> TSX -> TSC -> JS) ===\n\n" CLR_RESET;
 
-TEST_F(Pipeline, StopsAtAGenerationFailureBeforeHardeningOrCompiling) {
+TEST_F(AutoPipeline, StopsAtAGenerationFailureBeforeHardeningOrCompiling) {
   std::string console;
   EXPECT_EQ(run("notes.txt", &console), 1);
   EXPECT_EQ(console.rfind(kBanner, 0), 0u) << console;
@@ -203,7 +203,7 @@ TEST_F(Pipeline, StopsAtAGenerationFailureBeforeHardeningOrCompiling) {
   EXPECT_FALSE(std::filesystem::exists("dist"));
 }
 
-TEST_F(Pipeline, GeneratesHardensAndCompilesInThatOrder) {
+TEST_F(AutoPipeline, GeneratesHardensAndCompilesInThatOrder) {
   write_file("app.js", "function f(a) { return a; }\n");
   std::string console;
   ASSERT_EQ(run("app.js", &console), 0) << console;
@@ -221,7 +221,7 @@ TEST_F(Pipeline, GeneratesHardensAndCompilesInThatOrder) {
   EXPECT_EQ(tools_.compiler_args(), kArgsWithoutTypes);
 }
 
-TEST_F(Pipeline, AMissingNodeIsReportedAfterTheFileWasGenerated) {
+TEST_F(AutoPipeline, AMissingNodeIsReportedAfterTheFileWasGenerated) {
   tools_.node_missing();
   write_file("app.js", "let x = 1;\n");
   std::string console;
