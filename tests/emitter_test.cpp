@@ -529,6 +529,7 @@ TEST(BodyDeclarations, FindsDeclaredNamesOnly) {
       {"const names = 1; myconst = 2; obj.const = 3; x.let = 4; y?.var = 5; letter = 6;",
        {"names"}},
       {"const o = { let: 1, const: 2 };", {"o"}},
+      {"table.let[key] = 1; a.function\nfoo(); b.const\n{ c }", {}},
       // a new line after a finished expression ends a declarator list
       {"let a = 1\nfoo(a), bar()\nconst b = 2", {"a", "b"}},
       {"let x = cond\n  ? 1\n  : 2, y = 3", {"x", "y"}},

@@ -149,8 +149,6 @@ void write_variables(std::ostream& out, const AnalysisResult& result, const Name
   for (const VarInfo& var : result.vars) {
     if (locals.contains(var.name)) continue;
     if (exported.mentions(var.name)) continue;
-    // warning: order matters; a name is remembered once it got past the two
-    // rules above, even when the arrow section is the one to write it.
     if (!declared.insert(var.name).second) continue;
     if (arrows.find(var.name) != nullptr) continue;
 
