@@ -33,16 +33,19 @@ bool has_space(std::string_view text) {
 template <typename Record>
 class FirstByName {
  public:
+  // The keys view the records' names: the lists do not change while the file
+  // is written.
   explicit FirstByName(const std::vector<Record>& list) {
     for (const Record& record : list) first_.try_emplace(record.name, &record);
   }
   const Record* find(std::string_view name) const {
-    const auto found = first_.find(std::string(name));
+    const auto found = first_.find(name);
     return found == first_.end() ? nullptr : found->second;
   }
 
  private:
-  std::unordered_map<std::string, const Record*> first_;
+  std::unordered_map<std::string_view, const Record*, LocalDeclarationIndex::Hash, std::equal_to<>>
+      first_;
 };
 
 constexpr std::string_view kExportConst = "export const ";
@@ -144,7 +147,7 @@ void write_variables(std::ostream& out, const AnalysisResult& result, const Name
   const FirstByName<ArrowInfo> arrows(result.arrows);
   // Every name written so far is remembered: a repeated `declare` of one
   // name would not compile, however many names came before it.
-  std::unordered_set<std::string> declared;
+  std::unordered_set<std::string_view> declared;
 
   for (const VarInfo& var : result.vars) {
     if (locals.contains(var.name)) continue;
