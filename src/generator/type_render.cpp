@@ -175,8 +175,12 @@ void generate_array_type(std::ostream& out, const ArrayInfo& array) {
     return;
   }
   // Unlike a union type, members without a name are written "any", not left out.
-  out << "(";
   const int count = bounded_member_count(array.member_count);
+  if (count == 0) {
+    out << "any[]";  // an empty "()[]" would not parse
+    return;
+  }
+  out << "(";
   for (int i = 0; i < count; ++i) {
     if (i > 0) out << " | ";
     const char* word = primitive_word(array.members[i]);
