@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -620,3 +621,44 @@ TEST(IsDeclaredInsideAnyFunction, IndexAgreesWithThePerNameTest) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Through the whole pipeline
+
+using testing::HasSubstr;
+using testing::Not;
+
+class EmitterPipeline : public testing::Test {
+ protected:
+  ScopedWorkDir dir_;
+};
+
+TEST_F(EmitterPipeline, LocalsStayInsideTheirFunctionBodies) {
+  const std::string ts = kvx_test::transpile_js(
+      "function total(items) {\n"
+      "  const count = items.length;\n"
+      "  return count;\n"
+      "}\n"
+      "const limit = 10;\n");
+  EXPECT_THAT(ts, HasSubstr("declare const limit: "));
+  EXPECT_THAT(ts, Not(HasSubstr("declare const count")));
+  EXPECT_THAT(ts, HasSubstr("function total(items: "));
+  EXPECT_THAT(ts, HasSubstr("  const count = items.length;\n  return count;\n"));
+}
+
+TEST_F(EmitterPipeline, ExportedConstantIsTypedInItsExportStatement) {
+  std::string console;
+  const std::string ts = kvx_test::transpile_js("export const limit = 5;\n", &console);
+  EXPECT_THAT(ts, testing::MatchesRegex("(.|\n)*\nexport const limit: [a-z]+ = 5;\n"));
+  EXPECT_THAT(ts, Not(HasSubstr("declare const limit")));
+  EXPECT_THAT(console, HasSubstr("[OK] Generated typed TS: ./generated/input.ts\n"));
+}
+
+TEST_F(EmitterPipeline, CatchVariableIsTypedAndABodyWithoutReturnIsVoid) {
+  const std::string ts = kvx_test::transpile_js(
+      "function load() {\n"
+      "  try { run(); } catch (error) { console.log(error.message); }\n"
+      "}\n");
+  EXPECT_THAT(ts, HasSubstr("function load(): void {\n"));
+  EXPECT_THAT(ts, HasSubstr("catch (error: any) { console.log(error.message); }"));
+}
