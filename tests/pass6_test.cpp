@@ -467,4 +467,35 @@ TEST(NodeEcosystemPipeline, HandlerTypesReplaceTheShapesReadFromTheParameters) {
   EXPECT_TRUE(result.funcs[1].param_shapes[0].fields.empty());
 }
 
+// Through the whole pipeline: the declarations and signatures the Node types reach.
+TEST(NodeEcosystemPipeline, WritesNodeTypesIntoTheGeneratedFile) {
+  struct Case {
+    const char* source;
+    std::vector<const char*> lines;
+  } cases[] = {
+      {"const fs = require('fs');\n", {"declare const fs: typeof import('fs');"}},
+      {"const path = require('path');\nconst full = path.join('a', 'b');\n", {"declare const full: string;"}},
+      {"const fs = require('fs');\nconst s = fs.createReadStream('x');\nconst w = fs.createWriteStream('y');\n",
+       {"import type { ReadStream, WriteStream } from 'fs';", "declare const s: ReadStream;",
+        "declare const w: WriteStream;"}},
+      {"const child_process = require('child_process');\nconst child = child_process.spawn('ls');\n",
+       {"import type { ChildProcess } from 'child_process';", "declare const child: ChildProcess;"}},
+      {"const env = process.env;\nconst pid = process.pid;\n",
+       {"declare const env: NodeJS.ProcessEnv;", "declare const pid: number;"}},
+      {"const bus = new EventEmitter();\n", {"declare const bus: EventEmitter;"}},
+      {"const crypto = require('crypto');\nconst h = crypto.createHash('sha256');\n",
+       {"declare const h: crypto.Hash;"}},
+      {"const http = require('http');\nfunction handle(req, res) {\n  res.end(req.url);\n}\nhttp.createServer(handle);\n",
+       {"function handle(req: http.IncomingMessage, res: http.ServerResponse): void {"}},
+      {"function onChunk(chunk) {\n  console.log(chunk.length);\n}\nfunction onError(err) {\n  console.log(err.message);\n}\n"
+       "stream.on('data', onChunk);\nstream.on('error', onError);\n",
+       {"function onChunk(chunk: Buffer): void {", "function onError(err: Error): void {"}},
+  };
+  for (const Case& c : cases) {
+    kvx_test::ScopedWorkDir dir;
+    const std::string ts = kvx_test::transpile_js(c.source);
+    for (const char* line : c.lines) EXPECT_NE(ts.find(line), std::string::npos) << c.source << "\n--- wanted: " << line << "\n" << ts;
+  }
+}
+
 }  // namespace

@@ -440,4 +440,37 @@ TEST(InterfacePipeline, ObjectsNamedLikeAFunctionLocalStayInline) {
   EXPECT_NE(first_var(result, "user")->type.kind, TYPE_INTERFACE);
 }
 
+// Through the whole pipeline: the interfaces, declarations and signatures written.
+TEST(InterfacePipeline, WritesPromotedInterfacesAndPropagatedTypes) {
+  struct Case {
+    const char* source;
+    std::vector<const char*> present;
+    std::vector<const char*> absent;
+  } cases[] = {
+      {"const user = { name: 'a', age: 1 };\n",
+       {"interface User {\n    name: string;\n    age: number;\n}\n", "declare const user: User;"},
+       {}},
+      {"const nouvelleCommande = { id: 1, lignes: { total: 2 } };\n",
+       {"interface Commande {\n    id: number;\n    lignes: { total: number };\n}\n",
+        "declare const nouvelleCommande: Commande;"},
+       {}},
+      {"const error = { code: 1 };\n", {"declare const error: { code: number };"}, {"interface"}},
+      {"const empty = {};\n", {}, {"interface"}},
+      {"const user = { name: 'a' };\nfunction count() {\n  let userCount = 0;\n  return userCount;\n}\n",
+       {"declare const user: { name: string };"},
+       {"interface"}},
+      {"const user = { name: 'a' };\nfunction save(u) {\n  return u;\n}\nsave(user);\n",
+       {"interface User {", "function save(u: User)"},
+       {}},
+      {"const user = { name: 'a' };\nfunction save(u) {\n  return u;\n}\nsave(0, user);\n", {}, {"function save(u: User)"}},
+      {"function label() {\n  return 'x';\n}\nconst text = label();\n", {"declare const text: string;"}, {}},
+  };
+  for (const Case& c : cases) {
+    kvx_test::ScopedWorkDir dir;
+    const std::string ts = kvx_test::transpile_js(c.source);
+    for (const char* text : c.present) EXPECT_NE(ts.find(text), std::string::npos) << c.source << "\n--- wanted: " << text << "\n" << ts;
+    for (const char* text : c.absent) EXPECT_EQ(ts.find(text), std::string::npos) << c.source << "\n--- unwanted: " << text << "\n" << ts;
+  }
+}
+
 }  // namespace
