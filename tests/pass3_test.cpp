@@ -679,3 +679,50 @@ TEST(Analyzer3Run, OrderDecidesBetweenFillingAndOverwritingRules) {
       {"let x = a || 1;", "x a:1", "", "x:1 a:1", ""},
   });
 }
+
+TEST(Analyzer3Run, EveryPrefixOfASourceIsSafe) {
+  // Cutting a source at every token puts each rule's run against the end of
+  // the list; the sanitizer build catches any read past it.
+  const std::string source =
+      "function f(k) { const [a, b] = xs; if (ready && go ?? z) { return { id: 1, n: a > b, "
+      "o: { p: 2 } }; } x = y?.port; x = y ?? 'v'; x = y || 1; w = ok ? { q: 1 } : null; "
+      "switch (k) { case 'a': return 1; default: return 'z'; } d = xs.map(n => n * 2); "
+      "return !done; } let v = c ? 1 : 'x'; let p = cfg?.server?.port; let q = m && 3;";
+  const TokenList all = tokenize(source);
+  for (int cut = 0; cut <= all.count(); ++cut) {
+    SCOPED_TRACE(cut);
+    TokenList tokens;
+    tokens.items.assign(all.items.begin(), all.items.begin() + cut);
+    AnalysisResult result;
+    for (const char* name : {"xs", "x", "y", "w", "d", "v", "p", "q", "done"}) {
+      VarInfo var;
+      var.name = name;
+      result.vars.push_back(var);
+    }
+    result.vars[0].type = pass3_test::parse_type("7<1>");
+    result.vars[2].type = pass3_test::parse_type("6{port:1}");
+    FuncInfo region;  // a region reaching past the end of the list
+    region.name = "f";
+    region.body = "";
+    region.flow_enabled = 1;
+    region.body_first_token = 5;
+    region.body_end_token = all.count() + 10;
+    FuncInfo none = region;  // a body without a token region
+    none.name = "g";
+    none.body_first_token = none.body_end_token = -1;
+    result.funcs.push_back(region);
+    result.funcs.push_back(none);
+    ObjectInfo cfg;
+    cfg.name = "cfg";
+    ObjectField server("server", TYPE_OBJECT);
+    server.nested_fields.emplace_back("port", TYPE_NUMBER);
+    cfg.fields->push_back(std::move(server));
+    result.objects.push_back(std::move(cfg));
+
+    analyzer3_run(tokens, result);
+    for (const VarInfo& var : result.vars) {
+      EXPECT_GE(var.type.member_count, 0);
+      EXPECT_LE(var.type.member_count, kMaxUnionMembers);
+    }
+  }
+}
