@@ -924,7 +924,7 @@ class SourceGenerator {
       "N = N.map(N);", "return !N;", "return V O V;", "return V;", "return null || L;",
       "return null ?? V;", "return;", "return [N];", "let N = V || V;", "let N = V ?? V;",
       "var N = V && V;", "let N = (V) ? V : V;"};
-  static constexpr const char* kTypes[] = {"0", "1", "2", "3", "5", "6{port:1,n:2}", "6{port:0}", "6",
+  static constexpr const char* kTypes[] = {"0", "1", "2", "3", "5", "5", "5", "6{port:1,n:2}", "6{port:0}", "6",
                                             "7<1>", "7<0>", "4[1,2]", "4[1,0]", "4[2,2]",
                                             "4[5,5,1]", "4[]", "8", "12<2>"};
   static constexpr const char* kFuncFlags[] = {"", "", "", "!", "?"};

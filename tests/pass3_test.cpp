@@ -114,6 +114,9 @@ TEST(Destructuring, ConstArrayPatternFromArrayOrUnion) {
       // the source's last variable counts
       {"const [a] = items;", "items:1 items:7<1>", "", "items:1 items:7<1> a:4[1,2,3]", ""},
       {"const [a] = items;", "items:7<1> items:1", "", "items:7<1> items:1", ""},
+      // a name appended by one pattern is the last variable of that name for the next
+      {"const [a] = items; const [b] = a;", "a:1 items:7<1>", "",
+       "a:1 items:7<1> a:4[1,2,3] b:4[1,2,3]", ""},
       // the pattern ends at the first `]`; the source is two tokens after it
       {"const [[x, y], z] = pair;", "pair:7<1> z:7<2>", "",
        "pair:7<1> z:7<2> x:4[1,2,3] y:4[1,2,3]", ""},
@@ -389,6 +392,9 @@ TEST(Ternary, ConditionalReturnTypesEveryOpenGatedFunction) {
       {"function f() { return ok ? x : y; } function g() { return c ? 1 : 1; }", "", "f", "", "f:1"},
       // the last `?` before the first `:`
       {"function f() { return a ? b ? 1 : 'x' : 2; }", "", "f", "", "f:4[1,2]"},
+      // two operands of kind 5 leave the type open for the next return
+      {"function f() { return c ? v : v; } function g() { return c ? 1 : 1; }", "v:5", "f g h", "v:5",
+       "f:1 g:1 h:1"},
       {"function f() { return 1; }", "", "f", "", "f:0"},
       {"return ok ? 1 :", "", "f", "", "f:0"},
   });
@@ -508,6 +514,9 @@ TEST(ComplexReturns, FirstTypedReturnFromTheBody) {
       {"function f() { return null && 'x'; }", "", "f", "", "f:4[2]"},
       {"function f() { return [a]; }", "", "f", "", "f:0"},
       {"function f() { return 1; return 'a'; }", "", "f", "", "f:1"},
+      // a variable of kind 5 leaves the type open and the walk goes on
+      {"function f() { return v; }", "v:5", "f", "v:5", "f:5"},
+      {"function f() { return v; return w; return 'a'; }", "v:5 w:5", "f", "v:5 w:5", "f:2"},
   });
 }
 
