@@ -15,6 +15,7 @@
 
 #include "analysis/analyzeR3.h"
 #include "pass3_fixture.h"
+#include "test_support.h"
 
 namespace pass3_reference {
 
@@ -1034,6 +1035,26 @@ TEST(Pass3Reference, EachSubPassMatchesTheLiteralRulesOnGeneratedSources) {
     analyzer3_run(fixture.tokens, whole);
     if (!same(whole, fast)) {
       ASSERT_EQ(dump(whole), dump(fast)) << "analyzer3_run\n" << context();
+    }
+  }
+}
+
+// The states the declaration scan and the structure capture really leave.
+TEST(Pass3Reference, MatchesTheLiteralRulesAfterTheRealScan) {
+  std::vector<std::string> sources = {kvx_test::read_file(KVX_SOURCE_DIR "/examples/inventory.js")};
+  SourceGenerator generator(77);
+  for (int round = 0; round < 300; ++round) sources.push_back(generator.make().source);
+  for (const std::string& source : sources) {
+    const TokenList tokens = tokenize(source);
+    const AnalysisResult scanned = kvx_test::analyze_js(source, 2);
+    AnalysisResult fast = scanned;
+    AnalysisResult reference = scanned;
+    for (const NamedStep& step : kSteps) {
+      step.fast(tokens, fast);
+      step.reference(tokens, reference);
+      if (!same(fast, reference)) {
+        ASSERT_EQ(dump(fast), dump(reference)) << step.name << "\n" << source;
+      }
     }
   }
 }
