@@ -1,10 +1,19 @@
 #include "analysis/analyzeR4.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
+#include <map>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "core/console.h"
 #include "core/run.h"
@@ -12,6 +21,12 @@
 // Pass 4 recognises runtime-library idioms by fixed runs of adjacent tokens.
 // Every scan bound below (`i < count - n`) is part of the behaviour: a run that
 // ends too close to the end of the list is deliberately not seen.
+//
+// Bundles of several MB are normal input, so no rule walks the list again for
+// each finding: a walk that a rule makes from one token (to the end of the
+// line, to a closing bracket, over every use of a parameter name) reads an
+// index built once, and lookups by name go through a hash table. Findings,
+// their order and the trace lines are those of the plain walks.
 
 namespace {
 
@@ -48,14 +63,183 @@ bool assignment_at(const TokenList& tokens, int i) {
   return kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_ASSIGN);
 }
 
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
+};
+
+template <typename Value>
+using NameMap = std::unordered_map<std::string_view, Value, NameHash, std::equal_to<>>;
+
+// The records of one list grouped by exact name, each group in list order.
+// The keys view the records' own names, so the list must keep its records
+// while the groups are in use.
+class NameGroups {
+ public:
+  template <typename Record>
+  explicit NameGroups(const std::vector<Record>& records) {
+    std::vector<int> group_of(records.size());
+    std::vector<int> sizes;
+    ids_.reserve(records.size());
+    for (size_t r = 0; r < records.size(); ++r) {
+      const auto [it, added] = ids_.try_emplace(records[r].name, static_cast<int>(sizes.size()));
+      if (added) sizes.push_back(0);
+      group_of[r] = it->second;
+      ++sizes[static_cast<size_t>(it->second)];
+    }
+    starts_.assign(sizes.size() + 1, 0);
+    for (size_t g = 0; g < sizes.size(); ++g) starts_[g + 1] = starts_[g] + sizes[g];
+    std::vector<int> next(starts_.begin(), starts_.end() - 1);
+    members_.resize(records.size());
+    for (size_t r = 0; r < records.size(); ++r) {
+      members_[static_cast<size_t>(next[static_cast<size_t>(group_of[r])]++)] = static_cast<int>(r);
+    }
+  }
+
+  int size() const { return static_cast<int>(starts_.size()) - 1; }
+
+  // -1 when no record has that name.
+  int id(std::string_view name) const {
+    const auto found = ids_.find(name);
+    return found == ids_.end() ? -1 : found->second;
+  }
+
+  // Positions of the records of group `id` in the list, in list order.
+  std::span<const int> members(int id) const {
+    const size_t g = static_cast<size_t>(id);
+    return {members_.data() + starts_[g], members_.data() + starts_[g + 1]};
+  }
+
+  // Position of the first record of that name; -1 when there is none.
+  int first(std::string_view name) const {
+    const int g = id(name);
+    return g < 0 ? -1 : members_[static_cast<size_t>(starts_[static_cast<size_t>(g)])];
+  }
+
+ private:
+  NameMap<int> ids_;
+  std::vector<int> starts_;
+  std::vector<int> members_;
+};
+
+// What the detectors of one run share, each part built the first time a
+// detector asks for it. Pass 4 appends only to objects and array_objects and
+// renames nothing, so the variables and arrays stay as they were indexed, and
+// so does the token list.
+class Pass4Index {
+ public:
+  Pass4Index(AnalysisResult& result, const TokenList& tokens) : result_(result), tokens_(tokens) {}
+
+  const NameGroups& vars() {
+    if (!vars_) vars_.emplace(result_.vars);
+    return *vars_;
+  }
+
+  // The first variable of that name, as find_var finds it.
+  VarInfo* first_var(std::string_view name) {
+    const int v = vars().first(name);
+    return v < 0 ? nullptr : &result_.vars[static_cast<size_t>(v)];
+  }
+
+  // The first array record of that name, as find_array finds it.
+  ArrayInfo* first_array(std::string_view name) {
+    if (!arrays_) arrays_.emplace(result_.arrays);
+    const int a = arrays_->first(name);
+    return a < 0 ? nullptr : &result_.arrays[static_cast<size_t>(a)];
+  }
+
+  // For each index k, the first index from k on whose token has `kind`;
+  // count when there is none.
+  const std::vector<int>& next_of_kind(int kind) {
+    std::vector<int>& next = next_of_kind_[kind];
+    if (next.empty()) {
+      const int count = tokens_.count();
+      next.assign(static_cast<size_t>(count) + 1, count);
+      for (int k = count - 1; k >= 0; --k) {
+        next[static_cast<size_t>(k)] = kind_at(tokens_, k, kind) ? k : next[static_cast<size_t>(k) + 1];
+      }
+    }
+    return next;
+  }
+
+  // For each index k, the first index after k whose token stands on another
+  // line than token k; count when there is none.
+  const std::vector<int>& line_end() {
+    if (line_end_.empty()) {
+      const int count = tokens_.count();
+      line_end_.assign(static_cast<size_t>(count) + 1, count);
+      for (int k = count - 2; k >= 0; --k) {
+        const size_t at = static_cast<size_t>(k);
+        line_end_[at] = tokens_.items[at + 1].line == tokens_.items[at].line ? line_end_[at + 1] : k + 1;
+      }
+    }
+    return line_end_;
+  }
+
+  // For each opening token, the index of the closing token that brings the
+  // depth counted from it back to 0; -1 for other tokens and when the list
+  // ends first.
+  const std::vector<int>& closing(int open_kind, int close_kind) {
+    std::vector<int>& close = closing_[{open_kind, close_kind}];
+    if (close.empty()) {
+      const int count = tokens_.count();
+      close.assign(static_cast<size_t>(count), -1);
+      std::vector<int> open;
+      for (int k = 0; k < count; ++k) {
+        if (kind_at(tokens_, k, open_kind)) {
+          open.push_back(k);
+        } else if (kind_at(tokens_, k, close_kind) && !open.empty()) {
+          close[static_cast<size_t>(open.back())] = k;
+          open.pop_back();
+        }
+      }
+    }
+    return close;
+  }
+
+ private:
+  AnalysisResult& result_;
+  const TokenList& tokens_;
+  std::optional<NameGroups> vars_;
+  std::optional<NameGroups> arrays_;
+  std::map<int, std::vector<int>> next_of_kind_;
+  std::vector<int> line_end_;
+  std::map<std::pair<int, int>, std::vector<int>> closing_;
+};
+
+// For rules that give the first untyped variable of a name a kind and never
+// clear one: the records of a name that were passed over keep their kinds for
+// the rest of the rule, so each name's search resumes where it stopped.
+class FirstUntypedVar {
+ public:
+  FirstUntypedVar(std::vector<VarInfo>& vars, const NameGroups& groups)
+      : vars_(vars), groups_(groups), cursor_(static_cast<size_t>(groups.size()), 0) {}
+
+  VarInfo* find(std::string_view name) {
+    const int id = groups_.id(name);
+    if (id < 0) return nullptr;
+    const std::span<const int> members = groups_.members(id);
+    size_t& at = cursor_[static_cast<size_t>(id)];
+    while (at < members.size() && vars_[static_cast<size_t>(members[at])].type.kind != TYPE_NONE) ++at;
+    return at < members.size() ? &vars_[static_cast<size_t>(members[at])] : nullptr;
+  }
+
+ private:
+  std::vector<VarInfo>& vars_;
+  const NameGroups& groups_;
+  std::vector<size_t> cursor_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // API detectors
 
+namespace {
+
 // x = createReadStream          -> kind 10
 // x = fs . createReadStream     -> kind 10
-void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
+void detect_read_stream(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (!assignment_at(tokens, i)) continue;
@@ -65,7 +249,7 @@ void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
                             ident_at(tokens, i + 4, "createReadStream");
     if (!direct && !through_fs) continue;
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_READSTREAM;
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] READSTREAM DETECTE : %s\n" CLR_RESET, name.c_str());
     }
@@ -73,7 +257,7 @@ void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // x = readline . createInterface   -> kind 15 "readline.Interface"
-void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) {
+void detect_readline_interface(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 5; ++i) {
     if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "readline") ||
@@ -81,7 +265,7 @@ void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) 
       continue;
     }
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_NAMED;
       var->type.type_name = "readline.Interface";
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] READLINE DETECTE : %s\n" CLR_RESET, name.c_str());
@@ -91,7 +275,7 @@ void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) 
 
 // x = await fetch   -> kind 9 (Response)
 // x = fetch         -> kind 13 (Promise)
-void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
+void detect_fetch_calls(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (!assignment_at(tokens, i)) continue;
@@ -103,7 +287,7 @@ void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
     }
     if (kind == TYPE_NONE) continue;
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = kind;
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FETCH DETECTE : %s\n" CLR_RESET, name.c_str());
     }
@@ -111,7 +295,7 @@ void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // x = new Set   -> kind 12; element_kind is left to pass 5
-void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
+void detect_set_usage(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "new") ||
@@ -119,7 +303,7 @@ void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_SET;
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] SET DETECTE : %s\n" CLR_RESET, name.c_str());
     }
@@ -127,7 +311,7 @@ void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // x = new Map   -> kind 14; key and value kinds are left to pass 5
-void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
+void detect_map_usage(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "new") ||
@@ -135,7 +319,7 @@ void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_MAP;
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] MAP DETECTEE : %s\n" CLR_RESET, name.c_str());
     }
@@ -143,7 +327,7 @@ void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // x = await Promise . all   -> kind 7, element_kind 0 (texts only, kinds not tested)
-void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
+void detect_promise_all(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
     if (!assignment_at(tokens, i) || !text_at(tokens, i + 2, "await") ||
@@ -152,7 +336,7 @@ void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_ARRAY;
       var->type.element_kind = TYPE_NONE;
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PROMISE.ALL DETECTE : %s\n" CLR_RESET, name.c_str());
@@ -161,7 +345,7 @@ void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // x = await Promise . race   -> kind 0: the winner's type is not known
-void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
+void detect_promise_race(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
     if (!assignment_at(tokens, i) || !text_at(tokens, i + 2, "await") ||
@@ -170,7 +354,7 @@ void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = find_var(result, name)) {
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_NONE;
       if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PROMISE.RACE DETECTE : %s\n" CLR_RESET, name.c_str());
     }
@@ -180,25 +364,31 @@ void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
 // r . push ( p   with some variable p of kind 13   -> array r gets element_kind 13
 // Relies on kind 13 set earlier (detect_fetch_calls or pass 3); detect_async_iife
 // runs after this, so its promises are not seen here.
-void detect_results_promises(AnalysisResult& result, const TokenList& tokens) {
+void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
+  // Per name: 0 not looked at yet, 1 some variable of that name is a promise,
+  // 2 none is. This rule changes no variable, so an answer holds to the end.
+  std::vector<char> promise_answer;
   for (int i = 0; i < count - 4; ++i) {
     if (!kind_at(tokens, i, TK_IDENTIFIER) || !kind_at(tokens, i + 1, TK_DOT) ||
         !text_at(tokens, i + 2, "push") || !kind_at(tokens, i + 3, TK_LPAREN) ||
         !kind_at(tokens, i + 4, TK_IDENTIFIER)) {
       continue;
     }
-    const std::string& pushed = tokens.items[i + 4].text;
-    bool pushes_promise = false;
-    for (const VarInfo& var : result.vars) {
-      if (var.name == pushed && var.type.kind == TYPE_PROMISE) {
-        pushes_promise = true;
-        break;
+    const NameGroups& vars = index.vars();
+    const int id = vars.id(tokens.items[i + 4].text);
+    if (id < 0) continue;
+    promise_answer.resize(static_cast<size_t>(vars.size()), 0);
+    char& answer = promise_answer[static_cast<size_t>(id)];
+    if (answer == 0) {
+      answer = 2;
+      for (int v : vars.members(id)) {
+        if (result.vars[static_cast<size_t>(v)].type.kind == TYPE_PROMISE) answer = 1;
       }
     }
-    if (!pushes_promise) continue;
+    if (answer != 1) continue;
     const std::string& array_name = tokens.items[i].text;
-    if (ArrayInfo* array = find_array(result, array_name)) array->element_kind = TYPE_PROMISE;
+    if (ArrayInfo* array = index.first_array(array_name)) array->element_kind = TYPE_PROMISE;
     if (verbose()) {
       std::printf(CLR_GREEN "[ANALYZER4] ARRAY BINDING %s -> Promise[]\n" CLR_RESET, array_name.c_str());
     }
@@ -206,31 +396,40 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // name = ... . delete|has ...   on the line of the arrow's first `name =`   -> return kind 3
-void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) {
+void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
+  if (result.arrows.empty() || count - 4 <= 0) return;
+  // The first `name =` of each name, below the rule's bound.
+  NameMap<int> first_assignment;
+  for (int j = 0; j < count - 4; ++j) {
+    if (assignment_at(tokens, j)) first_assignment.try_emplace(tokens.items[static_cast<size_t>(j)].text, j);
+  }
+  // For each index k, the first `. delete` or `. has` from k on; count when none.
+  std::vector<int> next_member(static_cast<size_t>(count) + 1, count);
+  for (int k = count - 2; k >= 0; --k) {
+    const bool member = kind_at(tokens, k, TK_DOT) &&
+                        (ident_at(tokens, k + 1, "delete") || ident_at(tokens, k + 1, "has"));
+    next_member[static_cast<size_t>(k)] = member ? k : next_member[static_cast<size_t>(k) + 1];
+  }
+  const std::vector<int>& line_end = index.line_end();
   for (ArrowInfo& arrow : result.arrows) {
-    int j = 0;
-    while (j < count - 4 &&
-           !(ident_at(tokens, j, arrow.name) && kind_at(tokens, j + 1, TK_ASSIGN))) {
-      ++j;
-    }
-    if (j >= count - 4) continue;
-    const int line = tokens.items[j].line;
-    for (int k = j + 2; k < count - 2 && tokens.items[k].line == line; ++k) {
-      if (kind_at(tokens, k, TK_DOT) &&
-          (ident_at(tokens, k + 1, "delete") || ident_at(tokens, k + 1, "has"))) {
-        arrow.return_type.kind = TYPE_BOOLEAN;
-        if (verbose()) {
-          std::printf(CLR_GREEN "[ANALYZER4] %s -> BOOLEAN (.delete/.has)\n" CLR_RESET, arrow.name.c_str());
-        }
-        break;
-      }
+    const auto found = first_assignment.find(arrow.name);
+    if (found == first_assignment.end()) continue;
+    const int j = found->second;
+    // The walk from j+2 stays on token j's line and below count - 2.
+    const int from = j + 2;
+    if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(j)].line) continue;
+    const int end = std::min(line_end[static_cast<size_t>(from)], count - 2);
+    if (next_member[static_cast<size_t>(from)] >= end) continue;
+    arrow.return_type.kind = TYPE_BOOLEAN;
+    if (verbose()) {
+      std::printf(CLR_GREEN "[ANALYZER4] %s -> BOOLEAN (.delete/.has)\n" CLR_RESET, arrow.name.c_str());
     }
   }
 }
 
 // x = ( async ... ) (   -> kind 13
-void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
+void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   if (count <= 5) return;
   for (int i = 1; i < count - 4; ++i) {
@@ -238,20 +437,11 @@ void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
         !kind_at(tokens, i + 1, TK_LPAREN) || !kind_at(tokens, i + 2, TK_ASYNC)) {
       continue;
     }
-    // The `(` at i+1 is already open.
-    int depth = 1;
-    int close = -1;
-    for (int k = i + 2; k < count; ++k) {
-      if (kind_at(tokens, k, TK_LPAREN)) ++depth;
-      if (kind_at(tokens, k, TK_RPAREN)) --depth;
-      if (depth == 0) {
-        close = k;
-        break;
-      }
-    }
+    // The `)` that closes the `(` at i+1.
+    const int close = index.closing(TK_LPAREN, TK_RPAREN)[static_cast<size_t>(i) + 1];
     if (close < 0 || close + 1 >= count || !kind_at(tokens, close + 1, TK_LPAREN)) continue;
-    const std::string& name = tokens.items[i - 1].text;
-    if (VarInfo* var = find_var(result, name)) {
+    const std::string& name = tokens.items[static_cast<size_t>(i) - 1].text;
+    if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_PROMISE;
       if (verbose()) {
         std::printf(CLR_GREEN "[ANALYZER4] %s -> Promise<unknown> (Async IIFE)\n" CLR_RESET, name.c_str());
@@ -263,80 +453,74 @@ void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
 // ---------------------------------------------------------------------------
 // Access and string-method detectors
 
-// a . b   -> report only
-void detect_property_access(AnalysisResult&, const TokenList& tokens) {
-  if (!verbose()) return;  // it only reports
-  const int count = tokens.count();
-  for (int i = 0; i < count - 2; ++i) {
-    if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
-        kind_at(tokens, i + 2, TK_IDENTIFIER)) {
-      std::printf(CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, tokens.items[i].text.c_str(),
-                  tokens.items[i + 2].text.c_str());
-    }
-  }
-}
-
 // x = ... ?. ...   (same line, before `;`)   -> first untyped x gets kind 8
-void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens) {
+void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
+  if (count - 3 <= 0) return;
+  const std::vector<int>& next_chain = index.next_of_kind(TK_OPTIONAL_CHAIN);
+  const std::vector<int>& next_semicolon = index.next_of_kind(TK_SEMICOLON);
+  const std::vector<int>& line_end = index.line_end();
+  FirstUntypedVar untyped(result.vars, index.vars());
   for (int i = 0; i < count - 3; ++i) {
     if (!assignment_at(tokens, i)) continue;
-    const int line = tokens.items[i].line;
-    for (int k = i + 2; k < count && !kind_at(tokens, k, TK_SEMICOLON) && tokens.items[k].line == line;
-         ++k) {
-      if (!kind_at(tokens, k, TK_OPTIONAL_CHAIN)) continue;
-      const std::string& name = tokens.items[i].text;
-      for (VarInfo& var : result.vars) {
-        if (var.name == name && var.type.kind == TYPE_NONE) {
-          var.type.kind = TYPE_UNKNOWN;
-          break;
-        }
-      }
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
-      break;
-    }
+    // The walk from i+2 stops at a `;` and at the end of token i's line.
+    const size_t from = static_cast<size_t>(i) + 2;
+    if (tokens.items[from].line != tokens.items[static_cast<size_t>(i)].line) continue;
+    const int end = std::min(line_end[from], next_semicolon[from]);
+    if (next_chain[from] >= end) continue;
+    const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+    if (VarInfo* var = untyped.find(name)) var->type.kind = TYPE_UNKNOWN;
+    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
   }
 }
 
 // x = ... ?? LITERAL   (same line, before `;`)   -> first untyped x gets the literal's kind
-void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens) {
+void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
+  if (count - 4 <= 0) return;
+  const std::vector<int>& next_nullish = index.next_of_kind(TK_NULLISH);
+  const std::vector<int>& next_semicolon = index.next_of_kind(TK_SEMICOLON);
+  const std::vector<int>& line_end = index.line_end();
+  FirstUntypedVar untyped(result.vars, index.vars());
   for (int i = 0; i < count - 4; ++i) {
     if (!assignment_at(tokens, i)) continue;
-    const int line = tokens.items[i].line;
-    for (int k = i + 2;
-         k + 1 < count && !kind_at(tokens, k, TK_SEMICOLON) && tokens.items[k].line == line; ++k) {
-      if (!kind_at(tokens, k, TK_NULLISH)) continue;
-      const int literal = infer_literal_type(&tokens.items[k + 1]);
-      if (literal != TYPE_NONE) {
-        const std::string& name = tokens.items[i].text;
-        for (VarInfo& var : result.vars) {
-          if (var.name == name && var.type.kind == TYPE_NONE) {
-            var.type.kind = literal;
-            break;
-          }
-        }
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] NULLISH FALLBACK : %s\n" CLR_RESET, name.c_str());
-      }
-      break;
-    }
+    // The walk from i+2 stops at a `;`, at the end of token i's line and
+    // before the last token.
+    const size_t from = static_cast<size_t>(i) + 2;
+    if (tokens.items[from].line != tokens.items[static_cast<size_t>(i)].line) continue;
+    const int end = std::min({line_end[from], next_semicolon[from], count - 1});
+    const int at = next_nullish[from];
+    if (at >= end) continue;
+    const int literal = infer_literal_type(&tokens.items[static_cast<size_t>(at) + 1]);
+    if (literal == TYPE_NONE) continue;
+    const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+    if (VarInfo* var = untyped.find(name)) var->type.kind = literal;
+    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] NULLISH FALLBACK : %s\n" CLR_RESET, name.c_str());
   }
 }
 
 // s . trim|toUpperCase|toLowerCase|substring|charAt   -> every variable s gets kind 2
-void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
+void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
+  // Names whose variables are all strings already: without a trace to print,
+  // a later call on them changes nothing.
+  std::vector<char> typed;
   for (int i = 0; i < count - 4; ++i) {
     if (!kind_at(tokens, i, TK_IDENTIFIER) || !kind_at(tokens, i + 1, TK_DOT) ||
         !kind_at(tokens, i + 2, TK_IDENTIFIER)) {
       continue;
     }
-    const std::string& method = tokens.items[i + 2].text;
+    const std::string& method = tokens.items[static_cast<size_t>(i) + 2].text;
     if (!in_words(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
-    const std::string& name = tokens.items[i].text;
-    for (VarInfo& var : result.vars) {
-      if (var.name != name) continue;
-      var.type.kind = TYPE_STRING;
+    const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+    const NameGroups& vars = index.vars();
+    const int id = vars.id(name);
+    if (id < 0) continue;
+    typed.resize(static_cast<size_t>(vars.size()), 0);
+    if (typed[static_cast<size_t>(id)] && !verbose()) continue;
+    typed[static_cast<size_t>(id)] = 1;
+    for (int v : vars.members(id)) {
+      result.vars[static_cast<size_t>(v)].type.kind = TYPE_STRING;
       if (verbose()) {
         std::printf(CLR_GREEN "[ANALYZER4] STRING METHOD : %s.%s()\n" CLR_RESET, name.c_str(), method.c_str());
         std::printf(CLR_GREEN "[ANALYZER4] %s -> STRING\n" CLR_RESET, name.c_str());
@@ -346,63 +530,326 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
 }
 
 // ---------------------------------------------------------------------------
-// Object-array and returned-object detectors
+// Object-array detectors
+
+void register_task_shape(AnalysisResult& result) {
+  // The shape is fixed: the literal's own keys are only reported.
+  ShapeInfo shape;
+  shape.name = "tasks";
+  shape.fields.push_back(ShapeField{"id", TYPE_STRING});
+  shape.fields.push_back(ShapeField{"url", TYPE_STRING});
+  result.array_objects.push_back(std::move(shape));
+}
 
 // tasks . push ... { key : ... }   -> registers the task shape once per file
-void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
+void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
+  // Positions of every `{` and every `key :`, in order: what the walk from a
+  // `{` to its closing `}` reports.
+  std::vector<int> marks;
+  bool marks_built = false;
   for (int i = 0; i < count - 4; ++i) {
     if (!ident_at(tokens, i, "tasks") || !kind_at(tokens, i + 1, TK_DOT) ||
         !ident_at(tokens, i + 2, "push")) {
       continue;
     }
     if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] ARRAY PUSH : tasks\n" CLR_RESET);
-    int depth = 0;
-    bool in_literal = false;
-    for (int k = i; k < count; ++k) {
-      if (kind_at(tokens, k, TK_LBRACE)) {
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] TASK OBJECT DETECTE\n" CLR_RESET);
-        if (result.array_objects.empty()) {
-          // The shape is fixed: the literal's own keys are only reported.
-          ShapeInfo shape;
-          shape.name = "tasks";
-          shape.fields.push_back(ShapeField{"id", TYPE_STRING});
-          shape.fields.push_back(ShapeField{"url", TYPE_STRING});
-          result.array_objects.push_back(std::move(shape));
-          if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] ARRAY OBJECT ENREGISTRE\n" CLR_RESET);
+    // The walk from i passes over everything before the first `{` and ends at
+    // the `}` that closes it, or at the end of the list.
+    const int open = index.next_of_kind(TK_LBRACE)[static_cast<size_t>(i)];
+    if (open >= count) continue;
+    if (!verbose()) {
+      if (result.array_objects.empty()) register_task_shape(result);
+      continue;
+    }
+    const int close = index.closing(TK_LBRACE, TK_RBRACE)[static_cast<size_t>(open)];
+    const int end = close < 0 ? count : close;
+    if (!marks_built) {
+      for (int k = 0; k < count; ++k) {
+        if (kind_at(tokens, k, TK_LBRACE) ||
+            (kind_at(tokens, k, TK_IDENTIFIER) && k + 1 < count && kind_at(tokens, k + 1, TK_COLON))) {
+          marks.push_back(k);
         }
-        ++depth;
-        in_literal = true;
-        continue;
       }
-      if (!in_literal) continue;
-      if (kind_at(tokens, k, TK_RBRACE)) {
-        if (--depth == 0) break;
-      } else if (kind_at(tokens, k, TK_IDENTIFIER) && k + 1 < count && kind_at(tokens, k + 1, TK_COLON)) {
-        if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, tokens.items[k].text.c_str());
+      marks_built = true;
+    }
+    for (auto mark = std::lower_bound(marks.begin(), marks.end(), open); mark != marks.end() && *mark < end;
+         ++mark) {
+      const Token& token = tokens.items[static_cast<size_t>(*mark)];
+      if (token.kind == TK_LBRACE) {
+        std::printf(CLR_GREEN "[ANALYZER4] TASK OBJECT DETECTE\n" CLR_RESET);
+        if (result.array_objects.empty()) {
+          register_task_shape(result);
+          std::printf(CLR_GREEN "[ANALYZER4] ARRAY OBJECT ENREGISTRE\n" CLR_RESET);
+        }
+      } else {
+        std::printf(CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, token.text.c_str());
       }
     }
   }
 }
 
+// for await ... line   (within 20 tokens)   -> every variable "line" gets kind 2
+void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+  const int count = tokens.count();
+  // Without a trace to print, typing the "line" variables twice changes nothing.
+  bool typed = false;
+  for (int i = 0; i < count - 8; ++i) {
+    if (!kind_at(tokens, i, TK_FOR) || !ident_at(tokens, i + 1, "await")) continue;
+    for (int k = i; k <= i + 19 && k < count; ++k) {
+      if (!ident_at(tokens, k, "line")) continue;
+      if (verbose()) {
+        std::printf(CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET,
+                    tokens.items[static_cast<size_t>(k)].text.c_str());
+      }
+      if (typed && !verbose()) break;
+      typed = true;
+      const int id = index.vars().id("line");
+      if (id < 0) break;
+      for (int v : index.vars().members(id)) {
+        result.vars[static_cast<size_t>(v)].type.kind = TYPE_STRING;
+        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] LINE -> STRING\n" CLR_RESET);
+      }
+      break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Parameter usage inference
+
+// Which of a set of names occur inside a text, all of them found in one walk
+// of the text (an Aho-Corasick automaton), however many names there are.
+class NameMatcher {
+ public:
+  // Names must be added before build(), each once.
+  void add(std::string_view name, int id) {
+    if (name.empty()) {  // found in every text
+      empty_id_ = id;
+      return;
+    }
+    int node = 0;
+    for (char c : name) {
+      int next = child(node, static_cast<unsigned char>(c));
+      if (next < 0) {
+        next = static_cast<int>(nodes_.size());
+        nodes_[static_cast<size_t>(node)].children.emplace_back(static_cast<unsigned char>(c), next);
+        nodes_.emplace_back();
+      }
+      node = next;
+    }
+    nodes_[static_cast<size_t>(node)].id = id;
+  }
+
+  void build() {
+    root_next_.fill(0);
+    std::vector<int> queue;
+    for (const auto& [c, next] : nodes_[0].children) {
+      root_next_[c] = next;
+      queue.push_back(next);
+    }
+    for (size_t q = 0; q < queue.size(); ++q) {
+      const int node = queue[q];
+      for (const auto& [c, next] : nodes_[static_cast<size_t>(node)].children) {
+        const int fail = step(nodes_[static_cast<size_t>(node)].fail, c);
+        Node& target = nodes_[static_cast<size_t>(next)];
+        target.fail = fail;
+        const Node& suffix = nodes_[static_cast<size_t>(fail)];
+        target.output = suffix.id >= 0 ? fail : suffix.output;
+        queue.push_back(next);
+      }
+    }
+  }
+
+  // Calls found(id) once for each name that occurs in the text.
+  template <typename Found>
+  void find_all(std::string_view text, Found found) {
+    ++pass_;
+    if (empty_id_ >= 0) found(empty_id_);
+    int state = 0;
+    for (char c : text) {
+      state = step(state, static_cast<unsigned char>(c));
+      const Node& at = nodes_[static_cast<size_t>(state)];
+      // A name reported in this text was reported with all the names that
+      // end where it ends, so the chain stops at the first one already seen.
+      for (int n = at.id >= 0 ? state : at.output; n >= 0 && nodes_[static_cast<size_t>(n)].seen != pass_;
+           n = nodes_[static_cast<size_t>(n)].output) {
+        nodes_[static_cast<size_t>(n)].seen = pass_;
+        found(nodes_[static_cast<size_t>(n)].id);
+      }
+    }
+  }
+
+ private:
+  struct Node {
+    std::vector<std::pair<unsigned char, int>> children;
+    int fail = 0;
+    int id = -1;      // the name ending here
+    int output = -1;  // the longest shorter name ending here
+    int seen = 0;
+  };
+
+  int child(int node, unsigned char c) const {
+    for (const auto& [label, next] : nodes_[static_cast<size_t>(node)].children) {
+      if (label == c) return next;
+    }
+    return -1;
+  }
+
+  int step(int state, unsigned char c) const {
+    while (state != 0) {
+      const int next = child(state, c);
+      if (next >= 0) return next;
+      state = nodes_[static_cast<size_t>(state)].fail;
+    }
+    return root_next_[c];
+  }
+
+  std::vector<Node> nodes_ = std::vector<Node>(1);
+  std::array<int, 256> root_next_{};
+  int empty_id_ = -1;
+  int pass_ = 0;
+};
+
+enum UseRule { kUseMethod, kUseFs, kUseTemplate, kUseCompareRight, kUseCompareLeft };
+
+struct Use {
+  int token;
+  UseRule rule;
+};
+
+// Where one name is used the way a parameter rule looks for, in token order
+// and, at one token, in rule order.
+struct NameUses {
+  std::vector<Use> strings;   // method, file-system and template rules
+  std::vector<Use> compares;  // compare-right and compare-left rules
+};
+
+bool is_param_string_method(std::string_view name) {
+  return in_words(name, {"trim", "toUpperCase", "toLowerCase", "split", "replace"});
+}
+
+bool is_fs_call(std::string_view name) {
+  return in_words(name, {"createReadStream", "createWriteStream", "mkdir", "readFile", "writeFile"});
+}
+
+// Every rule at every token, for all the names in `ids` at once: one walk of
+// the list in place of one per parameter.
+std::vector<NameUses> collect_name_uses(const NameMap<int>& ids, const TokenList& tokens) {
+  std::vector<NameUses> uses(ids.size());
+  if (ids.empty()) return uses;
+  NameMatcher matcher;
+  for (const auto& [name, id] : ids) matcher.add(name, id);
+  matcher.build();
+  auto id_of = [&ids](const Token& token) {
+    if (token.kind != TK_IDENTIFIER) return -1;
+    const auto found = ids.find(token.text);
+    return found == ids.end() ? -1 : found->second;
+  };
+  const int count = tokens.count();
+  for (int k = 0; k < count; ++k) {
+    const Token& token = tokens.items[static_cast<size_t>(k)];
+    const int id = id_of(token);
+    // p . trim|toUpperCase|toLowerCase|split|replace
+    if (id >= 0 && k + 2 < count && kind_at(tokens, k + 1, TK_DOT) && kind_at(tokens, k + 2, TK_IDENTIFIER) &&
+        is_param_string_method(tokens.items[static_cast<size_t>(k) + 2].text)) {
+      uses[static_cast<size_t>(id)].strings.push_back({k, kUseMethod});
+    }
+    // createReadStream|createWriteStream|mkdir|readFile|writeFile ( p
+    if (k + 2 < count && token.kind == TK_IDENTIFIER && is_fs_call(token.text) &&
+        kind_at(tokens, k + 1, TK_LPAREN)) {
+      const int argument = id_of(tokens.items[static_cast<size_t>(k) + 2]);
+      if (argument >= 0) uses[static_cast<size_t>(argument)].strings.push_back({k, kUseFs});
+    }
+    // a string or template holding "${" and the name
+    if (token.kind == TK_STRING && token.text.find("${") != std::string::npos) {
+      matcher.find_all(token.text, [&](int found) { uses[static_cast<size_t>(found)].strings.push_back({k, kUseTemplate}); });
+    }
+    if (id < 0) continue;
+    // p < > <= >=
+    if (k + 1 < count && is_relational(tokens.items[static_cast<size_t>(k) + 1].kind)) {
+      uses[static_cast<size_t>(id)].compares.push_back({k, kUseCompareRight});
+    }
+    // < > <= >= p
+    if (k > 0 && is_relational(tokens.items[static_cast<size_t>(k) - 1].kind)) {
+      uses[static_cast<size_t>(id)].compares.push_back({k, kUseCompareLeft});
+    }
+  }
+  return uses;
+}
+
+void print_use(const Use& use, const char* p) {
+  switch (use.rule) {
+    case kUseMethod: std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (METHOD)\n" CLR_RESET, p); break;
+    case kUseFs: std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (FS)\n" CLR_RESET, p); break;
+    case kUseTemplate: std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (TEMPLATE)\n" CLR_RESET, p); break;
+    case kUseCompareRight:
+      std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE RIGHT)\n" CLR_RESET, p);
+      break;
+    case kUseCompareLeft:
+      std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE LEFT)\n" CLR_RESET, p);
+      break;
+  }
+}
+
+// Applies every rule at every token of the file to one parameter, from the
+// name's uses. A string rule sets kind 2 and stops the comparison rules from
+// then on (at its own token too, as they come after it), so the comparisons
+// that count are those before the first string use.
+void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const NameUses& uses) {
+  if (!verbose()) {
+    if (!uses.strings.empty()) {
+      type.kind = TYPE_STRING;
+    } else if (type.kind != TYPE_STRING && !uses.compares.empty()) {
+      type.kind = TYPE_NUMBER;
+    }
+    return;
+  }
+  const int first_string = uses.strings.empty() ? INT_MAX : uses.strings.front().token;
+  if (type.kind != TYPE_STRING) {
+    for (const Use& use : uses.compares) {
+      if (use.token >= first_string) break;
+      type.kind = TYPE_NUMBER;
+      print_use(use, param.c_str());
+    }
+  }
+  for (const Use& use : uses.strings) {
+    type.kind = TYPE_STRING;
+    print_use(use, param.c_str());
+  }
+}
+
+// A record with fewer types than names leaves the extra names untyped.
+int typed_param_count(const FuncInfo& func) {
+  return std::min(func.param_count(), static_cast<int>(func.param_types.size()));
+}
+
+bool typed_by_name(const std::string& param) { return param.find("concurrencyLimit") != std::string::npos; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Object-array detectors (continued)
+
 // for ( const v   with a "tasks" shape registered   -> object record v with the shape's fields
 // Relies on detect_array_object_push having run.
 void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens) {
   const int count = tokens.count();
+  // The rule appends only to objects, so the shape it copies stays the same.
+  const ShapeInfo* shape = nullptr;
+  for (const ShapeInfo& candidate : result.array_objects) {
+    if (candidate.name == "tasks") {
+      shape = &candidate;
+      break;
+    }
+  }
+  if (shape == nullptr) return;
   for (int i = 0; i < count - 6; ++i) {
     if (!kind_at(tokens, i, TK_FOR) || !kind_at(tokens, i + 1, TK_LPAREN) ||
         !kind_at(tokens, i + 2, TK_CONST) || !kind_at(tokens, i + 3, TK_IDENTIFIER)) {
       continue;
     }
-    const ShapeInfo* shape = nullptr;
-    for (const ShapeInfo& candidate : result.array_objects) {
-      if (candidate.name == "tasks") {
-        shape = &candidate;
-        break;
-      }
-    }
-    if (shape == nullptr) continue;
-    const std::string& name = tokens.items[i + 3].text;
+    const std::string& name = tokens.items[static_cast<size_t>(i) + 3].text;
     if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
     ObjectInfo object;
     object.name = name;
@@ -412,31 +859,61 @@ void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens
   }
 }
 
-// for await ... line   (within 20 tokens)   -> every variable "line" gets kind 2
-void detect_readline_lines(AnalysisResult& result, const TokenList& tokens) {
-  const int count = tokens.count();
-  for (int i = 0; i < count - 8; ++i) {
-    if (!kind_at(tokens, i, TK_FOR) || !ident_at(tokens, i + 1, "await")) continue;
-    for (int k = i; k <= i + 19 && k < count; ++k) {
-      if (!ident_at(tokens, k, "line")) continue;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET, tokens.items[k].text.c_str());
-      }
-      for (VarInfo& var : result.vars) {
-        if (var.name != "line") continue;
-        var.type.kind = TYPE_STRING;
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] LINE -> STRING\n" CLR_RESET);
-      }
-      break;
+// ---------------------------------------------------------------------------
+// Parameter usage inference (continued)
+
+// p . method (   fs-call ( p   `...${...p...`   p <   < p   -> parameter kind 2 or 1
+void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens) {
+  if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] PARAMETER INFERENCE START\n" CLR_RESET);
+  // The names whose uses are looked up below. The keys view the functions'
+  // own parameter names, which this rule does not change.
+  NameMap<int> ids;
+  for (const FuncInfo& func : result.funcs) {
+    for (int j = 0; j < typed_param_count(func); ++j) {
+      const std::string& param = func.param_names[static_cast<size_t>(j)];
+      if (!typed_by_name(param)) ids.try_emplace(param, static_cast<int>(ids.size()));
     }
   }
+  const std::vector<NameUses> uses = collect_name_uses(ids, tokens);
+  for (FuncInfo& func : result.funcs) {
+    const int params = typed_param_count(func);
+    for (int j = 0; j < params; ++j) {
+      const std::string& param = func.param_names[static_cast<size_t>(j)];
+      TypeInfo& type = func.param_types[static_cast<size_t>(j)];
+      if (type.kind == TYPE_UNION) continue;
+      // Typed by its name alone; the tokens are not consulted.
+      if (typed_by_name(param)) {
+        type.kind = TYPE_NUMBER;
+        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] concurrencyLimit -> NUMBER\n" CLR_RESET);
+        continue;
+      }
+      infer_parameter_from_usage(type, param, uses[static_cast<size_t>(ids.find(param)->second)]);
+    }
+  }
+  if (!verbose()) return;
+  for (const FuncInfo& func : result.funcs) {
+    if (func.name != "batchProcessImageDownloads") continue;
+    auto kind_of = [&func](int j) {
+      return j < typed_param_count(func) ? func.param_types[static_cast<size_t>(j)].kind : -1;
+    };
+    std::printf(CLR_YELLOW "[DEBUG PARAMS] %s -> %d %d %d\n" CLR_RESET, func.name.c_str(), kind_of(0), kind_of(1),
+                kind_of(2));
+  }
 }
+
+// ---------------------------------------------------------------------------
+// Returned-object detector
 
 // body's last "return NAME" with an object record NAME that has fields
 //   -> an open return type (0 or 5) becomes kind 6 with the object's flat fields
 void detect_return_object_variable(AnalysisResult& result) {
   constexpr std::string_view kReturn = "return ";
   constexpr size_t kMaxName = 63;
+  // The first object of each name that has fields; the rule adds no object.
+  NameMap<int> first_with_fields;
+  for (size_t o = 0; o < result.objects.size(); ++o) {
+    if (result.objects[o].field_count() > 0) first_with_fields.try_emplace(result.objects[o].name, static_cast<int>(o));
+  }
   for (FuncInfo& func : result.funcs) {
     if (!func.body || (func.return_type.kind != TYPE_NONE && func.return_type.kind != TYPE_VOID)) continue;
     const std::string& body = *func.body;
@@ -451,110 +928,95 @@ void detect_return_object_variable(AnalysisResult& result) {
     while (pos < body.size() && is_word(body[pos])) ++pos;
     const std::string name = body.substr(name_start, std::min(pos - name_start, kMaxName));
     if (name.empty()) continue;
-    const ObjectInfo* object = nullptr;
-    for (const ObjectInfo& candidate : result.objects) {
-      if (candidate.name == name && candidate.field_count() > 0) {
-        object = &candidate;
-        break;
-      }
-    }
-    if (object == nullptr) continue;
+    const auto found = first_with_fields.find(name);
+    if (found == first_with_fields.end()) continue;
+    const ObjectInfo& object = result.objects[static_cast<size_t>(found->second)];
     func.return_type.kind = TYPE_OBJECT;
     func.return_type.fields.clear();
-    for (const ObjectField& field : *object->fields) {
+    for (const ObjectField& field : *object.fields) {
       func.return_type.fields.push_back(TypeField{field.name, field.kind});
     }
     if (verbose()) {
       std::printf(CLR_GREEN "[ANALYZER4] RETURN OBJECT DETECTE : %s -> %s (%d champs)\n" CLR_RESET,
-                  func.name.c_str(), name.c_str(), object->field_count());
+                  func.name.c_str(), name.c_str(), object.field_count());
     }
   }
 }
 
 // ---------------------------------------------------------------------------
-// Parameter usage inference
+// The detectors one at a time; each builds the indexes it needs.
 
-namespace {
-
-bool is_param_string_method(std::string_view name) {
-  return in_words(name, {"trim", "toUpperCase", "toLowerCase", "split", "replace"});
+void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_read_stream(tokens, index);
+}
+void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_readline_interface(tokens, index);
+}
+void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_fetch_calls(tokens, index);
+}
+void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_set_usage(tokens, index);
+}
+void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_map_usage(tokens, index);
+}
+void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_promise_all(tokens, index);
+}
+void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_promise_race(tokens, index);
+}
+void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_optional_chaining(result, tokens, index);
+}
+void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_nullish_coalescing(result, tokens, index);
+}
+void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_array_object_push(result, tokens, index);
+}
+void detect_readline_lines(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_readline_lines(result, tokens, index);
+}
+void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_string_methods(result, tokens, index);
+}
+void detect_results_promises(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_results_promises(result, tokens, index);
+}
+void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_delete_return_type(result, tokens, index);
+}
+void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
+  detect_async_iife(tokens, index);
 }
 
-bool is_fs_call(std::string_view name) {
-  return in_words(name, {"createReadStream", "createWriteStream", "mkdir", "readFile", "writeFile"});
-}
-
-// Applies every rule at every token to one parameter. This is the reference
-// behaviour (one whole-list scan per parameter); a faster version must give
-// the same kinds and the same trace lines in the same order.
-void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const TokenList& tokens) {
+// a . b   -> report only
+void detect_property_access(AnalysisResult&, const TokenList& tokens) {
+  if (!verbose()) return;  // it only reports
   const int count = tokens.count();
-  const char* p = param.c_str();
-  for (int k = 0; k < count; ++k) {
-    const Token& token = tokens.items[k];
-    const bool is_param = token.kind == TK_IDENTIFIER && token.text == param;
-    // p . trim|toUpperCase|toLowerCase|split|replace   -> 2
-    if (k + 2 < count && is_param && kind_at(tokens, k + 1, TK_DOT) &&
-        kind_at(tokens, k + 2, TK_IDENTIFIER) && is_param_string_method(tokens.items[k + 2].text)) {
-      type.kind = TYPE_STRING;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (METHOD)\n" CLR_RESET, p);
+  for (int i = 0; i < count - 2; ++i) {
+    if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
+        kind_at(tokens, i + 2, TK_IDENTIFIER)) {
+      std::printf(CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, tokens.items[static_cast<size_t>(i)].text.c_str(),
+                  tokens.items[static_cast<size_t>(i) + 2].text.c_str());
     }
-    // createReadStream|createWriteStream|mkdir|readFile|writeFile ( p   -> 2
-    if (k + 2 < count && token.kind == TK_IDENTIFIER && is_fs_call(token.text) &&
-        kind_at(tokens, k + 1, TK_LPAREN) && ident_at(tokens, k + 2, param)) {
-      type.kind = TYPE_STRING;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (FS)\n" CLR_RESET, p);
-    }
-    // a string or template whose text holds both p and "${"   -> 2
-    if (token.kind == TK_STRING && token.text.find(param) != std::string::npos &&
-        token.text.find("${") != std::string::npos) {
-      type.kind = TYPE_STRING;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (TEMPLATE)\n" CLR_RESET, p);
-    }
-    // String evidence wins: once the kind is 2 the comparisons no longer apply.
-    if (type.kind == TYPE_STRING) continue;
-    // p < > <= >=   -> 1
-    if (k + 1 < count && is_param && is_relational(tokens.items[k + 1].kind)) {
-      type.kind = TYPE_NUMBER;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE RIGHT)\n" CLR_RESET, p);
-    }
-    // < > <= >= p   -> 1
-    if (k > 0 && is_param && is_relational(tokens.items[k - 1].kind)) {
-      type.kind = TYPE_NUMBER;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE LEFT)\n" CLR_RESET, p);
-    }
-  }
-}
-
-}  // namespace
-
-void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens) {
-  if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] PARAMETER INFERENCE START\n" CLR_RESET);
-  for (FuncInfo& func : result.funcs) {
-    // A record with fewer types than names leaves the extra names untyped.
-    const int params = std::min(func.param_count(), static_cast<int>(func.param_types.size()));
-    for (int j = 0; j < params; ++j) {
-      const std::string& param = func.param_names[j];
-      TypeInfo& type = func.param_types[j];
-      if (type.kind == TYPE_UNION) continue;
-      // Typed by its name alone; the tokens are not consulted.
-      if (param.find("concurrencyLimit") != std::string::npos) {
-        type.kind = TYPE_NUMBER;
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] concurrencyLimit -> NUMBER\n" CLR_RESET);
-        continue;
-      }
-      infer_parameter_from_usage(type, param, tokens);
-    }
-  }
-  if (!verbose()) return;
-  for (const FuncInfo& func : result.funcs) {
-    if (func.name != "batchProcessImageDownloads") continue;
-    auto kind_of = [&func](int j) {
-      return j < func.param_count() && j < static_cast<int>(func.param_types.size()) ? func.param_types[j].kind
-                                                                                     : -1;
-    };
-    std::printf(CLR_YELLOW "[DEBUG PARAMS] %s -> %d %d %d\n" CLR_RESET, func.name.c_str(), kind_of(0), kind_of(1),
-                kind_of(2));
   }
 }
 
@@ -562,26 +1024,27 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
 // Driver
 
 void analyzer4_run(AnalysisResult& result, const TokenList& tokens) {
+  Pass4Index index(result, tokens);
   // warning: order matters; a later detector overwrites an earlier one's kind
   // (detect_string_methods after detect_fetch_calls), and
   // detect_results_promises reads the kind 13 that detect_fetch_calls wrote.
-  detect_read_stream(result, tokens);
-  detect_readline_interface(result, tokens);
-  detect_fetch_calls(result, tokens);
-  detect_set_usage(result, tokens);
-  detect_map_usage(result, tokens);
-  detect_promise_all(result, tokens);
-  detect_promise_race(result, tokens);
+  detect_read_stream(tokens, index);
+  detect_readline_interface(tokens, index);
+  detect_fetch_calls(tokens, index);
+  detect_set_usage(tokens, index);
+  detect_map_usage(tokens, index);
+  detect_promise_all(tokens, index);
+  detect_promise_race(tokens, index);
   detect_property_access(result, tokens);
-  detect_optional_chaining(result, tokens);
-  detect_nullish_coalescing(result, tokens);
-  detect_array_object_push(result, tokens);
+  detect_optional_chaining(result, tokens, index);
+  detect_nullish_coalescing(result, tokens, index);
+  detect_array_object_push(result, tokens, index);
   detect_for_of_array_objects(result, tokens);
-  detect_readline_lines(result, tokens);
-  detect_string_methods(result, tokens);
-  detect_results_promises(result, tokens);
-  detect_delete_return_type(result, tokens);
-  detect_async_iife(result, tokens);
+  detect_readline_lines(result, tokens, index);
+  detect_string_methods(result, tokens, index);
+  detect_results_promises(result, tokens, index);
+  detect_delete_return_type(result, tokens, index);
+  detect_async_iife(tokens, index);
   detect_parameter_usage_inference(result, tokens);
   detect_return_object_variable(result);
 }
