@@ -160,6 +160,7 @@ class SourceGenerator {
   Case make(int statement_count) {
     Case c;
     c.source = source(statement_count);
+    if (pick(3) == 0) c.source += fill(pick(kTails));
     c.tokens = tokenize(c.source);
     if (pick(4) == 0) c.tokens.items.resize(static_cast<size_t>(pick(c.tokens.count() + 1)));
     AnalysisResult& result = c.result;
@@ -210,7 +211,7 @@ class SourceGenerator {
     }
     for (int a = pick(5); a > 0; --a) {
       ArrowInfo arrow;
-      arrow.name = pick(2) == 0 ? pick(kArrowNames) : name();
+      arrow.name = pick(2) == 0 ? pick(kArrowNames) : pick(kVarNames);
       arrow.return_type.kind = pick(kParamKinds);
       result.arrows.push_back(std::move(arrow));
     }
@@ -245,13 +246,14 @@ class SourceGenerator {
   static constexpr const char* kParamNames[] = {
       "e", "t", "n", "p", "x", "id", "dir", "url", "name", "label", "line", "width", "i", "",
       "concurrencyLimit", "concurrencyLimitPerHost", "maxConcurrencyLimit", "readFile", "d"};
-  static constexpr const char* kVarNames[] = {"cache", "seen", "e", "cfg", "res", "line", "name", "job", "n"};
+  static constexpr const char* kVarNames[] = {"cache", "seen", "e",   "cfg",    "res",  "line",
+                                              "name",  "job",  "n",   "remove", "check"};
   static constexpr const char* kObjectNames[] = {"cfg", "res", "e", "job", "tasks"};
   static constexpr const char* kCollectionNames[] = {"cache", "seen", "e"};
   static constexpr const char* kFunctionNames[] = {"f", "g", "e", "build", "batchProcessImageDownloads"};
   static constexpr const char* kArrowNames[] = {"remove", "check", "e", "t", "has"};
   static constexpr const char* kLiterals[] = {"1", "'s'", "true", "`t${x}`", "null", "0", "\"q\"", "`${e}`"};
-  static constexpr int kVarKinds[] = {0, 0, 0, 0, 1, 2, 3, 4, 7, 8, 9, 12, 13, 13, 13, 14, 15};
+  static constexpr int kVarKinds[] = {0, 0, 0, 0, 1, 2, 3, 4, 7, 8, 9, 12, 12, 13, 13, 13, 14, 14, 15};
   static constexpr int kParamKinds[] = {0, 0, 0, 1, 2, 2, 3, 4, 5};
   static constexpr int kReturnKinds[] = {0, 0, 5, 5, 1, 6};
   static constexpr const char* kNoise[] = {"{", "}", "{", "}", "(", ")", ";", "\n", "?.", "??", "<", ">=", "=",
@@ -259,6 +261,15 @@ class SourceGenerator {
   static constexpr const char* kBodies[] = {
       "const O = { a: 1 }; return O;", "return  O ;", "return(O);", "return N", "return\tO.x",
       "if (N) return O; return 0;", "return O; return", "return _9", "no return here", "return O"};
+  // Runs cut by the end of the file, where the scan bounds decide.
+  static constexpr const char* kTails[] = {
+      "N = N ??", "N = N ?? L", "N = N.N ??", "N = N + N ??", "N = N.N ?? L", "N = N.N ?.", "N = N ?.", "N = N?.N", "tasks.push", "tasks.push(", "tasks.push({",
+      "N.push(N", "N.push(N)", "remove = (k) => N.has", "remove = (k) => N.has(", "for await (",
+      "for await (const line", "N = ( async", "N = (async () => 1)", "N = (async () => 1)(",
+      "N = await fetch", "N = fetch", "N = await fetch(", "N = fs.createReadStream", "N = new Set",
+      "N = new Map(", "N = await Promise.all", "N = await Promise.race(", "for (const N", "for (const N of",
+      "P.trim", "P.trim(", "P <", "< P", "readFile(P", "`${P}`", "C.set(V", "C.set(V,", "C.set(V, V",
+      "C.add(V", "C.add(V)", "N.trim", "N.trim("};
   static constexpr const char* kStatements[] = {
       "const N = await fetch(V);", "N = fetch(V);", "N = await fetch", "let N = fetch",
       "const N = fs.createReadStream(V);", "N = createReadStream(V);", "N = fs.createReadStream",
@@ -284,7 +295,9 @@ class SourceGenerator {
       "const N = `${N}/N`;", "N = 'a${N}';", "N = `plain N`;", "`${e}${t}`;", "`${width}px`;",
       "`${concurrencyLimit}`;", "C.set(V, V);", "C.add(V);", "C.set(N.N, L);", "C.set(V);", "C.add(N.N);",
       "C.set(V, V)", "const C = new Map(); C.set(V, V);", "const C = new Set(); C.add(V);",
-      "const C = new Map();", "const C = new Set();", "C.set(C, N);", "C.add(P);", "return N;", "a.b.c;", "N = N ? N : L;", "N.N.N(V);"};
+      "const C = new Map();", "const C = new Set();", "C.set(C, N);", "C.add(P);", "return N;", "if (L < P.trim()) {}", "N < readFile(readFile);", "N =\nN?.N;",
+      "N =\nN ?? L;", "N =\n(N) => N.delete(N);", "C.set(C.N, N)", "C.add(N, N);", "C.set(remove, check);",
+      "C.add(check);", "a.b.c;", "N = N ? N : L;", "N.N.N(V);"};
 
   std::mt19937 random_;
   std::vector<Function> functions_;
@@ -379,6 +392,9 @@ TEST(Pass4Reference, EachDetectorMatchesTheLiteralRulesOnGeneratedSources) {
       expect_same_step(step, state, c.tokens, 1, context);
       if (HasFatalFailure()) return;
     }
+    AnalysisResult alone = c.result;
+    expect_same_step(kPass5, alone, c.tokens, 0, context);
+    if (HasFatalFailure()) return;
     // ...all of them in a row, compared after every step...
     AnalysisResult chain = c.result;
     for (const NamedStep& step : kDetectors) {

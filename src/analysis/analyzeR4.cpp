@@ -58,11 +58,6 @@ bool is_relational(int kind) {
          kind == TK_GREATER_EQUAL;
 }
 
-// `x =` at i: the start of a declaration or plain assignment.
-bool assignment_at(const TokenList& tokens, int i) {
-  return kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_ASSIGN);
-}
-
 struct NameHash {
   using is_transparent = void;
   size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
@@ -122,6 +117,19 @@ class NameGroups {
   std::vector<int> members_;
 };
 
+// The positions (in increasing order) that lie below `bound`.
+std::span<const int> below(const std::vector<int>& positions, int bound) {
+  const auto end = std::lower_bound(positions.begin(), positions.end(), bound);
+  return {positions.data(), static_cast<size_t>(end - positions.begin())};
+}
+
+// The first of the positions (in increasing order) at or after `from`; `none`
+// when there is none.
+int first_from(const std::vector<int>& positions, int from, int none) {
+  const auto found = std::lower_bound(positions.begin(), positions.end(), from);
+  return found == positions.end() ? none : *found;
+}
+
 // What the detectors of one run share, each part built the first time a
 // detector asks for it. Pass 4 appends only to objects and array_objects and
 // renames nothing, so the variables and arrays stay as they were indexed, and
@@ -148,33 +156,45 @@ class Pass4Index {
     return a < 0 ? nullptr : &result_.arrays[static_cast<size_t>(a)];
   }
 
-  // For each index k, the first index from k on whose token has `kind`;
-  // count when there is none.
-  const std::vector<int>& next_of_kind(int kind) {
-    std::vector<int>& next = next_of_kind_[kind];
-    if (next.empty()) {
+  // Where the runs that the detectors start from or stop at stand, each list
+  // in token order; all gathered in one walk of the list.
+  struct Positions {
+    std::vector<int> assignments;      // identifier `=`
+    std::vector<int> member_accesses;  // identifier `.`
+    std::vector<int> optional_chains;  // `?.`
+    std::vector<int> nullish;          // `??`
+    std::vector<int> semicolons;       // `;`
+    std::vector<int> open_braces;      // `{`
+    std::vector<int> line_starts;      // a token on another line than the one before it
+  };
+
+  const Positions& positions() {
+    if (!positions_) {
+      Positions& at = positions_.emplace();
       const int count = tokens_.count();
-      next.assign(static_cast<size_t>(count) + 1, count);
-      for (int k = count - 1; k >= 0; --k) {
-        next[static_cast<size_t>(k)] = kind_at(tokens_, k, kind) ? k : next[static_cast<size_t>(k) + 1];
+      for (int k = 0; k < count; ++k) {
+        const Token& token = tokens_.items[static_cast<size_t>(k)];
+        switch (token.kind) {
+          case TK_IDENTIFIER:
+            // `x =`: the start of a declaration or plain assignment.
+            if (k + 1 < count && kind_at(tokens_, k + 1, TK_ASSIGN)) at.assignments.push_back(k);
+            if (k + 1 < count && kind_at(tokens_, k + 1, TK_DOT)) at.member_accesses.push_back(k);
+            break;
+          case TK_OPTIONAL_CHAIN: at.optional_chains.push_back(k); break;
+          case TK_NULLISH: at.nullish.push_back(k); break;
+          case TK_SEMICOLON: at.semicolons.push_back(k); break;
+          case TK_LBRACE: at.open_braces.push_back(k); break;
+          default: break;
+        }
+        if (k > 0 && token.line != tokens_.items[static_cast<size_t>(k) - 1].line) at.line_starts.push_back(k);
       }
     }
-    return next;
+    return *positions_;
   }
 
-  // For each index k, the first index after k whose token stands on another
-  // line than token k; count when there is none.
-  const std::vector<int>& line_end() {
-    if (line_end_.empty()) {
-      const int count = tokens_.count();
-      line_end_.assign(static_cast<size_t>(count) + 1, count);
-      for (int k = count - 2; k >= 0; --k) {
-        const size_t at = static_cast<size_t>(k);
-        line_end_[at] = tokens_.items[at + 1].line == tokens_.items[at].line ? line_end_[at + 1] : k + 1;
-      }
-    }
-    return line_end_;
-  }
+  // The index after the last token of the run of tokens that stand on the
+  // same line as token k (the first later token on another line, or count).
+  int line_end(int k) { return first_from(positions().line_starts, k + 1, tokens_.count()); }
 
   // For each opening token, the index of the closing token that brings the
   // depth counted from it back to 0; -1 for other tokens and when the list
@@ -202,8 +222,7 @@ class Pass4Index {
   const TokenList& tokens_;
   std::optional<NameGroups> vars_;
   std::optional<NameGroups> arrays_;
-  std::map<int, std::vector<int>> next_of_kind_;
-  std::vector<int> line_end_;
+  std::optional<Positions> positions_;
   std::map<std::pair<int, int>, std::vector<int>> closing_;
 };
 
@@ -241,8 +260,7 @@ namespace {
 // x = fs . createReadStream     -> kind 10
 void detect_read_stream(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 3; ++i) {
-    if (!assignment_at(tokens, i)) continue;
+  for (int i : below(index.positions().assignments, count - 3)) {
     const bool direct = ident_at(tokens, i + 2, "createReadStream");
     const bool through_fs = i + 4 < count && ident_at(tokens, i + 2, "fs") &&
                             kind_at(tokens, i + 3, TK_DOT) &&
@@ -259,8 +277,8 @@ void detect_read_stream(const TokenList& tokens, Pass4Index& index) {
 // x = readline . createInterface   -> kind 15 "readline.Interface"
 void detect_readline_interface(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 5; ++i) {
-    if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "readline") ||
+  for (int i : below(index.positions().assignments, count - 5)) {
+    if (!ident_at(tokens, i + 2, "readline") ||
         !kind_at(tokens, i + 3, TK_DOT) || !ident_at(tokens, i + 4, "createInterface")) {
       continue;
     }
@@ -277,8 +295,7 @@ void detect_readline_interface(const TokenList& tokens, Pass4Index& index) {
 // x = fetch         -> kind 13 (Promise)
 void detect_fetch_calls(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 3; ++i) {
-    if (!assignment_at(tokens, i)) continue;
+  for (int i : below(index.positions().assignments, count - 3)) {
     int kind = TYPE_NONE;
     if (i + 4 < count && ident_at(tokens, i + 2, "await") && ident_at(tokens, i + 3, "fetch")) {
       kind = TYPE_RESPONSE;
@@ -297,8 +314,8 @@ void detect_fetch_calls(const TokenList& tokens, Pass4Index& index) {
 // x = new Set   -> kind 12; element_kind is left to pass 5
 void detect_set_usage(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 4; ++i) {
-    if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "new") ||
+  for (int i : below(index.positions().assignments, count - 4)) {
+    if (!ident_at(tokens, i + 2, "new") ||
         !ident_at(tokens, i + 3, "Set")) {
       continue;
     }
@@ -313,8 +330,8 @@ void detect_set_usage(const TokenList& tokens, Pass4Index& index) {
 // x = new Map   -> kind 14; key and value kinds are left to pass 5
 void detect_map_usage(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 4; ++i) {
-    if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "new") ||
+  for (int i : below(index.positions().assignments, count - 4)) {
+    if (!ident_at(tokens, i + 2, "new") ||
         !ident_at(tokens, i + 3, "Map")) {
       continue;
     }
@@ -329,8 +346,8 @@ void detect_map_usage(const TokenList& tokens, Pass4Index& index) {
 // x = await Promise . all   -> kind 7, element_kind 0 (texts only, kinds not tested)
 void detect_promise_all(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 6; ++i) {
-    if (!assignment_at(tokens, i) || !text_at(tokens, i + 2, "await") ||
+  for (int i : below(index.positions().assignments, count - 6)) {
+    if (!text_at(tokens, i + 2, "await") ||
         !text_at(tokens, i + 3, "Promise") || !kind_at(tokens, i + 4, TK_DOT) ||
         !text_at(tokens, i + 5, "all")) {
       continue;
@@ -347,8 +364,8 @@ void detect_promise_all(const TokenList& tokens, Pass4Index& index) {
 // x = await Promise . race   -> kind 0: the winner's type is not known
 void detect_promise_race(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
-  for (int i = 0; i < count - 6; ++i) {
-    if (!assignment_at(tokens, i) || !text_at(tokens, i + 2, "await") ||
+  for (int i : below(index.positions().assignments, count - 6)) {
+    if (!text_at(tokens, i + 2, "await") ||
         !text_at(tokens, i + 3, "Promise") || !kind_at(tokens, i + 4, TK_DOT) ||
         !text_at(tokens, i + 5, "race")) {
       continue;
@@ -369,9 +386,8 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pa
   // Per name: 0 not looked at yet, 1 some variable of that name is a promise,
   // 2 none is. This rule changes no variable, so an answer holds to the end.
   std::vector<char> promise_answer;
-  for (int i = 0; i < count - 4; ++i) {
-    if (!kind_at(tokens, i, TK_IDENTIFIER) || !kind_at(tokens, i + 1, TK_DOT) ||
-        !text_at(tokens, i + 2, "push") || !kind_at(tokens, i + 3, TK_LPAREN) ||
+  for (int i : below(index.positions().member_accesses, count - 4)) {
+    if (!text_at(tokens, i + 2, "push") || !kind_at(tokens, i + 3, TK_LPAREN) ||
         !kind_at(tokens, i + 4, TK_IDENTIFIER)) {
       continue;
     }
@@ -401,8 +417,8 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
   if (result.arrows.empty() || count - 4 <= 0) return;
   // The first `name =` of each name, below the rule's bound.
   NameMap<int> first_assignment;
-  for (int j = 0; j < count - 4; ++j) {
-    if (assignment_at(tokens, j)) first_assignment.try_emplace(tokens.items[static_cast<size_t>(j)].text, j);
+  for (int j : below(index.positions().assignments, count - 4)) {
+    first_assignment.try_emplace(tokens.items[static_cast<size_t>(j)].text, j);
   }
   // For each index k, the first `. delete` or `. has` from k on; count when none.
   std::vector<int> next_member(static_cast<size_t>(count) + 1, count);
@@ -411,7 +427,6 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
                         (ident_at(tokens, k + 1, "delete") || ident_at(tokens, k + 1, "has"));
     next_member[static_cast<size_t>(k)] = member ? k : next_member[static_cast<size_t>(k) + 1];
   }
-  const std::vector<int>& line_end = index.line_end();
   for (ArrowInfo& arrow : result.arrows) {
     const auto found = first_assignment.find(arrow.name);
     if (found == first_assignment.end()) continue;
@@ -419,7 +434,7 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
     // The walk from j+2 stays on token j's line and below count - 2.
     const int from = j + 2;
     if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(j)].line) continue;
-    const int end = std::min(line_end[static_cast<size_t>(from)], count - 2);
+    const int end = std::min(index.line_end(from), count - 2);
     if (next_member[static_cast<size_t>(from)] >= end) continue;
     arrow.return_type.kind = TYPE_BOOLEAN;
     if (verbose()) {
@@ -432,11 +447,10 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
 void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   if (count <= 5) return;
-  for (int i = 1; i < count - 4; ++i) {
-    if (!kind_at(tokens, i - 1, TK_IDENTIFIER) || !kind_at(tokens, i, TK_ASSIGN) ||
-        !kind_at(tokens, i + 1, TK_LPAREN) || !kind_at(tokens, i + 2, TK_ASYNC)) {
-      continue;
-    }
+  // i runs from 1 while i < count - 4, with the `x =` at i-1.
+  for (int assignment : below(index.positions().assignments, count - 5)) {
+    const int i = assignment + 1;
+    if (!kind_at(tokens, i + 1, TK_LPAREN) || !kind_at(tokens, i + 2, TK_ASYNC)) continue;
     // The `)` that closes the `(` at i+1.
     const int close = index.closing(TK_LPAREN, TK_RPAREN)[static_cast<size_t>(i) + 1];
     if (close < 0 || close + 1 >= count || !kind_at(tokens, close + 1, TK_LPAREN)) continue;
@@ -457,17 +471,14 @@ void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
 void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   if (count - 3 <= 0) return;
-  const std::vector<int>& next_chain = index.next_of_kind(TK_OPTIONAL_CHAIN);
-  const std::vector<int>& next_semicolon = index.next_of_kind(TK_SEMICOLON);
-  const std::vector<int>& line_end = index.line_end();
+  const Pass4Index::Positions& at = index.positions();
   FirstUntypedVar untyped(result.vars, index.vars());
-  for (int i = 0; i < count - 3; ++i) {
-    if (!assignment_at(tokens, i)) continue;
+  for (int i : below(at.assignments, count - 3)) {
     // The walk from i+2 stops at a `;` and at the end of token i's line.
-    const size_t from = static_cast<size_t>(i) + 2;
-    if (tokens.items[from].line != tokens.items[static_cast<size_t>(i)].line) continue;
-    const int end = std::min(line_end[from], next_semicolon[from]);
-    if (next_chain[from] >= end) continue;
+    const int from = i + 2;
+    if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(i)].line) continue;
+    const int end = std::min(index.line_end(from), first_from(at.semicolons, from, count));
+    if (first_from(at.optional_chains, from, count) >= end) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = TYPE_UNKNOWN;
     if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
@@ -478,20 +489,17 @@ void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, P
 void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   if (count - 4 <= 0) return;
-  const std::vector<int>& next_nullish = index.next_of_kind(TK_NULLISH);
-  const std::vector<int>& next_semicolon = index.next_of_kind(TK_SEMICOLON);
-  const std::vector<int>& line_end = index.line_end();
+  const Pass4Index::Positions& at = index.positions();
   FirstUntypedVar untyped(result.vars, index.vars());
-  for (int i = 0; i < count - 4; ++i) {
-    if (!assignment_at(tokens, i)) continue;
+  for (int i : below(at.assignments, count - 4)) {
     // The walk from i+2 stops at a `;`, at the end of token i's line and
     // before the last token.
-    const size_t from = static_cast<size_t>(i) + 2;
-    if (tokens.items[from].line != tokens.items[static_cast<size_t>(i)].line) continue;
-    const int end = std::min({line_end[from], next_semicolon[from], count - 1});
-    const int at = next_nullish[from];
-    if (at >= end) continue;
-    const int literal = infer_literal_type(&tokens.items[static_cast<size_t>(at) + 1]);
+    const int from = i + 2;
+    if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(i)].line) continue;
+    const int end = std::min({index.line_end(from), first_from(at.semicolons, from, count), count - 1});
+    const int nullish = first_from(at.nullish, from, count);
+    if (nullish >= end) continue;
+    const int literal = infer_literal_type(&tokens.items[static_cast<size_t>(nullish) + 1]);
     if (literal == TYPE_NONE) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = literal;
@@ -505,11 +513,8 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass
   // Names whose variables are all strings already: without a trace to print,
   // a later call on them changes nothing.
   std::vector<char> typed;
-  for (int i = 0; i < count - 4; ++i) {
-    if (!kind_at(tokens, i, TK_IDENTIFIER) || !kind_at(tokens, i + 1, TK_DOT) ||
-        !kind_at(tokens, i + 2, TK_IDENTIFIER)) {
-      continue;
-    }
+  for (int i : below(index.positions().member_accesses, count - 4)) {
+    if (!kind_at(tokens, i + 2, TK_IDENTIFIER)) continue;
     const std::string& method = tokens.items[static_cast<size_t>(i) + 2].text;
     if (!in_words(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
@@ -548,15 +553,12 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, P
   // `{` to its closing `}` reports.
   std::vector<int> marks;
   bool marks_built = false;
-  for (int i = 0; i < count - 4; ++i) {
-    if (!ident_at(tokens, i, "tasks") || !kind_at(tokens, i + 1, TK_DOT) ||
-        !ident_at(tokens, i + 2, "push")) {
-      continue;
-    }
+  for (int i : below(index.positions().member_accesses, count - 4)) {
+    if (!ident_at(tokens, i, "tasks") || !ident_at(tokens, i + 2, "push")) continue;
     if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] ARRAY PUSH : tasks\n" CLR_RESET);
     // The walk from i passes over everything before the first `{` and ends at
     // the `}` that closes it, or at the end of the list.
-    const int open = index.next_of_kind(TK_LBRACE)[static_cast<size_t>(i)];
+    const int open = first_from(index.positions().open_braces, i, count);
     if (open >= count) continue;
     if (!verbose()) {
       if (result.array_objects.empty()) register_task_shape(result);
