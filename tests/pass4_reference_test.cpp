@@ -54,7 +54,8 @@ std::string dump(const AnalysisResult& result) {
     text += "\n";
   }
   for (const ObjectInfo& object : result.objects) {
-    text += "object " + object.name + " r" + std::to_string(object.readonly) + " " + dump_fields(*object.fields) + "\n";
+    text += "object " + object.name + " r" + std::to_string(object.readonly) + " " + dump_fields(*object.fields);
+    text += "\n";
   }
   for (const ArrayInfo& array : result.arrays) {
     text += "array " + array.name + " e" + std::to_string(array.element_kind) + " n" +
@@ -263,41 +264,41 @@ class SourceGenerator {
       "if (N) return O; return 0;", "return O; return", "return _9", "no return here", "return O"};
   // Runs cut by the end of the file, where the scan bounds decide.
   static constexpr const char* kTails[] = {
-      "N = N ??", "N = N ?? L", "N = N.N ??", "N = N + N ??", "N = N.N ?? L", "N = N.N ?.", "N = N ?.", "N = N?.N", "tasks.push", "tasks.push(", "tasks.push({",
-      "N.push(N", "N.push(N)", "remove = (k) => N.has", "remove = (k) => N.has(", "for await (",
-      "for await (const line", "N = ( async", "N = (async () => 1)", "N = (async () => 1)(",
-      "N = await fetch", "N = fetch", "N = await fetch(", "N = fs.createReadStream", "N = new Set",
-      "N = new Map(", "N = await Promise.all", "N = await Promise.race(", "for (const N", "for (const N of",
-      "P.trim", "P.trim(", "P <", "< P", "readFile(P", "`${P}`", "C.set(V", "C.set(V,", "C.set(V, V",
-      "C.add(V", "C.add(V)", "N.trim", "N.trim("};
+      "N = N ??", "N = N ?? L", "N = N.N ??", "N = N + N ??", "N = N.N ?? L", "N = N.N ?.", "N = N ?.",
+      "N = N?.N", "tasks.push", "tasks.push(", "tasks.push({", "N.push(N", "N.push(N)", "remove = (k) => N.has",
+      "remove = (k) => N.has(", "for await (", "for await (const line", "N = ( async", "N = (async () => 1)",
+      "N = (async () => 1)(", "N = await fetch", "N = fetch", "N = await fetch(", "N = fs.createReadStream",
+      "N = createReadStream", "N = readline.createInterface", "N = new Set", "N = new Map(",
+      "N = await Promise.all", "N = await Promise.race(", "for (const N", "for (const N of", "P.trim",
+      "P.trim(", "P <", "< P", "readFile(P", "`${P}`", "C.set(V", "C.set(V,", "C.set(V, V", "C.add(V",
+      "C.add(V)", "N.trim", "N.trim("};
   static constexpr const char* kStatements[] = {
       "const N = await fetch(V);", "N = fetch(V);", "N = await fetch", "let N = fetch",
       "const N = fs.createReadStream(V);", "N = createReadStream(V);", "N = fs.createReadStream",
       "const N = readline.createInterface({ input: N });", "N = readline.createInterface",
       "const N = new Set();", "N = new Set", "N = new Map();", "const N = new Map([[V, V]]);",
-      "const N = await Promise.all(N);", "N = await Promise.race([N, N]);", "const N = await Promise.race(N);", "N = await Promise.race", "N = await Promise.all",
-      "const N = N?.N ?? L;", "N = N ?? L;", "N = N ?? N;", "N = N\n?? L;", "N = N ??\nL;", "let N = N?.N;",
-      "N = N\n?.N;", "N = N ; ?. N", "N = N?.N?.N;", "N = N ?? L ?? L;",
-      "N.push(N);", "N.push(fetch(V));", "results.push(N);", "N.push(O);", "const O = fetch(V); results.push(O);", "tasks.push({ id: V, url: V, N: V });",
-      "tasks.push(N);", "tasks.push({ N: { N: V }, N: V });", "tasks.push(N)\n", "tasks . push",
-      "for (const N of N) { N(N); }", "for (const N in N) {}", "for (let N = 0; N < L; N++) {}",
-      "for await (const line of N) { N(line); }", "for await (const N of N) { N }",
-      "for await (x of N) { a; b; c; d; e; f; g; h; i; j; line }",
+      "const N = await Promise.all(N);", "N = await Promise.race([N, N]);", "const N = await Promise.race(N);",
+      "N = await Promise.race", "N = await Promise.all", "const N = N?.N ?? L;", "N = N ?? L;", "N = N ?? N;",
+      "N = N\n?? L;", "N = N ??\nL;", "let N = N?.N;", "N = N\n?.N;", "N = N ; ?. N", "N = N?.N?.N;",
+      "N = N ?? L ?? L;", "N.push(N);", "N.push(fetch(V));", "results.push(N);", "N.push(O);",
+      "const O = fetch(V); results.push(O);", "tasks.push({ id: V, url: V, N: V });", "tasks.push(N);",
+      "tasks.push({ N: { N: V }, N: V });", "tasks.push(N)\n", "tasks . push", "for (const N of N) { N(N); }",
+      "for (const N in N) {}", "for (let N = 0; N < L; N++) {}", "for await (const line of N) { N(line); }",
+      "for await (const N of N) { N }", "for await (x of N) { a; b; c; d; e; f; g; h; i; j; line }",
       "N.trim();", "N.toUpperCase();", "N.slice(1);", "N.substring(1);", "N.charAt(0);", "N.split(L);",
-      "N.replace(L, L);", "N.toLowerCase()",
-      "const N = (N) => N.delete(N);", "const N = (N) => N\n.has(N);", "N = (N) => N.has(N) && N;",
-      "N = N.delete", "remove = N . has", "check = (k) => { return k; }; x.has(k);",
-      "const N = (async () => { await N(V); })();", "N = (async () => { (N); });", "N = (async (N) => N)(N);",
-      "N = (async", "N = ( async ( ) => ( N ) ) ( )",
+      "N.replace(L, L);", "N.toLowerCase()", "const N = (N) => N.delete(N);", "const N = (N) => N\n.has(N);",
+      "N = (N) => N.has(N) && N;", "N = N.delete", "remove = N . has",
+      "check = (k) => { return k; }; x.has(k);", "const N = (async () => { await N(V); })();",
+      "N = (async () => { (N); });", "N = (async (N) => N)(N);", "N = (async", "N = ( async ( ) => ( N ) ) ( )",
       "if (P < L) {}", "if (L >= P) {}", "while (P > N) {}", "N <= P;", "for (let i = 0; i < P; i++) {}",
       "if (L < P < L) {}", "readFile(P);", "fs.mkdir(P, cb);", "createWriteStream(P);", "writeFile(P, V);",
-      "createReadStream(P.N);", "P.trim();", "P.split(L);", "`${P}:${P}`;",
-      "const N = `${N}/N`;", "N = 'a${N}';", "N = `plain N`;", "`${e}${t}`;", "`${width}px`;",
-      "`${concurrencyLimit}`;", "C.set(V, V);", "C.add(V);", "C.set(N.N, L);", "C.set(V);", "C.add(N.N);",
-      "C.set(V, V)", "const C = new Map(); C.set(V, V);", "const C = new Set(); C.add(V);",
-      "const C = new Map();", "const C = new Set();", "C.set(C, N);", "C.add(P);", "return N;", "if (L < P.trim()) {}", "N < readFile(readFile);", "N =\nN?.N;",
-      "N =\nN ?? L;", "N =\n(N) => N.delete(N);", "C.set(C.N, N)", "C.add(N, N);", "C.set(remove, check);",
-      "C.add(check);", "a.b.c;", "N = N ? N : L;", "N.N.N(V);"};
+      "createReadStream(P.N);", "P.trim();", "P.split(L);", "`${P}:${P}`;", "const N = `${N}/N`;",
+      "N = 'a${N}';", "N = `plain N`;", "`${e}${t}`;", "`${width}px`;", "`${concurrencyLimit}`;",
+      "C.set(V, V);", "C.add(V);", "C.set(N.N, L);", "C.set(V);", "C.add(N.N);", "C.set(V, V)",
+      "const C = new Map(); C.set(V, V);", "const C = new Set(); C.add(V);", "const C = new Map();",
+      "const C = new Set();", "C.set(C, N);", "C.add(P);", "return N;", "if (L < P.trim()) {}",
+      "N < readFile(readFile);", "N =\nN?.N;", "N =\nN ?? L;", "N =\n(N) => N.delete(N);", "C.set(C.N, N)",
+      "C.add(N, N);", "C.set(remove, check);", "C.add(check);", "a.b.c;", "N = N ? N : L;", "N.N.N(V);"};
 
   std::mt19937 random_;
   std::vector<Function> functions_;

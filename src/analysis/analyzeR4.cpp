@@ -278,8 +278,8 @@ void detect_read_stream(const TokenList& tokens, Pass4Index& index) {
 void detect_readline_interface(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i : below(index.positions().assignments, count - 5)) {
-    if (!ident_at(tokens, i + 2, "readline") ||
-        !kind_at(tokens, i + 3, TK_DOT) || !ident_at(tokens, i + 4, "createInterface")) {
+    if (!ident_at(tokens, i + 2, "readline") || !kind_at(tokens, i + 3, TK_DOT) ||
+        !ident_at(tokens, i + 4, "createInterface")) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
@@ -315,10 +315,7 @@ void detect_fetch_calls(const TokenList& tokens, Pass4Index& index) {
 void detect_set_usage(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i : below(index.positions().assignments, count - 4)) {
-    if (!ident_at(tokens, i + 2, "new") ||
-        !ident_at(tokens, i + 3, "Set")) {
-      continue;
-    }
+    if (!ident_at(tokens, i + 2, "new") || !ident_at(tokens, i + 3, "Set")) continue;
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_SET;
@@ -331,10 +328,7 @@ void detect_set_usage(const TokenList& tokens, Pass4Index& index) {
 void detect_map_usage(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i : below(index.positions().assignments, count - 4)) {
-    if (!ident_at(tokens, i + 2, "new") ||
-        !ident_at(tokens, i + 3, "Map")) {
-      continue;
-    }
+    if (!ident_at(tokens, i + 2, "new") || !ident_at(tokens, i + 3, "Map")) continue;
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_MAP;
@@ -347,9 +341,8 @@ void detect_map_usage(const TokenList& tokens, Pass4Index& index) {
 void detect_promise_all(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i : below(index.positions().assignments, count - 6)) {
-    if (!text_at(tokens, i + 2, "await") ||
-        !text_at(tokens, i + 3, "Promise") || !kind_at(tokens, i + 4, TK_DOT) ||
-        !text_at(tokens, i + 5, "all")) {
+    if (!text_at(tokens, i + 2, "await") || !text_at(tokens, i + 3, "Promise") ||
+        !kind_at(tokens, i + 4, TK_DOT) || !text_at(tokens, i + 5, "all")) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
@@ -365,9 +358,8 @@ void detect_promise_all(const TokenList& tokens, Pass4Index& index) {
 void detect_promise_race(const TokenList& tokens, Pass4Index& index) {
   const int count = tokens.count();
   for (int i : below(index.positions().assignments, count - 6)) {
-    if (!text_at(tokens, i + 2, "await") ||
-        !text_at(tokens, i + 3, "Promise") || !kind_at(tokens, i + 4, TK_DOT) ||
-        !text_at(tokens, i + 5, "race")) {
+    if (!text_at(tokens, i + 2, "await") || !text_at(tokens, i + 3, "Promise") ||
+        !kind_at(tokens, i + 4, TK_DOT) || !text_at(tokens, i + 5, "race")) {
       continue;
     }
     const std::string& name = tokens.items[i].text;
@@ -464,8 +456,26 @@ void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
   }
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Access and string-method detectors
+
+// a . b   -> report only
+void detect_property_access(AnalysisResult&, const TokenList& tokens) {
+  if (!verbose()) return;  // it only reports
+  const int count = tokens.count();
+  for (int i = 0; i < count - 2; ++i) {
+    if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
+        kind_at(tokens, i + 2, TK_IDENTIFIER)) {
+      std::printf(CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET,
+                  tokens.items[static_cast<size_t>(i)].text.c_str(),
+                  tokens.items[static_cast<size_t>(i) + 2].text.c_str());
+    }
+  }
+}
+
+namespace {
 
 // x = ... ?. ...   (same line, before `;`)   -> first untyped x gets kind 8
 void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
@@ -534,8 +544,12 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass
   }
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
-// Object-array detectors
+// Object-array and returned-object detectors
+
+namespace {
 
 void register_task_shape(AnalysisResult& result) {
   // The shape is fixed: the literal's own keys are only reported.
@@ -617,8 +631,80 @@ void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass
   }
 }
 
+}  // namespace
+
+// for ( const v   with a "tasks" shape registered   -> object record v with the shape's fields
+// Relies on detect_array_object_push having run.
+void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens) {
+  const int count = tokens.count();
+  // The rule appends only to objects, so the shape it copies stays the same.
+  const ShapeInfo* shape = nullptr;
+  for (const ShapeInfo& candidate : result.array_objects) {
+    if (candidate.name == "tasks") {
+      shape = &candidate;
+      break;
+    }
+  }
+  if (shape == nullptr) return;
+  for (int i = 0; i < count - 6; ++i) {
+    if (!kind_at(tokens, i, TK_FOR) || !kind_at(tokens, i + 1, TK_LPAREN) ||
+        !kind_at(tokens, i + 2, TK_CONST) || !kind_at(tokens, i + 3, TK_IDENTIFIER)) {
+      continue;
+    }
+    const std::string& name = tokens.items[static_cast<size_t>(i) + 3].text;
+    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
+    ObjectInfo object;
+    object.name = name;
+    for (const ShapeField& field : shape->fields) object.fields->emplace_back(field.name, field.kind);
+    result.objects.push_back(std::move(object));
+    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OBJECT PROPAGATE : %s\n" CLR_RESET, name.c_str());
+  }
+}
+
+// body's last "return NAME" with an object record NAME that has fields
+//   -> an open return type (0 or 5) becomes kind 6 with the object's flat fields
+void detect_return_object_variable(AnalysisResult& result) {
+  constexpr std::string_view kReturn = "return ";
+  constexpr size_t kMaxName = 63;
+  // The first object of each name that has fields; the rule adds no object.
+  NameMap<int> first_with_fields;
+  for (size_t o = 0; o < result.objects.size(); ++o) {
+    const ObjectInfo& object = result.objects[o];
+    if (object.field_count() > 0) first_with_fields.try_emplace(object.name, static_cast<int>(o));
+  }
+  for (FuncInfo& func : result.funcs) {
+    if (!func.body || (func.return_type.kind != TYPE_NONE && func.return_type.kind != TYPE_VOID)) continue;
+    const std::string& body = *func.body;
+    const size_t at = body.rfind(kReturn);
+    if (at == std::string::npos) continue;
+    size_t pos = at + kReturn.size();
+    while (pos < body.size() && (body[pos] == ' ' || body[pos] == '\t')) ++pos;
+    const size_t name_start = pos;
+    auto is_word = [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    };
+    while (pos < body.size() && is_word(body[pos])) ++pos;
+    const std::string name = body.substr(name_start, std::min(pos - name_start, kMaxName));
+    if (name.empty()) continue;
+    const auto found = first_with_fields.find(name);
+    if (found == first_with_fields.end()) continue;
+    const ObjectInfo& object = result.objects[static_cast<size_t>(found->second)];
+    func.return_type.kind = TYPE_OBJECT;
+    func.return_type.fields.clear();
+    for (const ObjectField& field : *object.fields) {
+      func.return_type.fields.push_back(TypeField{field.name, field.kind});
+    }
+    if (verbose()) {
+      std::printf(CLR_GREEN "[ANALYZER4] RETURN OBJECT DETECTE : %s -> %s (%d champs)\n" CLR_RESET,
+                  func.name.c_str(), name.c_str(), object.field_count());
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Parameter usage inference
+
+namespace {
 
 // Which of a set of names occur inside a text, all of them found in one walk
 // of the text (an Aho-Corasick automaton), however many names there are.
@@ -765,7 +851,9 @@ std::vector<NameUses> collect_name_uses(const NameMap<int>& ids, const TokenList
     }
     // a string or template holding "${" and the name
     if (token.kind == TK_STRING && token.text.find("${") != std::string::npos) {
-      matcher.find_all(token.text, [&](int found) { uses[static_cast<size_t>(found)].strings.push_back({k, kUseTemplate}); });
+      matcher.find_all(token.text, [&](int found) {
+        uses[static_cast<size_t>(found)].strings.push_back({k, kUseTemplate});
+      });
     }
     if (id < 0) continue;
     // p < > <= >=
@@ -830,40 +918,6 @@ bool typed_by_name(const std::string& param) { return param.find("concurrencyLim
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Object-array detectors (continued)
-
-// for ( const v   with a "tasks" shape registered   -> object record v with the shape's fields
-// Relies on detect_array_object_push having run.
-void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens) {
-  const int count = tokens.count();
-  // The rule appends only to objects, so the shape it copies stays the same.
-  const ShapeInfo* shape = nullptr;
-  for (const ShapeInfo& candidate : result.array_objects) {
-    if (candidate.name == "tasks") {
-      shape = &candidate;
-      break;
-    }
-  }
-  if (shape == nullptr) return;
-  for (int i = 0; i < count - 6; ++i) {
-    if (!kind_at(tokens, i, TK_FOR) || !kind_at(tokens, i + 1, TK_LPAREN) ||
-        !kind_at(tokens, i + 2, TK_CONST) || !kind_at(tokens, i + 3, TK_IDENTIFIER)) {
-      continue;
-    }
-    const std::string& name = tokens.items[static_cast<size_t>(i) + 3].text;
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
-    ObjectInfo object;
-    object.name = name;
-    for (const ShapeField& field : shape->fields) object.fields->emplace_back(field.name, field.kind);
-    result.objects.push_back(std::move(object));
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OBJECT PROPAGATE : %s\n" CLR_RESET, name.c_str());
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Parameter usage inference (continued)
-
 // p . method (   fs-call ( p   `...${...p...`   p <   < p   -> parameter kind 2 or 1
 void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens) {
   if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] PARAMETER INFERENCE START\n" CLR_RESET);
@@ -900,48 +954,6 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
     };
     std::printf(CLR_YELLOW "[DEBUG PARAMS] %s -> %d %d %d\n" CLR_RESET, func.name.c_str(), kind_of(0), kind_of(1),
                 kind_of(2));
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Returned-object detector
-
-// body's last "return NAME" with an object record NAME that has fields
-//   -> an open return type (0 or 5) becomes kind 6 with the object's flat fields
-void detect_return_object_variable(AnalysisResult& result) {
-  constexpr std::string_view kReturn = "return ";
-  constexpr size_t kMaxName = 63;
-  // The first object of each name that has fields; the rule adds no object.
-  NameMap<int> first_with_fields;
-  for (size_t o = 0; o < result.objects.size(); ++o) {
-    if (result.objects[o].field_count() > 0) first_with_fields.try_emplace(result.objects[o].name, static_cast<int>(o));
-  }
-  for (FuncInfo& func : result.funcs) {
-    if (!func.body || (func.return_type.kind != TYPE_NONE && func.return_type.kind != TYPE_VOID)) continue;
-    const std::string& body = *func.body;
-    const size_t at = body.rfind(kReturn);
-    if (at == std::string::npos) continue;
-    size_t pos = at + kReturn.size();
-    while (pos < body.size() && (body[pos] == ' ' || body[pos] == '\t')) ++pos;
-    const size_t name_start = pos;
-    auto is_word = [](char c) {
-      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    };
-    while (pos < body.size() && is_word(body[pos])) ++pos;
-    const std::string name = body.substr(name_start, std::min(pos - name_start, kMaxName));
-    if (name.empty()) continue;
-    const auto found = first_with_fields.find(name);
-    if (found == first_with_fields.end()) continue;
-    const ObjectInfo& object = result.objects[static_cast<size_t>(found->second)];
-    func.return_type.kind = TYPE_OBJECT;
-    func.return_type.fields.clear();
-    for (const ObjectField& field : *object.fields) {
-      func.return_type.fields.push_back(TypeField{field.name, field.kind});
-    }
-    if (verbose()) {
-      std::printf(CLR_GREEN "[ANALYZER4] RETURN OBJECT DETECTE : %s -> %s (%d champs)\n" CLR_RESET,
-                  func.name.c_str(), name.c_str(), object.field_count());
-    }
   }
 }
 
@@ -1007,19 +1019,6 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) 
 void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
   Pass4Index index(result, tokens);
   detect_async_iife(tokens, index);
-}
-
-// a . b   -> report only
-void detect_property_access(AnalysisResult&, const TokenList& tokens) {
-  if (!verbose()) return;  // it only reports
-  const int count = tokens.count();
-  for (int i = 0; i < count - 2; ++i) {
-    if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
-        kind_at(tokens, i + 2, TK_IDENTIFIER)) {
-      std::printf(CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, tokens.items[static_cast<size_t>(i)].text.c_str(),
-                  tokens.items[static_cast<size_t>(i) + 2].text.c_str());
-    }
-  }
 }
 
 // ---------------------------------------------------------------------------
