@@ -1,3 +1,156 @@
 #include "analysis/analyzeR10.h"
 
-void analyzer10_run(AnalysisResult&, const TokenList&) {}
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// First record of each name (the lookup rule of every list), built once so
+// that a per-token lookup does not rescan the list.
+std::unordered_map<std::string_view, VarInfo*> first_vars_by_name(AnalysisResult& result) {
+  std::unordered_map<std::string_view, VarInfo*> index;
+  index.reserve(result.vars.size());
+  for (VarInfo& var : result.vars) index.emplace(var.name, &var);
+  return index;
+}
+
+// Every method of every class, by name, in class order and then method order.
+// The method lists do not change during this pass, so the pointers hold.
+std::unordered_map<std::string_view, std::vector<MethodInfo*>> methods_by_name(
+    AnalysisResult& result) {
+  std::unordered_map<std::string_view, std::vector<MethodInfo*>> index;
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) index[method.name].push_back(&method);
+  }
+  return index;
+}
+
+const std::vector<MethodInfo*>* methods_named(
+    const std::unordered_map<std::string_view, std::vector<MethodInfo*>>& index,
+    std::string_view name) {
+  const auto found = index.find(name);
+  return found == index.end() ? nullptr : &found->second;
+}
+
+// NAME ( P1 = LITERAL , P2 = LITERAL ... )  -> literal kinds merged per position
+void merge_default_values(MethodInfo& method, const TokenList& tokens, int i) {
+  const int count = tokens.count();
+  int position = 0;
+  // Nesting is not tracked: the first `)` ends the list.
+  for (int k = i + 2; k < count && tokens.items[k].kind != TK_RPAREN &&
+                      position != method.param_count();
+       ++k) {
+    if (tokens.items[k].kind == TK_ASSIGN && k + 1 < count) {
+      const int kind = infer_literal_type(&tokens.items[k + 1]);
+      if (kind != TYPE_NONE) add_union_type(method.param_types[position], kind);
+    } else if (tokens.items[k].kind == TK_COMMA) {
+      ++position;
+    }
+  }
+}
+
+// . NAME ( ARG1 , ARG2 ... )  -> kind of each argument's first token merged
+void merge_call_arguments(MethodInfo& method, const TokenList& tokens, int i,
+                          const std::unordered_map<std::string_view, VarInfo*>& vars) {
+  const int count = tokens.count();
+  int m = i + 3;
+  int position = 0;
+  while (m < count && tokens.items[m].kind != TK_RPAREN && position < method.param_count()) {
+    const Token& first = tokens.items[m];
+    int kind = infer_literal_type(&first);
+    if (kind == TYPE_NONE && first.kind == TK_IDENTIFIER) {
+      const auto var = vars.find(first.text);
+      if (var != vars.end()) kind = var->second->type.kind;
+    }
+    if (kind != TYPE_NONE) add_union_type(method.param_types[position], kind);
+    while (m < count && tokens.items[m].kind != TK_COMMA && tokens.items[m].kind != TK_RPAREN) ++m;
+    if (m < count && tokens.items[m].kind == TK_COMMA) {
+      ++position;
+      ++m;
+    }
+  }
+}
+
+}  // namespace
+
+int is_all_uppercase(const char* text) {
+  if (text == nullptr) return 0;
+  bool has_letter = false;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c >= 'a' && *c <= 'z') return 0;
+    if (*c >= 'A' && *c <= 'Z') has_letter = true;
+  }
+  return has_letter ? 1 : 0;
+}
+
+void analyzer10_run(AnalysisResult& result, const TokenList& tokens) {
+  detect_const_enums(result);
+  infer_class_method_params(result, tokens);
+}
+
+// const UPPER_NAME = { KEY: ... }  -> object read-only, variable kind 6,
+//   every all-upper-case interface withdrawn
+void detect_const_enums(AnalysisResult& result) {
+  const auto vars = first_vars_by_name(result);
+  bool interfaces_withdrawn = false;
+  for (ObjectInfo& object : result.objects) {
+    object.readonly = 0;
+    if (!is_all_uppercase(object.name.c_str()) || !(object.field_count() > 0)) continue;
+    object.readonly = 1;
+    // Every upper-case interface goes, not only this object's; nothing adds
+    // one back, so the later enumerations would find none left.
+    if (!interfaces_withdrawn) {
+      // The removed interfaces' field lists stay with their objects.
+      std::erase_if(result.interfaces, [](const InterfaceInfo& interface) {
+        return is_all_uppercase(interface.name.c_str()) == 1;
+      });
+      interfaces_withdrawn = true;
+    }
+    const auto var = vars.find(object.name);
+    if (var != vars.end()) {
+      var->second->type.kind = TYPE_OBJECT;
+      var->second->type.interface_name.clear();
+    }
+  }
+}
+
+// Method parameter types: allocation, literal defaults, call-site arguments,
+// then unknown for whatever is left.
+void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) {
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      method.param_types.assign(static_cast<size_t>(method.param_count()), TypeInfo{});
+    }
+  }
+  const auto methods = methods_by_name(result);
+  const int count = tokens.count();
+
+  // NAME (  -> defaults of every method called NAME (the declaration itself included)
+  for (int i = 0; i < count - 4; ++i) {
+    if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
+    const std::vector<MethodInfo*>* named = methods_named(methods, tokens.items[i].text);
+    if (named == nullptr) continue;
+    for (MethodInfo* method : *named) merge_default_values(*method, tokens, i);
+  }
+
+  // . NAME (  -> arguments of every method called NAME, whatever the receiver
+  const auto vars = first_vars_by_name(result);
+  for (int i = 0; i < count - 4; ++i) {
+    if (tokens.items[i].kind != TK_DOT || tokens.items[i + 1].kind != TK_IDENTIFIER ||
+        tokens.items[i + 2].kind != TK_LPAREN) {
+      continue;
+    }
+    const std::vector<MethodInfo*>* named = methods_named(methods, tokens.items[i + 1].text);
+    if (named == nullptr) continue;
+    for (MethodInfo* method : *named) merge_call_arguments(*method, tokens, i, vars);
+  }
+
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      for (TypeInfo& type : method.param_types) {
+        if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
+      }
+    }
+  }
+}
