@@ -1,5 +1,7 @@
 #include "core/tokenizer.h"
 
+#include <utility>
+
 const char* token_kind_name(int kind) {
   switch (kind) {
 #define KVX_TOKEN_NAME(name, code, text) \
@@ -17,8 +19,402 @@ Token make_token(int kind, std::string text, int line, int start, int end) {
 
 void push_token(TokenList& list, Token token) { list.items.push_back(std::move(token)); }
 
-std::string read_string(std::string_view, size_t&, int&) { return {}; }
-
-TokenList tokenize(std::string_view) { return TokenList{}; }
-
 void free_token_list(TokenList& list) { list = TokenList{}; }
+
+namespace {
+
+bool is_ident_start(unsigned char c) {
+  // Bytes of multi-byte UTF-8 sequences count as letters, so identifiers in
+  // any script stay whole.
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c >= 0x80;
+}
+
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+bool is_ident_part(unsigned char c) { return is_ident_start(c) || is_digit(c); }
+
+struct Word {
+  std::string_view text;
+  int kind;
+};
+
+// Keywords with a code of their own. Every other word is an identifier, except
+// the reserved words below.
+constexpr Word kKeywords[] = {
+    {"let", TK_LET},
+    {"const", TK_CONST},
+    {"var", TK_VAR},
+    {"return", TK_RETURN},
+    {"for", TK_FOR},
+    {"switch", TK_SWITCH},
+    {"class", TK_CLASS},
+    {"extends", TK_EXTENDS},
+    {"import", TK_IMPORT},
+    {"export", TK_EXPORT},
+    {"async", TK_ASYNC},
+};
+
+// Words that can never name a variable. Were they identifiers, the passes that
+// declare undeclared operands would declare `null` or `in`, which no
+// TypeScript compiler accepts.
+constexpr std::string_view kReservedWords[] = {
+    "break",  "catch",      "continue", "debugger", "delete", "do",    "else",
+    "enum",   "finally",    "function", "if",       "in",     "instanceof",
+    "null",   "super",      "throw",    "try",      "void",   "while", "with",
+    "yield"};
+
+int word_kind(std::string_view word) {
+  for (const Word& keyword : kKeywords) {
+    if (keyword.text == word) return keyword.kind;
+  }
+  for (std::string_view reserved : kReservedWords) {
+    if (reserved == word) return TK_RESERVED;
+  }
+  return TK_IDENTIFIER;
+}
+
+struct Operator {
+  std::string_view text;
+  int kind;
+};
+
+// Longest spellings first: the first entry that matches is taken.
+constexpr Operator kOperators[] = {
+    {">>>=", TK_COMPOUND_ASSIGN},
+    {"...", TK_SPREAD},
+    {"===", TK_EQUAL},
+    {"!==", TK_NOT_EQUAL},
+    {"**=", TK_COMPOUND_ASSIGN},
+    {"<<=", TK_COMPOUND_ASSIGN},
+    {">>=", TK_COMPOUND_ASSIGN},
+    {">>>", TK_BITWISE},
+    {"&&=", TK_COMPOUND_ASSIGN},
+    {"||=", TK_COMPOUND_ASSIGN},
+    {"?" "?=", TK_COMPOUND_ASSIGN},
+    {"=>", TK_ARROW},
+    {"==", TK_EQUAL},
+    {"!=", TK_NOT_EQUAL},
+    {"<=", TK_LESS_EQUAL},
+    {">=", TK_GREATER_EQUAL},
+    {"&&", TK_AND},
+    {"||", TK_OR},
+    {"?" "?", TK_NULLISH},
+    {"?.", TK_OPTIONAL_CHAIN},
+    {"++", TK_INCREMENT},
+    {"--", TK_INCREMENT},
+    {"+=", TK_COMPOUND_ASSIGN},
+    {"-=", TK_COMPOUND_ASSIGN},
+    {"*=", TK_COMPOUND_ASSIGN},
+    {"/=", TK_COMPOUND_ASSIGN},
+    {"%=", TK_COMPOUND_ASSIGN},
+    {"&=", TK_COMPOUND_ASSIGN},
+    {"|=", TK_COMPOUND_ASSIGN},
+    {"^=", TK_COMPOUND_ASSIGN},
+    {"**", TK_EXPONENT},
+    {"<<", TK_BITWISE},
+    {">>", TK_BITWISE},
+    {"=", TK_ASSIGN},
+    {"+", TK_PLUS},
+    {"-", TK_MINUS},
+    {"*", TK_STAR},
+    {"/", TK_SLASH},
+    {"%", TK_PERCENT},
+    {"<", TK_LESS},
+    {">", TK_GREATER},
+    {"!", TK_NOT},
+    {"?", TK_QUESTION},
+    {":", TK_COLON},
+    {";", TK_SEMICOLON},
+    {",", TK_COMMA},
+    {".", TK_DOT},
+    {"(", TK_LPAREN},
+    {")", TK_RPAREN},
+    {"{", TK_LBRACE},
+    {"}", TK_RBRACE},
+    {"[", TK_LBRACKET},
+    {"]", TK_RBRACKET},
+    {"~", TK_TILDE},
+    {"&", TK_BITWISE},
+    {"|", TK_BITWISE},
+    {"^", TK_BITWISE},
+    {"@", TK_AT},
+};
+
+// Skips a quoted string whose opening quote is at `pos`; stops after the
+// closing quote (returns true), or before the line break or end that leaves it
+// unterminated (returns false).
+bool skip_quoted(std::string_view source, size_t& pos, int& line) {
+  const char quote = source[pos++];
+  while (pos < source.size()) {
+    const char c = source[pos];
+    if (c == quote) {
+      ++pos;
+      return true;
+    }
+    if (c == '\n') return false;  // a quoted string cannot span lines
+    if (c == '\\' && pos + 1 < source.size()) {
+      if (source[pos + 1] == '\n') ++line;  // line continuation
+      pos += 2;
+      continue;
+    }
+    ++pos;
+  }
+  return false;
+}
+
+// Skips a template literal whose backquote is at `pos`, placeholders, nested
+// templates and braces inside them included. Returns the index of the closing
+// backquote (pos ends just past it) or the text size when it never closes.
+// Nesting is tracked with an explicit stack so no input can exhaust the call
+// stack.
+size_t skip_template(std::string_view source, size_t& pos, int& line) {
+  constexpr int kInTemplate = -1;  // otherwise: brace depth inside a placeholder
+  std::vector<int> frames = {kInTemplate};
+  ++pos;
+  while (pos < source.size()) {
+    const char c = source[pos];
+    if (c == '\n') ++line;
+    int& frame = frames.back();
+    if (frame == kInTemplate) {
+      if (c == '\\' && pos + 1 < source.size()) {
+        if (source[pos + 1] == '\n') ++line;
+        pos += 2;
+      } else if (c == '`') {
+        frames.pop_back();
+        if (frames.empty()) return pos++;
+        ++pos;
+      } else if (c == '$' && pos + 1 < source.size() && source[pos + 1] == '{') {
+        frames.push_back(0);
+        pos += 2;
+      } else {
+        ++pos;
+      }
+      continue;
+    }
+    // Inside a ${...} placeholder: JavaScript code.
+    if (c == '{') {
+      ++frame;
+      ++pos;
+    } else if (c == '}') {
+      if (frame == 0) {
+        frames.pop_back();
+      } else {
+        --frame;
+      }
+      ++pos;
+    } else if (c == '\'' || c == '"') {
+      skip_quoted(source, pos, line);
+    } else if (c == '`') {
+      frames.push_back(kInTemplate);
+      ++pos;
+    } else if (c == '/' && pos + 1 < source.size() && source[pos + 1] == '/') {
+      while (pos < source.size() && source[pos] != '\n') ++pos;
+    } else if (c == '/' && pos + 1 < source.size() && source[pos + 1] == '*') {
+      pos += 2;
+      while (pos < source.size() && !(source[pos] == '*' && pos + 1 < source.size() && source[pos + 1] == '/')) {
+        if (source[pos] == '\n') ++line;
+        ++pos;
+      }
+      pos = pos < source.size() ? pos + 2 : pos;
+    } else {
+      ++pos;
+    }
+  }
+  return source.size();
+}
+
+// Whether a `/` after this token starts a regular expression rather than
+// dividing: it does where an expression may start.
+bool regex_may_follow(const TokenList& list) {
+  if (list.items.empty()) return true;
+  const Token& previous = list.items.back();
+  switch (previous.kind) {
+    case TK_NUMBER:
+    case TK_STRING:
+    case TK_REGEX:
+    case TK_RPAREN:
+    case TK_RBRACKET:
+    case TK_RBRACE:
+    case TK_INCREMENT:
+      return false;
+    case TK_RESERVED:
+      return previous.text != "null" && previous.text != "super";
+    case TK_IDENTIFIER: {
+      const int count = list.count();
+      const bool is_property =
+          count >= 2 && (list.items[count - 2].kind == TK_DOT || list.items[count - 2].kind == TK_OPTIONAL_CHAIN);
+      if (is_property) return false;
+      static constexpr std::string_view kOperatorWords[] = {"typeof", "case", "new", "await", "of"};
+      for (std::string_view word : kOperatorWords) {
+        if (previous.text == word) return true;
+      }
+      return false;
+    }
+    default:
+      return true;  // operators, opening punctuation, keywords such as return
+  }
+}
+
+// Length of a regular-expression literal starting at `pos`, or 0 when none
+// closes on this line (the `/` is then an operator after all).
+size_t regex_length(std::string_view source, size_t pos) {
+  size_t i = pos + 1;
+  bool in_class = false;
+  while (i < source.size()) {
+    const char c = source[i];
+    if (c == '\n' || c == '\r') return 0;
+    if (c == '\\') {
+      if (i + 1 < source.size() && (source[i + 1] == '\n' || source[i + 1] == '\r')) return 0;
+      i += 2;
+      continue;
+    }
+    if (c == '[') in_class = true;
+    if (c == ']') in_class = false;
+    if (c == '/' && !in_class) {
+      ++i;
+      while (i < source.size() && is_ident_part(static_cast<unsigned char>(source[i]))) ++i;  // flags
+      return i - pos;
+    }
+    ++i;
+  }
+  return 0;
+}
+
+size_t number_length(std::string_view source, size_t pos) {
+  size_t i = pos;
+  auto at = [&](size_t k) -> unsigned char { return k < source.size() ? static_cast<unsigned char>(source[k]) : 0; };
+  if (at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X' || at(i + 1) == 'o' || at(i + 1) == 'O' ||
+                       at(i + 1) == 'b' || at(i + 1) == 'B')) {
+    i += 2;
+    while (is_digit(at(i)) || (at(i) >= 'a' && at(i) <= 'f') || (at(i) >= 'A' && at(i) <= 'F') || at(i) == '_') ++i;
+  } else {
+    while (is_digit(at(i)) || at(i) == '_') ++i;
+    if (at(i) == '.') {
+      ++i;
+      while (is_digit(at(i)) || at(i) == '_') ++i;
+    }
+    if ((at(i) == 'e' || at(i) == 'E') &&
+        (is_digit(at(i + 1)) || ((at(i + 1) == '+' || at(i + 1) == '-') && is_digit(at(i + 2))))) {
+      i += 2;
+      while (is_digit(at(i)) || at(i) == '_') ++i;
+    }
+  }
+  if (at(i) == 'n') ++i;  // BigInt suffix
+  return i - pos;
+}
+
+}  // namespace
+
+std::string read_string(std::string_view source, size_t& pos, int& line) {
+  const size_t open = pos;
+  size_t content_end = 0;
+  if (source[open] == '`') {
+    content_end = skip_template(source, pos, line);
+  } else {
+    const bool closed = skip_quoted(source, pos, line);
+    content_end = closed ? pos - 1 : pos;
+  }
+  return std::string(source.substr(open + 1, content_end - (open + 1)));
+}
+
+TokenList tokenize(std::string_view source) {
+  TokenList list;
+  list.items.reserve(source.size() / 6 + 16);
+  const size_t size = source.size();
+  size_t pos = 0;
+  int line = 1;
+
+  if (source.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;  // byte-order mark
+  if (source.substr(pos, 2) == "#!") {                  // hashbang line
+    while (pos < size && source[pos] != '\n') ++pos;
+  }
+
+  while (pos < size) {
+    const unsigned char c = static_cast<unsigned char>(source[pos]);
+    const int start = static_cast<int>(pos);
+
+    if (c == '\n') {
+      ++line;
+      ++pos;
+      continue;
+    }
+    // Blanks, control characters and NUL bytes separate tokens and are
+    // otherwise ignored.
+    if (c <= ' ' || c == 0x7F) {
+      ++pos;
+      continue;
+    }
+    if (c == '/' && pos + 1 < size && source[pos + 1] == '/') {
+      while (pos < size && source[pos] != '\n') ++pos;
+      continue;
+    }
+    if (c == '/' && pos + 1 < size && source[pos + 1] == '*') {
+      pos += 2;
+      while (pos < size && !(source[pos] == '*' && pos + 1 < size && source[pos + 1] == '/')) {
+        if (source[pos] == '\n') ++line;
+        ++pos;
+      }
+      pos = pos < size ? pos + 2 : size;
+      continue;
+    }
+
+    if (is_ident_start(c) || (c == '#' && pos + 1 < size && is_ident_start(static_cast<unsigned char>(source[pos + 1])))) {
+      size_t end = pos + 1;
+      while (end < size && is_ident_part(static_cast<unsigned char>(source[end]))) ++end;
+      std::string word(source.substr(pos, end - pos));
+      const bool after_dot = !list.items.empty() && (list.items.back().kind == TK_DOT ||
+                                                     list.items.back().kind == TK_OPTIONAL_CHAIN);
+      // After `.` every word is a property name (`cache.delete(k)`).
+      const int kind = (after_dot || c == '#') ? TK_IDENTIFIER : word_kind(word);
+      push_token(list, make_token(kind, std::move(word), line, start, static_cast<int>(end)));
+      pos = end;
+      continue;
+    }
+
+    if (is_digit(c) || (c == '.' && pos + 1 < size && is_digit(static_cast<unsigned char>(source[pos + 1])))) {
+      const size_t length = number_length(source, pos);
+      push_token(list, make_token(TK_NUMBER, std::string(source.substr(pos, length)), line, start,
+                                  static_cast<int>(pos + length)));
+      pos += length;
+      continue;
+    }
+
+    if (c == '\'' || c == '"' || c == '`') {
+      const int first_line = line;
+      std::string text = read_string(source, pos, line);
+      push_token(list, make_token(TK_STRING, std::move(text), first_line, start, static_cast<int>(pos)));
+      continue;
+    }
+
+    if (c == '/' && regex_may_follow(list)) {
+      const size_t length = regex_length(source, pos);
+      if (length > 0) {
+        push_token(list, make_token(TK_REGEX, std::string(source.substr(pos, length)), line, start,
+                                    static_cast<int>(pos + length)));
+        pos += length;
+        continue;
+      }
+    }
+
+    bool matched = false;
+    for (const Operator& op : kOperators) {
+      if (source.substr(pos, op.text.size()) != op.text) continue;
+      // `a?.5:b` is a conditional with a decimal, not optional chaining.
+      if (op.kind == TK_OPTIONAL_CHAIN && pos + 2 < size && is_digit(static_cast<unsigned char>(source[pos + 2]))) {
+        continue;
+      }
+      push_token(list, make_token(op.kind, std::string(op.text), line, start,
+                                  static_cast<int>(pos + op.text.size())));
+      pos += op.text.size();
+      matched = true;
+      break;
+    }
+    if (matched) continue;
+
+    // Anything else (a lone backslash, `#`, stray punctuation) is kept as one
+    // token of its own so that no rule matches across it.
+    push_token(list, make_token(TK_UNKNOWN, std::string(1, static_cast<char>(c)), line, start, start + 1));
+    ++pos;
+  }
+  return list;
+}
