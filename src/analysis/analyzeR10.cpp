@@ -2,6 +2,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -72,6 +73,44 @@ void merge_call_arguments(MethodInfo& method, const TokenList& tokens, int i,
   }
 }
 
+// A type that still names a withdrawn interface would be written as a name
+// the output no longer declares: it becomes the interface's inline object
+// type instead, as the enumeration's own variable does. A variable keeps no
+// copy of the fields (the emitter writes it from its object record); any other
+// type takes the interface's flat fields when it has none of its own.
+void retarget_withdrawn(TypeInfo& type, const std::vector<InterfaceInfo>& withdrawn,
+                        bool copy_fields) {
+  if (type.kind != TYPE_INTERFACE || type.interface_name.empty()) return;
+  for (const InterfaceInfo& interface : withdrawn) {
+    if (interface.name != type.interface_name) continue;
+    type.kind = TYPE_OBJECT;
+    type.interface_name.clear();
+    if (copy_fields && type.fields.empty()) {
+      for (const ObjectField& field : *interface.fields) type.fields.push_back({field.name, field.kind});
+    }
+    return;
+  }
+}
+
+void retarget_withdrawn_references(AnalysisResult& result,
+                                   const std::vector<InterfaceInfo>& withdrawn) {
+  if (withdrawn.empty()) return;
+  for (VarInfo& var : result.vars) retarget_withdrawn(var.type, withdrawn, false);
+  for (FuncInfo& func : result.funcs) {
+    for (TypeInfo& type : func.param_types) retarget_withdrawn(type, withdrawn, true);
+    retarget_withdrawn(func.return_type, withdrawn, true);
+  }
+  for (ArrowInfo& arrow : result.arrows) {
+    for (TypeInfo& type : arrow.param_types) retarget_withdrawn(type, withdrawn, true);
+    retarget_withdrawn(arrow.return_type, withdrawn, true);
+  }
+  for (ClassInfo& cls : result.classes) {
+    for (TypeInfo& type : cls.field_types) retarget_withdrawn(type, withdrawn, true);
+    for (TypeInfo& type : cls.ctor_param_types) retarget_withdrawn(type, withdrawn, true);
+    for (MethodInfo& method : cls.methods) retarget_withdrawn(method.return_type, withdrawn, true);
+  }
+}
+
 }  // namespace
 
 int is_all_uppercase(const char* text) {
@@ -102,9 +141,13 @@ void detect_const_enums(AnalysisResult& result) {
     // one back, so the later enumerations would find none left.
     if (!interfaces_withdrawn) {
       // The removed interfaces' field lists stay with their objects.
-      std::erase_if(result.interfaces, [](const InterfaceInfo& interface) {
-        return is_all_uppercase(interface.name.c_str()) == 1;
-      });
+      std::vector<InterfaceInfo> withdrawn;
+      std::vector<InterfaceInfo> kept;
+      for (InterfaceInfo& interface : result.interfaces) {
+        (is_all_uppercase(interface.name.c_str()) ? withdrawn : kept).push_back(std::move(interface));
+      }
+      result.interfaces = std::move(kept);
+      retarget_withdrawn_references(result, withdrawn);
       interfaces_withdrawn = true;
     }
     const auto var = vars.find(object.name);
