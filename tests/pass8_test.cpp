@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analyzeR10.h"
 #include "analysis/analyzeR8.h"
+#include "analysis/analyzeR9.h"
 #include "core/tokenizer.h"
 #include "test_support.h"
 
@@ -476,6 +478,40 @@ TEST(Analyzer8, ClassTokenAmongTheLastTwoGetsNothing) {
   EXPECT_FALSE(result.classes[0].base_name.has_value());
   EXPECT_TRUE(result.classes[0].methods.empty());
   EXPECT_TRUE(result.classes[0].field_names.empty());
+}
+
+// Every rule reads a fixed run of tokens ahead; cutting the source anywhere
+// must never make one read past the last token (the sanitizer build checks).
+TEST(ClassPasses, EveryPrefixOfASourceIsSafe) {
+  const std::string source =
+      "const d = new Date(); let u = await new URL(s); const j = await JSON.parse(t);\n"
+      "const R = await Promise.allSettled(ps); const E = { A: 1 };\n"
+      "class A extends B { static #n = 1; static s = 'x'; #p = true; f = 2;\n"
+      "  static async m(a = 1, { b }, c = 'z') { if (a) return 1; return 'r'; }\n"
+      "  get g() { return true; } get(k) { return k; } constructor(q) { }\n"
+      "  w() { return class B { x() { return 2; } }; } }\n"
+      "a.m(1, d, 'q'); m(a = 2, b); x.w(); o.g(E, -1, u)";
+  const TokenList all = tokenize(source);
+  for (int cut = 0; cut <= all.count(); ++cut) {
+    TokenList tokens;
+    tokens.items.assign(all.items.begin(), all.items.begin() + cut);
+    AnalysisResult result;
+    for (const char* name : {"A", "B"}) result.classes.push_back(class_record(name, {"#p", "f"}, {3, 1}));
+    for (const char* name : {"d", "u", "j", "R", "E", "a"}) result.vars.push_back(var_record(name));
+    ObjectInfo enumeration;
+    enumeration.name = "E";
+    enumeration.fields->emplace_back("A", TYPE_NUMBER);
+    result.objects.push_back(std::move(enumeration));
+    analyzer8_run(result, tokens);
+    analyzer9_run(result, tokens);
+    analyzer10_run(result, tokens);
+    for (const ClassInfo& cls : result.classes) {
+      describe_fields(cls);  // checks that the flag arrays stay in step
+      for (const MethodInfo& method : cls.methods) {
+        EXPECT_EQ(method.param_types.size(), method.param_names.size()) << cut;
+      }
+    }
+  }
 }
 
 }  // namespace
