@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -396,6 +397,45 @@ TEST(Analyzer10, EnumsThenMethodParameters) {
   // `current` no longer names the withdrawn interface, so the call gives 6.
   EXPECT_EQ(describe_methods(result.classes[0]),
             (std::vector<std::string>{"set(mode: 6, level: 1)"}));
+}
+
+// ---------------------------------------------------------------------------
+// Through the whole pipeline
+
+TEST(Pass10Pipeline, ConstEnumIsWrittenInlineAndReadonly) {
+  kvx_test::ScopedWorkDir dir;
+  const std::string ts = kvx_test::transpile_js(
+      "const COLORS = { RED: 'r', GREEN: 'g' };\n"
+      "const user = { name: 'a', age: 1 };\n"
+      "const x = { a: 1 };\n"
+      "const Colors = { RED: 1 };\n");
+  EXPECT_THAT(ts, testing::HasSubstr(
+                      "declare const COLORS: { readonly RED: string; readonly GREEN: string };\n"));
+  EXPECT_THAT(ts, testing::Not(testing::HasSubstr("interface COLORS")));
+  EXPECT_THAT(ts, testing::HasSubstr("interface User {\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("declare const user: User;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("interface Colors {\n"));
+  // `x` loses its interface X with the enumeration, and is written inline.
+  EXPECT_THAT(ts, testing::Not(testing::HasSubstr("interface X")));
+  EXPECT_THAT(ts, testing::HasSubstr("declare const x: { a: number };\n"));
+}
+
+TEST(Pass10Pipeline, MethodParametersFromDefaultsAndCalls) {
+  kvx_test::ScopedWorkDir dir;
+  const std::string ts = kvx_test::transpile_js(
+      "class Greeter {\n"
+      "  greet(name = \"World\", times = 3) { return name; }\n"
+      "  say(word) { return word; }\n"
+      "  idle(x) { }\n"
+      "  ping() { return true; }\n"
+      "}\n"
+      "const g = new Greeter();\n"
+      "g.say('a');\n"
+      "g.say(5);\n");
+  EXPECT_THAT(ts, testing::HasSubstr("    greet(name: string, times: number): void;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    say(word: string | number): void;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    idle(x: unknown): void;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    ping(): boolean;\n"));
 }
 
 }  // namespace

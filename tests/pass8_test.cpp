@@ -1,4 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -512,6 +515,61 @@ TEST(ClassPasses, EveryPrefixOfASourceIsSafe) {
       }
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// Through the whole pipeline
+
+constexpr const char* kDogSource =
+    "const started = new Date();\n"
+    "class Animal { }\n"
+    "class Dog extends Animal {\n"
+    "  static count = 0;\n"
+    "  #secret = 'x';\n"
+    "  constructor(name) { super(); this.name = name; }\n"
+    "  async load(url) { if (!url) return false; return \"x\"; }\n"
+    "  static create() { return new Dog('a'); }\n"
+    "  #check() { return 1; }\n"
+    "  handler = () => { return 2; };\n"
+    "}\n";
+
+TEST(Pass8Pipeline, FillsTheCapturedClasses) {
+  AnalysisResult result = kvx_test::analyze_js(kDogSource, 8);
+  const VarInfo* started = find_var(result, "started");
+  ASSERT_NE(started, nullptr);
+  EXPECT_EQ(started->type.kind, TYPE_NAMED);
+  EXPECT_EQ(started->type.type_name, "Date");
+
+  const ClassInfo* animal = find_class(result, "Animal");
+  ASSERT_NE(animal, nullptr);
+  EXPECT_FALSE(animal->base_name.has_value());
+  EXPECT_TRUE(animal->methods.empty());
+
+  const ClassInfo* dog = find_class(result, "Dog");
+  ASSERT_NE(dog, nullptr);
+  EXPECT_EQ(dog->base_name.value_or(""), "Animal");
+  const std::vector<std::string> fields = describe_fields(*dog);
+  EXPECT_NE(std::find(fields.begin(), fields.end(), "count:1 static"), fields.end());
+  EXPECT_NE(std::find(fields.begin(), fields.end(), "secret:2 private"), fields.end());
+  EXPECT_EQ(std::count_if(fields.begin(), fields.end(),
+                          [](const std::string& f) { return f.find("secret") != std::string::npos; }),
+            1);
+  EXPECT_EQ(describe_methods(*dog),
+            (std::vector<std::string>{"async load(url): 3|2", "static create(): 5", "#check(): 1"}));
+}
+
+TEST(Pass8Pipeline, WritesTheClassBlock) {
+  kvx_test::ScopedWorkDir dir;
+  const std::string ts = kvx_test::transpile_js(kDogSource);
+  EXPECT_THAT(ts, testing::HasSubstr("declare const started: Date;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("\ndeclare class Animal {\n    constructor();\n}\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("\ndeclare class Dog extends Animal {\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    static count: number;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    private secret: string;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    load(url: unknown): Promise<boolean | string>;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    static create(): void;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    #check(): number;\n"));
+  EXPECT_THAT(ts, testing::Not(testing::HasSubstr("handler(")));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -230,6 +231,54 @@ TEST(Analyzer9, GettersJoinTheFieldsOfPass8) {
   ASSERT_EQ(cls.methods.size(), 2u);
   EXPECT_EQ(cls.methods[0].name, "size");
   EXPECT_EQ(cls.methods[1].name, "version");
+}
+
+// ---------------------------------------------------------------------------
+// Through the whole pipeline
+
+TEST(Pass9Pipeline, WritesBuiltinsGettersAndSettledResults) {
+  kvx_test::ScopedWorkDir dir;
+  const std::string ts = kvx_test::transpile_js(
+      "const link = new URL('http://x');\n"
+      "const failure = new TypeError('bad');\n"
+      "const ctrl = new AbortController();\n"
+      "const cfg = JSON.parse('{}');\n"
+      "const text = JSON.stringify(cfg);\n"
+      "const results = await Promise.allSettled([]);\n"
+      "class Box {\n"
+      "  constructor(w) { this.w = w; }\n"
+      "  get size() { return 3; }\n"
+      "  get flag() { if (this.w) return true; return 'no'; }\n"
+      "  static get version() { return '1'; }\n"
+      "  area() { return 1; }\n"
+      "}\n");
+  EXPECT_THAT(ts, testing::HasSubstr("declare const link: URL;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("declare const failure: TypeError;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("declare const ctrl: AbortController;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("declare const cfg: unknown;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("declare const results: PromiseSettledResult<any>[];\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    readonly size: number;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    readonly flag: boolean | string;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    readonly version: string;\n"));  // not static
+  EXPECT_THAT(ts, testing::HasSubstr("    area(): number;\n"));
+  // The accessors are not written a second time as methods.
+  EXPECT_THAT(ts, testing::Not(testing::HasSubstr("size()")));
+  EXPECT_THAT(ts, testing::Not(testing::HasSubstr("flag()")));
+  EXPECT_THAT(ts, testing::Not(testing::HasSubstr("version()")));
+}
+
+TEST(Pass9Pipeline, JsonParseDropsWhatEarlierPassesInferred) {
+  AnalysisResult result = kvx_test::analyze_js(
+      "let data = 'seed';\n"
+      "let data2 = await JSON.parse(data);\n"
+      "const list = JSON.parse(raw);\n",
+      9);
+  const VarInfo* data2 = find_var(result, "data2");
+  ASSERT_NE(data2, nullptr);
+  EXPECT_EQ(data2->type.kind, TYPE_NONE);
+  const VarInfo* list = find_var(result, "list");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->type.kind, TYPE_NONE);
 }
 
 }  // namespace
