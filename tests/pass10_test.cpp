@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -371,6 +372,119 @@ TEST(MethodParams, AllocatesFreshTypesForEveryMethod) {
   infer_class_method_params(result, tokens);
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: 1, b: 8)", "n()"}));
   EXPECT_TRUE(result.classes[0].methods[1].param_types.empty());
+}
+
+// The method-parameter rules read literally: every method of every class at
+// every matching token, variables by a linear first-match search. The pass
+// works per group of methods; it must give the same types.
+void reference_method_params(AnalysisResult& result, const TokenList& tokens) {
+  const int count = tokens.count();
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      method.param_types.assign(static_cast<size_t>(method.param_count()), TypeInfo{});
+    }
+  }
+  for (int i = 0; i < count - 4; ++i) {
+    if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
+    for (ClassInfo& cls : result.classes) {
+      for (MethodInfo& method : cls.methods) {
+        if (method.name != tokens.items[i].text) continue;
+        int position = 0;
+        for (int k = i + 2; k < count && tokens.items[k].kind != TK_RPAREN &&
+                            position != method.param_count();
+             ++k) {
+          if (tokens.items[k].kind == TK_ASSIGN && k + 1 < count) {
+            const int kind = infer_literal_type(&tokens.items[k + 1]);
+            if (kind != 0) add_union_type(method.param_types[position], kind);
+          } else if (tokens.items[k].kind == TK_COMMA) {
+            ++position;
+          }
+        }
+      }
+    }
+  }
+  for (int i = 0; i < count - 4; ++i) {
+    if (tokens.items[i].kind != TK_DOT || tokens.items[i + 1].kind != TK_IDENTIFIER ||
+        tokens.items[i + 2].kind != TK_LPAREN) {
+      continue;
+    }
+    for (ClassInfo& cls : result.classes) {
+      for (MethodInfo& method : cls.methods) {
+        if (method.name != tokens.items[i + 1].text) continue;
+        int m = i + 3;
+        int position = 0;
+        while (m < count && tokens.items[m].kind != TK_RPAREN && position < method.param_count()) {
+          int kind = infer_literal_type(&tokens.items[m]);
+          if (kind == 0 && tokens.items[m].kind == TK_IDENTIFIER) {
+            const VarInfo* var = find_var(result, tokens.items[m].text);
+            kind = var != nullptr ? var->type.kind : 0;
+          }
+          if (kind != 0) add_union_type(method.param_types[position], kind);
+          while (m < count && tokens.items[m].kind != TK_COMMA && tokens.items[m].kind != TK_RPAREN) {
+            ++m;
+          }
+          if (m < count && tokens.items[m].kind == TK_COMMA) {
+            ++position;
+            ++m;
+          }
+        }
+      }
+    }
+  }
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      for (TypeInfo& type : method.param_types) {
+        if (type.kind == 0) type.kind = TYPE_UNKNOWN;
+      }
+    }
+  }
+}
+
+TEST(MethodParams, MatchesTheLiteralRulesOnGeneratedSources) {
+  const char* names[] = {"save", "load", "run"};
+  const char* params[] = {"a", "b = 1", "c = 'x'", "d = true", "e = f(1, 2)", "g = [3, 'y']"};
+  const char* args[] = {"1", "'s'", "true", "n", "s", "u", "nobody", "-1", "h(2, 'z')",
+                        "v = 'w'", "`t`", "o.p"};
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 40; ++round) {
+    std::string source;
+    AnalysisResult result;
+    for (int c = 0; c < 4; ++c) {
+      source += "class K" + std::to_string(c) + " {\n";
+      for (int m = 0; m < 3; ++m) {
+        source += std::string("  ") + names[random() % 3] + "(";
+        const int param_count = static_cast<int>(random() % 4);
+        for (int p = 0; p < param_count; ++p) {
+          source += std::string(p > 0 ? ", " : "") + params[random() % 6];
+        }
+        source += ") { }\n";
+      }
+      source += "}\n";
+      ClassInfo cls;
+      cls.name = "K" + std::to_string(c);
+      result.classes.push_back(cls);
+    }
+    for (int call = 0; call < 8; ++call) {
+      source += std::string(random() % 4 == 0 ? "" : "x.") + names[random() % 3] + "(";
+      const int arg_count = static_cast<int>(random() % 4);
+      for (int a = 0; a < arg_count; ++a) {
+        source += std::string(a > 0 ? ", " : "") + args[random() % 12];
+      }
+      source += ");\n";
+    }
+    result.vars.push_back(var_record("n", TYPE_NUMBER));
+    result.vars.push_back(var_record("s", TYPE_STRING));
+    result.vars.push_back(var_record("u", TYPE_INTERFACE, "U"));
+    result.vars.push_back(var_record("n", TYPE_STRING));
+    const TokenList tokens = tokenize(source);
+    detect_class_methods(result, tokens);
+    AnalysisResult expected = result;
+    reference_method_params(expected, tokens);
+    infer_class_method_params(result, tokens);
+    for (size_t c = 0; c < result.classes.size(); ++c) {
+      EXPECT_EQ(describe_methods(result.classes[c]), describe_methods(expected.classes[c])) << source;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -5,46 +5,51 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/analyzeR8.h"
+
 namespace {
 
-// First record of each name (the lookup rule of every list), built once so
-// that a per-token lookup does not rescan the list.
-std::unordered_map<std::string_view, VarInfo*> first_vars_by_name(AnalysisResult& result) {
-  std::unordered_map<std::string_view, VarInfo*> index;
-  index.reserve(result.vars.size());
-  for (VarInfo& var : result.vars) index.emplace(var.name, &var);
-  return index;
-}
+// Methods of one name and one parameter count receive exactly the same merges
+// (the rules read nothing of a method but its name and parameter count), so
+// their types are worked out once per group and then copied to each member.
+struct MethodGroup {
+  std::vector<TypeInfo> types;  // one per parameter
+  std::vector<MethodInfo*> members;
+};
 
-// Every method of every class, by name, in class order and then method order.
+// Every method of every class, grouped by name and then by parameter count.
 // The method lists do not change during this pass, so the pointers hold.
-std::unordered_map<std::string_view, std::vector<MethodInfo*>> methods_by_name(
-    AnalysisResult& result) {
-  std::unordered_map<std::string_view, std::vector<MethodInfo*>> index;
+std::unordered_map<std::string_view, std::vector<MethodGroup>> group_methods(AnalysisResult& result) {
+  std::unordered_map<std::string_view, std::vector<MethodGroup>> groups;
   for (ClassInfo& cls : result.classes) {
-    for (MethodInfo& method : cls.methods) index[method.name].push_back(&method);
+    for (MethodInfo& method : cls.methods) {
+      std::vector<MethodGroup>& named = groups[method.name];
+      MethodGroup* group = nullptr;
+      for (MethodGroup& candidate : named) {
+        if (candidate.types.size() == method.param_types.size()) group = &candidate;
+      }
+      if (group == nullptr) {
+        named.push_back(MethodGroup{method.param_types, {}});
+        group = &named.back();
+      }
+      group->members.push_back(&method);
+    }
   }
-  return index;
+  return groups;
 }
 
-const std::vector<MethodInfo*>* methods_named(
-    const std::unordered_map<std::string_view, std::vector<MethodInfo*>>& index,
-    std::string_view name) {
-  const auto found = index.find(name);
-  return found == index.end() ? nullptr : &found->second;
-}
+int param_count_of(const std::vector<TypeInfo>& types) { return static_cast<int>(types.size()); }
 
 // NAME ( P1 = LITERAL , P2 = LITERAL ... )  -> literal kinds merged per position
-void merge_default_values(MethodInfo& method, const TokenList& tokens, int i) {
+void merge_default_values(std::vector<TypeInfo>& types, const TokenList& tokens, int i) {
   const int count = tokens.count();
   int position = 0;
   // Nesting is not tracked: the first `)` ends the list.
-  for (int k = i + 2; k < count && tokens.items[k].kind != TK_RPAREN &&
-                      position != method.param_count();
-       ++k) {
+  for (int k = i + 2;
+       k < count && tokens.items[k].kind != TK_RPAREN && position != param_count_of(types); ++k) {
     if (tokens.items[k].kind == TK_ASSIGN && k + 1 < count) {
       const int kind = infer_literal_type(&tokens.items[k + 1]);
-      if (kind != TYPE_NONE) add_union_type(method.param_types[position], kind);
+      if (kind != TYPE_NONE) add_union_type(types[position], kind);
     } else if (tokens.items[k].kind == TK_COMMA) {
       ++position;
     }
@@ -52,19 +57,19 @@ void merge_default_values(MethodInfo& method, const TokenList& tokens, int i) {
 }
 
 // . NAME ( ARG1 , ARG2 ... )  -> kind of each argument's first token merged
-void merge_call_arguments(MethodInfo& method, const TokenList& tokens, int i,
+void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens, int i,
                           const std::unordered_map<std::string_view, VarInfo*>& vars) {
   const int count = tokens.count();
   int m = i + 3;
   int position = 0;
-  while (m < count && tokens.items[m].kind != TK_RPAREN && position < method.param_count()) {
+  while (m < count && tokens.items[m].kind != TK_RPAREN && position < param_count_of(types)) {
     const Token& first = tokens.items[m];
     int kind = infer_literal_type(&first);
     if (kind == TYPE_NONE && first.kind == TK_IDENTIFIER) {
-      const auto var = vars.find(first.text);
-      if (var != vars.end()) kind = var->second->type.kind;
+      const VarInfo* var = find_indexed(vars, first.text);
+      if (var != nullptr) kind = var->type.kind;
     }
-    if (kind != TYPE_NONE) add_union_type(method.param_types[position], kind);
+    if (kind != TYPE_NONE) add_union_type(types[position], kind);
     while (m < count && tokens.items[m].kind != TK_COMMA && tokens.items[m].kind != TK_RPAREN) ++m;
     if (m < count && tokens.items[m].kind == TK_COMMA) {
       ++position;
@@ -131,7 +136,7 @@ void analyzer10_run(AnalysisResult& result, const TokenList& tokens) {
 // const UPPER_NAME = { KEY: ... }  -> object read-only, variable kind 6,
 //   every all-upper-case interface withdrawn
 void detect_const_enums(AnalysisResult& result) {
-  const auto vars = first_vars_by_name(result);
+  const auto vars = index_first_by_name(result.vars);
   bool interfaces_withdrawn = false;
   for (ObjectInfo& object : result.objects) {
     object.readonly = 0;
@@ -150,10 +155,10 @@ void detect_const_enums(AnalysisResult& result) {
       retarget_withdrawn_references(result, withdrawn);
       interfaces_withdrawn = true;
     }
-    const auto var = vars.find(object.name);
-    if (var != vars.end()) {
-      var->second->type.kind = TYPE_OBJECT;
-      var->second->type.interface_name.clear();
+    VarInfo* var = find_indexed(vars, object.name);
+    if (var != nullptr) {
+      var->type.kind = TYPE_OBJECT;
+      var->type.interface_name.clear();
     }
   }
 }
@@ -166,34 +171,35 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) 
       method.param_types.assign(static_cast<size_t>(method.param_count()), TypeInfo{});
     }
   }
-  const auto methods = methods_by_name(result);
+  auto groups = group_methods(result);
   const int count = tokens.count();
 
   // NAME (  -> defaults of every method called NAME (the declaration itself included)
   for (int i = 0; i < count - 4; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
-    const std::vector<MethodInfo*>* named = methods_named(methods, tokens.items[i].text);
-    if (named == nullptr) continue;
-    for (MethodInfo* method : *named) merge_default_values(*method, tokens, i);
+    const auto named = groups.find(tokens.items[i].text);
+    if (named == groups.end()) continue;
+    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, i);
   }
 
   // . NAME (  -> arguments of every method called NAME, whatever the receiver
-  const auto vars = first_vars_by_name(result);
+  const auto vars = index_first_by_name(result.vars);
   for (int i = 0; i < count - 4; ++i) {
     if (tokens.items[i].kind != TK_DOT || tokens.items[i + 1].kind != TK_IDENTIFIER ||
         tokens.items[i + 2].kind != TK_LPAREN) {
       continue;
     }
-    const std::vector<MethodInfo*>* named = methods_named(methods, tokens.items[i + 1].text);
-    if (named == nullptr) continue;
-    for (MethodInfo* method : *named) merge_call_arguments(*method, tokens, i, vars);
+    const auto named = groups.find(tokens.items[i + 1].text);
+    if (named == groups.end()) continue;
+    for (MethodGroup& group : named->second) merge_call_arguments(group.types, tokens, i, vars);
   }
 
-  for (ClassInfo& cls : result.classes) {
-    for (MethodInfo& method : cls.methods) {
-      for (TypeInfo& type : method.param_types) {
+  for (auto& [name, named] : groups) {
+    for (MethodGroup& group : named) {
+      for (TypeInfo& type : group.types) {
         if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
       }
+      for (MethodInfo* method : group.members) method->param_types = group.types;
     }
   }
 }

@@ -150,10 +150,11 @@ void append_class_field(ClassInfo& cls, std::string name, TypeInfo type, int is_
 void walk_class_bodies(AnalysisResult& result, const TokenList& tokens,
                        const ClassMemberTest& member_test) {
   const int count = tokens.count();
+  const auto classes = index_first_by_name(result.classes);
   // class NAME ... {
   for (int j = 0; j < count - 2; ++j) {
     if (tokens.items[j].kind != TK_CLASS || tokens.items[j + 1].kind != TK_IDENTIFIER) continue;
-    ClassInfo* cls = find_class(result, tokens.items[j + 1].text);
+    ClassInfo* cls = find_indexed(classes, tokens.items[j + 1].text);
     if (cls == nullptr) continue;
     int open = j + 2;
     while (open < count && tokens.items[open].kind != TK_LBRACE) ++open;
@@ -189,6 +190,7 @@ void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
 
 // DECL NAME = new Date|RegExp  -> NAME kind 15 named after the class
 void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
+  const auto vars = index_first_by_name(result.vars);
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
@@ -197,7 +199,7 @@ void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
         !in_list(kBuiltinClasses, tokens.items[i + 4].text)) {
       continue;
     }
-    VarInfo* var = find_var(result, tokens.items[i + 1].text);
+    VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
     if (var == nullptr) continue;
     var->type.kind = TYPE_NAMED;
     var->type.type_name = tokens.items[i + 4].text;
@@ -207,13 +209,14 @@ void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
 // class NAME extends BASE  -> base_name BASE (every other class: none)
 void detect_class_inheritance(AnalysisResult& result, const TokenList& tokens) {
   for (ClassInfo& cls : result.classes) cls.base_name.reset();
+  const auto classes = index_first_by_name(result.classes);
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (tokens.items[i].kind != TK_CLASS || tokens.items[i + 1].kind != TK_IDENTIFIER ||
         tokens.items[i + 2].kind != TK_EXTENDS || tokens.items[i + 3].kind != TK_IDENTIFIER) {
       continue;
     }
-    ClassInfo* cls = find_class(result, tokens.items[i + 1].text);
+    ClassInfo* cls = find_indexed(classes, tokens.items[i + 1].text);
     if (cls != nullptr) cls->base_name = tokens.items[i + 3].text;
   }
 }

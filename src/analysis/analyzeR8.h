@@ -3,6 +3,9 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "analysis/analyzer.h"
 
@@ -28,3 +31,22 @@ void walk_class_bodies(AnalysisResult& result, const TokenList& tokens,
 // is present or the new field is read-only.
 void append_class_field(ClassInfo& cls, std::string name, TypeInfo type, int is_private,
                         int is_static, int is_readonly);
+
+// The first record of each name, which is what the first-match lookups
+// (find_var, find_class...) return, gathered once so that a rule applied at
+// many tokens does not rescan the list each time. The list must not grow
+// while the index is in use.
+template <typename Record>
+std::unordered_map<std::string_view, Record*> index_first_by_name(std::vector<Record>& list) {
+  std::unordered_map<std::string_view, Record*> index;
+  index.reserve(list.size());
+  for (Record& record : list) index.emplace(record.name, &record);
+  return index;
+}
+
+template <typename Record>
+Record* find_indexed(const std::unordered_map<std::string_view, Record*>& index,
+                     std::string_view name) {
+  const auto found = index.find(name);
+  return found == index.end() ? nullptr : found->second;
+}

@@ -79,6 +79,7 @@ void analyzer9_run(AnalysisResult& result, const TokenList& tokens) {
 
 // DECL NAME = new URL|URLSearchParams|Error|...  -> NAME kind 15 named after the class
 void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
+  const auto vars = index_first_by_name(result.vars);
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
@@ -87,7 +88,7 @@ void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
         !is_modern_builtin(tokens.items[i + 4].text)) {
       continue;
     }
-    VarInfo* var = find_var(result, tokens.items[i + 1].text);
+    VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
     if (var == nullptr) continue;
     var->type.kind = TYPE_NAMED;
     var->type.type_name = tokens.items[i + 4].text;
@@ -108,6 +109,7 @@ void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
 // DECL NAME = [await] JSON . parse (            -> NAME kind 0
 // DECL NAME = [await] Promise . allSettled (    -> NAME kind 15 "PromiseSettledResult<any>[]"
 void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
+  const auto vars = index_first_by_name(result.vars);
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
     if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
@@ -123,10 +125,10 @@ void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
     const std::string& receiver = tokens.items[p].text;
     const std::string& method = tokens.items[p + 2].text;
     if (receiver == "JSON" && method == "parse") {
-      VarInfo* var = find_var(result, tokens.items[i + 1].text);
+      VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
       if (var != nullptr) var->type.kind = TYPE_NONE;
     } else if (receiver == "Promise" && method == "allSettled") {
-      VarInfo* var = find_var(result, tokens.items[i + 1].text);
+      VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
       if (var != nullptr) {
         var->type.kind = TYPE_NAMED;
         var->type.type_name = kSettledResultsType;
