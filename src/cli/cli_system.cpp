@@ -1,26 +1,185 @@
 #include "cli/cli_system.h"
 
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "cli/cli_storage.h"
+#include "core/console.h"
+
+namespace {
+
+constexpr int kErrorPieceBuffer = 256;
+constexpr int kHistoryPieceBuffer = 512;
+constexpr size_t kProbeCommandBuffer = 256;
+constexpr size_t kWriteTestBuffer = 256;
+
+// The stats file's five counters, in file order.
+using Counters = std::array<int, 5>;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Reads the counters the way scanf reads "total=%d\na=%d\nw=%d\ng=%d\nauto=%d\n":
+// each key must match literally, a line feed of the format skips any white
+// space (none included), a number is an optional sign and at least one
+// digit; the scan stops at the first mismatch and the counters it did not
+// reach stay 0. Numbers beyond the int range are clamped.
+Counters scan_counters(std::string_view text) {
+  static constexpr std::string_view kKeys[] = {"total=", "a=", "w=", "g=", "auto="};
+  Counters counters{};
+  size_t pos = 0;
+  for (size_t i = 0; i < counters.size(); ++i) {
+    if (i > 0) {
+      while (pos < text.size() && is_space(text[pos])) ++pos;
+    }
+    if (!text.substr(pos).starts_with(kKeys[i])) return counters;
+    pos += kKeys[i].size();
+    while (pos < text.size() && is_space(text[pos])) ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+    const size_t digits = pos;
+    long long value = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+      if (value <= INT_MAX) value = value * 10 + (text[pos] - '0');
+    }
+    if (pos == digits) return counters;
+    if (negative) value = -value;
+    counters[i] = value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+  }
+  return counters;
+}
+
+Counters read_counters() {
+  std::string text;
+  if (!cli_read_text_file(KVX_STATS_PATH, text)) return Counters{};
+  return scan_counters(text);
+}
+
+void bump(int& counter) {
+  if (counter < INT_MAX) ++counter;
+}
+
+// Public download page of the Node.js project.
+constexpr const char* kNodeDownloadUrl = "https://nodejs.org/en/download";
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Error log
 
-void cli_error_log(const std::string&) {}
-void cli_errors_show() {}
+void cli_error_log(const std::string& message) {
+  FilePtr file = cli_open(KVX_ERRORS_PATH, "a");
+  if (!file) return;
+  std::fprintf(file.get(), "[%s] %s\n", cli_timestamp().c_str(), message.c_str());
+}
+
+void cli_errors_show() {
+  FilePtr file = cli_open(KVX_ERRORS_PATH, "r");
+  std::printf(CLR_CYAN "\n=== KVX Error History ===\n" CLR_RESET);
+  if (!file) {
+    std::printf("  (No errors logged)\n\n");
+    return;
+  }
+  bool any = false;
+  std::string piece;
+  while (cli_read_piece(file.get(), kErrorPieceBuffer, piece)) {
+    std::printf("  %s", piece.c_str());
+    any = true;
+  }
+  if (!any) std::printf("  (No errors logged)\n");
+  std::printf("\n");
+}
 
 // ---------------------------------------------------------------------------
 // Tool probes and environment checks
 
-int cli_check_tool_version(const std::string&, std::string&, int) { return 0; }
-int cli_probe_command(const PlatformCommand&, std::string&, int) { return 0; }
-int cli_check_dir_writable(const std::string&) { return 0; }
-int cli_check_in_path() { return 0; }
-void cli_print_missing_node_error() {}
-void cli_print_missing_tsc_error() {}
+int cli_probe_command(const PlatformCommand& command, std::string& answer, int size) {
+  PlatformCommand run = command;
+  // The POSIX build discards standard error itself; " 2>nul" belongs to the
+  // Windows command line only (a POSIX shell would create a file "nul").
+  if (run.argv.empty()) run.argv = {"/bin/sh", "-c", command.command_line};
+  run.command_line = (command.command_line + " 2>nul").substr(0, kProbeCommandBuffer - 1);
+  run.discard_stderr = true;
+
+  answer.clear();
+  std::string output;
+  const int status = platform_run_read(run, output);
+  if (status == -1) return 0;
+  size_t pos = 0;
+  std::string first_line;
+  if (!cli_read_piece(output, pos, size, first_line)) return 0;
+  answer = cli_cut_line(first_line);
+  return status == 0 && !answer.empty() ? 1 : 0;
+}
+
+int cli_check_tool_version(const std::string& command, std::string& answer, int size) {
+  PlatformCommand probe;
+  probe.command_line = command;
+  return cli_probe_command(probe, answer, size);
+}
+
+int cli_check_dir_writable(const std::string& folder) {
+  const std::string path = (folder + "/.kvx_write_test.tmp").substr(0, kWriteTestBuffer - 1);
+  if (!cli_open(path.c_str(), "w")) return 0;
+  std::remove(path.c_str());
+  return 1;
+}
+
+int cli_check_in_path() {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return 0;
+  const std::string_view entries(path);
+  return entries.find("KORVEX") != std::string_view::npos || entries.find("korvex") != std::string_view::npos ||
+                 entries.find("kvx") != std::string_view::npos
+             ? 1
+             : 0;
+}
+
+void cli_print_missing_node_error() {
+  std::printf(CLR_RED "\n[ERROR]\nNode.js was not found.\n\nKORVEX requires Node.js.\n\nDownload:\n%s\n\n" CLR_RESET,
+              kNodeDownloadUrl);
+  cli_error_log("Node.js was not found in system PATH");
+}
+
+void cli_print_missing_tsc_error() {
+  std::printf(CLR_RED
+              "\n[ERROR]\nTypeScript compiler (tsc) was not found.\n\nInstall TypeScript:\n\nnpm install -g "
+              "typescript\n\n" CLR_RESET);
+  cli_error_log("TypeScript compiler (tsc) missing");
+}
+
+const char* cli_node_download_url() { return kNodeDownloadUrl; }
 
 // ---------------------------------------------------------------------------
 // Statistics
 
-void cli_stats_record(const std::string&) {}
-void cli_stats_show() {}
+void cli_stats_record(const std::string& mode) {
+  ensure_kvx_dir();
+  Counters counters = read_counters();
+  bump(counters[0]);
+  // Any other word (a hand-edited mode.txt) runs as mode w but is counted in
+  // the total only, so the per-mode counters stay true to their names.
+  if (mode == "a") bump(counters[1]);
+  if (mode == "w") bump(counters[2]);
+  if (mode == "g") bump(counters[3]);
+  if (mode == "auto") bump(counters[4]);
+  const std::string text = "total=" + std::to_string(counters[0]) + "\na=" + std::to_string(counters[1]) +
+                           "\nw=" + std::to_string(counters[2]) + "\ng=" + std::to_string(counters[3]) +
+                           "\nauto=" + std::to_string(counters[4]) + "\n";
+  cli_replace_text_file(KVX_STATS_PATH, text);
+}
+
+void cli_stats_show() {
+  const Counters counters = read_counters();
+  std::printf(CLR_CYAN "\n=== KORVEX Usage Statistics ===\n\n" CLR_RESET);
+  std::printf("  Files transpiled      : %d\n", counters[0]);
+  std::printf("  Mode A executions     : %d\n", counters[1]);
+  std::printf("  Mode W executions     : %d\n", counters[2]);
+  std::printf("  Mode G executions     : %d\n", counters[3]);
+  std::printf("  Mode AUTO executions  : %d\n\n", counters[4]);
+}
 
 // ---------------------------------------------------------------------------
 // Maintenance commands: clean, check-update, update, install, uninstall

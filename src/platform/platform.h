@@ -7,23 +7,29 @@
 #include <string>
 #include <vector>
 
-// An outside program to run. The Windows build hands command_line to the
-// command interpreter exactly as written. The POSIX build runs argv directly,
-// without a shell, so no path or address in it can inject a command; when argv
-// is empty it runs command_line through /bin/sh -c, which is only done for the
-// fixed probe lines that hold no user text.
+// An outside program to run.
+// - Windows: command_line is handed to the command interpreter exactly as
+//   written (redirections such as " 2>nul" included); argv and
+//   discard_stderr are not used.
+// - POSIX: argv is run directly, the program searched on the PATH, without a
+//   shell, so no path or address in it can inject a command. When argv is
+//   empty, command_line runs through /bin/sh -c; that is only done for fixed
+//   lines that hold no user text. discard_stderr sends the program's standard
+//   error to /dev/null.
 struct PlatformCommand {
   std::string command_line;
   std::vector<std::string> argv;
-  bool discard_stderr = false;  // POSIX argv form: standard error to /dev/null
+  bool discard_stderr = false;
 };
 
-// Run and wait: output goes straight to the console. Returns the program's
-// exit status, or -1 when it could not be started.
+// Run and wait: output goes straight to the console. Standard output is
+// flushed first so that the program's lines come after ours. Returns the
+// program's own exit status, or -1 when it could not be started.
 int platform_run_wait(const PlatformCommand& command);
 
 // Run and read: `output` receives everything the program wrote on standard
-// output. Returns the exit status, or -1 when it could not be started.
+// output. Returns the program's exit status once it has ended, or -1 when it
+// could not be started.
 int platform_run_read(const PlatformCommand& command, std::string& output);
 
 // Shell open: an executable with parameters, or an address, opened in a

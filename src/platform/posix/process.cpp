@@ -1,10 +1,182 @@
-// POSIX implementation of the outside-program functions.
+// POSIX implementation of the outside-program functions: programs are started
+// with posix_spawnp from an argument vector, folders are tested and scanned
+// through the file system.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
 #include "platform/platform.h"
 
-int platform_run_wait(const PlatformCommand&) { return -1; }
-int platform_run_read(const PlatformCommand&, std::string&) { return -1; }
-void platform_shell_open(const std::string&, const std::string&) {}
-int platform_is_directory(const std::string&) { return 0; }
-int platform_scan_js_files(const std::string&, std::string&) { return 1; }
-void platform_remove_tree(const std::string&) {}
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The argument vector to run: argv as given, or the fixed line through the
+// shell when the caller gave none.
+std::vector<std::string> effective_argv(const PlatformCommand& command) {
+  if (!command.argv.empty()) return command.argv;
+  return {"/bin/sh", "-c", command.command_line};
+}
+
+// File actions that set up the child's standard error and, when `out_fd` is
+// given, its standard output. Owns the posix_spawn_file_actions_t.
+class SpawnActions {
+ public:
+  SpawnActions() { valid_ = posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnActions() {
+    if (valid_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+
+  bool valid() const { return valid_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  bool valid_ = false;
+};
+
+// Starts the program; -1 when it could not be started (not found, not
+// executable). `pipe_write`/`pipe_read`, when not -1, become its standard
+// output (the read end is closed in the child).
+pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
+  std::fflush(stdout);
+  const std::vector<std::string> args = effective_argv(command);
+  std::vector<char*> pointers;
+  pointers.reserve(args.size() + 1);
+  for (const std::string& arg : args) pointers.push_back(const_cast<char*>(arg.c_str()));
+  pointers.push_back(nullptr);
+
+  SpawnActions actions;
+  if (!actions.valid()) return -1;
+  if (pipe_write != -1) {
+    if (posix_spawn_file_actions_adddup2(actions.get(), pipe_write, STDOUT_FILENO) != 0) return -1;
+    if (posix_spawn_file_actions_addclose(actions.get(), pipe_write) != 0) return -1;
+    if (posix_spawn_file_actions_addclose(actions.get(), pipe_read) != 0) return -1;
+  }
+  if (command.discard_stderr &&
+      posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0) != 0) {
+    return -1;
+  }
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ) != 0) return -1;
+  return pid;
+}
+
+// The program's own exit status; a program ended by a signal counts as
+// failed with 128 plus the signal number, as shells report it.
+int wait_status(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) == -1) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+// Scan order of the Windows "dir /b /s": a folder's matching files in name
+// order, then each subfolder in name order, recursively. Names are compared
+// byte by byte. Symbolic links to folders are not followed, so a link loop
+// cannot make the scan endless; unreadable subfolders are skipped.
+void scan_folder(const fs::path& folder, std::string& output) {
+  std::error_code error;
+  fs::directory_iterator it(folder, error);
+  if (error) return;
+  std::vector<std::string> files;
+  std::vector<std::string> folders;
+  for (const fs::directory_entry& entry : it) {
+    const std::string name = entry.path().filename().string();
+    std::error_code kind_error;
+    if (entry.is_symlink(kind_error)) {
+      if (!entry.is_directory(kind_error) && name.ends_with(".js")) files.push_back(name);
+      continue;
+    }
+    if (entry.is_directory(kind_error)) {
+      folders.push_back(name);
+    } else if (name.ends_with(".js")) {
+      files.push_back(name);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
+  for (const std::string& name : files) output += (folder / name).string() + "\n";
+  for (const std::string& name : folders) scan_folder(folder / name, output);
+}
+
+}  // namespace
+
+int platform_run_wait(const PlatformCommand& command) {
+  const pid_t pid = spawn(command, -1, -1);
+  if (pid == -1) return -1;
+  return wait_status(pid);
+}
+
+int platform_run_read(const PlatformCommand& command, std::string& output) {
+  output.clear();
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  // Neither end may leak into other children.
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  const pid_t pid = spawn(command, fds[0], fds[1]);
+  close(fds[1]);
+  if (pid == -1) {
+    close(fds[0]);
+    return -1;
+  }
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(fds[0], buffer, sizeof buffer);
+    if (got > 0) {
+      output.append(buffer, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(fds[0]);
+  return wait_status(pid);
+}
+
+void platform_shell_open(const std::string& target, const std::string& parameters) {
+  PlatformCommand command;
+  command.argv = {"xdg-open", target};
+  if (!parameters.empty()) command.argv = {target, parameters};
+  command.discard_stderr = true;
+  platform_run_wait(command);
+}
+
+int platform_is_directory(const std::string& path) {
+  if (path.empty()) return 0;
+  std::error_code error;
+  return fs::is_directory(path, error) ? 1 : 0;
+}
+
+int platform_scan_js_files(const std::string& folder, std::string& output) {
+  output.clear();
+  if (platform_is_directory(folder) == 0) return 1;
+  std::error_code error;
+  const fs::path root = fs::absolute(folder, error).lexically_normal();
+  if (error) return 1;
+  fs::directory_iterator probe(root, error);
+  if (error) return 1;
+  scan_folder(root, output);
+  return 0;
+}
+
+void platform_remove_tree(const std::string& folder) {
+  std::error_code error;
+  fs::remove_all(folder, error);
+}
+
 void platform_console_utf8() {}

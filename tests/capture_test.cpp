@@ -1,0 +1,380 @@
+// Structure capture: array-method results, classes, import and export
+// statements, function bodies with their return kinds and parameter shapes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/analyzeR2.h"
+#include "analysis/analyzer.h"
+#include "core/tokenizer.h"
+#include "test_support.h"
+
+namespace {
+
+using kvx_test::analyze_js;
+
+// "1", "7[2]" for an array of strings, "4(1|5)" for a union.
+std::string type_text(const TypeInfo& type) {
+  std::string text = std::to_string(type.kind);
+  if (type.kind == TYPE_ARRAY) text += '[' + std::to_string(type.element_kind) + ']';
+  if (type.kind == TYPE_UNION) {
+    text += '(';
+    for (int n = 0; n < type.member_count; ++n) {
+      if (n > 0) text += '|';
+      text += std::to_string(type.members[static_cast<size_t>(n)]);
+    }
+    text += ')';
+  }
+  return text;
+}
+
+// "url:2 retries:1" for one parameter's shape.
+std::string shape_text(const ShapeInfo& shape) {
+  std::string text;
+  for (const ShapeField& field : shape.fields) {
+    if (!text.empty()) text += ' ';
+    text += field.name + ':' + std::to_string(field.kind);
+  }
+  return text;
+}
+
+std::string joined(const std::vector<std::string>& items, const char* separator) {
+  std::string text;
+  for (const std::string& item : items) {
+    if (!text.empty()) text += separator;
+    text += item;
+  }
+  return text;
+}
+
+// "name:kind" per field, then "(ctor params)".
+std::string class_text(const ClassInfo& record) {
+  std::vector<std::string> fields;
+  for (int n = 0; n < record.field_count(); ++n) {
+    fields.push_back(record.field_names[static_cast<size_t>(n)] + ':' +
+                     type_text(record.field_types[static_cast<size_t>(n)]));
+  }
+  std::vector<std::string> params;
+  for (int n = 0; n < record.ctor_param_count(); ++n) {
+    params.push_back(record.ctor_param_names[static_cast<size_t>(n)] + ':' +
+                     type_text(record.ctor_param_types[static_cast<size_t>(n)]));
+  }
+  return record.name + (record.base_name ? " extends " + *record.base_name : std::string()) + " {" +
+         joined(fields, " ") + "} (" + joined(params, ", ") + ")";
+}
+
+// ---------------------------------------------------------------------------
+// detect_array_callbacks
+
+TEST(ArrayCallbacks, TypesTheVariableByTheArrayMethodItHolds) {
+  struct Case {
+    const char* source;
+    const char* name;
+    const char* type;
+  } cases[] = {
+      {"const names = users.map(u => u.name);", "names", "7[2]"},
+      {"const evens = xs.filter(x => x % 2 === 0);", "evens", "7[1]"},
+      {"const total = xs.reduce((a, b) => a + b, 0);", "total", "1"},
+      {"let found = list.find(x => x.id === 1);", "found", "4(1|5)"},
+      {"var any = xs.some(x => x);", "any", "3"},
+      {"const all = xs.every(x => x);", "all", "3"},
+      {"const upper = text.toUpperCase();", "upper", "0"},
+      {"const joined = parts.join(',');", "joined", "0"},
+      // Exactly six tokens after the keyword are enough.
+      {"const a = b.map(", "a", "7[2]"},
+      {"const a = b.map", "a", "0"},
+      // Only a declaration counts, and only a single receiver name.
+      {"let r; r = xs.map(f);", "r", "0"},
+      {"const r = a.b.map(f);", "r", "0"},
+  };
+  for (const Case& c : cases) {
+    AnalysisResult result = analyze_js(c.source, 2);
+    const VarInfo* variable = find_var(result, c.name);
+    ASSERT_NE(variable, nullptr) << c.source;
+    EXPECT_EQ(type_text(variable->type), c.type) << c.source;
+  }
+}
+
+TEST(ArrayCallbacks, WritesOnlyTheListedFieldsOfTheFirstVariable) {
+  const std::string source = "const r = xs.map(f);\nfunction g() { const r = ys.filter(h); }";
+  const TokenList tokens = tokenize(source);
+  AnalysisResult result = analyze_tokens(tokens, source);
+  result.vars[0].type.key_kind = TYPE_STRING;
+  result.vars[0].type.type_name = "Kept";
+  detect_array_callbacks(tokens, result);
+  EXPECT_EQ(type_text(result.vars[0].type), "7[1]");  // the filter rule, applied to the first `r`
+  EXPECT_EQ(result.vars[0].type.key_kind, TYPE_STRING);
+  EXPECT_EQ(result.vars[0].type.type_name, "Kept");
+  EXPECT_EQ(type_text(result.vars[1].type), "0");
+}
+
+// ---------------------------------------------------------------------------
+// detect_imports, detect_exports
+
+TEST(ImportsAndExports, CopyEachStatementUpToTheFirstSemicolonAfterIt) {
+  struct Case {
+    const char* source;
+    std::vector<std::string> imports;
+    std::vector<std::string> exports;
+  } cases[] = {
+      {"import fs from 'fs';", {"import fs from 'fs';"}, {}},
+      // Only the last ends with `;`: every statement runs up to it.
+      {"import a from 'a'\nimport b from 'b'\nimport c from 'c';",
+       {"import a from 'a'\nimport b from 'b'\nimport c from 'c';", "import b from 'b'\nimport c from 'c';",
+        "import c from 'c';"},
+       {}},
+      {"import /* why */ x from 'x'; // tail\nexport const limit = 5;\nexport default app;",
+       {"import /* why */ x from 'x';"},
+       {"export const limit = 5;", "export default app;"}},
+      {"const m = await import('./m.js');", {"import('./m.js');"}, {}},
+      // With no `;` after it, a statement is copied as far as it runs.
+      {"import a from 'a'\nimport {\n  b,\n  c\n} from 'c'\nconst x = 1\nexport default x",
+       {"import a from 'a'", "import {\n  b,\n  c\n} from 'c'"},
+       {"export default x"}},
+      {"export function f() {\n  return 1\n}\nf()", {}, {"export function f() {\n  return 1\n}"}},
+      {"export {", {}, {"export {"}},
+      {"import", {"import"}, {}},
+  };
+  for (const Case& c : cases) {
+    const AnalysisResult result = analyze_js(c.source, 2);
+    EXPECT_EQ(result.imports, c.imports) << c.source;
+    EXPECT_EQ(result.exports, c.exports) << c.source;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// add_return_type
+
+TEST(AddReturnType, MergesLikeAUnionThatKeepsZeroAndRepeats) {
+  struct Case {
+    std::vector<int> kinds;
+    const char* type;
+  } cases[] = {
+      {{}, "0"},
+      {{1}, "1"},
+      {{1, 1}, "4(1)"},
+      {{1, 2, 1}, "4(1|2)"},
+      {{0}, "0"},
+      {{0, 2}, "2"},
+      {{1, 0}, "4(1|0)"},
+      {{1, 2, 3, 5, 6}, "4(1|2|3|5)"},
+  };
+  for (const Case& c : cases) {
+    FuncInfo function;
+    std::string merged;
+    for (const int kind : c.kinds) {
+      add_return_type(function, kind);
+      merged += std::to_string(kind) + ' ';
+    }
+    EXPECT_EQ(type_text(function.return_type), c.type) << merged;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// capture_function_bodies
+
+TEST(FunctionBodies, CapturesTheExactTextBetweenTheBracesAndItsRegion) {
+  struct Case {
+    std::string source;
+    std::string body;
+  } cases[] = {
+      {"function f(a) {\n  return a;\n}", "\n  return a;\n"},
+      {"async function load() {}", ""},
+      // Braces inside strings, templates, comments and regular expressions.
+      {"function g() { const s = '}'; const t = `${ { a: 1 }.a } }`; // }\n /* } */ const r = /}/g; return s; }",
+       " const s = '}'; const t = `${ { a: 1 }.a } }`; // }\n /* } */ const r = /}/g; return s; "},
+      {"x = 1\nfunction h(a, b = { c: 1 }) { if (a) { return { d: b }; } }\nh(1);",
+       " if (a) { return { d: b }; } "},
+  };
+  for (const Case& c : cases) {
+    const TokenList tokens = tokenize(c.source);
+    const AnalysisResult result = analyze_js(c.source, 2);
+    ASSERT_EQ(result.funcs.size(), 1U) << c.source;
+    const FuncInfo& function = result.funcs[0];
+    EXPECT_EQ(function.body, c.body) << c.source;
+    EXPECT_EQ(c.source.substr(static_cast<size_t>(function.body_start),
+                              static_cast<size_t>(function.body_end - function.body_start)),
+              c.body)
+        << c.source;
+    EXPECT_EQ(function.flow_enabled, 1) << c.source;
+    // The region's tokens are exactly those that start inside the body.
+    for (int i = 0; i < tokens.count(); ++i) {
+      const int start = tokens.items[static_cast<size_t>(i)].start;
+      const bool inside = i >= function.body_first_token && i < function.body_end_token;
+      EXPECT_EQ(inside, start >= function.body_start && start < function.body_end) << c.source << " token " << i;
+    }
+  }
+}
+
+TEST(FunctionBodies, EachRecordGetsItsOwnDeclaration) {
+  const std::string source =
+      "run();\nconst o = { run() { return 'method'; } };\nclass K { run() { return 'k'; } }\n"
+      "o.run(function run() { return 'expression'; });\n"
+      "function run() { return 1; }\nfunction run() { return true; }\n";
+  const AnalysisResult result = analyze_js(source, 2);
+  ASSERT_EQ(result.funcs.size(), 2U);
+  EXPECT_EQ(result.funcs[0].body, " return 1; ");
+  EXPECT_EQ(result.funcs[1].body, " return true; ");
+  EXPECT_EQ(type_text(result.funcs[0].return_type), "1");
+  EXPECT_EQ(type_text(result.funcs[1].return_type), "3");
+}
+
+TEST(FunctionBodies, MergesTheLiteralKindsOfTheFunctionsOwnReturns) {
+  struct Case {
+    const char* source;
+    const char* type;
+  } cases[] = {
+      {"function f(x) { if (x) return 1; if (!x) return 'a'; return; }", "4(1|2)"},
+      {"function f() { return 1; return 1; }", "4(1)"},
+      {"function f() { return x; return; }", "0"},
+      {"function f() {}", "0"},
+      {"function f() { return `t${x}`; }", "2"},
+      {"function f() { return false; }", "3"},
+      // Returns of nested functions, methods, arrows and classes are theirs.
+      {"function f() { xs.map(function () { return 'a'; }); xs.map(x => { return 1; }); "
+       "const o = { m() { return true; } }; class C { m() { return 2; } } return null; }",
+       "0"},
+      // A concise arrow holds no `return` of its own; the block around it does.
+      {"function f() { const g = () => 1; return 'x'; }", "2"},
+      // A line break after `return` ends the statement.
+      {"function f() { return\n42; }", "0"},
+  };
+  for (const Case& c : cases) {
+    const AnalysisResult result = analyze_js(c.source, 2);
+    ASSERT_EQ(result.funcs.size(), 1U) << c.source;
+    EXPECT_EQ(type_text(result.funcs[0].return_type), c.type) << c.source;
+    EXPECT_EQ(result.funcs[0].flow_enabled, 1) << c.source;
+  }
+}
+
+TEST(FunctionBodies, AFunctionWhoseBodyIsNotFoundKeepsANullBody) {
+  const std::string sources[] = {"function f(a) { return 1;", "function f(a", "function f(a) return 1;"};
+  for (const std::string& source : sources) {
+    const AnalysisResult result = analyze_js(source, 2);
+    ASSERT_EQ(result.funcs.size(), 1U) << source;
+    EXPECT_FALSE(result.funcs[0].body.has_value()) << source;
+    EXPECT_EQ(result.funcs[0].flow_enabled, 0) << source;
+    EXPECT_EQ(result.funcs[0].body_first_token, -1) << source;
+  }
+  // A record with no declaration of its name in the tokens.
+  const std::string source = "function a() { return 1; }";
+  const TokenList tokens = tokenize(source);
+  AnalysisResult result = analyze_tokens(tokens, source);
+  FuncInfo orphan;
+  orphan.name = "b";
+  orphan.flow_enabled = 1;
+  result.funcs.push_back(orphan);
+  capture_function_bodies(result, tokens, source);
+  EXPECT_EQ(result.funcs[0].flow_enabled, 1);
+  EXPECT_FALSE(result.funcs[1].body.has_value());
+  EXPECT_EQ(result.funcs[1].flow_enabled, 0);
+}
+
+TEST(FunctionBodies, ParameterShapesHoldThePropertiesTheBodyReads) {
+  struct Case {
+    const char* source;
+    std::vector<std::string> shapes;  // per parameter
+  } cases[] = {
+      {"function f(opts, cb, n) { const u = opts.url.trim(); if (opts.retries > 3) {} opts.onDone(); "
+       "opts.count = 1; opts.seen++; cb.x; const { mode = 'a', level } = opts; return n * 2; }",
+       {"url:2 retries:1 mode:2 level:0", "x:0", ""}},
+      {"function f(o) { return o.a - 1 + o.b.toFixed(2) + o.c.map(g) + (o.d === 'x') + (5 < o.e) + o?.f + "
+       "o.g + '!'; }",
+       {"a:1 b:1 c:7 d:2 e:1 f:0 g:2"}},
+      // Reads that disagree leave the kind open.
+      {"function f(o) { o.v > 1; o.v.trim(); o.v * 2; }", {"v:0"}},
+      // A read inside a callback still reads the parameter; a nested
+      // function's own parameter of the same name is its own.
+      {"function f(o) { xs.forEach(x => o.c); function g(o) { return o.a; } return o.b; }", {"c:0 b:0"}},
+      // Destructured parameters expect their keys.
+      {"function f({ a, b = 1, c: d }, [e]) { return a; }", {"a:0 b:1 c:0", ""}},
+      // Properties of properties and of other names are not the parameter's.
+      {"function f(o) { return x.o.y + other.z; }", {""}},
+  };
+  for (const Case& c : cases) {
+    const AnalysisResult result = analyze_js(c.source, 2);
+    ASSERT_FALSE(result.funcs.empty()) << c.source;
+    const FuncInfo& function = result.funcs[0];
+    ASSERT_EQ(function.param_count(), static_cast<int>(c.shapes.size())) << c.source;
+    for (size_t j = 0; j < c.shapes.size(); ++j) {
+      EXPECT_EQ(shape_text(function.param_shapes[j]), c.shapes[j]) << c.source << " parameter " << j;
+    }
+  }
+  const AnalysisResult nested = analyze_js("function f(o) { function g(o) { return o.a; } return o.b; }", 2);
+  ASSERT_EQ(nested.funcs.size(), 2U);
+  EXPECT_EQ(shape_text(nested.funcs[1].param_shapes[0]), "a:0");
+}
+
+TEST(FunctionBodies, ShapesStopAtSixteenFieldsAndSixteenParameters) {
+  std::string reads;
+  for (int n = 0; n < 20; ++n) reads += "o.f" + std::to_string(n) + "; ";
+  std::string params;
+  for (int n = 0; n < 17; ++n) params += (n > 0 ? ", p" : "p") + std::to_string(n);
+  const std::string source = "function f(o) { " + reads + "}\nfunction g(" + params + ") { p15.a; p16.b; }";
+  const AnalysisResult result = analyze_js(source, 2);
+  ASSERT_EQ(result.funcs.size(), 2U);
+  ASSERT_EQ(result.funcs[0].param_shapes[0].fields.size(), 16U);
+  EXPECT_EQ(result.funcs[0].param_shapes[0].fields[15].name, "f15");
+  EXPECT_EQ(shape_text(result.funcs[1].param_shapes[15]), "a:0");
+  EXPECT_EQ(result.funcs[1].param_count(), 17);
+}
+
+TEST(FunctionBodies, ManyAndDeeplyNestedFunctionsAreEachCaptured) {
+  std::string source;
+  const int depth = 2000;
+  for (int n = 0; n < depth; ++n) source += "function f" + std::to_string(n) + "(o) { o.a" + std::to_string(n) + "; ";
+  source += "return 1;";
+  for (int n = 0; n < depth; ++n) source += " }";
+  const AnalysisResult result = analyze_js(source, 2);
+  ASSERT_EQ(result.funcs.size(), static_cast<size_t>(depth));
+  EXPECT_EQ(type_text(result.funcs.front().return_type), "0");
+  EXPECT_EQ(type_text(result.funcs.back().return_type), "1");
+  EXPECT_EQ(shape_text(result.funcs.front().param_shapes[0]), "a0:0");
+  EXPECT_EQ(shape_text(result.funcs.back().param_shapes[0]), "a1999:0");
+  for (const FuncInfo& function : result.funcs) EXPECT_EQ(function.flow_enabled, 1);
+}
+
+// ---------------------------------------------------------------------------
+// detect_classes
+
+TEST(Classes, OneRecordPerNamedClassWithFieldsAndConstructorParameters) {
+  struct Case {
+    const char* source;
+    std::vector<std::string> classes;
+  } cases[] = {
+      {"class Dog extends Animal {\n  static count = 0;\n  #secret = 'x';\n  name;\n  handler = () => {};\n"
+       "  ok = a > b\n  constructor(name, age = 3, { size }, ...rest) {\n    super();\n    this.name = name;\n"
+       "    this.legs = 4;\n    this.tag = 'a' + name;\n    this.count = 'many';\n"
+       "    helper(function () { this.no = 1; });\n    run(() => { this.yes = true; });\n  }\n"
+       "  get size() { return 3; }\n  set size(v) {}\n  bark() { this.noise = 1; }\n  static create() {}\n}",
+       {"Dog extends Animal {count:4(1|2) secret:2 name:0 handler:0 ok:3 legs:1 tag:2 yes:3} "
+        "(name:0, age:1, { size }:6, ...rest:7[0])"}},
+      {"class Box { items = []; sizes = [1, 2]; mixed = [1, 'a']; constructor() { this.tags = ['a']; } }",
+       {"Box {items:7[0] sizes:7[1] mixed:7[0] tags:7[2]} ()"}},
+      {"class A {}\nclass B extends lib.Base { constructor() {} }",
+       {"A {} ()", "B extends lib {} ()"}},
+      {"class Outer { m() { class Inner { x = 1; } } }", {"Outer {} ()", "Inner {x:1} ()"}},
+      {"const K = class Named { y = 'a'; };\nconst L = class { z = 1; };", {"Named {y:2} ()"}},
+      {"class C { ['a'] = 1; 'b' = 2; static { init(); } async *gen() {} static async load() {} get v() { return 1; } "
+       "static = 3; get = 4 }",
+       {"C {static:1 get:1} ()"}},
+      // Unterminated class bodies keep what was read.
+      {"class T { constructor(a) { this.a = 1;", {"T {a:1} (a:0)"}},
+      {"class U extends", {"U {} ()"}},
+      {"class", {}},
+  };
+  for (const Case& c : cases) {
+    const AnalysisResult result = analyze_js(c.source, 2);
+    std::vector<std::string> classes;
+    for (const ClassInfo& record : result.classes) {
+      classes.push_back(class_text(record));
+      EXPECT_TRUE(record.methods.empty() && record.field_private.empty() && record.field_static.empty() &&
+                  record.field_readonly.empty())
+          << c.source;
+    }
+    EXPECT_EQ(classes, c.classes) << c.source;
+  }
+}
+
+}  // namespace
