@@ -1,3 +1,1019 @@
+// Analysis pass 3: flow refinement. Sixteen sub-passes, each a fixed token-run
+// matcher over the whole list, refine variable and function return types in
+// place. Every scan bound (i < count - n) and every fill-only versus overwrite
+// choice below is behaviour: later passes and the output depend on it.
+//
+// The rules read as walks with linear lookups by name, and several of them walk
+// the whole file once per function. Files of a few MB are normal, so lookups go
+// through name indexes and forward searches through precomputed next-token
+// tables, and a per-function walk whose outcome is the same for every function
+// is made once. Each shortcut keeps the first-match order and the result of the
+// plain walk; tests/pass3_reference_test.cpp holds the plain walks and checks
+// the two against each other.
 #include "analysis/analyzeR3.h"
 
-void analyzer3_run(const TokenList&, AnalysisResult&) {}
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace {
+
+// Capacity of the name table of one array destructuring; names past it are
+// ignored.
+constexpr int kMaxDestructuredNames = 16;
+
+// ---------------------------------------------------------------------------
+// Tokens
+
+const Token* token_at(const TokenList& tokens, int index) {
+  if (index < 0 || index >= tokens.count()) return nullptr;
+  return &tokens.items[static_cast<size_t>(index)];
+}
+
+const Token& token(const TokenList& tokens, int index) { return tokens.items[static_cast<size_t>(index)]; }
+
+int kind_at(const TokenList& tokens, int index) {
+  const Token* found = token_at(tokens, index);
+  return found == nullptr ? -1 : found->kind;
+}
+
+bool is_kind(const TokenList& tokens, int index, int kind) { return kind_at(tokens, index) == kind; }
+
+bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
+bool is_arithmetic(int kind) { return kind >= TK_PLUS && kind <= TK_SLASH; }
+bool is_equality(int kind) { return kind == TK_EQUAL || kind == TK_NOT_EQUAL; }
+bool is_logical(int kind) { return kind == TK_AND || kind == TK_OR; }
+// == != < > <= >=
+bool is_comparison(int kind) {
+  return is_equality(kind) || (kind >= TK_LESS && kind <= TK_GREATER_EQUAL);
+}
+// == != < >  (the set without <= and >=)
+bool is_short_comparison(int kind) {
+  return is_equality(kind) || kind == TK_LESS || kind == TK_GREATER;
+}
+
+// The literal type of a token; 0 past the end of the list.
+int literal_kind(const TokenList& tokens, int index) { return infer_literal_type(token_at(tokens, index)); }
+
+// next[i] is the first index >= i whose token has `kind`, count when there is
+// none; next[count] is count.
+std::vector<int> next_of_kind(const TokenList& tokens, int kind) {
+  const int count = tokens.count();
+  std::vector<int> next(static_cast<size_t>(count) + 1, count);
+  for (int i = count - 1; i >= 0; --i) {
+    next[static_cast<size_t>(i)] = token(tokens, i).kind == kind ? i : next[static_cast<size_t>(i) + 1];
+  }
+  return next;
+}
+
+int next_at(const std::vector<int>& next, int index) {
+  const int count = static_cast<int>(next.size()) - 1;
+  return next[static_cast<size_t>(std::clamp(index, 0, count))];
+}
+
+struct Conditional {
+  int question;  // the last `?` before the colon
+  int colon;     // the first `:` from the start
+};
+
+struct ConditionalIndex {
+  int count = 0;
+  std::vector<int> next_colon;     // first `:` at or after i
+  std::vector<int> last_question;  // last `?` at or before i, -1 when none
+};
+
+ConditionalIndex index_conditionals(const TokenList& tokens) {
+  ConditionalIndex index;
+  index.count = tokens.count();
+  index.next_colon = next_of_kind(tokens, TK_COLON);
+  index.last_question.resize(static_cast<size_t>(index.count));
+  int last = -1;
+  for (int i = 0; i < index.count; ++i) {
+    if (token(tokens, i).kind == TK_QUESTION) last = i;
+    index.last_question[static_cast<size_t>(i)] = last;
+  }
+  return index;
+}
+
+// The conditional search: walking forward from `from`, remember every `?` and
+// stop at the first `:`. Fails without a `?` before that colon, without a
+// colon, or when the colon is the last token. It is not bounded by statements
+// or brackets.
+std::optional<Conditional> conditional_search(const ConditionalIndex& index, int from) {
+  const int colon = next_at(index.next_colon, from);
+  if (colon >= index.count || colon + 1 >= index.count) return std::nullopt;
+  const int question = index.last_question[static_cast<size_t>(colon)];
+  if (question < std::max(from, 0)) return std::nullopt;
+  return Conditional{question, colon};
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
+};
+using NameMap = std::unordered_map<std::string, int, NameHash, std::equal_to<>>;
+
+int position_of(const NameMap& map, std::string_view name) {
+  const auto found = map.find(name);
+  return found == map.end() ? -1 : found->second;
+}
+
+// The variable named N is the first record of vars with that name. The index
+// follows the variables a sub-pass appends.
+struct VarLookup {
+  std::vector<VarInfo>& vars;
+  NameMap first;
+
+  explicit VarLookup(AnalysisResult& result) : vars(result.vars) {
+    first.reserve(vars.size());
+    for (size_t v = 0; v < vars.size(); ++v) first.try_emplace(vars[v].name, static_cast<int>(v));
+  }
+
+  VarInfo* find(std::string_view name) {
+    const int position = position_of(first, name);
+    return position < 0 ? nullptr : &vars[static_cast<size_t>(position)];
+  }
+
+  int kind_of(std::string_view name) {
+    const VarInfo* var = find(name);
+    return var == nullptr ? TYPE_NONE : var->type.kind;
+  }
+
+  // A variable created by this pass: zero-filled, is_const 0, at the end.
+  VarInfo& append(const std::string& name, int kind) {
+    VarInfo var;
+    var.name = name;
+    var.type.kind = kind;
+    vars.push_back(std::move(var));
+    first.try_emplace(name, static_cast<int>(vars.size()) - 1);
+    return vars.back();
+  }
+};
+
+// The literal type of the token, or else the kind of the variable it names.
+int value_kind(VarLookup& lookup, const Token* value) {
+  const int literal = infer_literal_type(value);
+  if (literal != TYPE_NONE || value == nullptr || value->kind != TK_IDENTIFIER) return literal;
+  return lookup.kind_of(value->text);
+}
+
+// ---------------------------------------------------------------------------
+// Types
+
+bool is_gated(const FuncInfo& func) { return func.flow_enabled != 0 && func.body.has_value(); }
+bool is_open(const TypeInfo& type) { return type.kind == TYPE_NONE || type.kind == TYPE_VOID; }
+
+bool any_open_gated(const AnalysisResult& result) {
+  return std::any_of(result.funcs.begin(), result.funcs.end(),
+                     [](const FuncInfo& func) { return is_gated(func) && is_open(func.return_type); });
+}
+
+// The kind of the first field named `name` of an object-typed variable.
+int field_kind(const VarInfo& var, std::string_view name) {
+  if (var.type.kind != TYPE_OBJECT || var.type.fields.empty()) return TYPE_NONE;
+  for (const TypeField& field : var.type.fields) {
+    if (field.name == name) return field.kind;
+  }
+  return TYPE_NONE;
+}
+
+// Replaces the members of a type with the non-zero kinds among `kinds`, in
+// order (the kinds are never more than four).
+void rebuild_members(TypeInfo& type, std::initializer_list<int> kinds) {
+  type.members = {};
+  type.member_count = 0;
+  for (int kind : kinds) {
+    if (kind != TYPE_NONE && type.member_count < kMaxUnionMembers) {
+      type.members[static_cast<size_t>(type.member_count++)] = kind;
+    }
+  }
+}
+
+// The two-kind rule: one kind when both agree, otherwise a union of the
+// non-zero ones (possibly with a single member or none).
+void set_from_two_kinds(TypeInfo& type, int a, int b) {
+  if (a == b && a != TYPE_NONE) {
+    type.kind = a;
+    return;
+  }
+  type.kind = TYPE_UNION;
+  rebuild_members(type, {a, b});
+}
+
+// A union of exactly two members, whatever the type held before.
+void set_pair_union(TypeInfo& type, int first, int second) {
+  type.kind = TYPE_UNION;
+  type.members = {};
+  type.members[0] = first;
+  type.members[1] = second;
+  type.member_count = 2;
+}
+
+// Index of the first token inside a function's body; -1 when the region holds
+// no token.
+int body_first_index(const FuncInfo& func, const TokenList& tokens) {
+  if (func.body_first_token < 0 || func.body_end_token <= func.body_first_token ||
+      func.body_first_token >= tokens.count()) {
+    return -1;
+  }
+  return func.body_first_token;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Driver and symbol table
+
+void analyzer3_run(const TokenList& tokens, AnalysisResult& result) {
+  // warning: order matters. Fill-only rules let an earlier sub-pass win,
+  // overwriting rules let a later one win.
+  analyze_return_objects(tokens, result);
+  analyze_destructuring(tokens, result);
+  pass0_detect_logic_vars(tokens, result);
+  analyze_optional_chain(tokens, result);
+  analyze_nullish(tokens, result);
+  analyze_logical_ops(tokens, result);
+  analyze_ternary(tokens, result);
+  analyze_reassignments(tokens, result);
+  analyze_complex_returns(tokens, result);
+  analyze_switch(tokens, result);
+  analyze_advanced_arrays(tokens, result);
+  finalize_return_types(tokens, result);
+  analyze_any_killer(tokens, result);
+  SymbolTable table;
+  build_symbol_table(result, table);  // the snapshot comes after the any-killer
+  analyze_advanced(table, tokens, result);
+  simplify_unions(result);
+}
+
+void build_symbol_table(const AnalysisResult& result, SymbolTable& table) {
+  table.entries.clear();
+  table.entries.reserve(result.vars.size());
+  for (const VarInfo& var : result.vars) table.entries.push_back(SymbolEntry{var.name, var.type});
+}
+
+int lookup_type(const SymbolTable& table, std::string_view name) {
+  for (const SymbolEntry& entry : table.entries) {
+    if (entry.name == name) return entry.type.kind;
+  }
+  return TYPE_NONE;
+}
+
+// ---------------------------------------------------------------------------
+// Destructuring, logic operands, declaration initialisers
+
+// const [ NAME , NAME ... ] = SOURCE   -> each NAME appended as number | string | boolean
+// when the last variable named SOURCE is an array or a union.
+void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  // This rule alone looks up the last variable of a name.
+  NameMap last;
+  for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
+  const std::vector<int> next_bracket = next_of_kind(tokens, TK_RBRACKET);
+
+  for (int i = 0; i < count - 5; ++i) {
+    if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
+    // The pattern runs to the first `]`; the source is two tokens after it
+    // (the `=` between is not checked).
+    const int close = next_at(next_bracket, i + 2);
+    const Token* source = close < count ? token_at(tokens, close + 2) : nullptr;
+    if (source == nullptr) continue;
+    const int source_var = position_of(last, source->text);
+    const int source_kind =
+        source_var < 0 ? TYPE_NONE : result.vars[static_cast<size_t>(source_var)].type.kind;
+    if (source_kind != TYPE_ARRAY && source_kind != TYPE_UNION) continue;
+
+    std::vector<std::string> names;
+    for (int k = i + 2; k < close && static_cast<int>(names.size()) < kMaxDestructuredNames; ++k) {
+      if (token(tokens, k).kind == TK_IDENTIFIER) names.push_back(token(tokens, k).text);
+    }
+    for (const std::string& name : names) {
+      VarInfo var;
+      var.name = name;
+      var.type.kind = TYPE_UNION;
+      var.type.members = {TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN, TYPE_NONE};
+      var.type.member_count = 3;
+      result.vars.push_back(std::move(var));
+      last[name] = static_cast<int>(result.vars.size()) - 1;
+    }
+  }
+}
+
+// NAME ?   NAME &&   NAME ||   -> undeclared NAME appended as boolean
+// NAME ??                       -> undeclared NAME appended as number | none
+void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
+  // undefined, NaN and Infinity are global constants: declaring one of them
+  // would break the output, and `x === undefined || y` is everywhere.
+  static constexpr std::string_view kNeverVariables[] = {
+      "true", "false", "console", "log", "typeof", "case", "default", "this",
+      "undefined", "NaN", "Infinity"};
+  const int count = tokens.count();
+  VarLookup vars(result);
+  NameMap funcs;
+  for (size_t f = 0; f < result.funcs.size(); ++f) funcs.try_emplace(result.funcs[f].name, static_cast<int>(f));
+
+  for (int i = 0; i < count - 2; ++i) {
+    const Token& name = token(tokens, i);
+    if (name.kind != TK_IDENTIFIER) continue;
+    if (i >= 1 && token(tokens, i - 1).kind == TK_DOT) continue;
+    if (vars.find(name.text) != nullptr) continue;
+    if (i >= 1 && is_declaration_keyword(token(tokens, i - 1).kind)) continue;
+    if (std::find(std::begin(kNeverVariables), std::end(kNeverVariables), name.text) !=
+        std::end(kNeverVariables)) {
+      continue;
+    }
+    if (position_of(funcs, name.text) >= 0) continue;
+
+    const int next = token(tokens, i + 1).kind;
+    if (next == TK_QUESTION || is_logical(next)) {
+      vars.append(name.text, TYPE_BOOLEAN);
+    } else if (next == TK_NULLISH) {
+      TypeInfo& type = vars.append(name.text, TYPE_UNION).type;
+      type.members[0] = TYPE_NUMBER;
+      type.members[1] = TYPE_NONE;
+      type.member_count = 2;
+    }
+  }
+}
+
+// decl NAME = COND ? X ... : Y     -> NAME X's kind, or X | Y
+// decl NAME = O ?. F [?. G]       -> NAME the kind of field F (or nested G) of object O
+// decl NAME = A (|| && ??) R      -> NAME R's kind
+// Only for still-untyped variables; kinds resolve through the symbol table.
+void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  NameMap table_kinds;  // lookup_type: the first entry of a name
+  for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
+  const auto resolved_kind = [&](const Token* value) {
+    const int literal = infer_literal_type(value);
+    if (literal != TYPE_NONE || value == nullptr || value->kind != TK_IDENTIFIER) return literal;
+    const auto found = table_kinds.find(value->text);
+    return found == table_kinds.end() ? TYPE_NONE : found->second;
+  };
+
+  // For each name, the first declaration `decl NAME =` to which a rule
+  // applies; whether one applies depends on the tokens alone. Declarations
+  // no rule applies to are passed over.
+  NameMap declaration;
+  for (int j = 0; j < count - 6; ++j) {
+    if (!is_declaration_keyword(token(tokens, j).kind) || token(tokens, j + 1).kind != TK_IDENTIFIER ||
+        token(tokens, j + 2).kind != TK_ASSIGN) {
+      continue;
+    }
+    const int op = token(tokens, j + 4).kind;
+    const bool applies = op == TK_QUESTION ||
+                         (token(tokens, j + 3).kind == TK_IDENTIFIER && op == TK_OPTIONAL_CHAIN) ||
+                         is_logical(op) || op == TK_NULLISH;
+    if (applies) declaration.try_emplace(token(tokens, j + 1).text, j);
+  }
+  std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> objects;
+  for (size_t o = 0; o < result.objects.size(); ++o) objects[result.objects[o].name].push_back(static_cast<int>(o));
+  const std::vector<int> next_colon = next_of_kind(tokens, TK_COLON);
+
+  for (VarInfo& var : result.vars) {
+    if (var.type.kind != TYPE_NONE) continue;
+    const int j = position_of(declaration, var.name);
+    if (j < 0) continue;
+    const Token& value = token(tokens, j + 3);
+    const int op = token(tokens, j + 4).kind;
+    TypeInfo& type = var.type;
+
+    if (op == TK_QUESTION) {
+      // X is token j+5; Y follows the first `:` from token j+6 on.
+      const int colon = next_at(next_colon, j + 6);
+      if (colon + 1 < count) {
+        const int kx = resolved_kind(token_at(tokens, j + 5));
+        const int ky = resolved_kind(token_at(tokens, colon + 1));
+        if (kx != TYPE_NONE && ky != TYPE_NONE) {
+          if (kx == ky) {
+            type.kind = kx;
+          } else {
+            set_pair_union(type, kx, ky);
+          }
+        }
+      }
+    } else if (value.kind == TK_IDENTIFIER && op == TK_OPTIONAL_CHAIN) {
+      const std::string& field_name = token(tokens, j + 5).text;
+      const Token* nested_name = is_kind(tokens, j + 6, TK_OPTIONAL_CHAIN) ? token_at(tokens, j + 7) : nullptr;
+      const auto named = objects.find(value.text);
+      if (named == objects.end()) continue;
+      // Every object and field of those names counts; the last match decides.
+      for (int o : named->second) {
+        for (const ObjectField& field : *result.objects[static_cast<size_t>(o)].fields) {
+          if (field.name != field_name) continue;
+          if (field.kind != TYPE_OBJECT) {
+            type.kind = field.kind;
+          } else if (nested_name != nullptr) {
+            for (const ObjectField& nested : field.nested_fields) {
+              if (nested.name == nested_name->text) type.kind = nested.kind;
+            }
+          }
+        }
+      }
+    } else {
+      // A logical operator or `??`: only the right-hand operand counts.
+      const int right = resolved_kind(token_at(tokens, j + 5));
+      if (right != TYPE_NONE) type.kind = right;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Expression refinements
+
+// X = Y ?. F       -> X becomes the union (kind of field F in Y) | 5, overwriting
+// return Y ?. F    -> the last function's return type likewise
+void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  VarLookup vars(result);
+  for (int i = 0; i < count - 4; ++i) {
+    const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
+    const auto text = [&](int offset) -> const std::string& { return token(tokens, i + offset).text; };
+
+    if (kind(0) == TK_IDENTIFIER && kind(1) == TK_ASSIGN && kind(2) == TK_IDENTIFIER &&
+        kind(3) == TK_OPTIONAL_CHAIN && kind(4) == TK_IDENTIFIER) {
+      const VarInfo* object = vars.find(text(2));
+      VarInfo* target = vars.find(text(0));
+      if (object != nullptr && target != nullptr) {
+        const int k = field_kind(*object, text(4));
+        if (k != TYPE_NONE) set_pair_union(target->type, k, TYPE_VOID);
+      }
+    }
+
+    // The target is the last declared function, whichever holds the return.
+    if (kind(0) == TK_RETURN && kind(1) == TK_IDENTIFIER && kind(2) == TK_OPTIONAL_CHAIN &&
+        kind(3) == TK_IDENTIFIER && !result.funcs.empty()) {
+      const VarInfo* object = vars.find(text(1));
+      if (object != nullptr) {
+        const int k = field_kind(*object, text(3));
+        if (k != TYPE_NONE) set_pair_union(result.funcs.back().return_type, k, TYPE_VOID);
+      }
+    }
+  }
+}
+
+// X = Y ?? V       -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
+// return Y ?? V    -> the last function's return type likewise
+void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  VarLookup vars(result);
+  for (int i = 0; i < count - 4; ++i) {
+    const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
+    const auto text = [&](int offset) -> const std::string& { return token(tokens, i + offset).text; };
+
+    if (kind(0) == TK_IDENTIFIER && kind(1) == TK_ASSIGN && kind(2) == TK_IDENTIFIER &&
+        kind(3) == TK_NULLISH) {
+      const int a = vars.kind_of(text(2));
+      const int b = value_kind(vars, token_at(tokens, i + 4));
+      VarInfo* target = vars.find(text(0));
+      if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
+    }
+
+    if (kind(0) == TK_RETURN && kind(1) == TK_IDENTIFIER && kind(2) == TK_NULLISH &&
+        !result.funcs.empty()) {
+      const int a = vars.kind_of(text(1));
+      const int b = value_kind(vars, token_at(tokens, i + 3));
+      if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(result.funcs.back().return_type, a, b);
+    }
+  }
+}
+
+// X = Y || V   X = Y && V   -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
+void analyze_logical_ops(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  VarLookup vars(result);
+  for (int i = 0; i < count - 4; ++i) {
+    const Token& x = token(tokens, i);
+    const Token& y = token(tokens, i + 2);
+    if (x.kind != TK_IDENTIFIER || token(tokens, i + 1).kind != TK_ASSIGN || y.kind != TK_IDENTIFIER ||
+        !is_logical(token(tokens, i + 3).kind)) {
+      continue;
+    }
+    const int a = vars.kind_of(y.text);
+    const int b = value_kind(vars, token_at(tokens, i + 4));
+    VarInfo* target = vars.find(x.text);
+    if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
+  }
+}
+
+namespace {
+
+// An operand of a conditional: a literal kind, or else the variable it names.
+struct Operand {
+  int literal = TYPE_NONE;
+  int var = -1;
+};
+
+Operand operand_at(const TokenList& tokens, int index, VarLookup& vars) {
+  Operand operand;
+  const Token* value = token_at(tokens, index);
+  operand.literal = infer_literal_type(value);
+  if (operand.literal == TYPE_NONE && value != nullptr && value->kind == TK_IDENTIFIER) {
+    const VarInfo* var = vars.find(value->text);
+    if (var != nullptr) operand.var = static_cast<int>(var - vars.vars.data());
+  }
+  return operand;
+}
+
+int operand_kind(const Operand& operand, const std::vector<VarInfo>& vars) {
+  if (operand.literal != TYPE_NONE) return operand.literal;
+  return operand.var < 0 ? TYPE_NONE : vars[static_cast<size_t>(operand.var)].type.kind;
+}
+
+// A position where analyze_ternary's walk can write: a `return` or an
+// assignment to a variable, with a conditional after it.
+struct TernarySite {
+  int target;  // the assigned variable; -1 for a return
+  Operand a;
+  Operand b;
+};
+
+// One walk over the sites as the walk for one gated function makes it; the
+// return rule writes `return_type` while it is open. Returns the (a, b) pairs
+// it wrote there, in order.
+std::vector<std::pair<int, int>> walk_ternary_sites(const std::vector<TernarySite>& sites,
+                                                    std::vector<VarInfo>& vars, TypeInfo& return_type) {
+  std::vector<std::pair<int, int>> written;
+  for (const TernarySite& site : sites) {
+    if (site.target < 0 && !is_open(return_type)) continue;
+    const int a = operand_kind(site.a, vars);
+    const int b = operand_kind(site.b, vars);
+    if (a == TYPE_NONE && b == TYPE_NONE) continue;
+    if (site.target < 0) {
+      set_from_two_kinds(return_type, a, b);
+      written.emplace_back(a, b);
+    } else {
+      set_from_two_kinds(vars[static_cast<size_t>(site.target)].type, a, b);
+    }
+  }
+  return written;
+}
+
+struct UnionState {
+  int kind;
+  std::array<int, kMaxUnionMembers> members;
+  int member_count;
+  bool operator==(const UnionState&) const = default;
+};
+
+std::vector<UnionState> union_states(const std::vector<VarInfo>& vars, const std::vector<int>& which) {
+  std::vector<UnionState> states;
+  states.reserve(which.size());
+  for (int v : which) {
+    const TypeInfo& type = vars[static_cast<size_t>(v)].type;
+    states.push_back(UnionState{type.kind, type.members, type.member_count});
+  }
+  return states;
+}
+
+}  // namespace
+
+// return ... ? A ... : B   -> each open gated return type from (A, B) by the two-kind rule
+// X = ... ? A ... : B      -> X likewise, once per gated function
+void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
+  // The rule walks the whole file once per gated function. Only the sites
+  // below can write, so each walk visits them alone. The variable rule reads
+  // what it wrote before; once a whole walk leaves the variables as it found
+  // them, every later walk repeats it exactly, and each open return type then
+  // takes the writes of one such walk.
+  const int count = tokens.count();
+  const ConditionalIndex conditionals = index_conditionals(tokens);
+  VarLookup lookup(result);
+  std::vector<TernarySite> sites;
+  std::vector<int> targets;
+  for (int j = 0; j < count - 4; ++j) {
+    const Token& start = token(tokens, j);
+    const bool is_return = start.kind == TK_RETURN;
+    if (!is_return && (start.kind != TK_IDENTIFIER || token(tokens, j + 1).kind != TK_ASSIGN)) continue;
+    const auto found = conditional_search(conditionals, j);
+    if (!found) continue;
+    int target = -1;
+    if (!is_return) {
+      const VarInfo* var = lookup.find(start.text);
+      if (var == nullptr) continue;
+      target = static_cast<int>(var - result.vars.data());
+      targets.push_back(target);
+    }
+    sites.push_back(TernarySite{target, operand_at(tokens, found->question + 1, lookup),
+                                operand_at(tokens, found->colon + 1, lookup)});
+  }
+  std::sort(targets.begin(), targets.end());
+  targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+
+  bool settled = false;
+  std::optional<std::vector<std::pair<int, int>>> settled_writes;
+  for (FuncInfo& func : result.funcs) {
+    if (!is_gated(func)) continue;
+    if (!settled) {
+      const std::vector<UnionState> before = union_states(result.vars, targets);
+      walk_ternary_sites(sites, result.vars, func.return_type);
+      settled = union_states(result.vars, targets) == before;
+      continue;
+    }
+    if (!is_open(func.return_type)) continue;
+    if (!settled_writes) {
+      TypeInfo open_type;
+      settled_writes = walk_ternary_sites(sites, result.vars, open_type);
+    }
+    for (const auto& [a, b] : *settled_writes) set_from_two_kinds(func.return_type, a, b);
+  }
+}
+
+// switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind
+// switch ... { default ... return VALUE          -> likewise
+void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
+  // The switches of the whole file are examined for every gated function, and
+  // only an open return type is written: each one takes the first kind that
+  // the examination yields, the same for all. It is found once.
+  if (!any_open_gated(result)) return;
+  const int count = tokens.count();
+  const std::vector<int> next_brace = next_of_kind(tokens, TK_LBRACE);
+  int found_kind = TYPE_NONE;
+
+  for (int j = 0; j < count && found_kind == TYPE_NONE; ++j) {
+    if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
+    const int k = next_at(next_brace, j);
+    if (k >= count) continue;
+    // l: the `}` that closes the block, or the end of the list.
+    int l = count;
+    int depth = 0;
+    for (int q = k; q < count; ++q) {
+      const int kind = token(tokens, q).kind;
+      if (kind == TK_LBRACE) ++depth;
+      if (kind == TK_RBRACE && --depth == 0) {
+        l = q;
+        break;
+      }
+    }
+
+    for (int p = k; p <= l && p < count && found_kind == TYPE_NONE; ++p) {
+      const Token& word = token(tokens, p);
+      if (word.kind != TK_IDENTIFIER) continue;
+
+      if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
+        // From the label on; the next identifier (another label, a call)
+        // ends the case without a type.
+        for (int q = p + 1; q < l && q < count; ++q) {
+          const Token& t = token(tokens, q);
+          if (t.kind == TK_IDENTIFIER || t.text == "case" || t.kind == TK_RBRACE) break;
+          if (t.kind == TK_RETURN && q + 1 < count) {
+            found_kind = literal_kind(tokens, q + 1);
+            break;
+          }
+        }
+      } else if (word.text == "default") {
+        for (int q = p; q < l && q < count; ++q) {
+          const Token& t = token(tokens, q);
+          if (t.kind == TK_RBRACE) break;
+          if (t.kind == TK_RETURN && q + 1 < count) {
+            found_kind = literal_kind(tokens, q + 1);
+            break;
+          }
+        }
+      }
+    }
+  }
+  if (found_kind == TYPE_NONE) return;
+  for (FuncInfo& func : result.funcs) {
+    if (is_gated(func) && is_open(func.return_type)) func.return_type.kind = found_kind;  // the kind only
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Assignment and return refinements
+
+namespace {
+
+// What analyze_return_objects writes into an open return type.
+struct ObjectReturn {
+  bool with_fields = false;         // return { ... }: kind 6 with these fields
+  std::vector<TypeField> fields;
+  int union_other = -1;             // one branch `{`: kind 4 of 6 and this literal kind
+};
+
+void apply_object_return(const ObjectReturn& write, TypeInfo& type) {
+  if (write.with_fields) {
+    type.kind = TYPE_OBJECT;
+    type.fields = write.fields;
+  } else if (write.union_other < 0) {
+    type.kind = TYPE_OBJECT;
+    type.fields.clear();
+  } else {
+    type.kind = TYPE_UNION;
+    rebuild_members(type, {TYPE_OBJECT, write.union_other});
+  }
+}
+
+// The first `return {` or conditional object return of the file.
+std::optional<ObjectReturn> first_object_return(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  const ConditionalIndex conditionals = index_conditionals(tokens);
+  VarLookup vars(result);
+  for (int j = 0; j < count - 3; ++j) {
+    if (token(tokens, j).kind != TK_RETURN) continue;
+
+    if (token(tokens, j + 1).kind == TK_LBRACE) {
+      ObjectReturn write;
+      write.with_fields = true;
+      int depth = 0;
+      for (int k = j + 1; k < count; ++k) {
+        const Token& key = token(tokens, k);
+        if (key.kind == TK_LBRACE) ++depth;
+        if (key.kind == TK_RBRACE) --depth;
+        if (key.kind == TK_IDENTIFIER && is_kind(tokens, k + 1, TK_COLON) && k + 2 < count) {
+          const Token& value = token(tokens, k + 2);
+          const int after = kind_at(tokens, k + 3);
+          int kind = infer_literal_type(&value);
+          if (kind == TYPE_NONE) {
+            if (value.kind == TK_IDENTIFIER) {
+              kind = vars.kind_of(value.text);
+            } else if (is_short_comparison(after)) {
+              kind = TYPE_BOOLEAN;
+            } else if (is_arithmetic(after)) {
+              kind = TYPE_NUMBER;
+            } else if (value.kind == TK_LBRACE) {
+              kind = TYPE_OBJECT;
+            }
+          }
+          write.fields.push_back(TypeField{key.text, kind});
+        }
+        if (depth == 0) break;
+      }
+      return write;
+    }
+
+    // The first `:` may be a key's colon inside an object branch:
+    // `return ok ? { a: 1 } : null` pairs `{` with 1.
+    const auto found = conditional_search(conditionals, j);
+    if (!found) continue;
+    const Token& a = token(tokens, found->question + 1);
+    const Token& b = token(tokens, found->colon + 1);
+    const bool a_object = a.kind == TK_LBRACE;
+    const bool b_object = b.kind == TK_LBRACE;
+    if (a_object && b_object) return ObjectReturn{};
+    if (a_object || b_object) {
+      ObjectReturn write;
+      write.union_other = infer_literal_type(a_object ? &b : &a);
+      return write;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// return { KEY : V , ... }        -> open return type: object with every key, nested ones too
+// return ... ? A ... : B          -> open return type: object when A or B is `{`
+void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
+  // The whole file is scanned for every gated function and both rules only
+  // fill an open type: each open one takes the first such return of the file,
+  // wherever it stands. It is found once.
+  if (!any_open_gated(result)) return;
+  const std::optional<ObjectReturn> write = first_object_return(tokens, result);
+  if (!write) return;
+  for (FuncInfo& func : result.funcs) {
+    if (is_gated(func) && is_open(func.return_type)) apply_object_return(*write, func.return_type);
+  }
+}
+
+// X = VALUE [op]   (not after a declaration keyword)   -> merge VALUE's kind into X
+void analyze_reassignments(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  VarLookup vars(result);
+  for (int i = 0; i < count - 2; ++i) {
+    const Token& x = token(tokens, i);
+    if (x.kind != TK_IDENTIFIER || token(tokens, i + 1).kind != TK_ASSIGN) continue;
+    if (i > 0 && is_declaration_keyword(token(tokens, i - 1).kind)) continue;
+    VarInfo* var = vars.find(x.text);
+    if (var == nullptr) continue;
+
+    int t = value_kind(vars, token_at(tokens, i + 2));
+    const int after = kind_at(tokens, i + 3);
+    if (is_comparison(after)) {
+      t = TYPE_BOOLEAN;
+    } else if (is_arithmetic(after)) {
+      t = TYPE_NUMBER;
+    }
+    // add_union_type ignores 0, as the rule does.
+    add_union_type(var->type, t);
+  }
+}
+
+namespace {
+
+// What a `return` writes into an open return type in analyze_complex_returns.
+struct ReturnWrite {
+  int kind = TYPE_NONE;
+  bool rebuild = false;  // a union whose members are rebuilt from these
+  int first = TYPE_NONE;
+  int second = TYPE_NONE;
+};
+
+void apply_return_write(const ReturnWrite& write, TypeInfo& type) {
+  type.kind = write.kind;
+  if (write.rebuild) rebuild_members(type, {write.first, write.second});
+}
+
+std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const ConditionalIndex& conditionals,
+                                                VarLookup& vars, int r) {
+  const int count = tokens.count();
+  const Token& x = token(tokens, r + 1);
+  const int after = kind_at(tokens, r + 2);
+  const int literal = infer_literal_type(&x);
+
+  if (x.kind == TK_NOT) return ReturnWrite{TYPE_BOOLEAN};
+  if (is_comparison(after)) return ReturnWrite{TYPE_BOOLEAN};
+  if (literal != TYPE_NONE) return ReturnWrite{literal};
+  if (x.kind == TK_IDENTIFIER) {
+    const int kind = vars.kind_of(x.text);
+    if (kind == TYPE_NONE) return std::nullopt;
+    return ReturnWrite{kind};
+  }
+  if (r + 3 < count && (is_logical(after) || after == TK_NULLISH)) {
+    return ReturnWrite{TYPE_UNION, true, literal_kind(tokens, r + 3), TYPE_NONE};
+  }
+  const auto found = conditional_search(conditionals, r);
+  if (!found) return std::nullopt;
+  const int a = literal_kind(tokens, found->question + 1);
+  const int b = literal_kind(tokens, found->colon + 1);
+  if (a == b && a != TYPE_NONE) return ReturnWrite{a};
+  return ReturnWrite{TYPE_UNION, true, a, b};
+}
+
+}  // namespace
+
+// return !X | return A cmp B | return LITERAL | return VAR | return (..) op LIT | return .. ? A : B
+// -> the first such return from the body's first token to the end of the file
+//    types an open return type
+void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
+  // Each `return` writes the same thing whichever function's walk meets it,
+  // and every write closes the type except a variable of kind 5, after which
+  // the walk goes on. So a walk from index s ends with the first closing write
+  // at or after s, or with kind 5 when only kind-5 writes follow s.
+  if (!any_open_gated(result)) return;
+  const int count = tokens.count();
+  const ConditionalIndex conditionals = index_conditionals(tokens);
+  VarLookup vars(result);
+  std::vector<ReturnWrite> writes;
+  std::vector<int> next_closing(static_cast<size_t>(count) + 1, -1);  // index into writes
+  std::vector<char> void_follows(static_cast<size_t>(count) + 1, 0);
+  for (int r = count - 1; r >= 0; --r) {
+    next_closing[static_cast<size_t>(r)] = next_closing[static_cast<size_t>(r) + 1];
+    void_follows[static_cast<size_t>(r)] = void_follows[static_cast<size_t>(r) + 1];
+    if (token(tokens, r).kind != TK_RETURN || r + 1 >= count) continue;
+    const std::optional<ReturnWrite> write = complex_return_write(tokens, conditionals, vars, r);
+    if (!write) continue;
+    if (write->kind == TYPE_VOID) {  // the only write that leaves the type open
+      void_follows[static_cast<size_t>(r)] = 1;
+    } else {
+      next_closing[static_cast<size_t>(r)] = static_cast<int>(writes.size());
+      writes.push_back(*write);
+    }
+  }
+
+  for (FuncInfo& func : result.funcs) {
+    if (!is_gated(func) || !is_open(func.return_type)) continue;
+    const size_t first = static_cast<size_t>(std::max(body_first_index(func, tokens), 0));
+    const int closing = next_closing[first];
+    if (closing >= 0) {
+      apply_return_write(writes[static_cast<size_t>(closing)], func.return_type);
+    } else if (void_follows[first] != 0) {
+      func.return_type.kind = TYPE_VOID;
+    }
+  }
+}
+
+// X = S . M ( ... => E [op]   -> untyped X from the array method M and E's kind
+void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  VarLookup vars(result);
+  const std::vector<int> next_arrow = next_of_kind(tokens, TK_ARROW);
+  for (int i = 0; i < count - 6; ++i) {
+    const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
+    if (kind(0) != TK_IDENTIFIER || kind(1) != TK_ASSIGN || kind(2) != TK_IDENTIFIER ||
+        kind(3) != TK_DOT || kind(4) != TK_IDENTIFIER || kind(5) != TK_LPAREN) {
+      continue;
+    }
+    VarInfo* target = vars.find(token(tokens, i).text);
+    if (target == nullptr || !is_open(target->type)) continue;
+    const VarInfo* source = vars.find(token(tokens, i + 2).text);
+    if (source == nullptr) continue;
+
+    // The first `=>` from the `(` on, wherever it stands.
+    const int arrow = next_at(next_arrow, i + 5);
+    if (arrow >= count) continue;
+    int t = value_kind(vars, token_at(tokens, arrow + 1));
+    const int after = kind_at(tokens, arrow + 2);
+    if (is_short_comparison(after)) {
+      t = TYPE_BOOLEAN;
+    } else if (is_arithmetic(after)) {
+      t = TYPE_NUMBER;
+    }
+    if (t == TYPE_NONE) continue;
+
+    TypeInfo& type = target->type;
+    const std::string& method = token(tokens, i + 4).text;
+    if (method == "map") {
+      type.kind = TYPE_ARRAY;
+      type.element_kind = t;
+    } else if (method == "filter") {
+      if (source->type.kind == TYPE_ARRAY) {
+        type.kind = TYPE_ARRAY;
+        type.element_kind = source->type.element_kind;
+      }
+    } else if (method == "reduce") {
+      type.kind = t;
+    } else if (method == "find") {
+      if (source->type.kind == TYPE_ARRAY && source->type.element_kind != TYPE_NONE) {
+        set_pair_union(type, source->type.element_kind, TYPE_VOID);
+      }
+    } else if (method == "some" || method == "every") {
+      type.kind = TYPE_BOOLEAN;
+    }
+  }
+}
+
+// no `return VALUE` in the body region   -> open return type becomes void
+void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  for (FuncInfo& func : result.funcs) {
+    if (!is_gated(func) || !is_open(func.return_type)) continue;
+    bool returns_value = false;
+    const int first = body_first_index(func, tokens);
+    if (first >= 0) {
+      // Tokens before the region are passed over; the walk ends after it.
+      for (int index = first; index < count - 1 && index < func.body_end_token; ++index) {
+        if (token(tokens, index).kind != TK_RETURN) continue;
+        const int next = token(tokens, index + 1).kind;
+        if (next != TK_SEMICOLON && next != TK_RBRACE) {
+          returns_value = true;
+          break;
+        }
+      }
+    }
+    if (!returns_value) {
+      func.return_type.kind = TYPE_VOID;
+      func.return_type.member_count = 0;
+    }
+  }
+}
+
+// decl V = LITERAL | IDENT | X arith | ! .. | X (< > =) ..   -> untyped V from its first declaration
+void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
+  const int count = tokens.count();
+  NameMap declaration;  // the first `decl NAME` of each name
+  for (int j = 0; j < count - 3; ++j) {
+    if (is_declaration_keyword(token(tokens, j).kind) && token(tokens, j + 1).kind == TK_IDENTIFIER) {
+      declaration.try_emplace(token(tokens, j + 1).text, j);
+    }
+  }
+  VarLookup vars(result);
+  for (VarInfo& var : result.vars) {
+    if (var.type.kind != TYPE_NONE) continue;
+    const int j = position_of(declaration, var.name);
+    if (j < 0 || token(tokens, j + 2).kind != TK_ASSIGN) continue;  // `let v;` ends the search
+
+    const Token& value = token(tokens, j + 3);
+    const int after = kind_at(tokens, j + 4);
+    const int literal = infer_literal_type(&value);
+    // One chain on the value: an identifier that names no variable sets
+    // nothing and is not tried as an operand of the later bullets.
+    if (literal != TYPE_NONE) {
+      var.type.kind = literal;
+    } else if (value.kind == TK_IDENTIFIER) {
+      const VarInfo* other = vars.find(value.text);
+      if (other != nullptr) var.type.kind = other->type.kind;
+    } else if (is_arithmetic(after)) {
+      var.type.kind = TYPE_NUMBER;
+    } else if (value.kind == TK_NOT || after == TK_LESS || after == TK_GREATER || after == TK_ASSIGN) {
+      var.type.kind = TYPE_BOOLEAN;
+    }
+  }
+}
+
+// union members of every variable   -> distinct, first-occurrence order; one left collapses
+void simplify_unions(AnalysisResult& result) {
+  for (VarInfo& var : result.vars) {
+    TypeInfo& type = var.type;
+    if (type.kind != TYPE_UNION) continue;
+    std::array<int, kMaxUnionMembers> distinct{};
+    int kept = 0;
+    const int member_count = std::clamp(type.member_count, 0, kMaxUnionMembers);
+    for (int m = 0; m < member_count; ++m) {
+      const int member = type.members[static_cast<size_t>(m)];
+      const auto end = distinct.begin() + kept;
+      if (std::find(distinct.begin(), end, member) == end) distinct[static_cast<size_t>(kept++)] = member;
+    }
+    type.members = distinct;
+    type.member_count = kept;
+    if (kept == 1) type.kind = distinct[0];
+  }
+}

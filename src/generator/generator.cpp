@@ -1,16 +1,400 @@
+// Typed emitter: writes the analysis result of one source file as a
+// TypeScript file of ambient declarations, interfaces, typed functions with
+// their captured bodies, classes and the source's imports and exports.
 #include "generator/generator.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
-int generate_ts_typed(const std::string& out_base, AnalysisResult&) {
-  const std::string path = out_base + ".ts";
-  std::FILE* out = std::fopen(path.c_str(), "w");
-  if (out == nullptr) {
+namespace {
+
+using NameSet = LocalDeclarationIndex;
+
+TypeInfo kind_only(int kind) {
+  TypeInfo type;
+  type.kind = kind;
+  return type;
+}
+
+bool has_space(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; });
+}
+
+// First record of each name in a list, so that every lookup of the sections
+// below finds the first match without scanning the list again.
+template <typename Record>
+class FirstByName {
+ public:
+  // The keys view the records' names: the lists do not change while the file
+  // is written.
+  explicit FirstByName(const std::vector<Record>& list) {
+    for (const Record& record : list) first_.try_emplace(record.name, &record);
+  }
+  const Record* find(std::string_view name) const {
+    const auto found = first_.find(name);
+    return found == first_.end() ? nullptr : found->second;
+  }
+
+ private:
+  std::unordered_map<std::string_view, const Record*, LocalDeclarationIndex::Hash, std::equal_to<>>
+      first_;
+};
+
+constexpr std::string_view kExportConst = "export const ";
+
+// Answers "does some export statement contain `export const NAME`" (a plain
+// substring test: `export const counter2` also answers for `counter`).
+// A name without blanks matches exactly when it is a prefix of the blank-free
+// run that follows some `export const ` in a statement, so the runs are kept
+// sorted and searched; a name with blanks, which no scan produces, falls back
+// to the substring test itself.
+class ExportedConstants {
+ public:
+  explicit ExportedConstants(const std::vector<std::string>& exports) : exports_(exports) {
+    for (const std::string& statement : exports) {
+      for (std::size_t at = statement.find(kExportConst); at != std::string::npos;
+           at = statement.find(kExportConst, at + 1)) {
+        const std::size_t from = at + kExportConst.size();
+        std::size_t to = from;
+        while (to < statement.size() && std::isspace(static_cast<unsigned char>(statement[to])) == 0) {
+          ++to;
+        }
+        runs_.emplace_back(statement, from, to - from);
+      }
+    }
+    std::sort(runs_.begin(), runs_.end());
+  }
+
+  bool mentions(std::string_view name) const {
+    if (has_space(name)) {
+      const std::string text = std::string(kExportConst) + std::string(name);
+      return std::any_of(exports_.begin(), exports_.end(), [&](const std::string& statement) {
+        return statement.find(text) != std::string::npos;
+      });
+    }
+    const auto candidate = std::lower_bound(runs_.begin(), runs_.end(), name);
+    return candidate != runs_.end() && candidate->starts_with(name);
+  }
+
+ private:
+  const std::vector<std::string>& exports_;
+  std::vector<std::string> runs_;
+};
+
+// 3. Type-only imports of the stream and process types that some variable's
+// rendered type names.
+void write_type_imports(std::ostream& out, const AnalysisResult& result) {
+  bool read_stream = false;
+  bool write_stream = false;
+  bool child_process = false;
+  for (const VarInfo& var : result.vars) {
+    const std::string text = type_to_string(var.type);
+    read_stream = read_stream || text.find("ReadStream") != std::string::npos;
+    write_stream = write_stream || text.find("WriteStream") != std::string::npos;
+    child_process = child_process || text.find("ChildProcess") != std::string::npos;
+  }
+  if (read_stream || write_stream) {
+    out << "import type { " << (read_stream ? "ReadStream" : "")
+        << (read_stream && write_stream ? ", " : "") << (write_stream ? "WriteStream" : "")
+        << " } from 'fs';\n";
+  }
+  if (child_process) out << "import type { ChildProcess } from 'child_process';\n";
+  out << "\n";
+}
+
+// 4. interface NAME { field: type; ... }
+void write_interfaces(std::ostream& out, const AnalysisResult& result) {
+  for (const InterfaceInfo& interface : result.interfaces) {
+    out << "interface " << interface.name << " {\n";
+    for (const ObjectField& field : *interface.fields) {
+      out << "    " << field.name << ": ";
+      if (field.kind == TYPE_OBJECT) {
+        generate_object_type(out, field.nested_fields, false);
+      } else {
+        out << type_to_string(kind_only(field.kind));
+      }
+      out << ";\n";
+    }
+    out << "}\n\n";
+  }
+}
+
+// The element shape of an array of objects: "{ a: string; b: any }[]".
+void write_shape_array(std::ostream& out, const ShapeInfo& shape) {
+  out << "{ ";
+  for (std::size_t i = 0; i < shape.fields.size(); ++i) {
+    if (i > 0) out << "; ";
+    out << shape.fields[i].name << ": " << (shape.fields[i].kind == TYPE_STRING ? "string" : "any");
+  }
+  out << " }[]";
+}
+
+// 5. declare const|let NAME: type; for every variable that is not a local of
+// a function, not written by the export or arrow sections, and not a repeat.
+void write_variables(std::ostream& out, const AnalysisResult& result, const NameSet& locals) {
+  const ExportedConstants exported(result.exports);
+  const FirstByName<ObjectInfo> objects(result.objects);
+  const FirstByName<ShapeInfo> shapes(result.array_objects);
+  const FirstByName<ArrayInfo> arrays(result.arrays);
+  const FirstByName<ArrowInfo> arrows(result.arrows);
+  // Every name written so far is remembered: a repeated `declare` of one
+  // name would not compile, however many names came before it.
+  std::unordered_set<std::string_view> declared;
+
+  for (const VarInfo& var : result.vars) {
+    if (locals.contains(var.name)) continue;
+    if (exported.mentions(var.name)) continue;
+    if (!declared.insert(var.name).second) continue;
+    if (arrows.find(var.name) != nullptr) continue;
+
+    out << (var.is_const == 1 ? "declare const " : "declare let ") << var.name << ": ";
+    if (var.type.kind == TYPE_INTERFACE && !var.type.interface_name.empty()) {
+      out << var.type.interface_name;
+    } else if (const ObjectInfo* object = objects.find(var.name)) {
+      generate_object_type(out, *object);
+    } else if (const ShapeInfo* shape = shapes.find(var.name)) {
+      write_shape_array(out, *shape);
+    } else if (const ArrayInfo* array = arrays.find(var.name)) {
+      generate_array_type(out, *array);
+    } else {
+      out << type_to_string(var.type);
+    }
+    out << ";\n";
+  }
+}
+
+const TypeInfo& type_at(const std::vector<TypeInfo>& types, std::size_t i) {
+  static const TypeInfo kEmpty;
+  return i < types.size() ? types[i] : kEmpty;
+}
+
+// 6. [async ]function NAME(params): type { body }
+void write_functions(std::ostream& out, AnalysisResult& result) {
+  for (FuncInfo& function : result.funcs) {
+    // The one change the emitter makes to the result.
+    if (function.body && function.body->find("return") == std::string::npos) {
+      function.return_type.kind = TYPE_VOID;
+    }
+    if (function.is_async != 0) out << "async ";
+    out << "function " << function.name << "(";
+    for (std::size_t i = 0; i < function.param_names.size(); ++i) {
+      if (i > 0) out << ", ";
+      const ShapeInfo* shape = i < function.param_shapes.size() ? &function.param_shapes[i] : nullptr;
+      if (shape != nullptr && !shape->fields.empty()) {
+        // The object the function expects, every field optional.
+        out << function.param_names[i] << ": { ";
+        for (std::size_t f = 0; f < shape->fields.size(); ++f) {
+          if (f > 0) out << "; ";
+          out << shape->fields[f].name << "?: " << type_to_string(kind_only(shape->fields[f].kind));
+        }
+        out << " }";
+      } else {
+        out << function.param_names[i] << ": " << type_to_string(type_at(function.param_types, i));
+      }
+    }
+    const std::string returned = type_to_string(function.return_type);
+    if (function.is_async != 0) {
+      out << "): Promise<" << returned << "> {\n";
+    } else {
+      out << "): " << returned << " {\n";
+    }
+    if (function.body && !function.body->empty()) {
+      // One block: only its first line gets the indent, the rest stays as captured.
+      out << "    " << apply_narrowing(*function.body, function) << "\n";
+    } else {
+      out << "    throw new Error(\"Not implemented\");\n";
+    }
+    out << "}\n\n";
+  }
+}
+
+// The generic form: boolean first parameter kept, every other parameter typed
+// by the next of T, U, V, W, then any.
+void write_generic_arrow(std::ostream& out, const ArrowInfo& arrow) {
+  static constexpr const char* kTypeParameters[] = {"T", "U", "V", "W"};
+  constexpr std::size_t kTyped = 16;
+  const std::size_t count = arrow.param_names.size();
+  const std::size_t typed = std::min(count, kTyped);
+
+  std::vector<std::string> param_types;
+  std::size_t handed_out = 0;
+  for (std::size_t i = 0; i < typed; ++i) {
+    if (i == 0 && type_at(arrow.param_types, 0).kind == TYPE_BOOLEAN) {
+      param_types.emplace_back("boolean");
+    } else if (handed_out < std::size(kTypeParameters)) {
+      param_types.emplace_back(kTypeParameters[handed_out++]);
+    } else {
+      param_types.emplace_back("any");
+    }
+  }
+
+  std::string names;
+  std::string alternatives;
+  for (std::size_t t = 0; t < handed_out; ++t) {
+    names += (t > 0 ? ", " : "");
+    names += kTypeParameters[t];
+    alternatives += (t > 0 ? " | " : "");
+    alternatives += kTypeParameters[t];
+  }
+  out << "declare const " << arrow.name << ": ";
+  // An empty type parameter list `<>` does not parse; without type
+  // parameters the arrow is written as a plain function type.
+  if (handed_out > 0) out << "<" << names << ">";
+  out << "(";
+  for (std::size_t i = 0; i < typed; ++i) {
+    out << arrow.param_names[i] << ": " << param_types[i];
+    if (i + 1 < count) out << ", ";  // counts every parameter, typed or not
+  }
+  out << ") => " << (handed_out > 0 ? alternatives : "any") << ";\n";
+}
+
+// 7. declare const NAME: (params) => type; for each arrow binding that is not
+// a local of a function.
+void write_arrows(std::ostream& out, const AnalysisResult& result, const NameSet& locals) {
+  for (const ArrowInfo& arrow : result.arrows) {
+    if (locals.contains(arrow.name)) continue;
+    if (arrow.is_promise != 0) {
+      out << "declare const " << arrow.name << ": Promise<any>;\n";
+    } else if (arrow.is_generic != 0) {
+      write_generic_arrow(out, arrow);
+    } else {
+      out << "declare const " << arrow.name << ": (";
+      for (std::size_t i = 0; i < arrow.param_names.size(); ++i) {
+        if (i > 0) out << ", ";
+        out << arrow.param_names[i] << ": " << type_to_string(type_at(arrow.param_types, i));
+      }
+      out << ") => " << type_to_string(arrow.return_type) << ";\n";
+    }
+  }
+}
+
+bool flag_at(const std::vector<int>& flags, std::size_t i) {
+  return i < flags.size() && flags[i] != 0;
+}
+
+bool is_getter(const ClassInfo& klass, std::string_view name) {
+  for (std::size_t i = 0; i < klass.field_names.size(); ++i) {
+    if (klass.field_names[i] == name && flag_at(klass.field_readonly, i)) return true;
+  }
+  return false;
+}
+
+// 8. declare class NAME [extends BASE] { fields; constructor(...); methods }
+void write_classes(std::ostream& out, const AnalysisResult& result) {
+  for (const ClassInfo& klass : result.classes) {
+    out << "\ndeclare class " << klass.name;
+    if (klass.base_name) out << " extends " << *klass.base_name;
+    out << " {\n";
+    for (std::size_t i = 0; i < klass.field_names.size(); ++i) {
+      out << "    ";
+      if (flag_at(klass.field_static, i)) out << "static ";
+      if (flag_at(klass.field_private, i)) out << "private ";
+      if (flag_at(klass.field_readonly, i)) out << "readonly ";
+      out << klass.field_names[i] << ": " << type_to_string(type_at(klass.field_types, i)) << ";\n";
+    }
+    out << "    constructor(";
+    for (std::size_t i = 0; i < klass.ctor_param_names.size(); ++i) {
+      if (i > 0) out << ", ";
+      out << klass.ctor_param_names[i] << ": " << type_to_string(type_at(klass.ctor_param_types, i));
+    }
+    out << ");\n";
+    for (const MethodInfo& method : klass.methods) {
+      if (is_getter(klass, method.name)) continue;  // already written as a readonly field
+      out << "    " << (method.is_static != 0 ? "static " : "") << method.name << "(";
+      for (std::size_t i = 0; i < method.param_names.size(); ++i) {
+        if (i > 0) out << ", ";
+        out << method.param_names[i] << ": "
+            << (i < method.param_types.size() ? type_to_string(method.param_types[i]) : "any");
+      }
+      const std::string returned = type_to_string(method.return_type);
+      if (method.is_async != 0) {
+        out << "): Promise<" << returned << ">;\n";
+      } else {
+        out << "): " << returned << ";\n";
+      }
+    }
+    out << "}\n\n";
+  }
+}
+
+// 9. Export statements as captured; `export const NAME = ...` of a known
+// variable gains its type.
+void write_exports(std::ostream& out, const AnalysisResult& result) {
+  // The first variable of each name; a statement `export const NAME =...`
+  // can only name the blank-free word after `export const ` when that word is
+  // followed by " =". A variable name with blanks, which no scan produces,
+  // makes the section test every variable against every statement instead.
+  const bool exact_words = std::none_of(result.vars.begin(), result.vars.end(),
+                                        [](const VarInfo& var) { return has_space(var.name); });
+  const FirstByName<VarInfo> first_var(result.vars);
+
+  for (const std::string& statement : result.exports) {
+    const VarInfo* typed = nullptr;
+    if (statement.starts_with(kExportConst)) {
+      if (exact_words) {
+        const std::size_t from = kExportConst.size();
+        std::size_t to = from;
+        while (to < statement.size() && std::isspace(static_cast<unsigned char>(statement[to])) == 0) {
+          ++to;
+        }
+        if (std::string_view(statement).substr(to).starts_with(" =")) {
+          typed = first_var.find(std::string_view(statement).substr(from, to - from));
+        }
+      } else {
+        for (const VarInfo& var : result.vars) {
+          if (statement.starts_with(std::string(kExportConst) + var.name + " =")) {
+            typed = &var;
+            break;
+          }
+        }
+      }
+    }
+    if (typed == nullptr) {
+      out << statement << "\n";
+      continue;
+    }
+    const std::size_t prefix = kExportConst.size() + typed->name.size() + 2;  // "NAME ="
+    out << "export const " << typed->name << ": " << type_to_string(typed->type) << " ="
+        << std::string_view(statement).substr(prefix) << "\n";
+  }
+}
+
+// The joined output path has room for 511 bytes.
+constexpr std::size_t kPathRoom = 512;
+
+}  // namespace
+
+int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {
+  std::string path = out_base + ".ts";
+  if (path.size() > kPathRoom - 1) path.resize(kPathRoom - 1);
+
+  std::ofstream out(path);  // text mode: created or truncated
+  if (!out.is_open()) {
     std::printf("[ERROR] Unable to create %s\n", path.c_str());
     return 1;
   }
   std::printf("[OK] Generated typed TS: %s\n", path.c_str());
-  std::fputs("// Automatically generated by KORVEX V1\n\n\n", out);
-  std::fclose(out);
+
+  // Built once: every variable and arrow is tested against every body.
+  const NameSet locals = build_local_declaration_index(result);
+
+  out << "// Automatically generated by KORVEX V1\n\n";
+  for (const std::string& statement : result.imports) out << statement << "\n";
+  write_type_imports(out, result);
+  write_interfaces(out, result);
+  write_variables(out, result, locals);
+  write_functions(out, result);
+  write_arrows(out, result, locals);
+  write_classes(out, result);
+  write_exports(out, result);
+  out.close();
   return 0;
 }

@@ -2,25 +2,72 @@
 // emitter that writes generated/<stem>.ts.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "analysis/analyzer.h"
 
-// TypeScript text of one type; never empty ("unknown" for what it cannot name).
+// ---------------------------------------------------------------------------
+// Type rendering
+
+// TypeScript text of one type; never empty ("unknown" or "any" for what it
+// cannot name).
 std::string type_to_string(const TypeInfo& type);
 
-// Appends the inline object type of an object literal.
-void generate_object_type(std::string& out, const ObjectInfo& object);
-// Appends the array type of an array literal.
-void generate_array_type(std::string& out, const ArrayInfo& array);
+// Writes the inline object type of an object literal: "{ a: number; b: { c: string } }".
+void generate_object_type(std::ostream& out, const ObjectInfo& object);
+// The same for a bare field list (nested literal or interface field).
+void generate_object_type(std::ostream& out, const FieldList& fields, bool readonly);
+// Writes the array type of an array literal: "number[]", "(number | string)[]".
+void generate_array_type(std::ostream& out, const ArrayInfo& array);
 
-// The body with catch variables typed any and numeric comparisons on
-// number-or-other union parameters guarded by typeof.
+// ---------------------------------------------------------------------------
+// Narrowing rewriter
+
+// The body with every "catch (error)" typed any and, for each parameter whose
+// type is a union holding number, its first "N > ", "N < ", "N >= " and
+// "N <= " comparison guarded by a typeof test.
 std::string apply_narrowing(std::string_view body, const FuncInfo& function);
 
+// ---------------------------------------------------------------------------
+// Locals of captured function bodies
+
+// The names a body declares: `const`/`let`/`var` bindings (destructuring
+// patterns and declarator lists included) and `function` names, nested
+// functions included, in the order met. Text in strings, templates, comments
+// and regular expressions is not code and declares nothing.
+void for_each_body_declaration(std::string_view body,
+                               const std::function<bool(std::string_view)>& visit);
+std::vector<std::string> body_declared_names(std::string_view body);
+
 // Whether `name` is declared as a local inside some captured function body.
+// The reference test: it scans every body for the one name.
 int is_declared_inside_any_function(const AnalysisResult& result, std::string_view name);
 
+// Every name declared inside some captured body, collected in one pass over
+// the bodies; contains(name) answers exactly as is_declared_inside_any_function.
+struct LocalDeclarationIndex {
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+  std::unordered_set<std::string, Hash, std::equal_to<>> names;
+
+  bool contains(std::string_view name) const { return names.find(name) != names.end(); }
+};
+LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result);
+
+// ---------------------------------------------------------------------------
+// Typed emitter
+
 // Writes out_base + ".ts"; 0 when written, 1 when it could not be created.
+// The only change to the result: a function whose body has no "return" gets
+// return kind 5.
 int generate_ts_typed(const std::string& out_base, AnalysisResult& result);

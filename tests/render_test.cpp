@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "generator/generator.h"
+
+namespace {
+
+TypeInfo kind(int k) {
+  TypeInfo type;
+  type.kind = k;
+  return type;
+}
+
+TypeInfo union_of(std::vector<int> members) {
+  TypeInfo type = kind(TYPE_UNION);
+  for (int member : members) type.members[type.member_count++] = member;
+  return type;
+}
+
+TypeInfo with_element(int k, int element) {
+  TypeInfo type = kind(k);
+  type.element_kind = element;
+  return type;
+}
+
+TypeInfo map_of(int key, int value) {
+  TypeInfo type = kind(TYPE_MAP);
+  type.key_kind = key;
+  type.value_kind = value;
+  return type;
+}
+
+TypeInfo named(const std::string& name) {
+  TypeInfo type = kind(TYPE_NAMED);
+  type.type_name = name;
+  return type;
+}
+
+TypeInfo interface_of(const std::string& name) {
+  TypeInfo type = kind(TYPE_INTERFACE);
+  type.interface_name = name;
+  return type;
+}
+
+TypeInfo object_of(std::vector<TypeField> fields) {
+  TypeInfo type = kind(TYPE_OBJECT);
+  type.fields = std::move(fields);
+  return type;
+}
+
+TEST(TypeToString, RendersEveryKind) {
+  struct Case {
+    TypeInfo type;
+    const char* text;
+  } cases[] = {
+      {kind(0), "unknown"},
+      {kind(1), "number"},
+      {kind(2), "string"},
+      {kind(3), "boolean"},
+      {kind(5), "void"},
+      {kind(8), "unknown"},
+      {kind(9), "Response"},
+      {kind(10), "ReadStream"},
+      {kind(13), "Promise<void>"},
+      {kind(16), "unknown"},
+      {kind(-1), "unknown"},
+      // unions: only number, string and boolean are named
+      {union_of({1, 2, 3}), "number | string | boolean"},
+      {union_of({1, 5}), "number"},
+      {union_of({5, 8}), "any"},
+      {union_of({}), "any"},
+      {union_of({6, 2, 13, 3}), "string | boolean"},
+      {union_of({3, 3, 3, 3}), "boolean | boolean | boolean | boolean"},
+      // interfaces and named types
+      {interface_of("User"), "User"},
+      {kind(TYPE_INTERFACE), "Interface"},
+      {named("NodeJS.ProcessEnv"), "NodeJS.ProcessEnv"},
+      {named("fs.ReadStream"), "ReadStream"},
+      {named("fs.WriteStream"), "WriteStream"},
+      {named("typeof import('path')"), "typeof import('path')"},
+      {kind(TYPE_NAMED), "any"},
+      // objects from returned literals
+      {object_of({{"id", 1}, {"name", 2}, {"ok", 3}, {"tags", 7}}),
+       "{ id: number; name: string; ok: boolean; tags: any }"},
+      {object_of({}), "{  }"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(type_to_string(c.type), c.text) << "kind " << c.type.kind;
+  }
+}
+
+TEST(TypeToString, UnionReadsNoMoreThanFourMembers) {
+  TypeInfo type = union_of({1, 2});
+  type.member_count = 9;  // a corrupt count must not read past the members
+  type.members = {1, 2, 3, 1};
+  EXPECT_EQ(type_to_string(type), "number | string | boolean | number");
+  type.member_count = -3;
+  EXPECT_EQ(type_to_string(type), "any");
+}
+
+// The element, key and value words differ between arrays, Sets and Maps.
+TEST(TypeToString, CollectionWordTablesDiffer) {
+  struct Case {
+    TypeInfo type;
+    const char* text;
+  } cases[] = {
+      {with_element(TYPE_ARRAY, 1), "number[]"},
+      {with_element(TYPE_ARRAY, 2), "string[]"},
+      {with_element(TYPE_ARRAY, 3), "boolean[]"},
+      {with_element(TYPE_ARRAY, 13), "Promise<any>[]"},
+      {with_element(TYPE_ARRAY, 6), "any[]"},
+      {with_element(TYPE_ARRAY, 0), "any[]"},
+      {with_element(TYPE_SET, 2), "Set<string>"},
+      {with_element(TYPE_SET, 1), "Set<number>"},
+      {with_element(TYPE_SET, 3), "Set<boolean>"},
+      {with_element(TYPE_SET, 13), "Set<Promise<void>>"},
+      {with_element(TYPE_SET, 6), "Set<object>"},
+      {with_element(TYPE_SET, 7), "Set<any>"},
+      {map_of(2, 1), "Map<string, number>"},
+      {map_of(1, 2), "Map<number, string>"},
+      {map_of(3, 3), "Map<any, boolean>"},
+      {map_of(6, 6), "Map<any, object>"},
+      {map_of(0, 13), "Map<any, any>"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(type_to_string(c.type), c.text) << "kind " << c.type.kind;
+  }
+}
+
+// An object type too long for its 512-byte room is rendered "object" rather
+// than cut into text that does not parse.
+TEST(TypeToString, LongObjectTextBecomesObject) {
+  // "{ " + name + ": number" + " }" is exactly 511 characters.
+  const std::string fits(511 - 2 - 8 - 2, 'f');
+  EXPECT_EQ(type_to_string(object_of({{fits, 1}})), "{ " + fits + ": number }");
+  EXPECT_EQ(type_to_string(object_of({{fits + "x", 1}})), "object");
+
+  std::vector<TypeField> many;
+  for (int i = 0; i < 100; ++i) many.push_back({"field" + std::to_string(i), 2});
+  EXPECT_EQ(type_to_string(object_of(many)), "object");
+}
+
+ObjectField field(const std::string& name, int k, std::vector<ObjectField> nested = {}) {
+  ObjectField f(name, k);
+  f.nested_fields = std::move(nested);
+  return f;
+}
+
+ObjectInfo object_info(std::vector<ObjectField> fields, int readonly = 0) {
+  ObjectInfo object;
+  object.name = "o";
+  for (ObjectField& f : fields) object.fields->push_back(std::move(f));
+  object.readonly = readonly;
+  return object;
+}
+
+std::string object_text(const ObjectInfo& object) {
+  std::ostringstream out;
+  generate_object_type(out, object);
+  return out.str();
+}
+
+std::vector<ObjectField> config_fields() {
+  std::vector<ObjectField> tls;
+  tls.push_back(field("on", 3));
+  std::vector<ObjectField> fields;
+  fields.push_back(field("host", 2));
+  fields.push_back(field("port", 1));
+  fields.push_back(field("tls", 6, std::move(tls)));
+  return fields;
+}
+
+TEST(GenerateObjectType, WritesNestedLiteralsWithTheParentsReadonlyFlag) {
+  EXPECT_EQ(object_text(object_info(config_fields())),
+            "{ host: string; port: number; tls: { on: boolean } }");
+  EXPECT_EQ(object_text(object_info(config_fields(), 1)),
+            "{ readonly host: string; readonly port: number; readonly tls: { readonly on: boolean } }");
+  EXPECT_EQ(object_text(object_info({})), "{  }");
+}
+
+TEST(GenerateObjectType, NonPrimitiveFieldsRenderAsTheirEmptyKind) {
+  std::vector<ObjectField> fields;
+  for (int k : {0, 4, 7, 11, 12, 14, 15}) fields.push_back(field("k" + std::to_string(k), k));
+  EXPECT_EQ(object_text(object_info(std::move(fields))),
+            "{ k0: unknown; k4: any; k7: any[]; k11: Interface; k12: Set<any>; k14: Map<any, any>; "
+            "k15: any }");
+}
+
+TEST(GenerateObjectType, SeparatorsAroundNestedObjects) {
+  std::vector<ObjectField> inner;
+  inner.push_back(field("x", 1));
+  inner.push_back(field("empty", 6));
+  std::vector<ObjectField> fields;
+  fields.push_back(field("a", 6, std::move(inner)));
+  fields.push_back(field("b", 2));
+  EXPECT_EQ(object_text(object_info(std::move(fields))),
+            "{ a: { x: number; empty: {  } }; b: string }");
+}
+
+TEST(GenerateObjectType, VeryDeepNestingDoesNotExhaustTheStack) {
+  constexpr int kDepth = 100000;
+  ObjectField deepest = field("leaf", 1);
+  for (int level = 0; level < kDepth; ++level) {
+    std::vector<ObjectField> nested;
+    nested.push_back(std::move(deepest));
+    deepest = field("n", 6, std::move(nested));
+  }
+  std::vector<ObjectField> fields;
+  fields.push_back(std::move(deepest));
+  const std::string text = object_text(object_info(std::move(fields)));
+  EXPECT_TRUE(text.starts_with("{ n: { n: { "));
+  EXPECT_NE(text.find("{ leaf: number }"), std::string::npos);
+  EXPECT_TRUE(text.ends_with(" } } }"));
+}
+
+ArrayInfo array_info(int element, std::vector<int> members = {}) {
+  ArrayInfo array;
+  array.name = "a";
+  array.element_kind = element;
+  for (int member : members) array.members[array.member_count++] = member;
+  return array;
+}
+
+TEST(GenerateArrayType, WritesElementTypeOrMixedMembers) {
+  struct Case {
+    ArrayInfo array;
+    const char* text;
+  } cases[] = {
+      {array_info(1), "number[]"},
+      {array_info(13), "Promise<void>[]"},
+      {array_info(0), "unknown[]"},
+      {array_info(7), "any[][]"},
+      {array_info(12), "Set<any>[]"},
+      {array_info(4, {1, 2}), "(number | string)[]"},
+      // unlike a union type, unnamed members are written any
+      {array_info(4, {3, 6, 13}), "(boolean | any | any)[]"},
+      // a mixed array without members: "()[]" would not parse
+      {array_info(4), "any[]"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out;
+    generate_array_type(out, c.array);
+    EXPECT_EQ(out.str(), c.text) << "element kind " << c.array.element_kind;
+  }
+}
+
+}  // namespace
