@@ -1,3 +1,205 @@
 #include "analysis/analyzeR7.h"
 
-void analyzer7_run(AnalysisResult&, const TokenList&) {}
+#include <algorithm>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// Built-in TypeScript and Node.js type names that a promoted interface must
+// never shadow.
+constexpr std::string_view kReservedTypeNames[] = {
+    "Response", "Request", "Error",  "Buffer",       "Set",          "Map",
+    "Promise",  "Date",    "RegExp", "EventEmitter", "ChildProcess",
+};
+
+// French "new" prefixes stripped from an object's name, tried in this order.
+struct NamePrefix {
+  std::string_view text;
+};
+constexpr NamePrefix kNamePrefixes[] = {{"nouvel"}, {"nouvelle"}, {"nouveau"}};
+
+// The local-declaration texts are formatted into 256-byte buffers.
+constexpr size_t kLocalPatternCapacity = 255;
+constexpr std::string_view kLocalKeywords[] = {"const ", "let ", "var "};
+
+bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
+
+bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
+
+// "KEYWORD NAME" as the 256-byte buffer holds it.
+std::string local_pattern(std::string_view keyword, std::string_view name) {
+  std::string pattern(keyword);
+  pattern.append(name);
+  if (pattern.size() > kLocalPatternCapacity) pattern.resize(kLocalPatternCapacity);
+  return pattern;
+}
+
+// Answers is_local_object for many names with one walk over the bodies. Each
+// occurrence of a keyword text in a body is remembered with the text that
+// follows it (as long as the longest name needs); a pattern "KEYWORD NAME" is
+// in a body exactly when NAME starts one of those texts, and all texts that
+// start with NAME sit together from NAME's place in sorted order.
+class LocalDeclarationIndex {
+ public:
+  LocalDeclarationIndex(const AnalysisResult& result, size_t longest_name) {
+    for (size_t k = 0; k < std::size(kLocalKeywords); ++k) {
+      const std::string_view keyword = kLocalKeywords[k];
+      const size_t tail = std::min(longest_name, kLocalPatternCapacity - keyword.size());
+      std::vector<std::string_view>& followers = followers_[k];
+      for (const FuncInfo& func : result.funcs) {
+        if (!func.body) continue;
+        const std::string_view body = *func.body;
+        for (size_t at = body.find(keyword); at != std::string_view::npos; at = body.find(keyword, at + 1)) {
+          followers.push_back(body.substr(at + keyword.size(), tail));
+        }
+      }
+      std::sort(followers.begin(), followers.end());
+      followers.erase(std::unique(followers.begin(), followers.end()), followers.end());
+    }
+  }
+
+  bool contains(std::string_view name) const {
+    for (size_t k = 0; k < std::size(kLocalKeywords); ++k) {
+      const std::string pattern = local_pattern(kLocalKeywords[k], name);
+      const std::string_view wanted = std::string_view(pattern).substr(kLocalKeywords[k].size());
+      const std::vector<std::string_view>& followers = followers_[k];
+      const auto first = std::lower_bound(followers.begin(), followers.end(), wanted);
+      if (first != followers.end() && first->starts_with(wanted)) return true;
+    }
+    return false;
+  }
+
+ private:
+  std::vector<std::string_view> followers_[std::size(kLocalKeywords)];
+};
+
+}  // namespace
+
+int is_reserved_ts_type(std::string_view name) {
+  for (std::string_view reserved : kReservedTypeNames) {
+    if (name == reserved) return 1;
+  }
+  return 0;
+}
+
+// A plain substring test: `const user` is also found in `const username`.
+int is_local_object(const AnalysisResult& result, std::string_view name) {
+  for (const FuncInfo& func : result.funcs) {
+    if (!func.body) continue;
+    for (std::string_view keyword : kLocalKeywords) {
+      if (func.body->find(local_pattern(keyword, name)) != std::string::npos) return 1;
+    }
+  }
+  return 0;
+}
+
+// nouvelX / nouvelleX / nouveauX (X upper case) lose the prefix; the first
+// letter of what remains is raised to upper case.
+std::string generate_interface_name(std::string_view name) {
+  std::string_view rest = name;
+  for (const NamePrefix& prefix : kNamePrefixes) {
+    const size_t length = prefix.text.size();
+    if (name.starts_with(prefix.text) && name.size() > length && is_ascii_upper(name[length])) {
+      rest = name.substr(length);
+      break;
+    }
+  }
+  std::string interface_name(rest);
+  if (!interface_name.empty() && interface_name[0] >= 'a' && interface_name[0] <= 'z') {
+    interface_name[0] = static_cast<char>(interface_name[0] - 'a' + 'A');
+  }
+  return interface_name;
+}
+
+// const NAME = { ... }  (top level, with fields)  -> interface Name, NAME: Name
+void promote_objects_to_interfaces(AnalysisResult& result) {
+  if (result.objects.empty()) return;
+  size_t longest_name = 0;
+  for (const ObjectInfo& object : result.objects) longest_name = std::max(longest_name, object.name.size());
+  const LocalDeclarationIndex locals(result, longest_name);
+  // First variable of each name, as find_var gives it; promotion adds no variable.
+  std::unordered_map<std::string_view, int> first_var;
+  for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) first_var.emplace(result.vars[v].name, v);
+
+  for (const ObjectInfo& object : result.objects) {
+    if (object.field_count() == 0) continue;
+    if (locals.contains(object.name)) continue;  // is_local_object(result, object.name)
+    std::string interface_name = generate_interface_name(object.name);
+    if (is_reserved_ts_type(interface_name)) continue;
+
+    // The interface shares the object's field list: both always show the same fields.
+    result.interfaces.push_back(InterfaceInfo{interface_name, object.fields});
+
+    const auto found = first_var.find(object.name);
+    if (found != first_var.end()) {
+      TypeInfo& type = result.vars[found->second].type;
+      type.kind = TYPE_INTERFACE;
+      type.interface_name = std::move(interface_name);
+    }
+  }
+}
+
+// FUNC ( VAR                 -> FUNC's parameter 0 takes VAR's interface type
+// KEYWORD NAME = FUNC (      -> NAME takes FUNC's return type
+void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
+  // Lookups by name without a walk over the lists per call: the first function
+  // of each name, and for each variable name its first record (the result
+  // rule's target) and the records that currently hold an interface type (the
+  // argument rule's source). The pass creates no function or variable; the
+  // result rule is the only writer of variable types here and keeps the set
+  // current.
+  std::unordered_map<std::string_view, int> first_func;
+  for (int f = 0; f < static_cast<int>(result.funcs.size()); ++f) first_func.emplace(result.funcs[f].name, f);
+  struct VarSlots {
+    int first = -1;
+    std::set<int> interface_typed;
+  };
+  std::unordered_map<std::string_view, VarSlots> vars_by_name;
+  for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) {
+    VarSlots& slots = vars_by_name[result.vars[v].name];
+    if (slots.first < 0) slots.first = v;
+    if (result.vars[v].type.kind == TYPE_INTERFACE) slots.interface_typed.insert(v);
+  }
+
+  const int count = tokens.count();
+  for (int i = 0; i < count - 3; ++i) {
+    if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
+    const auto found_func = first_func.find(tokens.items[i].text);
+    if (found_func == first_func.end()) continue;
+    FuncInfo& func = result.funcs[found_func->second];
+
+    // Argument rule: only the token right after `(`, only parameter 0.
+    if (tokens.items[i + 2].kind == TK_IDENTIFIER && func.param_count() >= 1 && !func.param_types.empty()) {
+      const auto named = vars_by_name.find(tokens.items[i + 2].text);
+      if (named != vars_by_name.end() && !named->second.interface_typed.empty()) {
+        const VarInfo& var = result.vars[*named->second.interface_typed.begin()];
+        func.param_types[0].kind = TYPE_INTERFACE;
+        func.param_types[0].interface_name = var.type.interface_name;
+        // The emitter prints a non-empty shape in place of the type.
+        func.param_shapes[0].fields.clear();
+      }
+    }
+
+    // Result rule.
+    if (i > 2 && tokens.items[i - 1].kind == TK_ASSIGN && tokens.items[i - 2].kind == TK_IDENTIFIER &&
+        is_declaration_keyword(tokens.items[i - 3].kind)) {
+      const auto named = vars_by_name.find(tokens.items[i - 2].text);
+      if (named != vars_by_name.end()) {
+        const int target = named->second.first;
+        result.vars[target].type = func.return_type;
+        if (result.vars[target].type.kind == TYPE_INTERFACE) {
+          named->second.interface_typed.insert(target);
+        } else {
+          named->second.interface_typed.erase(target);
+        }
+      }
+    }
+  }
+}
+
+void analyzer7_run(AnalysisResult& result, const TokenList& tokens) {
+  promote_objects_to_interfaces(result);
+  propagate_function_calls(result, tokens);
+}

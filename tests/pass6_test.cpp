@@ -1,0 +1,501 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "analysis/analyzeR6.h"
+#include "core/tokenizer.h"
+#include "test_support.h"
+
+namespace {
+
+VarInfo make_var(const std::string& name) {
+  VarInfo var;
+  var.name = name;
+  return var;
+}
+
+FuncInfo make_func(const std::string& name, const std::vector<std::string>& params) {
+  FuncInfo func;
+  func.name = name;
+  func.param_names = params;
+  func.param_types.resize(params.size());
+  return func;
+}
+
+// The type that the variable typing gives `name` in `source`, the variable
+// being the only record of the result.
+TypeInfo typed_var(const std::string& source, const std::string& name) {
+  const TokenList tokens = tokenize(source);
+  AnalysisResult result;
+  result.vars.push_back(make_var(name));
+  detect_node_ecosystem(result, tokens);
+  return result.vars[0].type;
+}
+
+TEST(NodeRules, HasTheFortyNineRowsInOrderAndEndsWithANullRow) {
+  struct Row {
+    const char* module;
+    const char* function;
+    const char* result_type;
+  };
+  const Row expected[] = {
+      {"Buffer", "from", "Buffer"},
+      {"Buffer", "alloc", "Buffer"},
+      {"Buffer", "allocUnsafe", "Buffer"},
+      {"Buffer", "concat", "Buffer"},
+      {"path", "join", "STRING"},
+      {"path", "resolve", "STRING"},
+      {"path", "basename", "STRING"},
+      {"path", "dirname", "STRING"},
+      {"path", "extname", "STRING"},
+      {"path", "normalize", "STRING"},
+      {"path", "relative", "STRING"},
+      {"process", "cwd", "STRING"},
+      {"process", "uptime", "NUMBER"},
+      {"process", "memoryUsage", "NodeJS.MemoryUsage"},
+      {"process", "hrtime", "[number, number]"},
+      {"crypto", "createHash", "crypto.Hash"},
+      {"crypto", "createHmac", "crypto.Hmac"},
+      {"crypto", "createCipheriv", "crypto.Cipher"},
+      {"crypto", "createDecipheriv", "crypto.Decipher"},
+      {"crypto", "randomUUID", "STRING"},
+      {"crypto", "randomBytes", "Buffer"},
+      {"crypto", "pbkdf2Sync", "Buffer"},
+      {"fs", "createReadStream", "fs.ReadStream"},
+      {"fs", "createWriteStream", "fs.WriteStream"},
+      {"fs", "readFileSync", "Buffer"},
+      {"fs", "readFile", "Buffer"},
+      {"fs", "readdirSync", "string[]"},
+      {"fs", "readdir", "string[]"},
+      {"fs", "existsSync", "BOOLEAN"},
+      {"fs", "statSync", "fs.Stats"},
+      {"fs", "stat", "fs.Stats"},
+      {"", "createReadStream", "fs.ReadStream"},
+      {"", "createWriteStream", "fs.WriteStream"},
+      {"readline", "createInterface", "readline.Interface"},
+      {"", "createInterface", "readline.Interface"},
+      {"http", "createServer", "http.Server"},
+      {"https", "createServer", "https.Server"},
+      {"http", "request", "http.ClientRequest"},
+      {"https", "request", "http.ClientRequest"},
+      {"http", "get", "http.ClientRequest"},
+      {"https", "get", "http.ClientRequest"},
+      {"child_process", "spawn", "ChildProcess"},
+      {"child_process", "exec", "ChildProcess"},
+      {"child_process", "execFile", "ChildProcess"},
+      {"child_process", "fork", "ChildProcess"},
+      {"child_process", "execSync", "Buffer"},
+      {"", "spawn", "ChildProcess"},
+      {"", "exec", "ChildProcess"},
+      {"", "fork", "ChildProcess"},
+  };
+  constexpr int kRows = 49;
+  static_assert(std::size(expected) == kRows);
+  for (int row = 0; row < kRows; ++row) {
+    ASSERT_NE(NODE_RULES[row].module, nullptr) << "row " << row;
+    EXPECT_STREQ(NODE_RULES[row].module, expected[row].module) << "row " << row;
+    EXPECT_STREQ(NODE_RULES[row].function, expected[row].function) << "row " << row;
+    EXPECT_STREQ(NODE_RULES[row].result_type, expected[row].result_type) << "row " << row;
+  }
+  EXPECT_EQ(NODE_RULES[kRows].module, nullptr);
+  EXPECT_EQ(NODE_RULES[kRows].function, nullptr);
+  EXPECT_EQ(NODE_RULES[kRows].result_type, nullptr);
+}
+
+TEST(NodeEcosystem, TypesDeclarationsByTheirValue) {
+  struct Case {
+    const char* source;
+    const char* name;
+    int kind;
+    const char* type_name;
+  } cases[] = {
+      // require: nothing after the module string is looked at
+      {"const fs = require('fs');", "fs", 15, "typeof import('fs')"},
+      {"const p = require('fs').promises;", "p", 15, "typeof import('fs')"},
+      {"const m = require(`mod`);", "m", 15, "typeof import('mod')"},
+      {"const fs = require('fs')", "fs", 15, "typeof import('fs')"},
+      {"const fs = require('fs'", "fs", 0, ""},  // the `)` position must exist
+      {"const fs = require(name);", "fs", 0, ""},
+      {"const { readFile } = require('fs');", "readFile", 0, ""},
+      // module calls, `await` skipped
+      {"let data = await fs.readFile(name);", "data", 15, "Buffer"},
+      {"var h = crypto.createHash('sha256');", "h", 15, "crypto.Hash"},
+      {"const ok = fs.existsSync(f);", "ok", 3, ""},
+      {"const parts = path.join(a, b);", "parts", 2, ""},
+      {"const up = process.uptime();", "up", 1, ""},
+      {"const dir = process.cwd();", "dir", 2, ""},
+      {"const mem = process.memoryUsage();", "mem", 15, "NodeJS.MemoryUsage"},
+      {"const t = process.hrtime();", "t", 15, "[number, number]"},
+      {"const s = fs.createReadStream(file);", "s", 15, "fs.ReadStream"},
+      {"const srv = https.createServer(h);", "srv", 15, "https.Server"},
+      {"const req = https.get(url);", "req", 15, "http.ClientRequest"},
+      {"const out = child_process.execSync('ls');", "out", 15, "Buffer"},
+      {"const rl = readline.createInterface({});", "rl", 15, "readline.Interface"},
+      {"const x = Path.join(a);", "x", 0, ""},  // case-sensitive
+      {"const x = lodash.join(a);", "x", 0, ""},
+      {"const x = fs.readFile;", "x", 0, ""},
+      {"const x = this.fs.readFile(f);", "x", 0, ""},
+      {"x = fs.existsSync(f);", "x", 0, ""},
+      // bare calls
+      {"const stream = createReadStream(file);", "stream", 15, "fs.ReadStream"},
+      {"const w = createWriteStream(file);", "w", 15, "fs.WriteStream"},
+      {"const rl = createInterface(", "rl", 15, "readline.Interface"},
+      {"const child = await spawn('ls');", "child", 15, "ChildProcess"},
+      {"const s = readFileSync(f);", "s", 0, ""},  // only fs.readFileSync is listed
+      // process properties (not calls)
+      {"const env = process.env;", "env", 15, "NodeJS.ProcessEnv"},
+      {"const home = process.env.HOME;", "home", 15, "NodeJS.ProcessEnv"},
+      {"const args = process.argv", "args", 15, "string[]"},
+      {"const id = process.pid;", "id", 1, ""},
+      {"const parent = process.ppid;", "parent", 1, ""},
+      {"const os = process.platform;", "os", 2, ""},
+      {"const cpu = process.arch;", "cpu", 2, ""},
+      {"const v = process.version;", "v", 2, ""},
+      {"const code = process.exitCode;", "code", 0, ""},
+      {"const m = process.memoryUsage;", "m", 0, ""},
+      {"const e = process.env();", "e", 0, ""},  // a call: no `env` row in the table
+      // construction
+      {"const bus = new EventEmitter();", "bus", 15, "EventEmitter"},
+      {"const bus = new EventEmitter", "bus", 15, "EventEmitter"},
+      {"let t = await new Transform();", "t", 15, "Transform"},
+      {"const p = new PassThrough();", "p", 15, "PassThrough"},
+      {"const r = new Readable({});", "r", 15, "Readable"},
+      {"const w = new Writable({});", "w", 15, "Writable"},
+      {"const d = new Duplex({});", "d", 15, "Duplex"},
+      {"const when = new Date();", "when", 0, ""},
+      {"const p = new stream.PassThrough();", "p", 0, ""},
+  };
+  for (const Case& c : cases) {
+    const TypeInfo type = typed_var(c.source, c.name);
+    EXPECT_EQ(type.kind, c.kind) << c.source;
+    EXPECT_EQ(type.type_name, c.type_name) << c.source;
+  }
+}
+
+TEST(NodeEcosystem, CutsTheRequireTypeAt127Characters) {
+  const std::string module(200, 'm');
+  const TypeInfo type = typed_var("const big = require('" + module + "');", "big");
+  EXPECT_EQ(type.kind, 15);
+  EXPECT_EQ(type.type_name, ("typeof import('" + module + "')").substr(0, 127));
+
+  // 127 characters exactly still hold the closing "')".
+  const std::string fits(127 - std::string("typeof import('')").size(), 'f');
+  EXPECT_EQ(typed_var("const f = require('" + fits + "');", "f").type_name, "typeof import('" + fits + "')");
+}
+
+TEST(NodeEcosystem, TypesEveryVariableOfTheNameAndKeepsOtherFields) {
+  const TokenList tokens = tokenize("function a() { const data = fs.readFileSync(f); } const n = path.join(x);");
+  AnalysisResult result;
+  result.vars.push_back(make_var("data"));
+  result.vars.push_back(make_var("other"));
+  result.vars.push_back(make_var("data"));
+  VarInfo n = make_var("n");
+  n.type.kind = TYPE_NAMED;
+  n.type.type_name = "Old";
+  n.type.element_kind = TYPE_NUMBER;
+  result.vars.push_back(n);
+
+  detect_node_ecosystem(result, tokens);
+
+  EXPECT_EQ(result.vars[0].type.type_name, "Buffer");
+  EXPECT_EQ(result.vars[2].type.type_name, "Buffer");
+  EXPECT_EQ(result.vars[1].type.kind, 0);
+  // A marker result only changes the kind.
+  EXPECT_EQ(result.vars[3].type.kind, TYPE_STRING);
+  EXPECT_EQ(result.vars[3].type.type_name, "Old");
+  EXPECT_EQ(result.vars[3].type.element_kind, TYPE_NUMBER);
+}
+
+TEST(NodeEcosystem, ExaminesEveryDeclarationStartAndOverwritesEarlierTypes) {
+  // The scan moves on by one token, so a declaration inside another's value
+  // is examined too; a later declaration of the same name overwrites.
+  const TokenList tokens = tokenize(
+      "const a = f(const b = process.pid); let a = process.pid; let a = fs.statSync(p); const a2 = x;");
+  AnalysisResult result;
+  result.vars.push_back(make_var("a"));
+  result.vars.push_back(make_var("b"));
+  VarInfo typed = make_var("a2");
+  typed.type.kind = TYPE_NUMBER;
+  result.vars.push_back(typed);
+
+  detect_node_ecosystem(result, tokens);
+
+  EXPECT_EQ(result.vars[0].type.kind, TYPE_NAMED);
+  EXPECT_EQ(result.vars[0].type.type_name, "fs.Stats");
+  EXPECT_EQ(result.vars[1].type.kind, TYPE_NUMBER);
+  EXPECT_EQ(result.vars[2].type.kind, TYPE_NUMBER);  // no Node value: untouched
+}
+
+TEST(NodeEcosystem, EndsAsTheWritesInSourceOrderLeaveEachVariable) {
+  struct Case {
+    const char* source;
+    std::vector<const char*> writes;  // the same texts through apply_node_type, in order
+  } cases[] = {
+      {"let c = fs.statSync(p); let c = process.pid;", {"fs.Stats", "NUMBER"}},
+      {"let c = process.pid; let c = fs.statSync(p);", {"NUMBER", "fs.Stats"}},
+      {"let c = require('a'); var c = process.env; const c = process.arch;",
+       {"typeof import('a')", "NodeJS.ProcessEnv", "STRING"}},
+      {"let c = new Readable(); let c = new Date();", {"Readable"}},
+  };
+  for (const Case& c : cases) {
+    AnalysisResult scanned;
+    AnalysisResult applied;
+    for (AnalysisResult* result : {&scanned, &applied}) {
+      VarInfo var = make_var("c");
+      var.type.type_name = "before";
+      result->vars.push_back(var);
+      result->vars.push_back(make_var("d"));
+      result->vars.push_back(var);
+    }
+    detect_node_ecosystem(scanned, tokenize(c.source));
+    for (const char* text : c.writes) apply_node_type(applied, "c", text);
+    for (size_t v = 0; v < scanned.vars.size(); ++v) {
+      EXPECT_EQ(scanned.vars[v].type.kind, applied.vars[v].type.kind) << c.source;
+      EXPECT_EQ(scanned.vars[v].type.type_name, applied.vars[v].type.type_name) << c.source;
+    }
+    EXPECT_NE(scanned.vars[0].type.kind, TYPE_NONE) << c.source;
+  }
+}
+
+TEST(NodeEcosystem, ShortTokenListsAreSafe) {
+  for (const char* source : {"", "const", "const x", "const x =", "const x = await", "const x = new"}) {
+    AnalysisResult result;
+    result.vars.push_back(make_var("x"));
+    detect_node_ecosystem(result, tokenize(source));
+    EXPECT_EQ(result.vars[0].type.kind, 0) << source;
+  }
+}
+
+TEST(ApplyNodeType, MapsMarkersToKindsAndStoresOtherTexts) {
+  struct Case {
+    const char* text;
+    int kind;
+    const char* type_name;
+  } cases[] = {
+      {"STRING", 2, "keep"},  {"NUMBER", 1, "keep"},        {"BOOLEAN", 3, "keep"},
+      {"string", 15, "string"}, {"fs.Stats", 15, "fs.Stats"}, {"", 15, ""},
+  };
+  for (const Case& c : cases) {
+    AnalysisResult result;
+    VarInfo var = make_var("v");
+    var.type.type_name = "keep";
+    var.type.members = {1, 2, 0, 0};
+    var.type.member_count = 2;
+    result.vars.push_back(var);
+    result.vars.push_back(var);
+    result.vars.push_back(make_var("w"));
+
+    apply_node_type(result, "v", c.text);
+
+    for (int v = 0; v < 2; ++v) {
+      EXPECT_EQ(result.vars[v].type.kind, c.kind) << c.text;
+      EXPECT_EQ(result.vars[v].type.type_name, c.type_name) << c.text;
+      EXPECT_EQ(result.vars[v].type.member_count, 2) << c.text;
+    }
+    EXPECT_EQ(result.vars[2].type.kind, 0) << c.text;
+  }
+
+  AnalysisResult empty;
+  apply_node_type(empty, "v", "STRING");  // no match: nothing happens
+  EXPECT_TRUE(empty.vars.empty());
+}
+
+TEST(SetFuncParamNodeType, TypesTheFirstFunctionsParameterAndEmptiesItsShape) {
+  AnalysisResult result;
+  result.funcs.push_back(make_func("handle", {"req", "res"}));
+  result.funcs.push_back(make_func("handle", {"other"}));
+  result.funcs[0].param_shapes[1].fields.push_back({"url", TYPE_STRING});
+  result.funcs[0].param_shapes[0].fields.push_back({"method", TYPE_STRING});
+
+  set_func_param_node_type(result, "handle", 1, "http.ServerResponse");
+  EXPECT_EQ(result.funcs[0].param_types[1].kind, TYPE_NAMED);
+  EXPECT_EQ(result.funcs[0].param_types[1].type_name, "http.ServerResponse");
+  EXPECT_TRUE(result.funcs[0].param_shapes[1].fields.empty());
+  EXPECT_EQ(result.funcs[0].param_shapes[0].fields.size(), 1u);  // other positions untouched
+  EXPECT_EQ(result.funcs[1].param_types[0].kind, 0);              // only the first match
+
+  // Out of range or unknown: nothing happens.
+  for (int index : {2, -1, 16, 100}) set_func_param_node_type(result, "handle", index, "X");
+  set_func_param_node_type(result, "missing", 0, "X");
+  EXPECT_EQ(result.funcs[0].param_types[0].kind, 0);
+  EXPECT_EQ(result.funcs[0].param_shapes[0].fields.size(), 1u);
+}
+
+TEST(SetFuncParamNodeType, PositionsPastTheSixteenShapesStillGetTheirType) {
+  std::vector<std::string> params;
+  for (int p = 0; p < 20; ++p) params.push_back("p" + std::to_string(p));
+  AnalysisResult result;
+  result.funcs.push_back(make_func("many", params));
+  set_func_param_node_type(result, "many", 18, "Buffer");
+  EXPECT_EQ(result.funcs[0].param_types[18].type_name, "Buffer");
+}
+
+struct Handler {
+  const char* name;
+  std::vector<std::string> params;
+};
+
+// The parameter types of the handlers after the callback typing of `source`,
+// one "name:type" text per typed parameter.
+std::set<std::string> typed_params(const std::string& source, const std::vector<Handler>& handlers) {
+  AnalysisResult result;
+  for (const Handler& handler : handlers) result.funcs.push_back(make_func(handler.name, handler.params));
+  detect_node_callbacks(result, tokenize(source));
+  std::set<std::string> typed;
+  for (const FuncInfo& func : result.funcs) {
+    for (int p = 0; p < func.param_count(); ++p) {
+      if (func.param_types[p].kind != 0) {
+        typed.insert(func.name + "." + func.param_names[p] + ":" + func.param_types[p].type_name);
+      }
+    }
+  }
+  return typed;
+}
+
+TEST(NodeCallbacks, TypesNamedServerAndEventHandlers) {
+  const std::vector<Handler> two = {{"handle", {"req", "res"}}};
+  struct Case {
+    const char* source;
+    std::vector<Handler> handlers;
+    std::set<std::string> typed;
+  } cases[] = {
+      {"http.createServer(handle);", two,
+       {"handle.req:http.IncomingMessage", "handle.res:http.ServerResponse"}},
+      {"https.createServer(handle).listen(443);", two,
+       {"handle.req:http.IncomingMessage", "handle.res:http.ServerResponse"}},
+      {"http.createServer(handle);", {{"handle", {"req"}}}, {"handle.req:http.IncomingMessage"}},
+      {"http.createServer(handle);", {{"handle", {}}}, {}},
+      {"http.createServer((req, res) => {});", two, {}},
+      {"http.createServer(options, handle);", two, {}},
+      {"net.createServer(handle);", two, {}},
+      {"http.createServer(handle)", two, {"handle.req:http.IncomingMessage", "handle.res:http.ServerResponse"}},
+      {"http.createServer(handle", two, {}},  // too close to the end
+      {"http.createServer(missing);", two, {}},
+      {"socket.on('data', onChunk);", {{"onChunk", {"chunk"}}}, {"onChunk.chunk:Buffer"}},
+      {"socket.on(\"error\", onErr);", {{"onErr", {"err", "extra"}}}, {"onErr.err:Error"}},
+      {".on('data', onChunk", {{"onChunk", {"chunk"}}}, {"onChunk.chunk:Buffer"}},
+      {"socket.on('end', onEnd);", {{"onEnd", {"x"}}}, {}},
+      {"socket.on('Error', onErr);", {{"onErr", {"err"}}}, {}},
+      {"socket.once('error', onErr);", {{"onErr", {"err"}}}, {}},
+      {"socket.on('data', (chunk) => {});", {{"chunk", {"chunk"}}}, {}},
+      {"on('data', onChunk);", {{"onChunk", {"chunk"}}}, {}},
+      {"server.on('error', onErr); http.createServer(onErr);", {{"onErr", {"a", "b"}}},
+       {"onErr.a:http.IncomingMessage", "onErr.b:http.ServerResponse"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(typed_params(c.source, c.handlers), c.typed) << c.source;
+}
+
+TEST(NodeCallbacks, ResetsTheHandlersParameterShapes) {
+  AnalysisResult result;
+  result.funcs.push_back(make_func("handle", {"req", "res"}));
+  result.funcs[0].param_shapes[0].fields.push_back({"url", TYPE_STRING});
+  result.funcs[0].param_shapes[1].fields.push_back({"end", TYPE_NONE});
+  analyzer6_run(result, tokenize("http.createServer(handle);"));
+  EXPECT_TRUE(result.funcs[0].param_shapes[0].fields.empty());
+  EXPECT_TRUE(result.funcs[0].param_shapes[1].fields.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Through the declaration scan, the structure capture and every pass.
+TEST(NodeEcosystemPipeline, TypesDeclaredVariablesOfARealFile) {
+  const AnalysisResult result = kvx_test::analyze_js(
+      "const fs = require('fs');\n"
+      "const path = require('path');\n"
+      "const full = path.join(__dirname, 'data');\n"
+      "const exists = fs.existsSync(full);\n"
+      "const env = process.env;\n"
+      "const bus = new EventEmitter();\n"
+      "async function load(name) {\n"
+      "  const stream = fs.createReadStream(name);\n"
+      "  let data = await fs.readFile(name);\n"
+      "  return data;\n"
+      "}\n");
+  struct Expected {
+    const char* name;
+    int kind;
+    const char* type_name;
+  } expected[] = {
+      {"fs", 15, "typeof import('fs')"},
+      {"path", 15, "typeof import('path')"},
+      {"full", 2, ""},
+      {"exists", 3, ""},
+      {"env", 15, "NodeJS.ProcessEnv"},
+      {"bus", 15, "EventEmitter"},
+      {"stream", 15, "fs.ReadStream"},
+      {"data", 15, "Buffer"},
+  };
+  for (const Expected& e : expected) {
+    const VarInfo* var = nullptr;
+    for (const VarInfo& candidate : result.vars) {
+      if (candidate.name == e.name) var = &candidate;
+    }
+    ASSERT_NE(var, nullptr) << e.name;
+    EXPECT_EQ(var->type.kind, e.kind) << e.name;
+    EXPECT_EQ(var->type.type_name, e.type_name) << e.name;
+  }
+}
+
+TEST(NodeEcosystemPipeline, HandlerTypesReplaceTheShapesReadFromTheParameters) {
+  const std::string source =
+      "const http = require('http');\n"
+      "function handle(req, res) {\n"
+      "  res.end(req.url);\n"
+      "}\n"
+      "function onChunk(chunk) {\n"
+      "  return chunk.length;\n"
+      "}\n"
+      "http.createServer(handle).listen(8080);\n"
+      "process.stdin.on('data', onChunk);\n";
+  // Before the pass the parameters carry the shapes read from them.
+  const AnalysisResult before = kvx_test::analyze_js(source, 5);
+  ASSERT_EQ(before.funcs.size(), 2u);
+  ASSERT_FALSE(before.funcs[0].param_shapes[0].fields.empty());
+
+  const AnalysisResult result = kvx_test::analyze_js(source);
+  const FuncInfo& handle = result.funcs[0];
+  EXPECT_EQ(handle.param_types[0].kind, TYPE_NAMED);
+  EXPECT_EQ(handle.param_types[0].type_name, "http.IncomingMessage");
+  EXPECT_EQ(handle.param_types[1].type_name, "http.ServerResponse");
+  EXPECT_TRUE(handle.param_shapes[0].fields.empty());
+  EXPECT_TRUE(handle.param_shapes[1].fields.empty());
+  EXPECT_EQ(result.funcs[1].param_types[0].type_name, "Buffer");
+  EXPECT_TRUE(result.funcs[1].param_shapes[0].fields.empty());
+}
+
+// Through the whole pipeline: the declarations and signatures the Node types reach.
+TEST(NodeEcosystemPipeline, WritesNodeTypesIntoTheGeneratedFile) {
+  struct Case {
+    const char* source;
+    std::vector<const char*> lines;
+  } cases[] = {
+      {"const fs = require('fs');\n", {"declare const fs: typeof import('fs');"}},
+      {"const path = require('path');\nconst full = path.join('a', 'b');\n", {"declare const full: string;"}},
+      {"const fs = require('fs');\nconst s = fs.createReadStream('x');\nconst w = fs.createWriteStream('y');\n",
+       {"import type { ReadStream, WriteStream } from 'fs';", "declare const s: ReadStream;",
+        "declare const w: WriteStream;"}},
+      {"const child_process = require('child_process');\nconst child = child_process.spawn('ls');\n",
+       {"import type { ChildProcess } from 'child_process';", "declare const child: ChildProcess;"}},
+      {"const env = process.env;\nconst pid = process.pid;\n",
+       {"declare const env: NodeJS.ProcessEnv;", "declare const pid: number;"}},
+      {"const bus = new EventEmitter();\n", {"declare const bus: EventEmitter;"}},
+      {"const crypto = require('crypto');\nconst h = crypto.createHash('sha256');\n",
+       {"declare const h: crypto.Hash;"}},
+      {"const http = require('http');\nfunction handle(req, res) {\n  res.end(req.url);\n}\nhttp.createServer(handle);\n",
+       {"function handle(req: http.IncomingMessage, res: http.ServerResponse): void {"}},
+      {"function onChunk(chunk) {\n  console.log(chunk.length);\n}\nfunction onError(err) {\n  console.log(err.message);\n}\n"
+       "stream.on('data', onChunk);\nstream.on('error', onError);\n",
+       {"function onChunk(chunk: Buffer): void {", "function onError(err: Error): void {"}},
+  };
+  for (const Case& c : cases) {
+    kvx_test::ScopedWorkDir dir;
+    const std::string ts = kvx_test::transpile_js(c.source);
+    for (const char* line : c.lines) EXPECT_NE(ts.find(line), std::string::npos) << c.source << "\n--- wanted: " << line << "\n" << ts;
+  }
+}
+
+}  // namespace
