@@ -8,17 +8,18 @@ const seen = new Set();
 const stock = new Map();
 
 function formatPrice(amount, symbol) {
-  if (amount > 100) {
-    return symbol + ' ' + amount.toFixed(0);
-  }
-  return symbol + ' ' + amount.toFixed(2);
+  const digits = amount > 100 ? amount.toFixed(0) : amount.toFixed(2);
+  return `${symbol} ${digits}`;
 }
 
 function addItem(name, qty) {
-  stock.set(name, qty);
-  seen.add(name);
+  if (qty < 1) {
+    return false;
+  }
+  stock.set(name.trim(), qty);
+  seen.add(name.trim());
   total = total + qty;
-  return stock.size;
+  return true;
 }
 
 class Shelf {

@@ -1,3 +1,205 @@
 #include "analysis/analyzeR10.h"
 
-void analyzer10_run(AnalysisResult&, const TokenList&) {}
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "analysis/analyzeR8.h"
+
+namespace {
+
+// Methods of one name and one parameter count receive exactly the same merges
+// (the rules read nothing of a method but its name and parameter count), so
+// their types are worked out once per group and then copied to each member.
+struct MethodGroup {
+  std::vector<TypeInfo> types;  // one per parameter
+  std::vector<MethodInfo*> members;
+};
+
+// Every method of every class, grouped by name and then by parameter count.
+// The method lists do not change during this pass, so the pointers hold.
+std::unordered_map<std::string_view, std::vector<MethodGroup>> group_methods(AnalysisResult& result) {
+  std::unordered_map<std::string_view, std::vector<MethodGroup>> groups;
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      std::vector<MethodGroup>& named = groups[method.name];
+      MethodGroup* group = nullptr;
+      for (MethodGroup& candidate : named) {
+        if (candidate.types.size() == method.param_types.size()) group = &candidate;
+      }
+      if (group == nullptr) {
+        named.push_back(MethodGroup{method.param_types, {}});
+        group = &named.back();
+      }
+      group->members.push_back(&method);
+    }
+  }
+  return groups;
+}
+
+int param_count_of(const std::vector<TypeInfo>& types) { return static_cast<int>(types.size()); }
+
+// NAME ( P1 = LITERAL , P2 = LITERAL ... )  -> literal kinds merged per position
+void merge_default_values(std::vector<TypeInfo>& types, const TokenList& tokens, int i) {
+  const int count = tokens.count();
+  int position = 0;
+  // Nesting is not tracked: the first `)` ends the list.
+  for (int k = i + 2;
+       k < count && tokens.items[k].kind != TK_RPAREN && position != param_count_of(types); ++k) {
+    if (tokens.items[k].kind == TK_ASSIGN && k + 1 < count) {
+      const int kind = infer_literal_type(&tokens.items[k + 1]);
+      if (kind != TYPE_NONE) add_union_type(types[position], kind);
+    } else if (tokens.items[k].kind == TK_COMMA) {
+      ++position;
+    }
+  }
+}
+
+// . NAME ( ARG1 , ARG2 ... )  -> kind of each argument's first token merged
+void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens, int i,
+                          const std::unordered_map<std::string_view, VarInfo*>& vars) {
+  const int count = tokens.count();
+  int m = i + 3;
+  int position = 0;
+  while (m < count && tokens.items[m].kind != TK_RPAREN && position < param_count_of(types)) {
+    const Token& first = tokens.items[m];
+    int kind = infer_literal_type(&first);
+    if (kind == TYPE_NONE && first.kind == TK_IDENTIFIER) {
+      const VarInfo* var = find_indexed(vars, first.text);
+      if (var != nullptr) kind = var->type.kind;
+    }
+    if (kind != TYPE_NONE) add_union_type(types[position], kind);
+    while (m < count && tokens.items[m].kind != TK_COMMA && tokens.items[m].kind != TK_RPAREN) ++m;
+    if (m < count && tokens.items[m].kind == TK_COMMA) {
+      ++position;
+      ++m;
+    }
+  }
+}
+
+// A type that still names a withdrawn interface would be written as a name
+// the output no longer declares: it becomes the interface's inline object
+// type instead, as the enumeration's own variable does. A variable keeps no
+// copy of the fields (the emitter writes it from its object record); any other
+// type takes the interface's flat fields when it has none of its own.
+void retarget_withdrawn(TypeInfo& type, const std::vector<InterfaceInfo>& withdrawn,
+                        bool copy_fields) {
+  if (type.kind != TYPE_INTERFACE || type.interface_name.empty()) return;
+  for (const InterfaceInfo& interface : withdrawn) {
+    if (interface.name != type.interface_name) continue;
+    type.kind = TYPE_OBJECT;
+    type.interface_name.clear();
+    if (copy_fields && type.fields.empty()) {
+      for (const ObjectField& field : *interface.fields) type.fields.push_back({field.name, field.kind});
+    }
+    return;
+  }
+}
+
+void retarget_withdrawn_references(AnalysisResult& result,
+                                   const std::vector<InterfaceInfo>& withdrawn) {
+  if (withdrawn.empty()) return;
+  for (VarInfo& var : result.vars) retarget_withdrawn(var.type, withdrawn, false);
+  for (FuncInfo& func : result.funcs) {
+    for (TypeInfo& type : func.param_types) retarget_withdrawn(type, withdrawn, true);
+    retarget_withdrawn(func.return_type, withdrawn, true);
+  }
+  for (ArrowInfo& arrow : result.arrows) {
+    for (TypeInfo& type : arrow.param_types) retarget_withdrawn(type, withdrawn, true);
+    retarget_withdrawn(arrow.return_type, withdrawn, true);
+  }
+  for (ClassInfo& cls : result.classes) {
+    for (TypeInfo& type : cls.field_types) retarget_withdrawn(type, withdrawn, true);
+    for (TypeInfo& type : cls.ctor_param_types) retarget_withdrawn(type, withdrawn, true);
+    for (MethodInfo& method : cls.methods) retarget_withdrawn(method.return_type, withdrawn, true);
+  }
+}
+
+}  // namespace
+
+int is_all_uppercase(const char* text) {
+  if (text == nullptr) return 0;
+  bool has_letter = false;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c >= 'a' && *c <= 'z') return 0;
+    if (*c >= 'A' && *c <= 'Z') has_letter = true;
+  }
+  return has_letter ? 1 : 0;
+}
+
+void analyzer10_run(AnalysisResult& result, const TokenList& tokens) {
+  detect_const_enums(result);
+  infer_class_method_params(result, tokens);
+}
+
+// const UPPER_NAME = { KEY: ... }  -> object read-only, variable kind 6,
+//   every all-upper-case interface withdrawn
+void detect_const_enums(AnalysisResult& result) {
+  const auto vars = index_first_by_name(result.vars);
+  bool interfaces_withdrawn = false;
+  for (ObjectInfo& object : result.objects) {
+    object.readonly = 0;
+    if (!is_all_uppercase(object.name.c_str()) || !(object.field_count() > 0)) continue;
+    object.readonly = 1;
+    // Every upper-case interface goes, not only this object's; nothing adds
+    // one back, so the later enumerations would find none left.
+    if (!interfaces_withdrawn) {
+      // The removed interfaces' field lists stay with their objects.
+      std::vector<InterfaceInfo> withdrawn;
+      std::vector<InterfaceInfo> kept;
+      for (InterfaceInfo& interface : result.interfaces) {
+        (is_all_uppercase(interface.name.c_str()) ? withdrawn : kept).push_back(std::move(interface));
+      }
+      result.interfaces = std::move(kept);
+      retarget_withdrawn_references(result, withdrawn);
+      interfaces_withdrawn = true;
+    }
+    VarInfo* var = find_indexed(vars, object.name);
+    if (var != nullptr) {
+      var->type.kind = TYPE_OBJECT;
+      var->type.interface_name.clear();
+    }
+  }
+}
+
+// Method parameter types: allocation, literal defaults, call-site arguments,
+// then unknown for whatever is left.
+void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) {
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      method.param_types.assign(static_cast<size_t>(method.param_count()), TypeInfo{});
+    }
+  }
+  auto groups = group_methods(result);
+  const int count = tokens.count();
+
+  // NAME (  -> defaults of every method called NAME (the declaration itself included)
+  for (int i = 0; i < count - 4; ++i) {
+    if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
+    const auto named = groups.find(tokens.items[i].text);
+    if (named == groups.end()) continue;
+    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, i);
+  }
+
+  // . NAME (  -> arguments of every method called NAME, whatever the receiver
+  const auto vars = index_first_by_name(result.vars);
+  for (int i = 0; i < count - 4; ++i) {
+    if (tokens.items[i].kind != TK_DOT || tokens.items[i + 1].kind != TK_IDENTIFIER ||
+        tokens.items[i + 2].kind != TK_LPAREN) {
+      continue;
+    }
+    const auto named = groups.find(tokens.items[i + 1].text);
+    if (named == groups.end()) continue;
+    for (MethodGroup& group : named->second) merge_call_arguments(group.types, tokens, i, vars);
+  }
+
+  for (auto& [name, named] : groups) {
+    for (MethodGroup& group : named) {
+      for (TypeInfo& type : group.types) {
+        if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
+      }
+      for (MethodInfo* method : group.members) method->param_types = group.types;
+    }
+  }
+}

@@ -1,3 +1,138 @@
 #include "analysis/analyzeR9.h"
 
-void analyzer9_run(AnalysisResult&, const TokenList&) {}
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "analysis/analyzeR8.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 8> kModernBuiltinClasses = {
+    "URL",        "URLSearchParams", "Error",   "TypeError",
+    "RangeError", "AbortController", "WeakMap", "WeakSet"};
+
+constexpr std::string_view kSettledResultsType = "PromiseSettledResult<any>[]";
+
+bool kind_at(const TokenList& tokens, int index, int kind) {
+  return index >= 0 && index < tokens.count() && tokens.items[index].kind == kind;
+}
+
+bool word_at(const TokenList& tokens, int index, std::string_view word) {
+  return kind_at(tokens, index, TK_IDENTIFIER) && tokens.items[index].text == word;
+}
+
+bool declaration_at(const TokenList& tokens, int index) {
+  return kind_at(tokens, index, TK_LET) || kind_at(tokens, index, TK_CONST) ||
+         kind_at(tokens, index, TK_VAR);
+}
+
+bool is_modern_builtin(std::string_view name) {
+  for (std::string_view candidate : kModernBuiltinClasses) {
+    if (candidate == name) return true;
+  }
+  return false;
+}
+
+// Member test of the getter detector at the member-level token l.
+int record_class_getter(ClassInfo& cls, const TokenList& tokens, int l) {
+  const int count = tokens.count();
+  // get NAME ( ) {   (a `static` before it is not looked at)
+  if (!word_at(tokens, l, "get") || !(l + 4 < count) ||
+      tokens.items[l + 1].kind != TK_IDENTIFIER || tokens.items[l + 2].kind != TK_LPAREN ||
+      tokens.items[l + 3].kind != TK_RPAREN || tokens.items[l + 4].kind != TK_LBRACE) {
+    return l + 1;
+  }
+
+  // return LITERAL anywhere in the body.
+  TypeInfo type;
+  int depth = 1;
+  int b = l + 5;
+  while (b < count && depth > 0) {
+    const int kind = tokens.items[b].kind;
+    if (kind == TK_LBRACE) {
+      ++depth;
+    } else if (kind == TK_RBRACE) {
+      --depth;
+    } else if (kind == TK_RETURN && b + 1 < count) {
+      const int returned = infer_literal_type(&tokens.items[b + 1]);
+      if (returned != TYPE_NONE) add_union_type(type, returned);
+    }
+    ++b;
+  }
+  if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
+
+  // No check for a field of the same name: the getter is always added.
+  append_class_field(cls, tokens.items[l + 1].text, std::move(type), 0, 0, 1);
+  return b;  // just past the getter body's closing `}`, or the end of the list
+}
+
+}  // namespace
+
+void analyzer9_run(AnalysisResult& result, const TokenList& tokens) {
+  detect_modern_builtins(result, tokens);
+  // warning: order matters; pass 8 has already added the static and private
+  // fields, so the read-only flags are allocated for them too.
+  detect_class_getters(result, tokens);
+  detect_json_and_promises(result, tokens);
+}
+
+// DECL NAME = new URL|URLSearchParams|Error|...  -> NAME kind 15 named after the class
+void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
+  const auto vars = index_first_by_name(result.vars);
+  const int count = tokens.count();
+  for (int i = 0; i < count - 4; ++i) {
+    if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
+        tokens.items[i + 2].kind != TK_ASSIGN || !word_at(tokens, i + 3, "new") ||
+        tokens.items[i + 4].kind != TK_IDENTIFIER ||
+        !is_modern_builtin(tokens.items[i + 4].text)) {
+      continue;
+    }
+    VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
+    if (var == nullptr) continue;
+    var->type.kind = TYPE_NAMED;
+    var->type.type_name = tokens.items[i + 4].text;
+  }
+}
+
+// get NAME ( ) { BODY }  (class member)
+//   -> read-only field NAME typed by the returned literal kinds (or 8)
+void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
+  for (ClassInfo& cls : result.classes) {
+    cls.field_readonly.assign(static_cast<size_t>(cls.field_count()), 0);
+  }
+  walk_class_bodies(result, tokens, [&tokens](ClassInfo& cls, int l) {
+    return record_class_getter(cls, tokens, l);
+  });
+}
+
+// DECL NAME = [await] JSON . parse (            -> NAME kind 0
+// DECL NAME = [await] Promise . allSettled (    -> NAME kind 15 "PromiseSettledResult<any>[]"
+void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
+  const auto vars = index_first_by_name(result.vars);
+  const int count = tokens.count();
+  for (int i = 0; i < count - 6; ++i) {
+    if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
+        tokens.items[i + 2].kind != TK_ASSIGN) {
+      continue;
+    }
+    const int p = word_at(tokens, i + 3, "await") ? i + 4 : i + 3;
+    if (!(p + 3 < count) || tokens.items[p].kind != TK_IDENTIFIER ||
+        tokens.items[p + 1].kind != TK_DOT || tokens.items[p + 2].kind != TK_IDENTIFIER ||
+        tokens.items[p + 3].kind != TK_LPAREN) {
+      continue;
+    }
+    const std::string& receiver = tokens.items[p].text;
+    const std::string& method = tokens.items[p + 2].text;
+    if (receiver == "JSON" && method == "parse") {
+      VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
+      if (var != nullptr) var->type.kind = TYPE_NONE;
+    } else if (receiver == "Promise" && method == "allSettled") {
+      VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
+      if (var != nullptr) {
+        var->type.kind = TYPE_NAMED;
+        var->type.type_name = kSettledResultsType;
+      }
+    }
+  }
+}
