@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <random>
 #include <string>
@@ -438,9 +439,13 @@ TEST(Pass4Reference, MatchesTheLiteralRulesOnLongSources) {
 }
 
 // The states the declaration scan, the structure capture and pass 3 really
-// leave, on the example and on generated sources.
+// leave, on the examples and on generated sources.
 TEST(Pass4Reference, MatchesTheLiteralRulesAfterTheRealScan) {
-  std::vector<std::string> sources = {kvx_test::read_file(KVX_SOURCE_DIR "/examples/inventory.js")};
+  std::vector<std::string> sources;
+  for (const auto& entry : std::filesystem::directory_iterator(KVX_SOURCE_DIR "/examples")) {
+    if (entry.path().extension() == ".js") sources.push_back(kvx_test::read_file(entry.path()));
+  }
+  ASSERT_FALSE(sources.empty());
   SourceGenerator generator(77);
   for (int round = 0; round < 300; ++round) sources.push_back(generator.source(1 + generator.pick(40)));
   for (const std::string& source : sources) {
