@@ -130,6 +130,23 @@ int first_from(const std::vector<int>& positions, int from, int none) {
   return found == positions.end() ? none : *found;
 }
 
+// first_from for a scan whose starting point only moves forward: each list is
+// walked once over the whole scan.
+class ForwardSearch {
+ public:
+  ForwardSearch(const std::vector<int>& positions, int none) : positions_(positions), none_(none) {}
+
+  int first_from(int from) {
+    while (next_ < positions_.size() && positions_[next_] < from) ++next_;
+    return next_ < positions_.size() ? positions_[next_] : none_;
+  }
+
+ private:
+  const std::vector<int>& positions_;
+  int none_;
+  size_t next_ = 0;
+};
+
 // What the detectors of one run share, each part built the first time a
 // detector asks for it. Pass 4 appends only to objects and array_objects and
 // renames nothing, so the variables and arrays stay as they were indexed, and
@@ -482,13 +499,16 @@ void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, P
   const int count = tokens.count();
   if (count - 3 <= 0) return;
   const Pass4Index::Positions& at = index.positions();
+  ForwardSearch line_start(at.line_starts, count);  // from + 1 on: where from's line ends
+  ForwardSearch semicolon(at.semicolons, count);
+  ForwardSearch chain(at.optional_chains, count);
   FirstUntypedVar untyped(result.vars, index.vars());
   for (int i : below(at.assignments, count - 3)) {
     // The walk from i+2 stops at a `;` and at the end of token i's line.
     const int from = i + 2;
     if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(i)].line) continue;
-    const int end = std::min(index.line_end(from), first_from(at.semicolons, from, count));
-    if (first_from(at.optional_chains, from, count) >= end) continue;
+    const int end = std::min(line_start.first_from(from + 1), semicolon.first_from(from));
+    if (chain.first_from(from) >= end) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = TYPE_UNKNOWN;
     if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
@@ -500,14 +520,17 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, 
   const int count = tokens.count();
   if (count - 4 <= 0) return;
   const Pass4Index::Positions& at = index.positions();
+  ForwardSearch line_start(at.line_starts, count);  // from + 1 on: where from's line ends
+  ForwardSearch semicolon(at.semicolons, count);
+  ForwardSearch fallback(at.nullish, count);
   FirstUntypedVar untyped(result.vars, index.vars());
   for (int i : below(at.assignments, count - 4)) {
     // The walk from i+2 stops at a `;`, at the end of token i's line and
     // before the last token.
     const int from = i + 2;
     if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(i)].line) continue;
-    const int end = std::min({index.line_end(from), first_from(at.semicolons, from, count), count - 1});
-    const int nullish = first_from(at.nullish, from, count);
+    const int end = std::min({line_start.first_from(from + 1), semicolon.first_from(from), count - 1});
+    const int nullish = fallback.first_from(from);
     if (nullish >= end) continue;
     const int literal = infer_literal_type(&tokens.items[static_cast<size_t>(nullish) + 1]);
     if (literal == TYPE_NONE) continue;
