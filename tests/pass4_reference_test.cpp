@@ -165,6 +165,11 @@ class SourceGenerator {
     if (pick(3) == 0) c.source += fill(pick(kTails));
     c.tokens = tokenize(c.source);
     if (pick(4) == 0) c.tokens.items.resize(static_cast<size_t>(pick(c.tokens.count() + 1)));
+    // Lines out of order, as a hand-made list may have them: the same-line
+    // walks compare each token's line with the first one's.
+    if (pick(8) == 0) {
+      for (Token& token : c.tokens.items) token.line = 1 + pick(3);
+    }
     AnalysisResult& result = c.result;
     for (int v = pick(18); v > 0; --v) {
       VarInfo var;
