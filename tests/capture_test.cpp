@@ -143,6 +143,30 @@ TEST(ImportsAndExports, CopyEachStatementUpToTheFirstSemicolonAfterIt) {
   }
 }
 
+// An export statement is copied whole: a declaration to the end of its body,
+// anything else to the first `;` outside brackets. Cut at the first `;` of
+// all, these would end inside a body and the output would not parse.
+TEST(ImportsAndExports, ExportStatementsAreCopiedWhole) {
+  struct Case {
+    const char* source;
+    std::vector<std::string> exports;
+  } cases[] = {
+      {"export function add(a, b) { const s = a + b; return s; }\nexport const limit = 5;",
+       {"export function add(a, b) { const s = a + b; return s; }", "export const limit = 5;"}},
+      {"export default async function run(o = { a: 1 }) { go(); }\nrun();",
+       {"export default async function run(o = { a: 1 }) { go(); }"}},
+      {"export class Box extends Base { constructor(v) { this.v = v; } }",
+       {"export class Box extends Base { constructor(v) { this.v = v; } }"}},
+      {"export const twice = (n) => { const d = n * 2; return d; };\nlet x = 1;",
+       {"export const twice = (n) => { const d = n * 2; return d; };"}},
+      {"export const cfg = { a: 1, b: [1, 2] }\nconst other = 2;", {"export const cfg = { a: 1, b: [1, 2] }"}},
+      {"export { a, b as c } from './m';", {"export { a, b as c } from './m';"}},
+      {"export function* gen() { yield 1; }", {"export function* gen() { yield 1; }"}},
+      {"export function broken() { never closed;", {"export function broken() { never closed;"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(analyze_js(c.source, 2).exports, c.exports) << c.source;
+}
+
 // ---------------------------------------------------------------------------
 // add_return_type
 

@@ -654,6 +654,26 @@ TEST_F(EmitterPipeline, ExportedConstantIsTypedInItsExportStatement) {
   EXPECT_THAT(console, HasSubstr("[OK] Generated typed TS: ./generated/input.ts\n"));
 }
 
+// Exported functions, classes and arrow bindings are declared once: the
+// function and class sections write them, the export keeps only the export
+// (of the type alone for what is only declared, so the module still loads).
+TEST_F(EmitterPipeline, ExportedDeclarationsAreWrittenOnce) {
+  const std::string ts = kvx_test::transpile_js(
+      "export function add(a, b) { const s = a + b; return s; }\n"
+      "export default class Box { constructor(v) { this.v = v; } }\n"
+      "export const twice = (n) => { const d = n * 2; return d; };\n"
+      "export let count = 0;\n"
+      "export function* ids() { yield 1; }\n");
+  EXPECT_THAT(ts, HasSubstr("function add(a: "));
+  EXPECT_THAT(ts, HasSubstr("\ndeclare class Box {\n"));
+  EXPECT_THAT(ts, HasSubstr("\nexport { add };\nexport type { Box as default };\n"
+                            "export const twice = (n) => { const d = n * 2; return d; };\n"
+                            "export let count = 0;\nexport type { ids };\n"));
+  EXPECT_THAT(ts, Not(HasSubstr("export function add")));
+  EXPECT_THAT(ts, Not(HasSubstr("declare const twice")));
+  EXPECT_THAT(ts, Not(HasSubstr("declare let count")));
+}
+
 TEST_F(EmitterPipeline, CatchVariableIsTypedAndABodyWithoutReturnIsVoid) {
   const std::string ts = kvx_test::transpile_js(
       "function load() {\n"

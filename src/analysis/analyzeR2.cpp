@@ -788,9 +788,45 @@ void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string
   capture_statements(result.imports, tokens, source, TK_IMPORT);
 }
 
-// export ... ;   -> the statement's source text in exports
+// The last token of the export statement at `keyword`. A function or class
+// declaration ends with its body's closing brace, anything else at the first
+// `;` outside brackets, or where a line break starts a new statement. Taken
+// up to the first `;` of all, `export function f() { a; b; }` would be cut
+// inside its body and the output would no longer parse.
+static int export_last_token(const TokenList& tokens, const std::vector<int>& match, int keyword) {
+  const int count = tokens.count();
+  int j = keyword + 1;
+  if (j < count && is_word(at(tokens, j), "default")) ++j;
+  if (j < count && at(tokens, j).kind == TK_ASYNC) ++j;
+  const bool declaration =
+      j < count && (at(tokens, j).kind == TK_CLASS ||
+                    (at(tokens, j).kind == TK_RESERVED && at(tokens, j).text == "function"));
+  for (int k = keyword + 1; k < count; ++k) {
+    const Token& token = at(tokens, k);
+    if (!declaration && is_line_break_boundary(tokens, k) && !is_word(token, "from") && !is_word(token, "as")) {
+      return k - 1;
+    }
+    if (declaration && token.kind == TK_LBRACE) return match[static_cast<size_t>(k)] < 0 ? count - 1 : match[static_cast<size_t>(k)];
+    if (token.kind == TK_SEMICOLON) return k;
+    if (is_closer(token.kind)) return k - 1;  // the block around the statement closes
+    if (is_opener(token.kind)) {
+      if (match[static_cast<size_t>(k)] < 0) return count - 1;
+      k = match[static_cast<size_t>(k)];
+    }
+  }
+  return count - 1;
+}
+
+// export ... ;   -> the whole statement's source text in exports
 void detect_exports(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
-  capture_statements(result.exports, tokens, source, TK_EXPORT);
+  const int count = tokens.count();
+  std::vector<int> match;
+  for (int i = 0; i < count; ++i) {
+    if (at(tokens, i).kind != TK_EXPORT) continue;
+    if (match.empty()) match = match_brackets(tokens);
+    const int last = export_last_token(tokens, match, i);
+    result.exports.push_back(source_text(source, at(tokens, i).start, at(tokens, last).end));
+  }
 }
 
 // ---------------------------------------------------------------------------

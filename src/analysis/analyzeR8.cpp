@@ -188,15 +188,14 @@ void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
   detect_class_methods(result, tokens);
 }
 
-// DECL NAME = new Date|RegExp  -> NAME kind 15 named after the class
-void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
+void type_new_builtin_declarations(AnalysisResult& result, const TokenList& tokens,
+                                   bool (*is_class)(std::string_view name)) {
   const auto vars = index_first_by_name(result.vars);
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
         tokens.items[i + 2].kind != TK_ASSIGN || !word_at(tokens, i + 3, "new") ||
-        tokens.items[i + 4].kind != TK_IDENTIFIER ||
-        !in_list(kBuiltinClasses, tokens.items[i + 4].text)) {
+        tokens.items[i + 4].kind != TK_IDENTIFIER || !is_class(tokens.items[i + 4].text)) {
       continue;
     }
     VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
@@ -204,6 +203,12 @@ void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
     var->type.kind = TYPE_NAMED;
     var->type.type_name = tokens.items[i + 4].text;
   }
+}
+
+// DECL NAME = new Date|RegExp  -> NAME kind 15 named after the class
+void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
+  type_new_builtin_declarations(result, tokens,
+                                [](std::string_view name) { return in_list(kBuiltinClasses, name); });
 }
 
 // class NAME extends BASE  -> base_name BASE (every other class: none)

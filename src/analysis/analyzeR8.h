@@ -15,6 +15,12 @@ void detect_class_inheritance(AnalysisResult& result, const TokenList& tokens);
 void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens);
 void detect_class_methods(AnalysisResult& result, const TokenList& tokens);
 
+// DECL NAME = new CLASS with CLASS accepted by `is_class`: the first variable
+// NAME becomes the named type CLASS. Shared by the built-in detectors of
+// passes 8 and 9, which differ only in their class lists.
+void type_new_builtin_declarations(AnalysisResult& result, const TokenList& tokens,
+                                   bool (*is_class)(std::string_view name));
+
 // Member test of the class body walk: called with the class record and the
 // index of a member-level token; returns the index at which the walk goes on
 // (index + 1 for "the next token").

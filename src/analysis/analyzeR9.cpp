@@ -79,20 +79,7 @@ void analyzer9_run(AnalysisResult& result, const TokenList& tokens) {
 
 // DECL NAME = new URL|URLSearchParams|Error|...  -> NAME kind 15 named after the class
 void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
-  const auto vars = index_first_by_name(result.vars);
-  const int count = tokens.count();
-  for (int i = 0; i < count - 4; ++i) {
-    if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
-        tokens.items[i + 2].kind != TK_ASSIGN || !word_at(tokens, i + 3, "new") ||
-        tokens.items[i + 4].kind != TK_IDENTIFIER ||
-        !is_modern_builtin(tokens.items[i + 4].text)) {
-      continue;
-    }
-    VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
-    if (var == nullptr) continue;
-    var->type.kind = TYPE_NAMED;
-    var->type.type_name = tokens.items[i + 4].text;
-  }
+  type_new_builtin_declarations(result, tokens, is_modern_builtin);
 }
 
 // get NAME ( ) { BODY }  (class member)

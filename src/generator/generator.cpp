@@ -50,24 +50,32 @@ class FirstByName {
 
 constexpr std::string_view kExportConst = "export const ";
 
-// Answers "does some export statement contain `export const NAME`" (a plain
-// substring test: `export const counter2` also answers for `counter`).
+// The exported bindings a statement may introduce. Only `export const` is
+// typed by the export section, but a name exported with `let` or `var` is as
+// much written there, and declaring it again would not compile.
+constexpr std::string_view kExportBindings[] = {kExportConst, "export let ", "export var "};
+
+// Answers "does some export statement contain `export const NAME`" (or
+// `export let NAME`, `export var NAME`): a plain substring test, so
+// `export const counter2` also answers for `counter`.
 // A name without blanks matches exactly when it is a prefix of the blank-free
-// run that follows some `export const ` in a statement, so the runs are kept
-// sorted and searched; a name with blanks, which no scan produces, falls back
-// to the substring test itself.
+// run that follows such a prefix in a statement, so the runs are kept sorted
+// and searched; a name with blanks, which no scan produces, falls back to the
+// substring test itself.
 class ExportedConstants {
  public:
   explicit ExportedConstants(const std::vector<std::string>& exports) : exports_(exports) {
     for (const std::string& statement : exports) {
-      for (std::size_t at = statement.find(kExportConst); at != std::string::npos;
-           at = statement.find(kExportConst, at + 1)) {
-        const std::size_t from = at + kExportConst.size();
-        std::size_t to = from;
-        while (to < statement.size() && std::isspace(static_cast<unsigned char>(statement[to])) == 0) {
-          ++to;
+      for (std::string_view prefix : kExportBindings) {
+        for (std::size_t at = statement.find(prefix); at != std::string::npos;
+             at = statement.find(prefix, at + 1)) {
+          const std::size_t from = at + prefix.size();
+          std::size_t to = from;
+          while (to < statement.size() && std::isspace(static_cast<unsigned char>(statement[to])) == 0) {
+            ++to;
+          }
+          runs_.emplace_back(statement, from, to - from);
         }
-        runs_.emplace_back(statement, from, to - from);
       }
     }
     std::sort(runs_.begin(), runs_.end());
@@ -75,9 +83,10 @@ class ExportedConstants {
 
   bool mentions(std::string_view name) const {
     if (has_space(name)) {
-      const std::string text = std::string(kExportConst) + std::string(name);
       return std::any_of(exports_.begin(), exports_.end(), [&](const std::string& statement) {
-        return statement.find(text) != std::string::npos;
+        return std::any_of(std::begin(kExportBindings), std::end(kExportBindings), [&](std::string_view prefix) {
+          return statement.find(std::string(prefix) + std::string(name)) != std::string::npos;
+        });
       });
     }
     const auto candidate = std::lower_bound(runs_.begin(), runs_.end(), name);
@@ -257,10 +266,14 @@ void write_generic_arrow(std::ostream& out, const ArrowInfo& arrow) {
 }
 
 // 7. declare const NAME: (params) => type; for each arrow binding that is not
-// a local of a function.
+// a local of a function nor exported as a binding.
 void write_arrows(std::ostream& out, const AnalysisResult& result, const NameSet& locals) {
+  const ExportedConstants exported(result.exports);
   for (const ArrowInfo& arrow : result.arrows) {
     if (locals.contains(arrow.name)) continue;
+    // The export section copies `export const NAME = (...) => ...` whole; a
+    // second declaration of NAME would not compile.
+    if (exported.mentions(arrow.name)) continue;
     if (arrow.is_promise != 0) {
       out << "declare const " << arrow.name << ": Promise<any>;\n";
     } else if (arrow.is_generic != 0) {
@@ -325,6 +338,48 @@ void write_classes(std::ostream& out, const AnalysisResult& result) {
   }
 }
 
+struct ExportedDeclaration {
+  std::string_view name;  // empty when the statement declares no function or class
+  bool is_default = false;
+};
+
+bool is_name_byte(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  return std::isalnum(b) != 0 || c == '_' || c == '$' || b >= 0x80;
+}
+
+// The name a statement `export [default] [async] function[*] NAME` or
+// `export [default] class NAME` declares.
+ExportedDeclaration exported_declaration(std::string_view statement) {
+  ExportedDeclaration declared;
+  std::size_t at = 0;
+  auto skip_blanks = [&] {
+    while (at < statement.size() && std::isspace(static_cast<unsigned char>(statement[at])) != 0) ++at;
+  };
+  auto take_word = [&](std::string_view word) {
+    if (!statement.substr(at).starts_with(word)) return false;
+    if (at + word.size() < statement.size() && is_name_byte(statement[at + word.size()])) return false;
+    at += word.size();
+    skip_blanks();
+    return true;
+  };
+  if (!take_word("export")) return declared;
+  declared.is_default = take_word("default");
+  take_word("async");
+  if (take_word("function")) {
+    if (at < statement.size() && statement[at] == '*') {
+      ++at;
+      skip_blanks();
+    }
+  } else if (!take_word("class")) {
+    return declared;
+  }
+  std::size_t end = at;
+  while (end < statement.size() && is_name_byte(statement[end])) ++end;
+  declared.name = statement.substr(at, end - at);
+  return declared;
+}
+
 // 9. Export statements as captured; `export const NAME = ...` of a known
 // variable gains its type.
 void write_exports(std::ostream& out, const AnalysisResult& result) {
@@ -336,7 +391,32 @@ void write_exports(std::ostream& out, const AnalysisResult& result) {
                                         [](const VarInfo& var) { return has_space(var.name); });
   const FirstByName<VarInfo> first_var(result.vars);
 
+  const FirstByName<FuncInfo> functions(result.funcs);
+  const FirstByName<ClassInfo> classes(result.classes);
+  const FirstByName<ArrowInfo> arrows(result.arrows);
+
   for (const std::string& statement : result.exports) {
+    // `export [default] function NAME ...` and `export [default] class NAME`
+    // declare what the function, class or arrow sections already wrote; the
+    // statement itself would declare NAME a second time, so only the export
+    // is kept. A function is written with its body and is exported as a
+    // value; a class or generator is only declared, and exporting it as a
+    // value would fail when the compiled module loads, so its type is
+    // exported.
+    const ExportedDeclaration declared = exported_declaration(statement);
+    if (!declared.name.empty()) {
+      const bool defined = functions.find(declared.name) != nullptr;
+      const bool ambient = !defined && (classes.find(declared.name) != nullptr || arrows.find(declared.name) != nullptr);
+      if (defined) {
+        out << (declared.is_default ? "export default " + std::string(declared.name) + ";\n"
+                                    : "export { " + std::string(declared.name) + " };\n");
+        continue;
+      }
+      if (ambient) {
+        out << "export type { " << declared.name << (declared.is_default ? " as default" : "") << " };\n";
+        continue;
+      }
+    }
     const VarInfo* typed = nullptr;
     if (statement.starts_with(kExportConst)) {
       if (exact_words) {
