@@ -10,20 +10,14 @@
 #include "analysis/analyzeR10.h"
 #include "analysis/analyzeR8.h"
 #include "core/tokenizer.h"
+#include "class_fixture.h"
 #include "test_support.h"
 
 namespace {
 
-// "1" for a plain kind, "2|1" for a union in member order.
-std::string kinds_of(const TypeInfo& type) {
-  if (type.kind != TYPE_UNION) return std::to_string(type.kind);
-  std::string text;
-  for (int m = 0; m < type.member_count; ++m) {
-    if (m > 0) text += "|";
-    text += std::to_string(type.members[m]);
-  }
-  return text;
-}
+using class_test::class_record;
+using class_test::kinds_of;
+using class_test::var_record;
 
 // "greet(name: 2|1, times: 1)"
 std::vector<std::string> describe_methods(const ClassInfo& cls) {
@@ -66,14 +60,6 @@ InterfaceInfo standalone_interface(const char* name) {
   interface.name = name;
   interface.fields->emplace_back("id", TYPE_NUMBER);
   return interface;
-}
-
-VarInfo var_record(const char* name, int kind = TYPE_NONE, const char* interface_name = "") {
-  VarInfo var;
-  var.name = name;
-  var.type.kind = kind;
-  var.type.interface_name = interface_name;
-  return var;
 }
 
 // ---------------------------------------------------------------------------
@@ -212,6 +198,30 @@ struct ParamCase {
   std::vector<std::string> methods;  // of class G
 };
 
+// The methods of class G after pass 8's method capture and the parameter
+// rules ran on the case's source, the case's variables being the only ones.
+std::vector<std::string> methods_after(const ParamCase& c) {
+  const TokenList tokens = tokenize(c.source);
+  AnalysisResult result;
+  result.classes.push_back(class_record("G"));
+  for (const auto& [name, kind] : c.vars) result.vars.push_back(var_record(name, kind));
+  detect_class_methods(result, tokens);
+  infer_class_method_params(result, tokens);
+  return describe_methods(result.classes[0]);
+}
+
+// A method record as pass 8 makes it; its parameter list may not be one that
+// pass 8 would accept from the same tokens.
+AnalysisResult class_with_method(const char* name, std::vector<std::string> params) {
+  AnalysisResult result;
+  result.classes.push_back(class_record("G"));
+  MethodInfo method;
+  method.name = name;
+  method.param_names = std::move(params);
+  result.classes[0].methods.push_back(method);
+  return result;
+}
+
 TEST(MethodParams, TypesFromDefaultsAndCallSites) {
   const ParamCase cases[] = {
       {"class G { greet(name = \"World\", times = 3) { } }", {}, {"greet(name: 2, times: 1)"}},
@@ -240,25 +250,13 @@ TEST(MethodParams, TypesFromDefaultsAndCallSites) {
       // Destructured and identifier defaults are parameters too (pass 8).
       {"class G { m(a = b) { } } o.m(1, 'two');", {}, {"m(a: 1, b: 2)"}},
   };
-  for (const ParamCase& c : cases) {
-    const TokenList tokens = tokenize(c.source);
-    AnalysisResult result;
-    ClassInfo cls;
-    cls.name = "G";
-    result.classes.push_back(cls);
-    for (const auto& [name, kind] : c.vars) result.vars.push_back(var_record(name, kind));
-    detect_class_methods(result, tokens);
-    infer_class_method_params(result, tokens);
-    EXPECT_EQ(describe_methods(result.classes[0]), c.methods) << c.source;
-  }
+  for (const ParamCase& c : cases) EXPECT_EQ(methods_after(c), c.methods) << c.source;
 }
 
 TEST(MethodParams, KindsCarryNoNamesOrFields) {
   const TokenList tokens = tokenize("class G { m(a, b) { } } o.m(user, when);");
   AnalysisResult result;
-  ClassInfo cls;
-  cls.name = "G";
-  result.classes.push_back(cls);
+  result.classes.push_back(class_record("G"));
   result.vars.push_back(var_record("user", TYPE_INTERFACE, "User"));
   result.vars.push_back(var_record("when", TYPE_NAMED));
   result.vars[1].type.type_name = "Date";
@@ -277,11 +275,7 @@ TEST(MethodParams, SameNameInTwoClassesSharesEveryCall) {
   const TokenList tokens =
       tokenize("class A { save(x) { } } class B { save(y, z = 0) { } } store.save('s');");
   AnalysisResult result;
-  for (const char* name : {"A", "B"}) {
-    ClassInfo cls;
-    cls.name = name;
-    result.classes.push_back(cls);
-  }
+  for (const char* name : {"A", "B"}) result.classes.push_back(class_record(name));
   detect_class_methods(result, tokens);
   infer_class_method_params(result, tokens);
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"save(x: 2)"}));
@@ -296,43 +290,13 @@ TEST(MethodParams, ScanBoundsAtTheEndOfTheList) {
       {"class G { m(a, b) { } } o.m(x, 1", {}, {"m(a: 8, b: 1)"}},
       {"class G { m(a = 1", {}, {}},  // no body: no method
   };
-  for (const ParamCase& c : cases) {
-    const TokenList tokens = tokenize(c.source);
-    AnalysisResult result;
-    ClassInfo cls;
-    cls.name = "G";
-    result.classes.push_back(cls);
-    detect_class_methods(result, tokens);
-    infer_class_method_params(result, tokens);
-    EXPECT_EQ(describe_methods(result.classes[0]), c.methods) << c.source;
-  }
+  for (const ParamCase& c : cases) EXPECT_EQ(methods_after(c), c.methods) << c.source;
 
   // Defaults: the walk stops at the end of the list without a `)`.
   const TokenList tokens = tokenize("o.m(1); m(a = 'x'");
-  AnalysisResult result;
-  ClassInfo cls;
-  cls.name = "G";
-  MethodInfo method;
-  method.name = "m";
-  method.param_names = {"a"};
-  cls.methods.push_back(method);
-  result.classes.push_back(cls);
+  AnalysisResult result = class_with_method("m", {"a"});
   infer_class_method_params(result, tokens);
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: 2|1)"}));
-}
-
-// A method record as pass 8 makes it; its parameter list may not be one that
-// pass 8 would accept from the same tokens.
-AnalysisResult class_with_method(const char* name, std::vector<std::string> params) {
-  AnalysisResult result;
-  ClassInfo cls;
-  cls.name = "G";
-  MethodInfo method;
-  method.name = name;
-  method.param_names = std::move(params);
-  cls.methods.push_back(method);
-  result.classes.push_back(cls);
-  return result;
 }
 
 TEST(MethodParams, DefaultsStopAtTheFirstParenthesisAndCountEveryComma) {
@@ -460,9 +424,7 @@ TEST(MethodParams, MatchesTheLiteralRulesOnGeneratedSources) {
         source += ") { }\n";
       }
       source += "}\n";
-      ClassInfo cls;
-      cls.name = "K" + std::to_string(c);
-      result.classes.push_back(cls);
+      result.classes.push_back(class_record("K" + std::to_string(c)));
     }
     for (int call = 0; call < 8; ++call) {
       source += std::string(random() % 4 == 0 ? "" : "x.") + names[random() % 3] + "(";
@@ -500,9 +462,7 @@ TEST(Analyzer10, EnumsThenMethodParameters) {
   result.interfaces.push_back(promoted(result, 0, "MODE"));
   result.vars.push_back(var_record("MODE", TYPE_INTERFACE, "MODE"));
   result.vars.push_back(var_record("current", TYPE_INTERFACE, "MODE"));
-  ClassInfo lamp;
-  lamp.name = "Lamp";
-  result.classes.push_back(lamp);
+  result.classes.push_back(class_record("Lamp"));
   detect_class_methods(result, tokens);
   analyzer10_run(result, tokens);
   EXPECT_EQ(result.objects[0].readonly, 1);

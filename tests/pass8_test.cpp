@@ -10,40 +10,17 @@
 #include "analysis/analyzeR8.h"
 #include "analysis/analyzeR9.h"
 #include "core/tokenizer.h"
+#include "class_fixture.h"
 #include "test_support.h"
 
 namespace {
 
-// "1" for a plain kind, "3|2" for a union in member order.
-std::string kinds_of(const TypeInfo& type) {
-  if (type.kind != TYPE_UNION) return std::to_string(type.kind);
-  std::string text;
-  for (int m = 0; m < type.member_count; ++m) {
-    if (m > 0) text += "|";
-    text += std::to_string(type.members[m]);
-  }
-  return text;
-}
-
-// "count:1 static", "secret:2 private"; the flag arrays must have one entry
-// per field (or be absent).
-std::vector<std::string> describe_fields(const ClassInfo& cls) {
-  std::vector<std::string> fields;
-  const size_t count = cls.field_names.size();
-  EXPECT_EQ(cls.field_types.size(), count) << cls.name;
-  EXPECT_TRUE(cls.field_private.empty() || cls.field_private.size() == count) << cls.name;
-  EXPECT_TRUE(cls.field_static.empty() || cls.field_static.size() == count) << cls.name;
-  EXPECT_TRUE(cls.field_readonly.empty() || cls.field_readonly.size() == count) << cls.name;
-  if (cls.field_types.size() != count) return fields;
-  for (size_t f = 0; f < count; ++f) {
-    std::string text = cls.field_names[f] + ":" + kinds_of(cls.field_types[f]);
-    if (f < cls.field_private.size() && cls.field_private[f]) text += " private";
-    if (f < cls.field_static.size() && cls.field_static[f]) text += " static";
-    if (f < cls.field_readonly.size() && cls.field_readonly[f]) text += " readonly";
-    fields.push_back(text);
-  }
-  return fields;
-}
+using class_test::class_after;
+using class_test::class_record;
+using class_test::describe_fields;
+using class_test::FlagArrays;
+using class_test::kinds_of;
+using class_test::var_record;
 
 // "static async load(url): 3|2"
 std::vector<std::string> describe_methods(const ClassInfo& cls) {
@@ -62,25 +39,6 @@ std::vector<std::string> describe_methods(const ClassInfo& cls) {
     methods.push_back(text);
   }
   return methods;
-}
-
-ClassInfo class_record(const char* name, std::vector<std::string> fields = {},
-                       std::vector<int> kinds = {}) {
-  ClassInfo cls;
-  cls.name = name;
-  cls.field_names = std::move(fields);
-  for (size_t f = 0; f < cls.field_names.size(); ++f) {
-    TypeInfo type;
-    type.kind = f < kinds.size() ? kinds[f] : TYPE_NONE;
-    cls.field_types.push_back(type);
-  }
-  return cls;
-}
-
-VarInfo var_record(const char* name) {
-  VarInfo var;
-  var.name = name;
-  return var;
 }
 
 // ---------------------------------------------------------------------------
@@ -250,11 +208,9 @@ TEST(ClassModifiers, RecordsStaticAndPrivateFieldsWithTheirLiteralKinds) {
   };
   for (const ModifierCase& c : cases) {
     const std::string source = std::string("class A { ") + c.body + " }";
-    const TokenList tokens = tokenize(source);
-    AnalysisResult result;
-    result.classes.push_back(class_record("A"));
-    detect_class_modifiers(result, tokens);
-    EXPECT_EQ(describe_fields(result.classes[0]), c.fields) << source;
+    EXPECT_EQ(describe_fields(class_after(detect_class_modifiers, source, "A"), FlagArrays::kAbsentOrInStep),
+              c.fields)
+        << source;
   }
 }
 
@@ -280,7 +236,7 @@ TEST(ClassModifiers, UpdatesACapturedFieldInPlace) {
     result.classes.push_back(class_record("A", {"a", c.captured, "z"}, {1, TYPE_ARRAY, 1}));
     result.classes[0].field_types[1].element_kind = TYPE_STRING;
     detect_class_modifiers(result, tokens);
-    EXPECT_EQ(describe_fields(result.classes[0]), c.fields) << source;
+    EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kAbsentOrInStep), c.fields) << source;
     // An updated field starts from an empty type: nothing of the old one remains.
     const bool updated = result.classes[0].field_names[1] == "secret";
     EXPECT_EQ(result.classes[0].field_types[1].element_kind, updated ? TYPE_NONE : TYPE_STRING)
@@ -310,7 +266,7 @@ TEST(ClassModifiers, AppendedFieldsKeepAPresentReadonlyArrayInStep) {
   result.classes[0].field_readonly = {1};
   detect_class_modifiers(result, tokens);
   EXPECT_EQ(result.classes[0].field_readonly, (std::vector<int>{1, 0}));
-  EXPECT_EQ(describe_fields(result.classes[0]),
+  EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kAbsentOrInStep),
             (std::vector<std::string>{"x:2 readonly", "n:1 static"}));
 }
 
@@ -318,12 +274,8 @@ TEST(ClassModifiers, StopsSafelyAtTheEndOfTheList) {
   const char* sources[] = {"class A { static", "class A { static #x", "class A { static #x =",
                            "class A { #x =", "class A { static x = 1"};
   for (const char* source : sources) {
-    const TokenList tokens = tokenize(source);
-    AnalysisResult result;
-    result.classes.push_back(class_record("A"));
-    detect_class_modifiers(result, tokens);
     const size_t expected = std::string(source).ends_with("1") ? 1u : 0u;
-    EXPECT_EQ(result.classes[0].field_names.size(), expected) << source;
+    EXPECT_EQ(class_after(detect_class_modifiers, source, "A").field_names.size(), expected) << source;
   }
 }
 
@@ -366,11 +318,7 @@ TEST(ClassMethods, RebuildsTheMethodListFromTheBody) {
   };
   for (const MethodCase& c : cases) {
     const std::string source = std::string("class A { ") + c.body + " }";
-    const TokenList tokens = tokenize(source);
-    AnalysisResult result;
-    result.classes.push_back(class_record("A"));
-    detect_class_methods(result, tokens);
-    EXPECT_EQ(describe_methods(result.classes[0]), c.methods) << source;
+    EXPECT_EQ(describe_methods(class_after(detect_class_methods, source, "A")), c.methods) << source;
   }
 }
 
@@ -434,11 +382,7 @@ TEST(ClassMethods, UnfinishedSourcesStopSafely) {
   };
   for (const MethodCase& c : cases) {
     const std::string source = std::string("class A { ") + c.body;
-    const TokenList tokens = tokenize(source);
-    AnalysisResult result;
-    result.classes.push_back(class_record("A"));
-    detect_class_methods(result, tokens);
-    EXPECT_EQ(describe_methods(result.classes[0]), c.methods) << source;
+    EXPECT_EQ(describe_methods(class_after(detect_class_methods, source, "A")), c.methods) << source;
   }
 }
 
@@ -466,7 +410,7 @@ TEST(Analyzer8, FillsBaseFieldsAndMethodsOfOneClass) {
   EXPECT_EQ(result.vars[0].type.type_name, "Date");
   const ClassInfo& cls = result.classes[0];
   EXPECT_EQ(cls.base_name.value_or(""), "Base");
-  EXPECT_EQ(describe_fields(cls),
+  EXPECT_EQ(describe_fields(cls, FlagArrays::kAbsentOrInStep),
             (std::vector<std::string>{"label:2", "count:1 private", "instances:1 static"}));
   EXPECT_EQ(describe_methods(cls),
             (std::vector<std::string>{"value(): 5", "static async create(n): 3",
@@ -509,7 +453,7 @@ TEST(ClassPasses, EveryPrefixOfASourceIsSafe) {
     analyzer9_run(result, tokens);
     analyzer10_run(result, tokens);
     for (const ClassInfo& cls : result.classes) {
-      describe_fields(cls);  // checks that the flag arrays stay in step
+      describe_fields(cls, FlagArrays::kAbsentOrInStep);  // checks that the flag arrays stay in step
       for (const MethodInfo& method : cls.methods) {
         EXPECT_EQ(method.param_types.size(), method.param_names.size()) << cut;
       }
@@ -548,7 +492,7 @@ TEST(Pass8Pipeline, FillsTheCapturedClasses) {
   const ClassInfo* dog = find_class(result, "Dog");
   ASSERT_NE(dog, nullptr);
   EXPECT_EQ(dog->base_name.value_or(""), "Animal");
-  const std::vector<std::string> fields = describe_fields(*dog);
+  const std::vector<std::string> fields = describe_fields(*dog, FlagArrays::kAbsentOrInStep);
   EXPECT_NE(std::find(fields.begin(), fields.end(), "count:1 static"), fields.end());
   EXPECT_NE(std::find(fields.begin(), fields.end(), "secret:2 private"), fields.end());
   EXPECT_EQ(std::count_if(fields.begin(), fields.end(),

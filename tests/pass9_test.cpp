@@ -7,58 +7,16 @@
 #include "analysis/analyzeR8.h"
 #include "analysis/analyzeR9.h"
 #include "core/tokenizer.h"
+#include "class_fixture.h"
 #include "test_support.h"
 
 namespace {
 
-// "1" for a plain kind, "3|2" for a union in member order.
-std::string kinds_of(const TypeInfo& type) {
-  if (type.kind != TYPE_UNION) return std::to_string(type.kind);
-  std::string text;
-  for (int m = 0; m < type.member_count; ++m) {
-    if (m > 0) text += "|";
-    text += std::to_string(type.members[m]);
-  }
-  return text;
-}
-
-// "size:1 readonly"; every flag array must have one entry per field.
-std::vector<std::string> describe_fields(const ClassInfo& cls) {
-  std::vector<std::string> fields;
-  const size_t count = cls.field_names.size();
-  EXPECT_EQ(cls.field_types.size(), count) << cls.name;
-  EXPECT_EQ(cls.field_private.size(), count) << cls.name;
-  EXPECT_EQ(cls.field_static.size(), count) << cls.name;
-  EXPECT_EQ(cls.field_readonly.size(), count) << cls.name;
-  if (cls.field_types.size() != count || cls.field_private.size() != count ||
-      cls.field_static.size() != count || cls.field_readonly.size() != count) {
-    return fields;
-  }
-  for (size_t f = 0; f < count; ++f) {
-    std::string text = cls.field_names[f] + ":" + kinds_of(cls.field_types[f]);
-    if (cls.field_private[f]) text += " private";
-    if (cls.field_static[f]) text += " static";
-    if (cls.field_readonly[f]) text += " readonly";
-    fields.push_back(text);
-  }
-  return fields;
-}
-
-ClassInfo class_record(const char* name, std::vector<std::string> fields = {}) {
-  ClassInfo cls;
-  cls.name = name;
-  cls.field_names = std::move(fields);
-  cls.field_types.resize(cls.field_names.size());
-  for (TypeInfo& type : cls.field_types) type.kind = TYPE_STRING;
-  return cls;
-}
-
-VarInfo var_record(const char* name, int kind = TYPE_NONE) {
-  VarInfo var;
-  var.name = name;
-  var.type.kind = kind;
-  return var;
-}
+using class_test::class_after;
+using class_test::class_record;
+using class_test::describe_fields;
+using class_test::FlagArrays;
+using class_test::var_record;
 
 // ---------------------------------------------------------------------------
 // Modern built-ins
@@ -68,6 +26,19 @@ struct NamedTypeCase {
   int kind;               // the kind of `v` afterwards (it starts as 2)
   const char* type_name;  // and its type text
 };
+
+// Runs `rule` on the case's source with one variable `v` of kind 2 and
+// element kind 1; the rule must leave the element kind alone.
+void check_retyping(class_test::ClassRule rule, const NamedTypeCase& c) {
+  const TokenList tokens = tokenize(c.source);
+  AnalysisResult result;
+  result.vars.push_back(var_record("v", TYPE_STRING));
+  result.vars[0].type.element_kind = TYPE_NUMBER;
+  rule(result, tokens);
+  EXPECT_EQ(result.vars[0].type.kind, c.kind) << c.source;
+  EXPECT_EQ(result.vars[0].type.type_name, c.type_name) << c.source;
+  EXPECT_EQ(result.vars[0].type.element_kind, TYPE_NUMBER) << c.source;
+}
 
 TEST(ModernBuiltins, TypesDeclarationsOfTheListedClasses) {
   const NamedTypeCase cases[] = {
@@ -86,16 +57,7 @@ TEST(ModernBuiltins, TypesDeclarationsOfTheListedClasses) {
       {"const v = await new URL(s);", TYPE_STRING, ""},
       {"v = new URL(s);", TYPE_STRING, ""},
   };
-  for (const NamedTypeCase& c : cases) {
-    const TokenList tokens = tokenize(c.source);
-    AnalysisResult result;
-    result.vars.push_back(var_record("v", TYPE_STRING));
-    result.vars[0].type.element_kind = TYPE_NUMBER;
-    detect_modern_builtins(result, tokens);
-    EXPECT_EQ(result.vars[0].type.kind, c.kind) << c.source;
-    EXPECT_EQ(result.vars[0].type.type_name, c.type_name) << c.source;
-    EXPECT_EQ(result.vars[0].type.element_kind, TYPE_NUMBER) << c.source;
-  }
+  for (const NamedTypeCase& c : cases) check_retyping(detect_modern_builtins, c);
 }
 
 // ---------------------------------------------------------------------------
@@ -125,11 +87,8 @@ TEST(ClassGetters, AddsAReadonlyFieldPerGetter) {
   };
   for (const GetterCase& c : cases) {
     const std::string source = std::string("class Box { ") + c.body + " }";
-    const TokenList tokens = tokenize(source);
-    AnalysisResult result;
-    result.classes.push_back(class_record("Box"));
-    detect_class_getters(result, tokens);
-    EXPECT_EQ(describe_fields(result.classes[0]), c.fields) << source;
+    EXPECT_EQ(describe_fields(class_after(detect_class_getters, source, "Box"), FlagArrays::kInStep), c.fields)
+        << source;
   }
 }
 
@@ -137,14 +96,14 @@ TEST(ClassGetters, AppendsAfterTheExistingFieldsWithoutMerging) {
   const TokenList tokens =
       tokenize("class Box { size = 1; get size() { return 3; } } class Other { }");
   AnalysisResult result;
-  result.classes.push_back(class_record("Box", {"size", "hidden"}));
+  result.classes.push_back(class_record("Box", {"size", "hidden"}, {TYPE_STRING, TYPE_STRING}));
   result.classes[0].field_private = {0, 1};
   result.classes[0].field_static = {1, 0};
   result.classes[0].field_readonly = {1, 1};  // stale: allocated afresh
   result.classes.push_back(class_record("Other"));
   result.classes[1].field_readonly = {1};
   detect_class_getters(result, tokens);
-  EXPECT_EQ(describe_fields(result.classes[0]),
+  EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kInStep),
             (std::vector<std::string>{"size:2 static", "hidden:2 private", "size:1 readonly"}));
   EXPECT_TRUE(result.classes[1].field_readonly.empty());
 }
@@ -160,11 +119,8 @@ TEST(ClassGetters, UnfinishedSourcesStopSafely) {
   };
   for (const GetterCase& c : cases) {
     const std::string source = std::string("class Box { ") + c.body;
-    const TokenList tokens = tokenize(source);
-    AnalysisResult result;
-    result.classes.push_back(class_record("Box"));
-    detect_class_getters(result, tokens);
-    EXPECT_EQ(describe_fields(result.classes[0]), c.fields) << source;
+    EXPECT_EQ(describe_fields(class_after(detect_class_getters, source, "Box"), FlagArrays::kInStep), c.fields)
+        << source;
   }
 }
 
@@ -189,16 +145,7 @@ TEST(JsonAndPromises, RetypesParsedAndSettledDeclarations) {
       // With `await` the call needs one token more: `(` must still be a token.
       {"const v = await JSON.parse", TYPE_STRING, ""},
   };
-  for (const NamedTypeCase& c : cases) {
-    const TokenList tokens = tokenize(c.source);
-    AnalysisResult result;
-    result.vars.push_back(var_record("v", TYPE_STRING));
-    result.vars[0].type.element_kind = TYPE_NUMBER;
-    detect_json_and_promises(result, tokens);
-    EXPECT_EQ(result.vars[0].type.kind, c.kind) << c.source;
-    EXPECT_EQ(result.vars[0].type.type_name, c.type_name) << c.source;
-    EXPECT_EQ(result.vars[0].type.element_kind, TYPE_NUMBER) << c.source;
-  }
+  for (const NamedTypeCase& c : cases) check_retyping(detect_json_and_promises, c);
 }
 
 // ---------------------------------------------------------------------------
@@ -224,7 +171,7 @@ TEST(Analyzer9, GettersJoinTheFieldsOfPass8) {
   EXPECT_EQ(result.vars[0].type.type_name, "URL");
   EXPECT_EQ(result.vars[1].type.kind, TYPE_NONE);
   const ClassInfo& cls = result.classes[0];
-  EXPECT_EQ(describe_fields(cls),
+  EXPECT_EQ(describe_fields(cls, FlagArrays::kInStep),
             (std::vector<std::string>{"count:1 static", "id:2 private", "size:1 readonly",
                                       "version:2 readonly"}));
   // Pass 8 recorded the accessors as methods too; the emitter leaves them out.
