@@ -2,7 +2,6 @@
 // output, exit status and workspace files.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <regex>
@@ -12,42 +11,18 @@
 #include "cli/cli.h"
 #include "core/console.h"
 #include "core/run.h"
+#include "cli_fixture.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::file_or_none;
+using cli_test::ScopedEnv;
 using kvx_test::read_file;
 using kvx_test::run_kvx;
 using kvx_test::ScopedWorkDir;
 using kvx_test::write_file;
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-std::optional<std::string> file_or_none(const char* path) {
-  if (!fs::exists(path)) return std::nullopt;
-  return read_file(path);
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -11,50 +10,18 @@
 #include "cli/cli_storage.h"
 #include "core/console.h"
 #include "core/run.h"
+#include "cli_fixture.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::capture;
+using cli_test::file_or_none;
+using cli_test::ScopedEnv;
 using kvx_test::read_file;
 using kvx_test::ScopedWorkDir;
 using kvx_test::write_file;
-
-// The content of a file, or nullopt when it does not exist.
-std::optional<std::string> file_or_none(const char* path) {
-  if (!fs::exists(path)) return std::nullopt;
-  return read_file(path);
-}
-
-std::string capture(void (*action)()) {
-  testing::internal::CaptureStdout();
-  action();
-  return testing::internal::GetCapturedStdout();
-}
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    set(value);
-  }
-  ~ScopedEnv() { set(old_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void set(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name_, value->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-    ::tzset();
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // ---------------------------------------------------------------------------
 // Line buffers
@@ -340,9 +307,7 @@ TEST(ActiveMode, SetSavesKnownWordsAndRewritesAnExistingEditorFile) {
       ensure_kvx_dir();
       write_file(".kvx/vscode.json", *c.vscode);
     }
-    testing::internal::CaptureStdout();
-    cli_mode_set(c.word);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.name;
+    EXPECT_EQ(capture([&] { cli_mode_set(c.word); }), c.output) << c.name;
     EXPECT_EQ(file_or_none(".kvx/mode.txt"), c.mode_file) << c.name;
     EXPECT_EQ(file_or_none(".kvx/vscode.json"), c.vscode_after) << c.name;
     const std::string history = fs::exists(".kvx/history.txt") ? read_file(".kvx/history.txt") : "";
@@ -392,9 +357,7 @@ TEST(EditorSettings, OverrideTheModeAndTheVerboseSwitch) {
     ensure_kvx_dir();
     write_file(".kvx/vscode.json", c.json);
     g_kvx_verbose = c.verbose_before;
-    testing::internal::CaptureStdout();
-    cli_sync_vscode_settings();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.name;
+    EXPECT_EQ(capture(cli_sync_vscode_settings), "") << c.name;
     EXPECT_EQ(g_kvx_verbose, c.verbose_after) << c.name;
     EXPECT_EQ(file_or_none(".kvx/mode.txt"), c.mode_file) << c.name;
   }
@@ -456,9 +419,7 @@ TEST(Runner, RemovalKeepsEveryOtherEntryOfALongQueue) {
     if (i % 50 == 0) queue += "f7.js\n\n";  // duplicates and blank lines go too
   }
   write_file(".kvx/files.txt", queue);
-  testing::internal::CaptureStdout();
-  cli_runner_rm("f7.js");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), CLR_GREEN "[OK] File removed: " CLR_RESET "f7.js\n");
+  EXPECT_EQ(capture([] { cli_runner_rm("f7.js"); }), CLR_GREEN "[OK] File removed: " CLR_RESET "f7.js\n");
   EXPECT_EQ(read_file(".kvx/files.txt"), expected);
 }
 
@@ -467,9 +428,7 @@ TEST(Runner, RemovalThatCannotRewriteTheQueueSaysSo) {
   ensure_kvx_dir();
   write_file(".kvx/files.txt", "a.js\nb.js\n");
   fs::create_directory(".kvx/files.txt.kvx-tmp");  // blocks the rewrite
-  testing::internal::CaptureStdout();
-  cli_runner_rm("a.js");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), CLR_RED "[ERROR] Unable to open runner database.\n" CLR_RESET);
+  EXPECT_EQ(capture([] { cli_runner_rm("a.js"); }), CLR_RED "[ERROR] Unable to open runner database.\n" CLR_RESET);
   EXPECT_EQ(read_file(".kvx/files.txt"), "a.js\nb.js\n");
   EXPECT_FALSE(fs::exists(".kvx/history.txt"));
 }

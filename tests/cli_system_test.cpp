@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -12,37 +11,17 @@
 #include "cli/cli_storage.h"
 #include "cli/cli_system.h"
 #include "core/console.h"
+#include "cli_fixture.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::capture;
+using cli_test::ScopedEnv;
 using kvx_test::read_file;
 using kvx_test::ScopedWorkDir;
 using kvx_test::write_file;
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    set(value);
-  }
-  ~ScopedEnv() { set(old_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void set(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name_, value->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // A folder of fake node, npm and npx scripts that is the whole PATH while the
 // object lives. Its name holds neither "kvx" nor "korvex", so the PATH test
@@ -75,12 +54,6 @@ class FakeTools {
   fs::path folder_;
   ScopedEnv path_;
 };
-
-std::string capture(void (*action)()) {
-  testing::internal::CaptureStdout();
-  action();
-  return testing::internal::GetCapturedStdout();
-}
 
 // ---------------------------------------------------------------------------
 // Tool probe

@@ -6,12 +6,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -22,13 +19,17 @@
 #include "cli/sha256.h"
 #include "core/console.h"
 #include "platform/install.h"
+#include "cli_fixture.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using cli_test::capture;
+using cli_test::ScopedEnv;
 using kvx_test::read_file;
 using kvx_test::ScopedWorkDir;
+using kvx_test::shell_quote;
 using kvx_test::write_file;
 
 // ---------------------------------------------------------------------------
@@ -115,42 +116,10 @@ std::string unreachable_url() {
   return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      ::setenv(name_, old_.c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
-std::string shell_quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // Runs a program with changes to its environment ("NAME=value" sets, "-NAME"
 // removes) and `input` on its standard input, in the working directory.
 int run_program(const std::string& program, const std::vector<std::string>& args,
                 const std::vector<std::string>& env, const std::string& input, std::string* output) {
-  const fs::path input_file = fs::current_path() / ".kvx-test-stdin";
-  write_file(input_file, input);
   std::string command = "env";
   // env takes its -u options before the assignments.
   for (const std::string& change : env) {
@@ -161,16 +130,7 @@ int run_program(const std::string& program, const std::vector<std::string>& args
   }
   command += " " + shell_quote(program);
   for (const std::string& arg : args) command += " " + shell_quote(arg);
-  command += " < " + shell_quote(input_file.string()) + " 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  output->clear();
-  char buffer[4096];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, got);
-  const int status = ::pclose(pipe);
-  fs::remove(input_file);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return kvx_test::run_shell(command, output, input);
 }
 
 bool is_executable(const fs::path& path) {
@@ -256,9 +216,7 @@ TEST(CleanCommand, RemovesBothOutputFoldersAndKeepsTheWorkspace) {
       fs::create_directory("dist");
       write_file("dist/app.js", "x");
     }
-    testing::internal::CaptureStdout();
-    cli_clean_outputs();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+    EXPECT_EQ(capture(cli_clean_outputs), expected);
     EXPECT_FALSE(fs::exists("generated"));
     EXPECT_FALSE(fs::exists("dist"));
     EXPECT_EQ(read_file(".kvx/files.txt"), "app.js\n");
@@ -293,17 +251,13 @@ TEST(CheckUpdate, ComparesTheServersVersionTextWithTheCurrentOne) {
     if (c.served != nullptr) files["/downloads/version.txt"] = c.served;
     LocalHttpServer server(files);
     ScopedEnv url("KVX_UPDATE_URL", server.url() + "/");  // a final slash is allowed
-    testing::internal::CaptureStdout();
-    cli_check_update("1.0.0");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), heading + c.expected)
+    EXPECT_EQ(capture([] { cli_check_update("1.0.0"); }), heading + c.expected)
         << (c.served ? c.served : "404");
   }
   for (const std::string& address : {unreachable_url(), std::string("ftp://127.0.0.1/"),
                                      std::string("http://127.0.0.1/\" x")}) {
     ScopedEnv url("KVX_UPDATE_URL", address);
-    testing::internal::CaptureStdout();
-    cli_check_update("1.0.0");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), heading + offline) << address;
+    EXPECT_EQ(capture([] { cli_check_update("1.0.0"); }), heading + offline) << address;
   }
 }
 

@@ -69,8 +69,6 @@ std::string transpile_js(std::string_view source, std::string* console, const st
   return read_file("generated/" + stem + ".ts");
 }
 
-namespace {
-
 std::string shell_quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {
@@ -83,26 +81,29 @@ std::string shell_quote(const std::string& text) {
   return quoted + "'";
 }
 
-}  // namespace
+int run_shell(const std::string& command, std::string* output, const std::string& stdin_text) {
+  const std::filesystem::path input_file =
+      std::filesystem::temp_directory_path() / ("kvx-stdin-" + std::to_string(::getpid()));
+  write_file(input_file, stdin_text);
+  const std::string redirected = command + " < " + shell_quote(input_file.string()) + " 2>&1";
+
+  std::string printed;
+  int status = -1;
+  if (std::FILE* pipe = ::popen(redirected.c_str(), "r")) {
+    char buffer[4096];
+    size_t read = 0;
+    while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) printed.append(buffer, read);
+    status = ::pclose(pipe);
+  }
+  std::filesystem::remove(input_file);
+  if (output != nullptr) *output = printed;
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 int run_kvx(const std::vector<std::string>& args, std::string* output, const std::string& stdin_text) {
   std::string command = shell_quote(KVX_BINARY_PATH);
   for (const std::string& arg : args) command += " " + shell_quote(arg);
-  const std::filesystem::path input_file =
-      std::filesystem::temp_directory_path() / ("kvx-stdin-" + std::to_string(::getpid()));
-  write_file(input_file, stdin_text);
-  command += " < " + shell_quote(input_file.string()) + " 2>&1";
-
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::string printed;
-  char buffer[4096];
-  size_t read = 0;
-  while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) printed.append(buffer, read);
-  const int status = ::pclose(pipe);
-  std::filesystem::remove(input_file);
-  if (output != nullptr) *output = printed;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run_shell(command, output, stdin_text);
 }
 
 }  // namespace kvx_test

@@ -43,6 +43,14 @@ AnalysisResult analyze_js(std::string_view source, int last_pass = 10);
 std::string transpile_js(std::string_view source, std::string* console = nullptr,
                          const std::string& name = "input.js");
 
+// `text` quoted as one word of a POSIX shell command line.
+std::string shell_quote(const std::string& text);
+
+// Runs a POSIX shell command line in the current working directory with
+// `stdin_text` on its standard input; returns its exit status (-1 when it did
+// not exit normally) and fills `output` with standard output and error.
+int run_shell(const std::string& command, std::string* output = nullptr, const std::string& stdin_text = "");
+
 // Runs the built kvx binary with arguments in the current working directory;
 // returns its exit status and fills `output` with standard output and error.
 // `stdin_text` is fed to its standard input.
