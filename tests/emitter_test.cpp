@@ -9,78 +9,27 @@
 #include <vector>
 
 #include "generator/generator.h"
+#include "render_fixture.h"
 #include "test_support.h"
 
 namespace {
 
 using kvx_test::read_file;
 using kvx_test::ScopedWorkDir;
+using render_test::arrow;
+using render_test::func;
+using render_test::interface_of;
+using render_test::kind;
+using render_test::named;
+using render_test::Param;
+using render_test::union_of;
+using render_test::with_element;
 
 // ---------------------------------------------------------------------------
 // Records built by hand
 
-TypeInfo kind(int k) {
-  TypeInfo type;
-  type.kind = k;
-  return type;
-}
-
-TypeInfo union_of(std::vector<int> members) {
-  TypeInfo type = kind(TYPE_UNION);
-  for (int member : members) type.members[type.member_count++] = member;
-  return type;
-}
-
-TypeInfo named(const std::string& name) {
-  TypeInfo type = kind(TYPE_NAMED);
-  type.type_name = name;
-  return type;
-}
-
-TypeInfo interface_of(const std::string& name) {
-  TypeInfo type = kind(TYPE_INTERFACE);
-  type.interface_name = name;
-  return type;
-}
-
-TypeInfo array_of(int element) {
-  TypeInfo type = kind(TYPE_ARRAY);
-  type.element_kind = element;
-  return type;
-}
-
 VarInfo var(const std::string& name, TypeInfo type, int is_const = 1) {
   return VarInfo{name, std::move(type), is_const};
-}
-
-struct Param {
-  std::string name;
-  TypeInfo type;
-};
-
-FuncInfo func(const std::string& name, std::vector<Param> params, TypeInfo returned,
-              std::optional<std::string> body, int is_async = 0) {
-  FuncInfo function;
-  function.name = name;
-  for (Param& param : params) {
-    function.param_names.push_back(param.name);
-    function.param_types.push_back(param.type);
-  }
-  function.return_type = std::move(returned);
-  function.body = std::move(body);
-  function.is_async = is_async;
-  return function;
-}
-
-ArrowInfo arrow(const std::string& name, std::vector<Param> params, TypeInfo returned = {}) {
-  ArrowInfo record;
-  record.name = name;
-  for (Param& param : params) {
-    record.param_names.push_back(param.name);
-    record.param_types.push_back(param.type);
-  }
-  record.return_type = std::move(returned);
-  return record;
 }
 
 ArrowInfo generic_arrow(const std::string& name, std::vector<Param> params) {
@@ -205,7 +154,7 @@ TEST_F(Emitter, WritesEverySectionInOrder) {
   cart.name = "Cart";
   cart.base_name = "Base";
   cart.field_names = {"items", "secret", "count", "total"};
-  cart.field_types = {array_of(1), kind(2), kind(1), kind(1)};
+  cart.field_types = {with_element(TYPE_ARRAY, 1), kind(2), kind(1), kind(1)};
   cart.field_private = {0, 1, 0, 0};
   cart.field_static = {0, 0, 1, 0};
   cart.field_readonly = {0, 0, 0, 1};

@@ -4,35 +4,14 @@
 #include <vector>
 
 #include "generator/generator.h"
+#include "render_fixture.h"
 
 namespace {
 
-TypeInfo kind(int k) {
-  TypeInfo type;
-  type.kind = k;
-  return type;
-}
-
-TypeInfo union_of(std::vector<int> members) {
-  TypeInfo type = kind(TYPE_UNION);
-  for (int member : members) type.members[type.member_count++] = member;
-  return type;
-}
-
-struct Param {
-  std::string name;
-  TypeInfo type;
-};
-
-FuncInfo function_with(std::vector<Param> params) {
-  FuncInfo function;
-  function.name = "f";
-  for (Param& param : params) {
-    function.param_names.push_back(param.name);
-    function.param_types.push_back(param.type);
-  }
-  return function;
-}
+using render_test::func;
+using render_test::kind;
+using render_test::Param;
+using render_test::union_of;
 
 const TypeInfo kNumberOrString = union_of({1, 2});
 
@@ -72,7 +51,7 @@ TEST(ApplyNarrowing, GuardsComparisonsOfUnionParametersHoldingNumber) {
        "if (this.n > 0 || o?.n < 1 || typeof n === \"number\" && n <2) {}"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(apply_narrowing(c.body, function_with(c.params)), c.expected) << c.why;
+    EXPECT_EQ(apply_narrowing(c.body, func("f", c.params)), c.expected) << c.why;
   }
 }
 
@@ -94,13 +73,13 @@ TEST(ApplyNarrowing, TypesEveryCatchErrorClause) {
       {"", ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(apply_narrowing(c.body, function_with({})), c.expected) << c.body;
+    EXPECT_EQ(apply_narrowing(c.body, func("f")), c.expected) << c.body;
   }
 }
 
 TEST(ApplyNarrowing, CatchAndComparisonRewritesCombine) {
   const std::string body = "try { if (n <= 3) throw 1; } catch (error) { return n > 4; }";
-  EXPECT_EQ(apply_narrowing(body, function_with({{"n", kNumberOrString}})),
+  EXPECT_EQ(apply_narrowing(body, func("f", {{"n", kNumberOrString}})),
             "try { if (typeof n === \"number\" && n <=3) throw 1; } catch (error: any) { return "
             "typeof n === \"number\" && n > 4; }");
 }
@@ -117,13 +96,13 @@ TEST(ApplyNarrowing, ManyRewritesAndLongNamesAreAllWritten) {
   const std::string name(300, 'q');
   body += "return " + name + " > 1;";
   expected += "return typeof " + name + " === \"number\" && " + name + " > 1;";
-  const std::string result = apply_narrowing(body, function_with({{name, kNumberOrString}}));
+  const std::string result = apply_narrowing(body, func("f", {{name, kNumberOrString}}));
   EXPECT_GT(result.size(), body.size() + 4096);
   EXPECT_EQ(result, expected);
 }
 
 TEST(ApplyNarrowing, MismatchedParameterListsAreReadSafely) {
-  FuncInfo function = function_with({{"n", kNumberOrString}});
+  FuncInfo function = func("f", {{"n", kNumberOrString}});
   function.param_names.push_back("extra");  // a name without a type
   EXPECT_EQ(apply_narrowing("extra > 1; n > 1", function),
             "extra > 1; typeof n === \"number\" && n > 1");

@@ -5,51 +5,17 @@
 #include <vector>
 
 #include "generator/generator.h"
+#include "render_fixture.h"
 
 namespace {
 
-TypeInfo kind(int k) {
-  TypeInfo type;
-  type.kind = k;
-  return type;
-}
-
-TypeInfo union_of(std::vector<int> members) {
-  TypeInfo type = kind(TYPE_UNION);
-  for (int member : members) type.members[type.member_count++] = member;
-  return type;
-}
-
-TypeInfo with_element(int k, int element) {
-  TypeInfo type = kind(k);
-  type.element_kind = element;
-  return type;
-}
-
-TypeInfo map_of(int key, int value) {
-  TypeInfo type = kind(TYPE_MAP);
-  type.key_kind = key;
-  type.value_kind = value;
-  return type;
-}
-
-TypeInfo named(const std::string& name) {
-  TypeInfo type = kind(TYPE_NAMED);
-  type.type_name = name;
-  return type;
-}
-
-TypeInfo interface_of(const std::string& name) {
-  TypeInfo type = kind(TYPE_INTERFACE);
-  type.interface_name = name;
-  return type;
-}
-
-TypeInfo object_of(std::vector<TypeField> fields) {
-  TypeInfo type = kind(TYPE_OBJECT);
-  type.fields = std::move(fields);
-  return type;
-}
+using render_test::interface_of;
+using render_test::kind;
+using render_test::map_of;
+using render_test::named;
+using render_test::object_of;
+using render_test::union_of;
+using render_test::with_element;
 
 TEST(TypeToString, RendersEveryKind) {
   struct Case {
