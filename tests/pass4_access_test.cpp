@@ -31,6 +31,21 @@ struct WalkCase {
   bool traced;
 };
 
+// Runs `detector` with two variables named x of the case's kinds; a finding
+// is traced as "[ANALYZER4] <finding> : x".
+void check_walk(void (*detector)(AnalysisResult&, const TokenList&), const std::string& finding,
+                const WalkCase& c) {
+  SCOPED_TRACE(c.label);
+  AnalysisResult result;
+  add_var(result, "x", c.first_kind);
+  add_var(result, "x", c.second_kind);
+  const TokenList tokens = toks(c.source);
+  const std::string out = printed(1, [&] { detector(result, tokens); });
+  EXPECT_EQ(result.vars[0].type.kind, c.expected_first);
+  EXPECT_EQ(result.vars[1].type.kind, c.expected_second);
+  EXPECT_EQ(out, c.traced ? green("[ANALYZER4] " + finding + " : x") : "");
+}
+
 TEST(Pass4OptionalChaining, FirstUntypedVariableBecomesUnknown) {
   const WalkCase cases[] = {
       {"on the right-hand side", "const x = obj ?. a ;", TYPE_NONE, TYPE_NONE, TYPE_UNKNOWN, TYPE_NONE, true},
@@ -45,17 +60,7 @@ TEST(Pass4OptionalChaining, FirstUntypedVariableBecomesUnknown) {
       {"right after the =", "x = ?.", TYPE_NONE, TYPE_NONE, TYPE_NONE, TYPE_NONE, false},
       {"on the left only", "a ?. x = b ;", TYPE_NONE, TYPE_NONE, TYPE_NONE, TYPE_NONE, false},
   };
-  for (const WalkCase& c : cases) {
-    SCOPED_TRACE(c.label);
-    AnalysisResult result;
-    add_var(result, "x", c.first_kind);
-    add_var(result, "x", c.second_kind);
-    const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_optional_chaining(result, tokens); });
-    EXPECT_EQ(result.vars[0].type.kind, c.expected_first);
-    EXPECT_EQ(result.vars[1].type.kind, c.expected_second);
-    EXPECT_EQ(out, c.traced ? green("[ANALYZER4] OPTIONAL CHAINING : x") : "");
-  }
+  for (const WalkCase& c : cases) check_walk(detect_optional_chaining, "OPTIONAL CHAINING", c);
 }
 
 TEST(Pass4NullishCoalescing, ALiteralFallbackTypesTheFirstUntypedVariable) {
@@ -76,17 +81,7 @@ TEST(Pass4NullishCoalescing, ALiteralFallbackTypesTheFirstUntypedVariable) {
       {"five tokens", "x = a ?? 1", TYPE_NONE, TYPE_NONE, TYPE_NUMBER, TYPE_NONE, true},
       {"four tokens", "x = ?? 1", TYPE_NONE, TYPE_NONE, TYPE_NONE, TYPE_NONE, false},
   };
-  for (const WalkCase& c : cases) {
-    SCOPED_TRACE(c.label);
-    AnalysisResult result;
-    add_var(result, "x", c.first_kind);
-    add_var(result, "x", c.second_kind);
-    const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_nullish_coalescing(result, tokens); });
-    EXPECT_EQ(result.vars[0].type.kind, c.expected_first);
-    EXPECT_EQ(result.vars[1].type.kind, c.expected_second);
-    EXPECT_EQ(out, c.traced ? green("[ANALYZER4] NULLISH FALLBACK : x") : "");
-  }
+  for (const WalkCase& c : cases) check_walk(detect_nullish_coalescing, "NULLISH FALLBACK", c);
 }
 
 TEST(Pass4NullishCoalescing, OptionalChainTakesPrecedenceOverTheFallback) {
