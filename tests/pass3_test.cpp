@@ -2,6 +2,7 @@
 // rule is seen on its own. Type notation: see pass3_fixture.h.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <initializer_list>
 
@@ -30,6 +31,19 @@ void check(const SubPass& pass, std::initializer_list<Case> cases) {
     EXPECT_EQ(fixture.vars(), c.want_vars);
     EXPECT_EQ(fixture.funcs(), c.want_funcs);
   }
+}
+
+// `pass` on `source` writes `kind` into the return type of the first function
+// of `funcs`, whose members are set beforehand, and leaves the members alone.
+void check_writes_only_the_kind(const SubPass& pass, const char* source, const char* funcs,
+                                const std::array<int, kMaxUnionMembers>& members, int member_count, int kind) {
+  SCOPED_TRACE(source);
+  Fixture fixture(source, "", funcs);
+  fixture.result.funcs[0].return_type.members = members;
+  fixture.result.funcs[0].return_type.member_count = member_count;
+  pass(fixture.tokens, fixture.result);
+  EXPECT_EQ(fixture.result.funcs[0].return_type.kind, kind);
+  EXPECT_EQ(fixture.result.funcs[0].return_type.member_count, member_count);
 }
 
 // ---------------------------------------------------------------------------
@@ -457,12 +471,7 @@ TEST(Switch, BlockBoundsAndTheEndOfTheList) {
       // members stay as they were, only the kind is written
       {"switch (k) { default: return 1; }", "", "f=5", "", "f:1"},
   });
-  Fixture fixture("switch (k) { default: return 1; }", "", "f");
-  fixture.result.funcs[0].return_type.members = {2, 3, 0, 0};
-  fixture.result.funcs[0].return_type.member_count = 2;
-  analyze_switch(fixture.tokens, fixture.result);
-  EXPECT_EQ(fixture.result.funcs[0].return_type.kind, 1);
-  EXPECT_EQ(fixture.result.funcs[0].return_type.member_count, 2);
+  check_writes_only_the_kind(analyze_switch, "switch (k) { default: return 1; }", "f", {2, 3, 0, 0}, 2, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -532,12 +541,7 @@ TEST(ComplexReturns, ScanRunsFromTheBodyToTheEndOfTheFile) {
       {"function f() { return 1; }", "", "f=2 g=5 !h ?k", "", "f:2 g:1 h:0 k:0"},
   });
   // Only the kind is written by a literal return.
-  Fixture fixture("function f() { return 1; }", "", "f=5");
-  fixture.result.funcs[0].return_type.members = {2, 0, 0, 0};
-  fixture.result.funcs[0].return_type.member_count = 1;
-  analyze_complex_returns(fixture.tokens, fixture.result);
-  EXPECT_EQ(fixture.result.funcs[0].return_type.kind, 1);
-  EXPECT_EQ(fixture.result.funcs[0].return_type.member_count, 1);
+  check_writes_only_the_kind(analyze_complex_returns, "function f() { return 1; }", "f=5", {2, 0, 0, 0}, 1, 1);
 }
 
 // ---------------------------------------------------------------------------
