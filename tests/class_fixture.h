@@ -1,6 +1,6 @@
-// Fixtures of the class-pass tests (passes 8, 9 and 10): class and variable
-// records written by hand, one rule run on one class, and the fields of a
-// class described as text.
+// Fixtures of the class-pass tests (passes 8, 9 and 10): class records
+// written by hand, one rule run on one class, and the fields of a class
+// described as text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -71,15 +71,6 @@ inline ClassInfo class_record(const std::string& name, std::vector<std::string> 
     cls.field_types.push_back(type);
   }
   return cls;
-}
-
-inline VarInfo var_record(const std::string& name, int kind = TYPE_NONE,
-                          const std::string& interface_name = "") {
-  VarInfo var;
-  var.name = name;
-  var.type.kind = kind;
-  var.type.interface_name = interface_name;
-  return var;
 }
 
 using ClassRule = void (*)(AnalysisResult& result, const TokenList& tokens);

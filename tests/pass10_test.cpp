@@ -17,7 +17,8 @@ namespace {
 
 using class_test::class_record;
 using class_test::kinds_of;
-using class_test::var_record;
+using kvx_test::object_record;
+using kvx_test::var_record;
 
 // "greet(name: 2|1, times: 1)"
 std::vector<std::string> describe_methods(const ClassInfo& cls) {
@@ -38,13 +39,6 @@ std::vector<std::string> interface_names(const AnalysisResult& result) {
   std::vector<std::string> names;
   for (const InterfaceInfo& interface : result.interfaces) names.push_back(interface.name);
   return names;
-}
-
-ObjectInfo object_record(const char* name, std::vector<const char*> fields) {
-  ObjectInfo object;
-  object.name = name;
-  for (const char* field : fields) object.fields->emplace_back(field, TYPE_STRING);
-  return object;
 }
 
 // An interface sharing the field list of the object at `index`, as pass 7 makes it.
@@ -83,7 +77,7 @@ TEST(IsAllUppercase, NeedsALetterAndNoLowerCaseOne) {
 
 struct EnumCase {
   const char* label;
-  std::vector<std::pair<const char*, std::vector<const char*>>> objects;
+  std::vector<std::pair<const char*, std::vector<std::string>>> objects;
   std::vector<const char*> interfaces;  // standalone interfaces, in list order
   std::vector<int> readonly;            // per object afterwards
   std::vector<std::string> remaining;   // interfaces afterwards

@@ -8,6 +8,7 @@
 
 #include "analysis/analyzeR3.h"
 #include "pass3_fixture.h"
+#include "test_support.h"
 
 namespace {
 
@@ -708,9 +709,7 @@ TEST(Analyzer3Run, EveryPrefixOfASourceIsSafe) {
     tokens.items.assign(all.items.begin(), all.items.begin() + cut);
     AnalysisResult result;
     for (const char* name : {"xs", "x", "y", "w", "d", "v", "p", "q", "done"}) {
-      VarInfo var;
-      var.name = name;
-      result.vars.push_back(var);
+      result.vars.push_back(kvx_test::var_record(name));
     }
     result.vars[0].type = pass3_test::parse_type("7<1>");
     result.vars[2].type = pass3_test::parse_type("6{port:1}");

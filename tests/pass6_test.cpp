@@ -10,26 +10,15 @@
 
 namespace {
 
-VarInfo make_var(const std::string& name) {
-  VarInfo var;
-  var.name = name;
-  return var;
-}
-
-FuncInfo make_func(const std::string& name, const std::vector<std::string>& params) {
-  FuncInfo func;
-  func.name = name;
-  func.param_names = params;
-  func.param_types.resize(params.size());
-  return func;
-}
+using kvx_test::func_record;
+using kvx_test::var_record;
 
 // The type that the variable typing gives `name` in `source`, the variable
 // being the only record of the result.
 TypeInfo typed_var(const std::string& source, const std::string& name) {
   const TokenList tokens = tokenize(source);
   AnalysisResult result;
-  result.vars.push_back(make_var(name));
+  result.vars.push_back(var_record(name));
   detect_node_ecosystem(result, tokens);
   return result.vars[0].type;
 }
@@ -188,10 +177,10 @@ TEST(NodeEcosystem, CutsTheRequireTypeAt127Characters) {
 TEST(NodeEcosystem, TypesEveryVariableOfTheNameAndKeepsOtherFields) {
   const TokenList tokens = tokenize("function a() { const data = fs.readFileSync(f); } const n = path.join(x);");
   AnalysisResult result;
-  result.vars.push_back(make_var("data"));
-  result.vars.push_back(make_var("other"));
-  result.vars.push_back(make_var("data"));
-  VarInfo n = make_var("n");
+  result.vars.push_back(var_record("data"));
+  result.vars.push_back(var_record("other"));
+  result.vars.push_back(var_record("data"));
+  VarInfo n = var_record("n");
   n.type.kind = TYPE_NAMED;
   n.type.type_name = "Old";
   n.type.element_kind = TYPE_NUMBER;
@@ -214,9 +203,9 @@ TEST(NodeEcosystem, ExaminesEveryDeclarationStartAndOverwritesEarlierTypes) {
   const TokenList tokens = tokenize(
       "const a = f(const b = process.pid); let a = process.pid; let a = fs.statSync(p); const a2 = x;");
   AnalysisResult result;
-  result.vars.push_back(make_var("a"));
-  result.vars.push_back(make_var("b"));
-  VarInfo typed = make_var("a2");
+  result.vars.push_back(var_record("a"));
+  result.vars.push_back(var_record("b"));
+  VarInfo typed = var_record("a2");
   typed.type.kind = TYPE_NUMBER;
   result.vars.push_back(typed);
 
@@ -243,10 +232,10 @@ TEST(NodeEcosystem, EndsAsTheWritesInSourceOrderLeaveEachVariable) {
     AnalysisResult scanned;
     AnalysisResult applied;
     for (AnalysisResult* result : {&scanned, &applied}) {
-      VarInfo var = make_var("c");
+      VarInfo var = var_record("c");
       var.type.type_name = "before";
       result->vars.push_back(var);
-      result->vars.push_back(make_var("d"));
+      result->vars.push_back(var_record("d"));
       result->vars.push_back(var);
     }
     detect_node_ecosystem(scanned, tokenize(c.source));
@@ -262,7 +251,7 @@ TEST(NodeEcosystem, EndsAsTheWritesInSourceOrderLeaveEachVariable) {
 TEST(NodeEcosystem, ShortTokenListsAreSafe) {
   for (const char* source : {"", "const", "const x", "const x =", "const x = await", "const x = new"}) {
     AnalysisResult result;
-    result.vars.push_back(make_var("x"));
+    result.vars.push_back(var_record("x"));
     detect_node_ecosystem(result, tokenize(source));
     EXPECT_EQ(result.vars[0].type.kind, 0) << source;
   }
@@ -279,13 +268,13 @@ TEST(ApplyNodeType, MapsMarkersToKindsAndStoresOtherTexts) {
   };
   for (const Case& c : cases) {
     AnalysisResult result;
-    VarInfo var = make_var("v");
+    VarInfo var = var_record("v");
     var.type.type_name = "keep";
     var.type.members = {1, 2, 0, 0};
     var.type.member_count = 2;
     result.vars.push_back(var);
     result.vars.push_back(var);
-    result.vars.push_back(make_var("w"));
+    result.vars.push_back(var_record("w"));
 
     apply_node_type(result, "v", c.text);
 
@@ -304,8 +293,8 @@ TEST(ApplyNodeType, MapsMarkersToKindsAndStoresOtherTexts) {
 
 TEST(SetFuncParamNodeType, TypesTheFirstFunctionsParameterAndEmptiesItsShape) {
   AnalysisResult result;
-  result.funcs.push_back(make_func("handle", {"req", "res"}));
-  result.funcs.push_back(make_func("handle", {"other"}));
+  result.funcs.push_back(func_record("handle", {"req", "res"}));
+  result.funcs.push_back(func_record("handle", {"other"}));
   result.funcs[0].param_shapes[1].fields.push_back({"url", TYPE_STRING});
   result.funcs[0].param_shapes[0].fields.push_back({"method", TYPE_STRING});
 
@@ -327,7 +316,7 @@ TEST(SetFuncParamNodeType, PositionsPastTheSixteenShapesStillGetTheirType) {
   std::vector<std::string> params;
   for (int p = 0; p < 20; ++p) params.push_back("p" + std::to_string(p));
   AnalysisResult result;
-  result.funcs.push_back(make_func("many", params));
+  result.funcs.push_back(func_record("many", params));
   set_func_param_node_type(result, "many", 18, "Buffer");
   EXPECT_EQ(result.funcs[0].param_types[18].type_name, "Buffer");
 }
@@ -341,7 +330,7 @@ struct Handler {
 // one "name:type" text per typed parameter.
 std::set<std::string> typed_params(const std::string& source, const std::vector<Handler>& handlers) {
   AnalysisResult result;
-  for (const Handler& handler : handlers) result.funcs.push_back(make_func(handler.name, handler.params));
+  for (const Handler& handler : handlers) result.funcs.push_back(func_record(handler.name, handler.params));
   detect_node_callbacks(result, tokenize(source));
   std::set<std::string> typed;
   for (const FuncInfo& func : result.funcs) {
@@ -389,7 +378,7 @@ TEST(NodeCallbacks, TypesNamedServerAndEventHandlers) {
 
 TEST(NodeCallbacks, ResetsTheHandlersParameterShapes) {
   AnalysisResult result;
-  result.funcs.push_back(make_func("handle", {"req", "res"}));
+  result.funcs.push_back(func_record("handle", {"req", "res"}));
   result.funcs[0].param_shapes[0].fields.push_back({"url", TYPE_STRING});
   result.funcs[0].param_shapes[1].fields.push_back({"end", TYPE_NONE});
   analyzer6_run(result, tokenize("http.createServer(handle);"));

@@ -9,30 +9,9 @@
 
 namespace {
 
-VarInfo make_var(const std::string& name, int kind = TYPE_NONE, const std::string& interface_name = "") {
-  VarInfo var;
-  var.name = name;
-  var.type.kind = kind;
-  var.type.interface_name = interface_name;
-  return var;
-}
-
-FuncInfo make_func(const std::string& name, const std::vector<std::string>& params,
-                   std::optional<std::string> body = std::nullopt) {
-  FuncInfo func;
-  func.name = name;
-  func.param_names = params;
-  func.param_types.resize(params.size());
-  func.body = std::move(body);
-  return func;
-}
-
-ObjectInfo make_object(const std::string& name, const std::vector<std::string>& field_names) {
-  ObjectInfo object;
-  object.name = name;
-  for (const std::string& field : field_names) object.fields->emplace_back(field, TYPE_STRING);
-  return object;
-}
+using kvx_test::func_record;
+using kvx_test::object_record;
+using kvx_test::var_record;
 
 TEST(GenerateInterfaceName, StripsFrenchPrefixesAndRaisesTheFirstLetter) {
   struct Case {
@@ -95,7 +74,7 @@ TEST(IsLocalObject, FindsDeclarationTextsAnywhereInFunctionBodies) {
   for (const Case& c : cases) {
     AnalysisResult result;
     for (const char* body : c.bodies) {
-      result.funcs.push_back(make_func("f", {}, std::string(body) == "-" ? std::nullopt : std::optional<std::string>(body)));
+      result.funcs.push_back(func_record("f", {}, std::string(body) == "-" ? std::nullopt : std::optional<std::string>(body)));
     }
     EXPECT_EQ(is_local_object(result, c.name), c.local) << c.name;
   }
@@ -115,20 +94,20 @@ TEST(IsLocalObject, MatchesOnlyWhatFitsA256ByteBuffer) {
   };
   for (const Case& c : cases) {
     AnalysisResult result;
-    result.funcs.push_back(make_func("f", {}, c.body));
+    result.funcs.push_back(func_record("f", {}, c.body));
     EXPECT_EQ(is_local_object(result, name), c.local) << c.body.size();
   }
 }
 
 TEST(PromoteObjects, TurnsTopLevelObjectsIntoInterfacesSharingTheirFields) {
   AnalysisResult result;
-  result.objects.push_back(make_object("user", {"name", "age"}));
-  result.vars.push_back(make_var("other"));
-  VarInfo user = make_var("user", TYPE_OBJECT);
+  result.objects.push_back(object_record("user", {"name", "age"}));
+  result.vars.push_back(var_record("other"));
+  VarInfo user = var_record("user", TYPE_OBJECT);
   user.type.type_name = "kept";
   user.type.fields.push_back({"name", TYPE_STRING});
   result.vars.push_back(user);
-  result.vars.push_back(make_var("user"));
+  result.vars.push_back(var_record("user"));
 
   promote_objects_to_interfaces(result);
 
@@ -169,10 +148,10 @@ TEST(PromoteObjects, SkipsEmptyLocalAndReservedObjects) {
   for (const Case& c : cases) {
     AnalysisResult result;
     for (const std::string& name : c.objects) {
-      result.objects.push_back(make_object(name, name == "empty" ? std::vector<std::string>{} : std::vector<std::string>{"f"}));
-      result.vars.push_back(make_var(name));
+      result.objects.push_back(object_record(name, name == "empty" ? std::vector<std::string>{} : std::vector<std::string>{"f"}));
+      result.vars.push_back(var_record(name));
     }
-    for (const char* body : c.bodies) result.funcs.push_back(make_func("f", {}, std::string(body)));
+    for (const char* body : c.bodies) result.funcs.push_back(func_record("f", {}, std::string(body)));
 
     promote_objects_to_interfaces(result);
 
@@ -202,9 +181,9 @@ TEST(PromoteObjects, SkipsExactlyTheObjectsThatIsLocalObjectReports) {
       "",
   };
   AnalysisResult result;
-  for (const std::string& name : names) result.objects.push_back(make_object(name, {"f"}));
-  for (const std::string& body : bodies) result.funcs.push_back(make_func("f", {}, body));
-  result.funcs.push_back(make_func("g", {}));
+  for (const std::string& name : names) result.objects.push_back(object_record(name, {"f"}));
+  for (const std::string& body : bodies) result.funcs.push_back(func_record("f", {}, body));
+  result.funcs.push_back(func_record("g", {}));
 
   std::vector<std::string> expected;
   for (const std::string& name : names) {
@@ -224,7 +203,7 @@ struct Fixture {
   AnalysisResult result;
 
   FuncInfo& func(const std::string& name, const std::vector<std::string>& params, int return_kind = TYPE_NONE) {
-    result.funcs.push_back(make_func(name, params));
+    result.funcs.push_back(func_record(name, params));
     result.funcs.back().return_type.kind = return_kind;
     return result.funcs.back();
   }
@@ -255,8 +234,8 @@ TEST(PropagateCalls, ArgumentRuleTypesTheFirstParameterFromAnInterfaceVariable) 
     fx.result.funcs[0].param_shapes[0].fields.push_back({"name", TYPE_STRING});
     fx.result.funcs[0].param_shapes[1].fields.push_back({"id", TYPE_NUMBER});
     fx.func("keep", {});
-    fx.result.vars.push_back(make_var("user", TYPE_INTERFACE, "User"));
-    fx.result.vars.push_back(make_var("plain", TYPE_OBJECT));
+    fx.result.vars.push_back(var_record("user", TYPE_INTERFACE, "User"));
+    fx.result.vars.push_back(var_record("plain", TYPE_OBJECT));
 
     fx.run(c.source);
 
@@ -273,9 +252,9 @@ TEST(PropagateCalls, ArgumentRuleTakesTheFirstInterfaceTypedVariableOfTheName) {
   Fixture fx;
   fx.func("save", {"u"});
   fx.func("save", {"v"});
-  fx.result.vars.push_back(make_var("user", TYPE_NUMBER));
-  fx.result.vars.push_back(make_var("user", TYPE_INTERFACE, "Account"));
-  fx.result.vars.push_back(make_var("user", TYPE_INTERFACE, "Other"));
+  fx.result.vars.push_back(var_record("user", TYPE_NUMBER));
+  fx.result.vars.push_back(var_record("user", TYPE_INTERFACE, "Account"));
+  fx.result.vars.push_back(var_record("user", TYPE_INTERFACE, "Other"));
   fx.run("save(user);");
   EXPECT_EQ(fx.result.funcs[0].param_types[0].interface_name, "Account");
   EXPECT_EQ(fx.result.funcs[1].param_types[0].kind, TYPE_NONE);  // only the first function
@@ -299,8 +278,8 @@ TEST(PropagateCalls, ResultRuleCopiesTheReturnTypeIntoADeclaredVariable) {
   for (const Case& c : cases) {
     Fixture fx;
     fx.func("sum", {"a", "b"}, TYPE_NUMBER);
-    fx.result.vars.push_back(make_var("total", TYPE_STRING));
-    fx.result.vars.push_back(make_var("total", TYPE_BOOLEAN));
+    fx.result.vars.push_back(var_record("total", TYPE_STRING));
+    fx.result.vars.push_back(var_record("total", TYPE_BOOLEAN));
     fx.run(c.source);
     EXPECT_EQ(fx.result.vars[0].type.kind, c.kind) << c.source;
     EXPECT_EQ(fx.result.vars[1].type.kind, TYPE_BOOLEAN) << c.source;
@@ -315,7 +294,7 @@ TEST(PropagateCalls, ResultRuleCopiesTheWholeType) {
   make.return_type.member_count = 2;
   make.return_type.type_name = "T";
   make.return_type.fields.push_back({"id", TYPE_NUMBER});
-  VarInfo v = make_var("v", TYPE_NAMED);
+  VarInfo v = var_record("v", TYPE_NAMED);
   v.type.element_kind = TYPE_STRING;
   fx.result.vars.push_back(v);
   fx.run("let v = make();");
@@ -343,11 +322,11 @@ TEST(PropagateCalls, LaterCallsSeeTypesWrittenByEarlierDeclarations) {
   };
   for (const Case& c : cases) {
     Fixture fx;
-    fx.func("load", {}).return_type = make_var("", TYPE_INTERFACE, "Account").type;
+    fx.func("load", {}).return_type = var_record("", TYPE_INTERFACE, "Account").type;
     fx.func("count", {}, TYPE_NUMBER);
     fx.func("save", {"p"});
-    fx.result.vars.push_back(make_var("u"));
-    fx.result.vars.push_back(make_var("user", TYPE_INTERFACE, "User"));
+    fx.result.vars.push_back(var_record("u"));
+    fx.result.vars.push_back(var_record("user", TYPE_INTERFACE, "User"));
     fx.run(c.source);
     const TypeInfo& param = fx.result.funcs[2].param_types[0];
     EXPECT_EQ(param.kind, *c.param_interface ? TYPE_INTERFACE : TYPE_NONE) << c.source;
@@ -358,8 +337,8 @@ TEST(PropagateCalls, LaterCallsSeeTypesWrittenByEarlierDeclarations) {
 TEST(PropagateCalls, BothRulesApplyAtTheSameCall) {
   Fixture fx;
   fx.func("wrap", {"x"}, TYPE_STRING);
-  fx.result.vars.push_back(make_var("user", TYPE_INTERFACE, "User"));
-  fx.result.vars.push_back(make_var("w"));
+  fx.result.vars.push_back(var_record("user", TYPE_INTERFACE, "User"));
+  fx.result.vars.push_back(var_record("w"));
   fx.run("const w = wrap(user);");
   EXPECT_EQ(fx.result.funcs[0].param_types[0].interface_name, "User");
   EXPECT_EQ(fx.result.vars[1].type.kind, TYPE_STRING);
@@ -367,9 +346,9 @@ TEST(PropagateCalls, BothRulesApplyAtTheSameCall) {
 
 TEST(Analyzer7, PromotesBeforePropagating) {
   AnalysisResult result;
-  result.objects.push_back(make_object("nouvelUtilisateur", {"nom"}));
-  result.vars.push_back(make_var("nouvelUtilisateur"));
-  result.funcs.push_back(make_func("enregistrer", {"u"}, std::string("return u;")));
+  result.objects.push_back(object_record("nouvelUtilisateur", {"nom"}));
+  result.vars.push_back(var_record("nouvelUtilisateur"));
+  result.funcs.push_back(func_record("enregistrer", {"u"}, std::string("return u;")));
   analyzer7_run(result, tokenize("enregistrer(nouvelUtilisateur);"));
   ASSERT_EQ(result.interfaces.size(), 1u);
   EXPECT_EQ(result.interfaces[0].name, "Utilisateur");

@@ -20,7 +20,7 @@ using class_test::class_record;
 using class_test::describe_fields;
 using class_test::FlagArrays;
 using class_test::kinds_of;
-using class_test::var_record;
+using kvx_test::var_record;
 
 // "static async load(url): 3|2"
 std::vector<std::string> describe_methods(const ClassInfo& cls) {

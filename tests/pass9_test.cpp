@@ -16,7 +16,7 @@ using class_test::class_after;
 using class_test::class_record;
 using class_test::describe_fields;
 using class_test::FlagArrays;
-using class_test::var_record;
+using kvx_test::var_record;
 
 // ---------------------------------------------------------------------------
 // Modern built-ins

@@ -47,6 +47,31 @@ std::vector<int> token_kinds(std::string_view source) {
   return kinds;
 }
 
+VarInfo var_record(const std::string& name, int kind, const std::string& interface_name) {
+  VarInfo var;
+  var.name = name;
+  var.type.kind = kind;
+  var.type.interface_name = interface_name;
+  return var;
+}
+
+FuncInfo func_record(const std::string& name, const std::vector<std::string>& params,
+                     std::optional<std::string> body) {
+  FuncInfo func;
+  func.name = name;
+  func.param_names = params;
+  func.param_types.resize(params.size());
+  func.body = std::move(body);
+  return func;
+}
+
+ObjectInfo object_record(const std::string& name, const std::vector<std::string>& fields) {
+  ObjectInfo object;
+  object.name = name;
+  for (const std::string& field : fields) object.fields->emplace_back(field, TYPE_STRING);
+  return object;
+}
+
 AnalysisResult analyze_js(std::string_view source, int last_pass) {
   const TokenList tokens = tokenize(source);
   testing::internal::CaptureStdout();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,13 @@ void write_file(const std::filesystem::path& path, std::string_view content);
 
 // The kind codes of the tokens of a source text.
 std::vector<int> token_kinds(std::string_view source);
+
+// Analysis records written by hand. A function's parameters start untyped;
+// an object's fields are all strings.
+VarInfo var_record(const std::string& name, int kind = TYPE_NONE, const std::string& interface_name = "");
+FuncInfo func_record(const std::string& name, const std::vector<std::string>& params,
+                     std::optional<std::string> body = std::nullopt);
+ObjectInfo object_record(const std::string& name, const std::vector<std::string>& fields);
 
 // The analysis result of a source text after the declaration scan, the
 // structure capture and the passes 3 to last_pass. Console output is swallowed.
