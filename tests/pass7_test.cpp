@@ -363,20 +363,9 @@ TEST(Analyzer7, EmptyInputsAreSafe) {
   EXPECT_TRUE(result.interfaces.empty());
 }
 
-}  // namespace
-
-namespace {
-
-const VarInfo* first_var(const AnalysisResult& result, const std::string& name) {
-  for (const VarInfo& var : result.vars) {
-    if (var.name == name) return &var;
-  }
-  return nullptr;
-}
-
 // Through the declaration scan, the structure capture and every pass.
 TEST(InterfacePipeline, PromotesTopLevelObjectsAndCarriesTypesAcrossCalls) {
-  const AnalysisResult result = kvx_test::analyze_js(
+  AnalysisResult result = kvx_test::analyze_js(
       "const user = { name: 'a', age: 1 };\n"
       "const nouvelleCommande = { id: 7 };\n"
       "const error = { code: 1 };\n"
@@ -394,29 +383,29 @@ TEST(InterfacePipeline, PromotesTopLevelObjectsAndCarriesTypesAcrossCalls) {
   EXPECT_EQ(result.interfaces[1].name, "Commande");
   EXPECT_EQ(result.interfaces[0].fields.get(), result.objects[0].fields.get());
 
-  const VarInfo* user = first_var(result, "user");
+  const VarInfo* user = find_var(result, "user");
   ASSERT_NE(user, nullptr);
   EXPECT_EQ(user->type.kind, TYPE_INTERFACE);
   EXPECT_EQ(user->type.interface_name, "User");
-  EXPECT_EQ(first_var(result, "nouvelleCommande")->type.interface_name, "Commande");
-  EXPECT_NE(first_var(result, "error")->type.kind, TYPE_INTERFACE);
+  EXPECT_EQ(find_var(result, "nouvelleCommande")->type.interface_name, "Commande");
+  EXPECT_NE(find_var(result, "error")->type.kind, TYPE_INTERFACE);
 
   const FuncInfo& save = result.funcs[0];
   EXPECT_EQ(save.param_types[0].kind, TYPE_INTERFACE);
   EXPECT_EQ(save.param_types[0].interface_name, "User");
   EXPECT_TRUE(save.param_shapes[0].fields.empty());
-  EXPECT_EQ(first_var(result, "text")->type.kind, TYPE_STRING);
+  EXPECT_EQ(find_var(result, "text")->type.kind, TYPE_STRING);
 }
 
 TEST(InterfacePipeline, ObjectsNamedLikeAFunctionLocalStayInline) {
-  const AnalysisResult result = kvx_test::analyze_js(
+  AnalysisResult result = kvx_test::analyze_js(
       "const user = { name: 'a' };\n"
       "function count() {\n"
       "  let userCount = 0;\n"
       "  return userCount;\n"
       "}\n");
   EXPECT_TRUE(result.interfaces.empty());
-  EXPECT_NE(first_var(result, "user")->type.kind, TYPE_INTERFACE);
+  EXPECT_NE(find_var(result, "user")->type.kind, TYPE_INTERFACE);
 }
 
 // Through the whole pipeline: the interfaces, declarations and signatures written.
