@@ -78,24 +78,21 @@ inline std::string describe(const TypeInfo& type) {
   return text;
 }
 
-// "name:type name:type", every variable in list order.
-inline std::string describe_vars(const AnalysisResult& result) {
+// "name:type name:type", the given type of every record in list order.
+template <typename Record>
+std::string describe_records(const std::vector<Record>& records, TypeInfo Record::*type) {
   std::string text;
-  for (const VarInfo& var : result.vars) {
+  for (const Record& record : records) {
     if (!text.empty()) text += ' ';
-    text += var.name + ':' + describe(var.type);
+    text += record.name + ':' + describe(record.*type);
   }
   return text;
 }
 
-// "name:type name:type", every function's return type in list order.
+// Every variable's type, every function's return type.
+inline std::string describe_vars(const AnalysisResult& result) { return describe_records(result.vars, &VarInfo::type); }
 inline std::string describe_funcs(const AnalysisResult& result) {
-  std::string text;
-  for (const FuncInfo& func : result.funcs) {
-    if (!text.empty()) text += ' ';
-    text += func.name + ':' + describe(func.return_type);
-  }
-  return text;
+  return describe_records(result.funcs, &FuncInfo::return_type);
 }
 
 inline std::vector<std::string> words(std::string_view text) {
