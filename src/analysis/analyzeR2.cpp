@@ -32,7 +32,6 @@ int bracket_slot(int kind) {
   }
 }
 
-bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
 
 bool in_words(std::string_view text, std::initializer_list<std::string_view> words) {
   return std::find(words.begin(), words.end(), text) != words.end();

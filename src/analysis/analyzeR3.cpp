@@ -44,7 +44,6 @@ int kind_at(const TokenList& tokens, int index) {
 
 bool is_kind(const TokenList& tokens, int index, int kind) { return kind_at(tokens, index) == kind; }
 
-bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
 bool is_arithmetic(int kind) { return kind >= TK_PLUS && kind <= TK_SLASH; }
 bool is_equality(int kind) { return kind == TK_EQUAL || kind == TK_NOT_EQUAL; }
 bool is_logical(int kind) { return kind == TK_AND || kind == TK_OR; }

@@ -89,7 +89,6 @@ bool is_word(const TokenList& tokens, int index, std::string_view word) {
   return token.kind == TK_IDENTIFIER && token.text == word;
 }
 
-bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
 
 // First row with this module and function; null when none.
 const char* find_node_rule(std::string_view module, std::string_view function) {

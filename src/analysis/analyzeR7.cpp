@@ -26,7 +26,6 @@ constexpr std::string_view kLocalKeywords[] = {"const ", "let ", "var "};
 
 bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
 
-bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
 
 // "KEYWORD NAME" as the 256-byte buffer holds it.
 std::string local_pattern(std::string_view keyword, std::string_view name) {

@@ -10,19 +10,6 @@ constexpr std::array<std::string_view, 2> kBuiltinClasses = {"Date", "RegExp"};
 constexpr std::array<std::string_view, 5> kNeverMethodNames = {"constructor", "if", "for",
                                                                "while", "switch"};
 
-bool kind_at(const TokenList& tokens, int index, int kind) {
-  return index >= 0 && index < tokens.count() && tokens.items[index].kind == kind;
-}
-
-bool word_at(const TokenList& tokens, int index, std::string_view word) {
-  return kind_at(tokens, index, TK_IDENTIFIER) && tokens.items[index].text == word;
-}
-
-bool declaration_at(const TokenList& tokens, int index) {
-  return kind_at(tokens, index, TK_LET) || kind_at(tokens, index, TK_CONST) ||
-         kind_at(tokens, index, TK_VAR);
-}
-
 template <std::size_t N>
 bool in_list(const std::array<std::string_view, N>& words, std::string_view word) {
   for (std::string_view candidate : words) {

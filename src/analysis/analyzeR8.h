@@ -15,6 +15,17 @@ void detect_class_inheritance(AnalysisResult& result, const TokenList& tokens);
 void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens);
 void detect_class_methods(AnalysisResult& result, const TokenList& tokens);
 
+// Token tests of the class passes; an index outside the list matches nothing.
+inline bool kind_at(const TokenList& tokens, int index, int kind) {
+  return index >= 0 && index < tokens.count() && tokens.items[index].kind == kind;
+}
+inline bool word_at(const TokenList& tokens, int index, std::string_view word) {
+  return kind_at(tokens, index, TK_IDENTIFIER) && tokens.items[index].text == word;
+}
+inline bool declaration_at(const TokenList& tokens, int index) {
+  return index >= 0 && index < tokens.count() && is_declaration_keyword(tokens.items[index].kind);
+}
+
 // DECL NAME = new CLASS with CLASS accepted by `is_class`: the first variable
 // NAME becomes the named type CLASS. Shared by the built-in detectors of
 // passes 8 and 9, which differ only in their class lists.

@@ -14,19 +14,6 @@ constexpr std::array<std::string_view, 8> kModernBuiltinClasses = {
 
 constexpr std::string_view kSettledResultsType = "PromiseSettledResult<any>[]";
 
-bool kind_at(const TokenList& tokens, int index, int kind) {
-  return index >= 0 && index < tokens.count() && tokens.items[index].kind == kind;
-}
-
-bool word_at(const TokenList& tokens, int index, std::string_view word) {
-  return kind_at(tokens, index, TK_IDENTIFIER) && tokens.items[index].text == word;
-}
-
-bool declaration_at(const TokenList& tokens, int index) {
-  return kind_at(tokens, index, TK_LET) || kind_at(tokens, index, TK_CONST) ||
-         kind_at(tokens, index, TK_VAR);
-}
-
 bool is_modern_builtin(std::string_view name) {
   for (std::string_view candidate : kModernBuiltinClasses) {
     if (candidate == name) return true;

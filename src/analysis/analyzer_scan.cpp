@@ -15,7 +15,6 @@ int kind_at(const TokenList& tokens, int index) {
   return index >= 0 && index < tokens.count() ? at(tokens, index).kind : -1;
 }
 
-bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
 
 }  // namespace
 

@@ -70,6 +70,9 @@ enum TokenKind : int {
 #undef KVX_TOKEN_ENUM
 };
 
+// The three declaration keywords are told apart only by the const test.
+inline bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
+
 // Name of a kind code for messages and test output ("?" for unused codes).
 const char* token_kind_name(int kind);
 
