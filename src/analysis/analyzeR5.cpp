@@ -11,20 +11,6 @@
 
 namespace {
 
-const VarInfo* first_var(const AnalysisResult& result, const std::string& name) {
-  for (const VarInfo& var : result.vars) {
-    if (var.name == name) return &var;
-  }
-  return nullptr;
-}
-
-const ArrowInfo* first_arrow(const AnalysisResult& result, const std::string& name) {
-  for (const ArrowInfo& arrow : result.arrows) {
-    if (arrow.name == name) return &arrow;
-  }
-  return nullptr;
-}
-
 struct NameHash {
   using is_transparent = void;
   size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
@@ -76,8 +62,8 @@ int resolve_token_type(const AnalysisResult& result, const Token* token) {
   if (token == nullptr) return TYPE_NONE;
   const int literal = infer_literal_type(token);
   if (literal != TYPE_NONE || token->kind != TK_IDENTIFIER) return literal;
-  if (const VarInfo* var = first_var(result, token->text)) return var->type.kind;
-  if (const ArrowInfo* arrow = first_arrow(result, token->text)) return arrow->return_type.kind;
+  if (const VarInfo* var = find_var(result, token->text)) return var->type.kind;
+  if (const ArrowInfo* arrow = find_arrow(result, token->text)) return arrow->return_type.kind;
   return TYPE_NONE;
 }
 

@@ -40,9 +40,9 @@ int in_list(std::string_view name, std::initializer_list<std::string_view> words
   return std::find(words.begin(), words.end(), name) != words.end() ? 1 : 0;
 }
 
-template <typename Record>
-Record* find_first(std::vector<Record>& list, std::string_view name) {
-  for (Record& record : list) {
+template <typename List>
+auto find_first(List& list, std::string_view name) -> decltype(&list.front()) {
+  for (auto& record : list) {
     if (record.name == name) return &record;
   }
   return nullptr;
@@ -94,6 +94,12 @@ ArrowInfo* find_arrow(AnalysisResult& result, std::string_view name) {
 }
 ClassInfo* find_class(AnalysisResult& result, std::string_view name) {
   return find_first(result.classes, name);
+}
+const VarInfo* find_var(const AnalysisResult& result, std::string_view name) {
+  return find_first(result.vars, name);
+}
+const ArrowInfo* find_arrow(const AnalysisResult& result, std::string_view name) {
+  return find_first(result.arrows, name);
 }
 
 void free_analysis_result(AnalysisResult& result) { result = AnalysisResult{}; }

@@ -219,6 +219,8 @@ ObjectInfo* find_object(AnalysisResult& result, std::string_view name);
 ArrayInfo* find_array(AnalysisResult& result, std::string_view name);
 ArrowInfo* find_arrow(AnalysisResult& result, std::string_view name);
 ClassInfo* find_class(AnalysisResult& result, std::string_view name);
+const VarInfo* find_var(const AnalysisResult& result, std::string_view name);
+const ArrowInfo* find_arrow(const AnalysisResult& result, std::string_view name);
 
 void free_analysis_result(AnalysisResult& result);
 
