@@ -154,15 +154,20 @@ void cli_history_log(const std::string& command, const std::string& argument) {
   std::fprintf(file.get(), "[%s] kvx %s %s\n", cli_timestamp().c_str(), command.c_str(), argument.c_str());
 }
 
-void cli_history_show() {
-  FilePtr file = cli_open(KVX_HISTORY_PATH, "r");
-  std::printf(CLR_CYAN "\n=== KVX Command History ===\n" CLR_RESET);
+void cli_show_log(const char* path, const char* heading, const char* empty, int piece_size) {
+  FilePtr file = cli_open(path, "r");
+  std::fputs(heading, stdout);
   if (!file) {
-    std::printf("  (History is empty)\n\n");
+    std::printf("%s\n\n", empty);
     return;
   }
-  if (!print_pieces(file.get(), kLineBuffer)) std::printf("  (History is empty)\n");
+  if (!print_pieces(file.get(), piece_size)) std::printf("%s\n", empty);
   std::printf("\n");
+}
+
+void cli_history_show() {
+  cli_show_log(KVX_HISTORY_PATH, CLR_CYAN "\n=== KVX Command History ===\n" CLR_RESET, "  (History is empty)",
+               kLineBuffer);
 }
 
 void cli_history_clear() {

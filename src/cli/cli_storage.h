@@ -37,6 +37,11 @@ bool cli_read_piece(std::string_view text, size_t& pos, int size, std::string& p
 // The text up to its first carriage return or line feed.
 std::string cli_cut_line(std::string_view text);
 
+// Shows a log file of the workspace: the heading, then each piece of at most
+// piece_size - 1 characters indented by two blanks, or `empty` when the file
+// is missing or holds nothing; then an empty line.
+void cli_show_log(const char* path, const char* heading, const char* empty, int piece_size);
+
 // Local time as "%Y-%m-%d %H:%M:%S".
 std::string cli_timestamp();
 

@@ -76,20 +76,8 @@ void cli_error_log(const std::string& message) {
 }
 
 void cli_errors_show() {
-  FilePtr file = cli_open(KVX_ERRORS_PATH, "r");
-  std::printf(CLR_CYAN "\n=== KVX Error History ===\n" CLR_RESET);
-  if (!file) {
-    std::printf("  (No errors logged)\n\n");
-    return;
-  }
-  bool any = false;
-  std::string piece;
-  while (cli_read_piece(file.get(), kErrorPieceBuffer, piece)) {
-    std::printf("  %s", piece.c_str());
-    any = true;
-  }
-  if (!any) std::printf("  (No errors logged)\n");
-  std::printf("\n");
+  cli_show_log(KVX_ERRORS_PATH, CLR_CYAN "\n=== KVX Error History ===\n" CLR_RESET, "  (No errors logged)",
+               kErrorPieceBuffer);
 }
 
 // ---------------------------------------------------------------------------
