@@ -1,0 +1,275 @@
+// Property of the whole pipeline on random valid JavaScript: the generated
+// TypeScript parses (no TS1xxx error) and declares nothing twice, before and
+// after hardening. Programs come from the grammar of random_program.h and are
+// kept only when Node.js's parser accepts them; all the outputs are then
+// checked in one Node.js process with the pinned TypeScript compiler.
+//
+// Report-only unless KVX_PROPERTY_STRICT=1. KVX_PROPERTY_COUNT (default 300)
+// and KVX_PROPERTY_SEED (first seed, default 1) choose the programs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "random_program.h"
+#include "test_support.h"
+#include "tsx/tsx_engine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvx_test::read_file;
+using kvx_test::run_shell;
+using kvx_test::shell_quote;
+using kvx_test::write_file;
+
+const fs::path kSourceDir = KVX_SOURCE_DIR;
+const fs::path kTypeScript = kSourceDir / ".ci/tools/node_modules/typescript/lib/typescript.js";
+const fs::path kChecker = kSourceDir / "bench/corpus_check.js";
+
+// Reads js-list.tsv (id, module flag, path) and prints "id<TAB>ok" or
+// "id<TAB>message" for each program: the parse that `node --check` does, a
+// CommonJS function body or an ES module.
+constexpr const char* kJsCheckScript = R"(
+const fs = require('fs');
+const vm = require('vm');
+const wrapper = ['exports', 'require', 'module', '__filename', '__dirname'];
+for (const line of fs.readFileSync(process.argv[2], 'utf8').split('\n')) {
+  if (!line) continue;
+  const [id, isModule, file] = line.split('\t');
+  const text = fs.readFileSync(file, 'utf8');
+  try {
+    if (isModule === '1') new vm.SourceTextModule(text);
+    else vm.compileFunction(text, wrapper);
+    console.log(`${id}\tok`);
+  } catch (error) {
+    console.log(`${id}\t${String(error.message).split('\n')[0]}`);
+  }
+}
+)";
+
+// Reads ts-list.tsv (id, generated file, hardened file) and prints one line per
+// fault: "id<TAB>kind<TAB>code<TAB>line<TAB>message", kind being parse
+// (generated file), hardened (after hardening) or duplicate.
+constexpr const char* kTsCheckScript = R"(
+const fs = require('fs');
+const check = require(process.argv[2]);
+const options = check.compilerOptions();
+const host = check.makeHost(options);
+const lineOf = (d) => d.file ? d.file.getLineAndCharacterOfPosition(d.start).line + 1 : 0;
+const text = (d) => check.ts.flattenDiagnosticMessageText(d.messageText, ' ').slice(0, 160);
+for (const line of fs.readFileSync(process.argv[3], 'utf8').split('\n')) {
+  if (!line) continue;
+  const [id, generatedFile, hardenedFile] = line.split('\t');
+  const name = require('path').resolve(generatedFile);
+  const generated = fs.readFileSync(generatedFile, 'utf8');
+  for (const d of check.syntaxErrors(name, generated)) console.log([id, 'parse', d.code, lineOf(d), text(d)].join('\t'));
+  for (const d of check.syntaxErrors(name, fs.readFileSync(hardenedFile, 'utf8'))) {
+    console.log([id, 'hardened', d.code, lineOf(d), text(d)].join('\t'));
+  }
+  for (const d of check.compileErrors(host, options, name, generated)) {
+    if (check.DUPLICATE_CODES.has(d.code) && d.file && d.file.fileName === name) {
+      console.log([id, 'duplicate', d.code, lineOf(d), text(d)].join('\t'));
+    }
+  }
+}
+)";
+
+struct Candidate {
+  std::string id;
+  bool module = false;
+  std::string text;
+};
+
+struct Fault {
+  std::string kind;  // parse, hardened or duplicate
+  std::string code;
+  int line = 0;
+  std::string message;
+};
+
+struct Outcome {
+  bool valid_js = false;
+  std::string js_error;
+  std::string generated;
+  std::vector<Fault> faults;
+};
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream stream(text);
+  std::string part;
+  while (std::getline(stream, part, separator)) parts.push_back(part);
+  return parts;
+}
+
+std::string line_of(const std::string& text, int line) {
+  const std::vector<std::string> lines = split(text, '\n');
+  return line >= 1 && line <= static_cast<int>(lines.size()) ? lines[line - 1] : "";
+}
+
+// Runs one batch of programs through the JavaScript check, the pipeline, the
+// hardening and the TypeScript check, with two Node.js processes in all.
+// The current working directory is the scratch folder.
+std::map<std::string, Outcome> run_batch(const std::vector<Candidate>& batch) {
+  std::map<std::string, Outcome> outcomes;
+  fs::create_directories("js");
+  fs::create_directories("ts");
+  write_file("js-check.js", kJsCheckScript);
+  write_file("ts-check.js", kTsCheckScript);
+
+  std::string list;
+  for (const Candidate& candidate : batch) {
+    write_file("js/" + candidate.id + ".js", candidate.text);
+    list += candidate.id + "\t" + (candidate.module ? "1" : "0") + "\tjs/" + candidate.id + ".js\n";
+  }
+  write_file("js-list.tsv", list);
+  std::string output;
+  run_shell("node --experimental-vm-modules --no-warnings js-check.js js-list.tsv", &output);
+  for (const std::string& line : split(output, '\n')) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    Outcome& outcome = outcomes[line.substr(0, tab)];
+    outcome.valid_js = line.substr(tab + 1) == "ok";
+    if (!outcome.valid_js) outcome.js_error = line.substr(tab + 1);
+  }
+
+  std::string ts_list;
+  for (const Candidate& candidate : batch) {
+    Outcome& outcome = outcomes[candidate.id];
+    if (!outcome.valid_js) continue;
+    const std::string source = candidate.id + ".js";
+    std::string console;
+    outcome.generated = kvx_test::transpile_js(candidate.text, &console, source);
+    EXPECT_FALSE(outcome.generated.empty()) << candidate.id << " wrote no output:\n" << console;
+    write_file("ts/" + candidate.id + ".ts", outcome.generated);
+    testing::internal::CaptureStdout();
+    tsx_enhance_and_secure_ts(source);
+    testing::internal::GetCapturedStdout();
+    write_file("ts/" + candidate.id + ".hard.ts", read_file("generated/" + candidate.id + ".ts"));
+    ts_list += candidate.id + "\tts/" + candidate.id + ".ts\tts/" + candidate.id + ".hard.ts\n";
+  }
+  write_file("ts-list.tsv", ts_list);
+  run_shell("node ts-check.js " + shell_quote(kChecker.string()) + " ts-list.tsv", &output);
+  for (const std::string& line : split(output, '\n')) {
+    const std::vector<std::string> fields = split(line, '\t');
+    if (fields.size() < 5 || outcomes.count(fields[0]) == 0) {
+      if (!line.empty()) ADD_FAILURE() << "TypeScript check: " << line;
+      continue;
+    }
+    outcomes[fields[0]].faults.push_back({fields[1], fields[2], std::atoi(fields[3].c_str()), fields[4]});
+  }
+  return outcomes;
+}
+
+int env_number(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
+}
+
+// The smallest top-level item that shows one of the program's fault codes on
+// its own, found with one more batch for all the failing programs.
+std::map<uint32_t, std::string> minimal_items(const std::vector<kvx_test::RandomProgram>& failing,
+                                              const std::map<std::string, Outcome>& outcomes) {
+  std::vector<Candidate> batch;
+  for (const kvx_test::RandomProgram& program : failing) {
+    for (size_t i = 0; i < program.items.size(); ++i) {
+      batch.push_back({"p" + std::to_string(program.seed) + "_" + std::to_string(i), program.module, program.items[i]});
+    }
+  }
+  const std::map<std::string, Outcome> alone = run_batch(batch);
+  std::map<uint32_t, std::string> smallest;
+  for (const kvx_test::RandomProgram& program : failing) {
+    const std::vector<Fault>& faults = outcomes.at("p" + std::to_string(program.seed)).faults;
+    for (size_t i = 0; i < program.items.size(); ++i) {
+      const auto found = alone.find("p" + std::to_string(program.seed) + "_" + std::to_string(i));
+      if (found == alone.end()) continue;
+      const bool same = std::any_of(found->second.faults.begin(), found->second.faults.end(), [&](const Fault& f) {
+        return std::any_of(faults.begin(), faults.end(), [&](const Fault& g) { return g.code == f.code; });
+      });
+      std::string& best = smallest[program.seed];
+      if (same && (best.empty() || program.items[i].size() < best.size())) best = program.items[i];
+    }
+  }
+  return smallest;
+}
+
+TEST(OutputProperty, RandomProgramsGiveTypeScriptThatParsesAndDeclaresNothingTwice) {
+  std::string output;
+  if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH: the property test needs it";
+  if (!fs::exists(kTypeScript)) {
+    GTEST_SKIP() << "TypeScript is missing from " << kTypeScript.parent_path() << ": run .ci/install-node-tools.sh";
+  }
+  const int count = env_number("KVX_PROPERTY_COUNT", 300);
+  const uint32_t first_seed = static_cast<uint32_t>(env_number("KVX_PROPERTY_SEED", 1));
+  const bool strict = env_number("KVX_PROPERTY_STRICT", 0) == 1;
+
+  kvx_test::ScopedWorkDir dir;
+  std::vector<kvx_test::RandomProgram> programs;
+  std::vector<Candidate> batch;
+  for (int i = 0; i < count; ++i) {
+    programs.push_back(kvx_test::random_program(first_seed + static_cast<uint32_t>(i)));
+    batch.push_back({"p" + std::to_string(programs.back().seed), programs.back().module,
+                     kvx_test::program_text(programs.back())});
+  }
+  const std::map<std::string, Outcome> outcomes = run_batch(batch);
+
+  int valid = 0;
+  std::map<std::string, int> by_code;
+  std::vector<kvx_test::RandomProgram> failing;
+  std::string rejected;
+  for (const kvx_test::RandomProgram& program : programs) {
+    const auto found = outcomes.find("p" + std::to_string(program.seed));
+    if (found == outcomes.end() || !found->second.valid_js) {
+      if (found != outcomes.end() && rejected.size() < 2000) {
+        rejected += "  seed " + std::to_string(program.seed) + ": " + found->second.js_error + "\n";
+      }
+      continue;
+    }
+    ++valid;
+    if (found->second.faults.empty()) continue;
+    failing.push_back(program);
+    for (const Fault& fault : found->second.faults) ++by_code[fault.kind + " TS" + fault.code];
+  }
+  // The grammar is meant to give valid JavaScript: if Node.js rejects most
+  // programs, the property holds of almost nothing.
+  EXPECT_GE(valid * 10, count * 9) << "Node.js rejected too many random programs:\n" << rejected;
+
+  std::ostringstream report;
+  report << count << " random programs, " << valid << " valid JavaScript, " << failing.size()
+         << " with faults in the generated TypeScript\n";
+  for (const auto& [code, n] : by_code) report << "  " << code << ": " << n << "\n";
+  const std::map<uint32_t, std::string> minimal =
+      failing.empty() ? std::map<uint32_t, std::string>{}
+                      : minimal_items(std::vector<kvx_test::RandomProgram>(
+                                          failing.begin(), failing.begin() + std::min<size_t>(failing.size(), 40)),
+                                      outcomes);
+  for (size_t i = 0; i < failing.size() && i < 40; ++i) {
+    const Outcome& outcome = outcomes.at("p" + std::to_string(failing[i].seed));
+    report << "seed " << failing[i].seed << (failing[i].module ? " (module)" : " (script)") << ":\n";
+    for (size_t f = 0; f < outcome.faults.size() && f < 3; ++f) {
+      const Fault& fault = outcome.faults[f];
+      report << "  " << fault.kind << " TS" << fault.code << " line " << fault.line << ": " << fault.message
+             << "\n    | " << line_of(outcome.generated, fault.line) << "\n";
+    }
+    const auto item = minimal.find(failing[i].seed);
+    if (item != minimal.end() && !item->second.empty()) report << "  shown alone by:\n" << item->second;
+  }
+  std::cout << report.str();
+  if (!failing.empty()) {
+    std::cout << "Rerun one program with KVX_PROPERTY_SEED=<seed> KVX_PROPERTY_COUNT=1.\n";
+    if (strict) {
+      ADD_FAILURE() << failing.size() << " programs gave invalid TypeScript (see above)";
+    } else {
+      std::cout << "Report only: set KVX_PROPERTY_STRICT=1 to make these faults fail the test.\n";
+    }
+  }
+}
+
+}  // namespace
