@@ -26,6 +26,15 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// The file a write to `path` lands in: a symbolic link is followed, so that
+// the rename replaces the file it points to and not the link.
+std::string written_path(const std::string& path) {
+  std::error_code error;
+  if (!fs::is_symlink(path, error)) return path;
+  const fs::path resolved = fs::canonical(path, error);
+  return error ? path : resolved.string();
+}
+
 }  // namespace
 
 int ensure_generated_folder() {
@@ -39,7 +48,7 @@ int ensure_generated_folder() {
 }
 
 StagedFile::StagedFile(std::string target, bool binary)
-    : target_(std::move(target)), temporary_(target_ + kStagedSuffix) {
+    : target_(written_path(target)), temporary_(target_ + kStagedSuffix) {
   std::ios::openmode mode = std::ios::out | std::ios::trunc;
   if (binary) mode |= std::ios::binary;
   out_.open(temporary_, mode);
@@ -68,6 +77,10 @@ bool StagedFile::commit(std::string& reason) {
     return false;
   }
   std::error_code error;
+  // The replacement keeps the permissions of the file it replaces.
+  const fs::file_status previous = fs::status(target_, error);
+  if (!error && fs::is_regular_file(previous)) fs::permissions(temporary_, previous.permissions(), error);
+  error.clear();
   fs::rename(temporary_, target_, error);
   if (error) {
     reason = error.message();
