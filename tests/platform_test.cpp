@@ -45,11 +45,13 @@ TEST(PlatformRun, ReadsStandardOutputOnlyAndDiscardsErrorsOnRequest) {
   EXPECT_EQ(platform_run_read(argv_command({"sh", "-c", "echo one; echo two; echo err >&2"}, true), output), 0);
   EXPECT_EQ(output, "one\ntwo\n");
 
-  // Without argv the fixed line goes through the shell.
+  // Without argv nothing runs: a command line is never handed to a shell.
+  ScopedWorkDir dir;
   PlatformCommand line;
-  line.command_line = "printf 'a\\nb'; exit 4";
-  EXPECT_EQ(platform_run_read(line, output), 4);
-  EXPECT_EQ(output, "a\nb");
+  line.command_line = "touch injected; exit 4";
+  EXPECT_EQ(platform_run_read(line, output), -1);
+  EXPECT_EQ(platform_run_wait(line), -1);
+  EXPECT_FALSE(fs::exists("injected"));
 }
 
 TEST(PlatformRun, PassesArgumentsLiterallyWithoutAShell) {

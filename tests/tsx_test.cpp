@@ -214,9 +214,9 @@ TEST_F(HardenFile, FailsOnlyWhenTheFileCannotBeReadOrWritten) {
 
   // The temporary file cannot be created: the original stays as it was.
   write_file("generated/locked.ts", "let a: any;\n");
-  std::filesystem::create_directory("generated/locked.ts.tmp");
+  std::filesystem::create_directory("generated/locked.ts.kvx-tmp");
   EXPECT_EQ(harden("locked.js", &console), 1);
-  EXPECT_NE(console.find(CLR_RED "[ERROR] TSX engine cannot write 'generated/locked.ts'."),
+  EXPECT_NE(console.find(CLR_RED "[ERROR] TSX engine cannot write 'generated/locked.ts' ("),
             std::string::npos)
       << console;
   EXPECT_EQ(read_file("generated/locked.ts"), "let a: any;\n");

@@ -11,6 +11,7 @@
 
 #include "cli/cli_system.h"
 #include "core/console.h"
+#include "core/filesystem.h"
 #include "core/reader.h"
 #include "core/run.h"
 #include "platform/platform.h"
@@ -60,6 +61,11 @@ void for_each_entry(std::FILE* queue, Visit visit) {
     if (entry.empty()) continue;
     if (!visit(entry)) return;
   }
+}
+
+bool workspace_exists() {
+  std::error_code error;
+  return std::filesystem::is_directory(KVX_DIR, error);
 }
 
 // Hands one file to a mode and counts it.
@@ -119,25 +125,18 @@ bool cli_read_text_file(const std::string& path, std::string& text) {
   return std::ferror(file.get()) == 0;
 }
 
-bool cli_replace_text_file(const std::string& path, std::string_view text) {
-  const std::string temporary = path + ".kvx-tmp";
-  {
-    FilePtr out = cli_open(temporary.c_str(), "w");
-    if (!out) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
-    const bool closed = std::fclose(out.release()) == 0;
-    if (!written || !closed) {
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+bool cli_replace_text_file(const std::string& path, std::string_view text, bool report) {
+  std::string reason;
+  if (replace_file_text(path, text, reason)) return true;
+  if (report) print_write_failure(path, reason);
+  return false;
+}
+
+void cli_append_log(const char* path, const std::string& text) {
+  // The logs are written only where the workspace already exists.
+  if (!workspace_exists()) return;
+  std::string reason;
+  if (!append_file_text(path, text, reason)) print_write_failure(path, reason);
 }
 
 // ---------------------------------------------------------------------------
@@ -149,9 +148,7 @@ void ensure_kvx_dir() {
 }
 
 void cli_history_log(const std::string& command, const std::string& argument) {
-  FilePtr file = cli_open(KVX_HISTORY_PATH, "a");
-  if (!file) return;
-  std::fprintf(file.get(), "[%s] kvx %s %s\n", cli_timestamp().c_str(), command.c_str(), argument.c_str());
+  cli_append_log(KVX_HISTORY_PATH, "[" + cli_timestamp() + "] kvx " + command + " " + argument + "\n");
 }
 
 void cli_show_log(const char* path, const char* heading, const char* empty, int piece_size) {
@@ -171,12 +168,16 @@ void cli_history_show() {
 }
 
 void cli_history_clear() {
-  cli_open(KVX_HISTORY_PATH, "w");
+  // Without a workspace there is nothing to clear; a history that cannot be
+  // emptied must not be reported as cleared.
+  if (workspace_exists() && !cli_replace_text_file(KVX_HISTORY_PATH, "")) return;
   std::printf(CLR_GREEN "[OK] History cleared.\n" CLR_RESET);
 }
 
 void cli_config_reset() {
-  if (FilePtr file = cli_open(KVX_CONFIG_PATH, "w")) std::fputs(kConfigDefaults, file.get());
+  // Without a workspace nothing is created; a reset that was not saved is
+  // not confirmed.
+  if (workspace_exists() && !cli_replace_text_file(KVX_CONFIG_PATH, kConfigDefaults)) return;
   std::printf(CLR_GREEN "[OK] Configuration reset to defaults.\n" CLR_RESET);
 }
 
@@ -276,8 +277,9 @@ int run_mode_append(const std::string& path) {
     int count = 0;
     const std::string merged = cli_mode_append_merge(old_text, new_text, count);
     // Written beside the target and renamed over it: the target is either the
-    // fresh generation or the merged text, never half of it.
-    if (!cli_replace_text_file(target, merged)) return 0;
+    // fresh generation or the merged text, never half of it. The old text is
+    // then lost from the target, so the run failed.
+    if (!cli_replace_text_file(target, merged)) return 1;
     std::printf(CLR_GREEN "[MODE A] Added %d new signature(s) to %s\n" CLR_RESET, count, target.c_str());
   } catch (const std::bad_alloc&) {
     return 0;
@@ -299,18 +301,13 @@ void cli_mode_set(const std::string& mode) {
     return;
   }
   ensure_kvx_dir();
-  {
-    FilePtr file = cli_open(KVX_MODE_PATH, "w");
-    if (!file) {
-      std::printf(CLR_RED "[ERROR] Unable to save active mode.\n" CLR_RESET);
-      return;
-    }
-    std::fprintf(file.get(), "%s\n", mode.c_str());
+  if (!cli_replace_text_file(KVX_MODE_PATH, mode + "\n", false)) {
+    std::printf(CLR_RED "[ERROR] Unable to save active mode.\n" CLR_RESET);
+    return;
   }
-  if (cli_open(KVX_VSCODE_PATH, "r")) {
-    if (FilePtr file = cli_open(KVX_VSCODE_PATH, "w")) {
-      std::fprintf(file.get(), "{\n  \"KORVEX.mode\": \"%s\"\n}\n", mode.c_str());
-    }
+  if (cli_open(KVX_VSCODE_PATH, "r") &&
+      !cli_replace_text_file(KVX_VSCODE_PATH, "{\n  \"KORVEX.mode\": \"" + mode + "\"\n}\n")) {
+    return;
   }
   std::printf(CLR_GREEN "[OK] Active mode saved: " CLR_CYAN "%s\n" CLR_RESET, mode.c_str());
   cli_history_log("mode", mode);
@@ -354,9 +351,13 @@ void cli_sync_vscode_settings() {
       } else if (value.starts_with("g\"")) {
         mode = "g";
       }
-      if (mode != nullptr) {
+      // Rewritten only when it changes, so a read-only workspace that already
+      // holds the editor's mode runs quietly; a change that cannot be saved
+      // is reported, as the mode then stays the old one.
+      std::string saved;
+      if (mode != nullptr && !(cli_read_text_file(KVX_MODE_PATH, saved) && saved == std::string(mode) + "\n")) {
         ensure_kvx_dir();
-        if (FilePtr file = cli_open(KVX_MODE_PATH, "w")) std::fprintf(file.get(), "%s\n", mode);
+        cli_replace_text_file(KVX_MODE_PATH, std::string(mode) + "\n");
       }
     }
   }
@@ -389,6 +390,12 @@ int is_directory_path(const std::string& path) {
 
 void cli_runner_add(const std::string& path) {
   if (!is_directory_path(path) && !is_js_file(path)) return;
+  // The queue holds one path per line: a line break would split the name
+  // into other entries, which go would then run.
+  if (path.find_first_of("\r\n") != std::string::npos) {
+    std::printf(CLR_RED "[ERROR] '%s' cannot be queued: its name holds a line break.\n" CLR_RESET, path.c_str());
+    return;
+  }
   if (FilePtr queue = cli_open(KVX_FILES_PATH, "r")) {
     bool listed = false;
     for_each_entry(queue.get(), [&](const std::string& entry) {
@@ -401,13 +408,14 @@ void cli_runner_add(const std::string& path) {
     }
   }
   ensure_kvx_dir();
-  {
-    FilePtr queue = cli_open(KVX_FILES_PATH, "a");
-    if (!queue) {
+  bool opened = false;
+  if (std::string reason; !append_file_text(KVX_FILES_PATH, path + "\n", reason, &opened)) {
+    if (!opened) {
       std::printf(CLR_RED "[ERROR] Unable to open runner database.\n" CLR_RESET);
-      return;
+    } else {
+      print_write_failure(KVX_FILES_PATH, reason);
     }
-    std::fprintf(queue.get(), "%s\n", path.c_str());
+    return;
   }
   std::printf(CLR_GREEN "[OK] File added to runner: " CLR_RESET "%s\n", path.c_str());
   cli_history_log("add", path);
@@ -440,7 +448,7 @@ void cli_runner_rm(const std::string& path) {
   for (const std::string& entry : kept) text += entry + "\n";
   // A queue that could not be rewritten still holds the path: say so rather
   // than confirm a removal that did not happen.
-  if (!cli_replace_text_file(KVX_FILES_PATH, text)) {
+  if (!cli_replace_text_file(KVX_FILES_PATH, text, false)) {
     std::printf(CLR_RED "[ERROR] Unable to open runner database.\n" CLR_RESET);
     return;
   }

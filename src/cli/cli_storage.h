@@ -49,8 +49,12 @@ std::string cli_timestamp();
 bool cli_read_text_file(const std::string& path, std::string& text);
 // Replaces a file by `text`, written in text mode to a temporary file beside
 // it and renamed over it, so the file is never left half-written. False when
-// nothing was replaced.
-bool cli_replace_text_file(const std::string& path, std::string_view text);
+// nothing was replaced; `report` prints the red write failure first.
+bool cli_replace_text_file(const std::string& path, std::string_view text, bool report = true);
+// Appends `text` to a workspace log (history, errors) where the workspace
+// folder exists; silent without it. A failed append is reported in red and
+// leaves the log as it was.
+void cli_append_log(const char* path, const std::string& text);
 
 // ---------------------------------------------------------------------------
 // Workspace folder, history and configuration

@@ -1,5 +1,6 @@
 #include "cli/cli_system.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdio>
@@ -12,7 +13,6 @@
 namespace {
 
 constexpr int kErrorPieceBuffer = 256;
-constexpr int kHistoryPieceBuffer = 512;
 constexpr size_t kProbeCommandBuffer = 256;
 constexpr size_t kWriteTestBuffer = 256;
 
@@ -57,6 +57,18 @@ Counters read_counters() {
   return scan_counters(text);
 }
 
+// The blank-separated words of a fixed command line.
+std::vector<std::string> split_words(std::string_view line) {
+  std::vector<std::string> words;
+  size_t pos = 0;
+  while ((pos = line.find_first_not_of(' ', pos)) != std::string_view::npos) {
+    const size_t end = std::min(line.find(' ', pos), line.size());
+    words.emplace_back(line.substr(pos, end - pos));
+    pos = end;
+  }
+  return words;
+}
+
 void bump(int& counter) {
   if (counter < INT_MAX) ++counter;
 }
@@ -70,9 +82,7 @@ constexpr const char* kNodeDownloadUrl = "https://nodejs.org/en/download";
 // Error log
 
 void cli_error_log(const std::string& message) {
-  FilePtr file = cli_open(KVX_ERRORS_PATH, "a");
-  if (!file) return;
-  std::fprintf(file.get(), "[%s] %s\n", cli_timestamp().c_str(), message.c_str());
+  cli_append_log(KVX_ERRORS_PATH, "[" + cli_timestamp() + "] " + message + "\n");
 }
 
 void cli_errors_show() {
@@ -86,8 +96,9 @@ void cli_errors_show() {
 int cli_probe_command(const PlatformCommand& command, std::string& answer, int size) {
   PlatformCommand run = command;
   // The POSIX build discards standard error itself; " 2>nul" belongs to the
-  // Windows command line only (a POSIX shell would create a file "nul").
-  if (run.argv.empty()) run.argv = {"/bin/sh", "-c", command.command_line};
+  // Windows command line only. The probe lines are fixed words ("npx tsc -v"),
+  // run directly with no shell in between.
+  if (run.argv.empty()) run.argv = split_words(command.command_line);
   run.command_line = (command.command_line + " 2>nul").substr(0, kProbeCommandBuffer - 1);
   run.discard_stderr = true;
 

@@ -18,8 +18,9 @@ void cli_errors_show();
 int cli_check_tool_version(const std::string& command, std::string& answer, int size);
 // The same probe for a command given in both platform forms. The Windows
 // build runs command_line followed by " 2>nul"; the POSIX build runs argv, or
-// command_line through /bin/sh -c when argv is empty, with standard error
-// discarded. Give argv whenever the command holds text that is not fixed.
+// the blank-separated words of command_line when argv is empty, never through
+// a shell, with standard error discarded. Give argv whenever the command holds
+// text that is not fixed.
 int cli_probe_command(const PlatformCommand& command, std::string& answer, int size);
 // 1 when a file can be created in the folder (it is removed again), else 0.
 int cli_check_dir_writable(const std::string& folder);

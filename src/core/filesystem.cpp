@@ -1,10 +1,41 @@
 #include "core/filesystem.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "core/console.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kStagedSuffix = ".kvx-tmp";
+
+// The system's reason for the last failed call, or a plain one when it left
+// none.
+std::string last_error_reason() {
+  return errno != 0 ? std::string(std::strerror(errno)) : std::string("write error");
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The file a write to `path` lands in: a symbolic link is followed, so that
+// the rename replaces the file it points to and not the link.
+std::string written_path(const std::string& path) {
+  std::error_code error;
+  if (!fs::is_symlink(path, error)) return path;
+  const fs::path resolved = fs::canonical(path, error);
+  return error ? path : resolved.string();
+}
+
+}  // namespace
 
 int ensure_generated_folder() {
   std::error_code error;
@@ -14,4 +45,93 @@ int ensure_generated_folder() {
     std::printf(CLR_GREEN "Dossier 'generated' cree.\n" CLR_RESET);
   }
   return 0;
+}
+
+StagedFile::StagedFile(std::string target, bool binary)
+    : target_(written_path(target)), temporary_(target_ + kStagedSuffix) {
+  std::ios::openmode mode = std::ios::out | std::ios::trunc;
+  if (binary) mode |= std::ios::binary;
+  out_.open(temporary_, mode);
+  // Only a later failure's reason is wanted; a failed open keeps its own.
+  if (out_.is_open()) errno = 0;
+}
+
+StagedFile::~StagedFile() {
+  if (committed_) return;
+  if (out_.is_open()) out_.close();
+  std::error_code ignored;
+  fs::remove(temporary_, ignored);
+}
+
+bool StagedFile::commit(std::string& reason) {
+  if (!out_.is_open()) {
+    reason = "cannot create " + temporary_;
+    return false;
+  }
+  out_.flush();
+  const bool written = out_.good();
+  const std::string write_reason = last_error_reason();
+  out_.close();
+  if (!written || !out_) {
+    reason = written ? last_error_reason() : write_reason;
+    return false;
+  }
+  std::error_code error;
+  // The replacement keeps the permissions of the file it replaces.
+  const fs::file_status previous = fs::status(target_, error);
+  if (!error && fs::is_regular_file(previous)) fs::permissions(temporary_, previous.permissions(), error);
+  error.clear();
+  fs::rename(temporary_, target_, error);
+  if (error) {
+    reason = error.message();
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+bool replace_file_text(const std::string& path, std::string_view text, std::string& reason, bool binary) {
+  StagedFile file(path, binary);
+  if (!file.is_open()) {
+    reason = last_error_reason();
+    return false;
+  }
+  file.out().write(text.data(), static_cast<std::streamsize>(text.size()));
+  return file.commit(reason);
+}
+
+bool append_file_text(const std::string& path, std::string_view text, std::string& reason, bool* opened) {
+  if (opened != nullptr) *opened = false;
+  std::error_code error;
+  const bool existed = fs::exists(path, error);
+  const std::uintmax_t old_size = existed ? fs::file_size(path, error) : 0;
+  if (error) {
+    reason = error.message();
+    return false;
+  }
+  errno = 0;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "a"));
+  if (!file) {
+    reason = last_error_reason();
+    return false;
+  }
+  if (opened != nullptr) *opened = true;
+  bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
+  if (written) written = std::fflush(file.get()) == 0;
+  if (!written) reason = last_error_reason();
+  const bool closed = std::fclose(file.release()) == 0;
+  if (written && !closed) reason = last_error_reason();
+  if (written && closed) return true;
+  // Whatever part of the text reached the file is cut off again.
+  std::error_code ignored;
+  if (existed) {
+    fs::resize_file(path, old_size, ignored);
+  } else {
+    fs::remove(path, ignored);
+  }
+  return false;
+}
+
+void print_write_failure(const std::string& path, const std::string& reason) {
+  std::printf(CLR_RED "[ERROR] Unable to write %s (%s)\n" CLR_RESET, path.c_str(), reason.c_str());
 }

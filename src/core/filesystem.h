@@ -1,5 +1,52 @@
-// Output folder of the pipeline.
+// Output folder of the pipeline, and the writers that never leave a file
+// half-written.
 #pragma once
+
+#include <fstream>
+#include <string>
+#include <string_view>
 
 // Creates ./generated when it is missing; always returns 0.
 int ensure_generated_folder();
+
+// A file written beside its target (the target's name + ".kvx-tmp") and
+// renamed over the target by commit() only once every byte was written and
+// the file closed without error. Until then, and after any failure, the
+// target keeps its previous content; an uncommitted temporary is removed.
+class StagedFile {
+ public:
+  // Text mode unless `binary`: text files are written the way the platform's
+  // text streams write them.
+  explicit StagedFile(std::string target, bool binary = false);
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  bool is_open() const { return out_.is_open(); }
+  std::ostream& out() { return out_; }
+  // Closes the temporary and renames it over the target. False, with the
+  // reason in `reason`, when a write, the close or the rename failed.
+  bool commit(std::string& reason);
+
+ private:
+  std::string target_;
+  std::string temporary_;
+  std::ofstream out_;
+  bool committed_ = false;
+};
+
+// Replaces the file at `path` by `text` through a StagedFile. False, with the
+// reason, when the previous content was kept.
+bool replace_file_text(const std::string& path, std::string_view text, std::string& reason,
+                       bool binary = false);
+
+// Appends `text` to the file at `path`, creating it when missing. When any
+// byte cannot be written the file is cut back to its previous length (or
+// removed, when it did not exist), so a failed append leaves the old content
+// as it was. False, with the reason, on failure; `opened` (when given) tells
+// whether the file could be opened at all.
+bool append_file_text(const std::string& path, std::string_view text, std::string& reason,
+                      bool* opened = nullptr);
+
+// Prints the red report of a failed write: "[ERROR] Unable to write <path> (<reason>)".
+void print_write_failure(const std::string& path, const std::string& reason);

@@ -13,6 +13,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/filesystem.h"
+
 namespace {
 
 using NameSet = LocalDeclarationIndex;
@@ -452,17 +454,7 @@ constexpr std::size_t kPathRoom = 512;
 
 }  // namespace
 
-int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {
-  std::string path = out_base + ".ts";
-  if (path.size() > kPathRoom - 1) path.resize(kPathRoom - 1);
-
-  std::ofstream out(path);  // text mode: created or truncated
-  if (!out.is_open()) {
-    std::printf("[ERROR] Unable to create %s\n", path.c_str());
-    return 1;
-  }
-  std::printf("[OK] Generated typed TS: %s\n", path.c_str());
-
+void write_ts_typed(std::ostream& out, AnalysisResult& result) {
   // Built once: every variable and arrow is tested against every body.
   const NameSet locals = build_local_declaration_index(result);
 
@@ -475,6 +467,25 @@ int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {
   write_arrows(out, result, locals);
   write_classes(out, result);
   write_exports(out, result);
-  out.close();
+}
+
+int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {
+  std::string path = out_base + ".ts";
+  if (path.size() > kPathRoom - 1) path.resize(kPathRoom - 1);
+
+  // Written beside the target and renamed over it once complete: a full disk
+  // never leaves a truncated file behind.
+  StagedFile file(path);  // text mode
+  if (!file.is_open()) {
+    std::printf("[ERROR] Unable to create %s\n", path.c_str());
+    return 1;
+  }
+  std::printf("[OK] Generated typed TS: %s\n", path.c_str());
+  write_ts_typed(file.out(), result);
+  std::string reason;
+  if (!file.commit(reason)) {
+    print_write_failure(path, reason);
+    return 1;
+  }
   return 0;
 }

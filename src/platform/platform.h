@@ -11,11 +11,10 @@
 // - Windows: command_line is handed to the command interpreter exactly as
 //   written (redirections such as " 2>nul" included); argv and
 //   discard_stderr are not used.
-// - POSIX: argv is run directly, the program searched on the PATH, without a
-//   shell, so no path or address in it can inject a command. When argv is
-//   empty, command_line runs through /bin/sh -c; that is only done for fixed
-//   lines that hold no user text. discard_stderr sends the program's standard
-//   error to /dev/null.
+// - POSIX: argv is run directly, the program searched on the PATH, never
+//   through a shell, so no path or address in it can inject a command; a
+//   command without argv cannot be started. discard_stderr sends the
+//   program's standard error to /dev/null.
 struct PlatformCommand {
   std::string command_line;
   std::vector<std::string> argv;

@@ -9,6 +9,7 @@
 
 #include "cli/cli_system.h"
 #include "core/console.h"
+#include "core/filesystem.h"
 
 namespace {
 
@@ -27,31 +28,6 @@ std::optional<std::string> read_whole_file(const std::string& path) {
   text << in.rdbuf();
   if (in.bad()) return std::nullopt;
   return text.str();
-}
-
-// Writes beside the target and renames over it, so the target holds either
-// the old or the new text, never half of one.
-bool replace_file_contents(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -186,8 +162,12 @@ int tsx_enhance_and_secure_ts(const std::string& path) {
     cli_error_log("TSX engine: unbalanced braces or parentheses in " + ts_path);
   }
 
-  if (hardened != *text && !replace_file_contents(ts_path, hardened)) {
-    std::printf(CLR_RED "[ERROR] TSX engine cannot write '%s'.\n" CLR_RESET, ts_path.c_str());
+  // Written beside the file and renamed over it (bytes kept as they are): the
+  // file holds either the generated or the hardened text, never half of one.
+  std::string reason;
+  if (hardened != *text && !replace_file_text(ts_path, hardened, reason, true)) {
+    std::printf(CLR_RED "[ERROR] TSX engine cannot write '%s' (%s).\n" CLR_RESET, ts_path.c_str(),
+                reason.c_str());
     cli_error_log("TSX engine: cannot write " + ts_path);
     return 1;
   }

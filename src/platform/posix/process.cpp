@@ -20,13 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The argument vector to run: argv as given, or the fixed line through the
-// shell when the caller gave none.
-std::vector<std::string> effective_argv(const PlatformCommand& command) {
-  if (!command.argv.empty()) return command.argv;
-  return {"/bin/sh", "-c", command.command_line};
-}
-
 // File actions that set up the child's standard error and, when `out_fd` is
 // given, its standard output. Owns the posix_spawn_file_actions_t.
 class SpawnActions {
@@ -51,7 +44,10 @@ class SpawnActions {
 // output (the read end is closed in the child).
 pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
   std::fflush(stdout);
-  const std::vector<std::string> args = effective_argv(command);
+  // No shell is ever started: a command without an argument vector cannot
+  // run, so no text of the user's can become a command.
+  const std::vector<std::string>& args = command.argv;
+  if (args.empty()) return -1;
   std::vector<char*> pointers;
   pointers.reserve(args.size() + 1);
   for (const std::string& arg : args) pointers.push_back(const_cast<char*>(arg.c_str()));

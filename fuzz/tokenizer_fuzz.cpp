@@ -1,0 +1,26 @@
+// libFuzzer target: the tokenizer on arbitrary bytes. Beyond crashes and
+// sanitizer reports, it checks the contract the passes rely on: tokens in
+// source order, positions inside the text, a text for every token.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/tokenizer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view source(reinterpret_cast<const char*>(data), size);
+  TokenList tokens = tokenize(source);
+  int previous_start = -1;
+  int previous_line = 1;
+  for (const Token& token : tokens.items) {
+    const bool inside = token.start >= 0 && token.start <= token.end &&
+                        static_cast<std::size_t>(token.end) <= size;
+    const bool ordered = token.start > previous_start && token.line >= previous_line;
+    if (!inside || !ordered) std::abort();
+    previous_start = token.start;
+    previous_line = token.line;
+  }
+  free_token_list(tokens);
+  return 0;
+}
