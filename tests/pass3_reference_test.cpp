@@ -950,6 +950,8 @@ class SourceGenerator {
       "switch (N) { case L: return L; case N: return V; default: return L; }",
       "switch (N) { case L: N(); return L; default: return; }",
       "switch (N) { case L: { return V; } case L: return V O V; }", "N = L;", "N = V O V;",
+      "switch (N) { default: N.default; switch (N) { case L: 'case'; return L; } }",
+      "switch (N) { case L: switch (N) { default: return V; } N(); default: { return L; } }",
       "let N = V;", "let N;", "var N = !N;", "let N = V O V;", "const N = V O V;",
       "N = N.map(N => V O V);", "N = N.filter(N => V);", "N = N.reduce((N, N) => V O V, 0);",
       "N = N.find(N => V === V);", "N = N.some(N => V);", "N = N.every(N => V O V);",

@@ -1,6 +1,7 @@
 #include "analysis/analyzeR10.h"
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -83,23 +84,27 @@ void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens,
 // type instead, as the enumeration's own variable does. A variable keeps no
 // copy of the fields (the emitter writes it from its object record); any other
 // type takes the interface's flat fields when it has none of its own.
-void retarget_withdrawn(TypeInfo& type, const std::vector<InterfaceInfo>& withdrawn,
-                        bool copy_fields) {
+// The withdrawn interfaces by name, the first of each name winning.
+using WithdrawnByName = std::unordered_map<std::string_view, const InterfaceInfo*>;
+
+void retarget_withdrawn(TypeInfo& type, const WithdrawnByName& withdrawn, bool copy_fields) {
   if (type.kind != TYPE_INTERFACE || type.interface_name.empty()) return;
-  for (const InterfaceInfo& interface : withdrawn) {
-    if (interface.name != type.interface_name) continue;
-    type.kind = TYPE_OBJECT;
-    type.interface_name.clear();
-    if (copy_fields && type.fields.empty()) {
-      for (const ObjectField& field : *interface.fields) type.fields.push_back({field.name, field.kind});
-    }
-    return;
+  const auto found = withdrawn.find(type.interface_name);
+  if (found == withdrawn.end()) return;
+  type.kind = TYPE_OBJECT;
+  type.interface_name.clear();
+  if (copy_fields && type.fields.empty()) {
+    for (const ObjectField& field : *found->second->fields) type.fields.push_back({field.name, field.kind});
   }
 }
 
 void retarget_withdrawn_references(AnalysisResult& result,
-                                   const std::vector<InterfaceInfo>& withdrawn) {
-  if (withdrawn.empty()) return;
+                                   const std::vector<InterfaceInfo>& withdrawn_list) {
+  if (withdrawn_list.empty()) return;
+  // Thousands of enumerations withdraw thousands of interfaces: each type
+  // finds its interface by name, not by a walk over all of them.
+  WithdrawnByName withdrawn;
+  for (const InterfaceInfo& interface : withdrawn_list) withdrawn.try_emplace(interface.name, &interface);
   for (VarInfo& var : result.vars) retarget_withdrawn(var.type, withdrawn, false);
   for (FuncInfo& func : result.funcs) {
     for (TypeInfo& type : func.param_types) retarget_withdrawn(type, withdrawn, true);

@@ -547,6 +547,10 @@ std::vector<int> own_returns(const TokenList& tokens, const std::vector<int>& ma
 // KEYWORD NAME = RECEIVER . METHOD (   -> NAME typed by METHOD (map, filter, reduce, find, some, every)
 void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
+  // The first variable of each name, as find_var gives it, without a walk of
+  // the list per call; this rule adds and renames no variable.
+  std::unordered_map<std::string_view, size_t> first_var;
+  for (size_t v = 0; v < result.vars.size(); ++v) first_var.try_emplace(result.vars[v].name, v);
   for (int i = 0; i < count - 6; ++i) {
     if (!is_declaration_keyword(at(tokens, i).kind) || at(tokens, i + 1).kind != TK_IDENTIFIER ||
         at(tokens, i + 2).kind != TK_ASSIGN || at(tokens, i + 3).kind != TK_IDENTIFIER ||
@@ -554,9 +558,9 @@ void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result) {
         at(tokens, i + 6).kind != TK_LPAREN) {
       continue;
     }
-    VarInfo* variable = find_var(result, at(tokens, i + 1).text);
-    if (variable == nullptr) continue;
-    TypeInfo& type = variable->type;
+    const auto found = first_var.find(at(tokens, i + 1).text);
+    if (found == first_var.end()) continue;
+    TypeInfo& type = result.vars[found->second].type;
     const std::string& method = at(tokens, i + 5).text;
     if (method == "map") {
       type.kind = TYPE_ARRAY;

@@ -632,53 +632,76 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
   // The switches of the whole file are examined for every gated function, and
   // only an open return type is written: each one takes the first kind that
   // the examination yields, the same for all. It is found once.
+  //
+  // A case or default scan stops at a `}` at the latest, and a block ends at
+  // its closing `}` or at the end of the list, so what a label yields does
+  // not depend on the switch that holds it. Each label is read once and a
+  // switch asks for the first label inside its block that yields a kind:
+  // nested switches and blocks full of labels stay linear.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
+
+  // For each `{`, the `}` that brings the depth counted from it back to 0;
+  // count when the braces never balance.
+  std::vector<int> closing(static_cast<size_t>(count), count);
+  std::vector<int> open;
+  for (int q = 0; q < count; ++q) {
+    const int kind = token(tokens, q).kind;
+    if (kind == TK_LBRACE) {
+      open.push_back(q);
+    } else if (kind == TK_RBRACE && !open.empty()) {
+      closing[static_cast<size_t>(open.back())] = q;
+      open.pop_back();
+    }
+  }
+
+  // Where a case scan stops: an identifier, a "case", a `}`, a `return` with
+  // a token after it. A default scan passes identifiers: it stops at a `}` or
+  // such a `return` alone.
+  std::vector<int> case_stop(static_cast<size_t>(count) + 1, count);
+  std::vector<int> default_stop(static_cast<size_t>(count) + 1, count);
+  for (int q = count - 1; q >= 0; --q) {
+    const Token& t = token(tokens, q);
+    const bool ends_block = t.kind == TK_RBRACE || (t.kind == TK_RETURN && q + 1 < count);
+    default_stop[static_cast<size_t>(q)] = ends_block ? q : default_stop[static_cast<size_t>(q) + 1];
+    case_stop[static_cast<size_t>(q)] =
+        ends_block || t.kind == TK_IDENTIFIER || t.text == "case" ? q : case_stop[static_cast<size_t>(q) + 1];
+  }
+  // The kind a scan ending at `stop` yields: the literal after a `return`.
+  const auto yielded = [&](int stop) -> int {
+    if (stop >= count || token(tokens, stop).kind != TK_RETURN) return TYPE_NONE;
+    return literal_kind(tokens, stop + 1);
+  };
+
+  // next_yield[p]: the first label at or after p whose scan yields a kind.
+  std::vector<int> kinds(static_cast<size_t>(count), TYPE_NONE);
+  std::vector<int> next_yield(static_cast<size_t>(count) + 1, count);
+  for (int p = count - 1; p >= 0; --p) {
+    const Token& word = token(tokens, p);
+    int kind = TYPE_NONE;
+    if (word.kind == TK_IDENTIFIER) {
+      if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
+        // From the label on; the next identifier (another label, a call)
+        // ends the case without a type.
+        kind = yielded(case_stop[static_cast<size_t>(p) + 1]);
+      } else if (word.text == "default") {
+        kind = yielded(default_stop[static_cast<size_t>(p)]);
+      }
+    }
+    kinds[static_cast<size_t>(p)] = kind;
+    next_yield[static_cast<size_t>(p)] = kind != TYPE_NONE ? p : next_yield[static_cast<size_t>(p) + 1];
+  }
+
   const std::vector<int> next_brace = next_of_kind(tokens, TK_LBRACE);
   int found_kind = TYPE_NONE;
-
   for (int j = 0; j < count && found_kind == TYPE_NONE; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
     const int k = next_at(next_brace, j);
     if (k >= count) continue;
-    // l: the `}` that closes the block, or the end of the list.
-    int l = count;
-    int depth = 0;
-    for (int q = k; q < count; ++q) {
-      const int kind = token(tokens, q).kind;
-      if (kind == TK_LBRACE) ++depth;
-      if (kind == TK_RBRACE && --depth == 0) {
-        l = q;
-        break;
-      }
-    }
-
-    for (int p = k; p <= l && p < count && found_kind == TYPE_NONE; ++p) {
-      const Token& word = token(tokens, p);
-      if (word.kind != TK_IDENTIFIER) continue;
-
-      if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
-        // From the label on; the next identifier (another label, a call)
-        // ends the case without a type.
-        for (int q = p + 1; q < l && q < count; ++q) {
-          const Token& t = token(tokens, q);
-          if (t.kind == TK_IDENTIFIER || t.text == "case" || t.kind == TK_RBRACE) break;
-          if (t.kind == TK_RETURN && q + 1 < count) {
-            found_kind = literal_kind(tokens, q + 1);
-            break;
-          }
-        }
-      } else if (word.text == "default") {
-        for (int q = p; q < l && q < count; ++q) {
-          const Token& t = token(tokens, q);
-          if (t.kind == TK_RBRACE) break;
-          if (t.kind == TK_RETURN && q + 1 < count) {
-            found_kind = literal_kind(tokens, q + 1);
-            break;
-          }
-        }
-      }
-    }
+    // Every label from the `{` to its `}` (or the end of the list).
+    const int l = closing[static_cast<size_t>(k)];
+    const int p = next_yield[static_cast<size_t>(k)];
+    if (p <= l && p < count) found_kind = kinds[static_cast<size_t>(p)];
   }
   if (found_kind == TYPE_NONE) return;
   for (FuncInfo& func : result.funcs) {

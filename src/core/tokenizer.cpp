@@ -257,28 +257,72 @@ bool regex_may_follow(const TokenList& list) {
 
 // Length of a regular-expression literal starting at `pos`, or 0 when none
 // closes on this line (the `/` is then an operator after all).
-size_t regex_length(std::string_view source, size_t pos) {
-  size_t i = pos + 1;
-  bool in_class = false;
-  while (i < source.size()) {
-    const char c = source[i];
-    if (c == '\n' || c == '\r') return 0;
-    if (c == '\\') {
-      if (i + 1 < source.size() && (source[i + 1] == '\n' || source[i + 1] == '\r')) return 0;
-      i += 2;
-      continue;
-    }
-    if (c == '[') in_class = true;
-    if (c == ']') in_class = false;
-    if (c == '/' && !in_class) {
+//
+// The scan is a walk over states (position, inside a class or not), each with
+// a single successor, so every state of a walk that found no end leads to no
+// end. Those states are remembered: a line full of `/` that never close, such
+// as `(/[(/[(/[`, would otherwise be rescanned to its end from every `/`. A
+// walk that does find an end is never entered again, as the tokenizer moves
+// past it.
+class RegexScanner {
+ public:
+  explicit RegexScanner(std::string_view source) : source_(source) {}
+
+  size_t length(size_t pos) {
+    size_t i = pos + 1;
+    bool in_class = false;
+    size_t walk_start = i;
+    while (i < source_.size()) {
+      if (failed(i, in_class)) return give_up(walk_start, i);
+      const char c = source_[i];
+      if (c == '\n' || c == '\r') return give_up(walk_start, i);
+      if (c == '\\') {
+        if (i + 1 < source_.size() && (source_[i + 1] == '\n' || source_[i + 1] == '\r')) {
+          return give_up(walk_start, i);
+        }
+        i += 2;
+        continue;
+      }
+      if (c == '[') in_class = true;
+      if (c == ']') in_class = false;
+      if (c == '/' && !in_class) {
+        ++i;
+        while (i < source_.size() && is_ident_part(static_cast<unsigned char>(source_[i]))) ++i;  // flags
+        return i - pos;
+      }
       ++i;
-      while (i < source.size() && is_ident_part(static_cast<unsigned char>(source[i]))) ++i;  // flags
-      return i - pos;
     }
-    ++i;
+    return give_up(walk_start, i);
   }
-  return 0;
-}
+
+ private:
+  bool failed(size_t i, bool in_class) const {
+    const size_t state = 2 * i + (in_class ? 1 : 0);
+    return state < failed_.size() && failed_[state];
+  }
+
+  // Replays the walk from `from` to `to` and marks every state on it.
+  size_t give_up(size_t from, size_t to) {
+    if (failed_.empty()) failed_.assign(2 * source_.size() + 2, false);
+    bool in_class = false;
+    size_t i = from;
+    while (i < to) {
+      failed_[2 * i + (in_class ? 1 : 0)] = true;
+      const char c = source_[i];
+      if (c == '\\') {
+        i += 2;
+        continue;
+      }
+      if (c == '[') in_class = true;
+      if (c == ']') in_class = false;
+      ++i;
+    }
+    return 0;
+  }
+
+  std::string_view source_;
+  std::vector<bool> failed_;  // two states per byte, allocated at the first failure
+};
 
 size_t number_length(std::string_view source, size_t pos) {
   size_t i = pos;
@@ -323,6 +367,7 @@ TokenList tokenize(std::string_view source) {
   const size_t size = source.size();
   size_t pos = 0;
   int line = 1;
+  RegexScanner regexes(source);
 
   if (source.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;  // byte-order mark
   if (source.substr(pos, 2) == "#!") {                  // hashbang line
@@ -387,7 +432,7 @@ TokenList tokenize(std::string_view source) {
     }
 
     if (c == '/' && regex_may_follow(list)) {
-      const size_t length = regex_length(source, pos);
+      const size_t length = regexes.length(pos);
       if (length > 0) {
         push_token(list, make_token(TK_REGEX, std::string(source.substr(pos, length)), line, start,
                                     static_cast<int>(pos + length)));

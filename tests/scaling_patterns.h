@@ -1,0 +1,24 @@
+// Generators of inputs that grow along one dimension (repetitions, nesting
+// depth, line length), for the check that kvx's time, memory and output grow
+// linearly with them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvx_scaling {
+
+struct ScalingPattern {
+  const char* name;            // a gtest-safe name: letters, digits and _
+  std::string (*generate)(int n);
+  int n;                       // the smaller size of the check; the larger is 4n
+  // Empty when the pattern must already scale linearly; otherwise why the
+  // check is skipped for now (the pattern and the work that will make it
+  // linear).
+  const char* not_yet_linear;
+};
+
+// Every pattern, in a fixed order.
+const std::vector<ScalingPattern>& scaling_patterns();
+
+}  // namespace kvx_scaling
