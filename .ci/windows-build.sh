@@ -9,7 +9,9 @@ if ! command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1; then
   exit 1
 fi
 
-cmake -S . -B build-windows \
+launcher=""
+command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+cmake -S . -B build-windows $launcher \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DCMAKE_BUILD_TYPE=Release \
   -DKVX_BUILD_TESTS=OFF

@@ -4,8 +4,17 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(KVX_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KVX_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${KVX_MINGW_PREFIX}-g++)
+# The POSIX thread model where it is installed (Debian ships both): GoogleTest
+# needs std::mutex, which the win32 model of g++ 12 lacks, and the Windows
+# tests must run the same compiler's kvx.exe. -static links its thread library
+# in, so the program still needs no DLL.
+if(EXISTS /usr/bin/${KVX_MINGW_PREFIX}-g++-posix)
+  set(KVX_MINGW_SUFFIX -posix)
+else()
+  set(KVX_MINGW_SUFFIX "")
+endif()
+set(CMAKE_C_COMPILER ${KVX_MINGW_PREFIX}-gcc${KVX_MINGW_SUFFIX})
+set(CMAKE_CXX_COMPILER ${KVX_MINGW_PREFIX}-g++${KVX_MINGW_SUFFIX})
 set(CMAKE_RC_COMPILER ${KVX_MINGW_PREFIX}-windres)
 
 # Headers and libraries come from the MinGW sysroot only; build tools from the

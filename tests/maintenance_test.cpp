@@ -472,7 +472,7 @@ TEST_F(InstallFootprint, AProfileWithoutAFinalLineBreakGetsTheLineOnALineOfItsOw
 
 TEST_F(InstallFootprint, WithoutHomeNothingIsInstalled) {
   std::string output;
-  EXPECT_EQ(run_program(KVX_BINARY_PATH, {"install"}, {"-HOME"}, "", &output), 0);
+  EXPECT_EQ(run_program(KVX_BINARY_PATH, {"install"}, {"-HOME"}, "", &output), 1);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Unable to locate HOME.\n"), std::string::npos) << output;
   EXPECT_TRUE(fs::is_empty(home_));
 }
@@ -540,9 +540,39 @@ TEST_F(InstallFootprint, UninstallTakesTheLineOutOfEveryProfileAndFollowsLinks) 
   EXPECT_EQ(read_file(home_ / "dotfiles-bashrc"), "a=1\n");
 }
 
+TEST_F(InstallFootprint, AStepThatDidNotTakeEffectMakesTheInstallFail) {
+  fs::create_directory(home_ / "Desktop");
+  fs::create_directory(home_ / ".bashrc");  // the profile cannot be written
+  std::string output;
+  EXPECT_EQ(kvx({"install"}, "", &output), 1);
+  EXPECT_NE(output.find(CLR_RED "[2/3] Could not add " + (home_ / "KORVEX").string()), std::string::npos) << output;
+  EXPECT_NE(output.find(CLR_GREEN "[3/3] Created Desktop shortcut"), std::string::npos) << output;
+  EXPECT_NE(output.find(CLR_RED "\n[ERROR] KORVEX is not fully installed: see the steps in red above.\n\n" CLR_RESET),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(output.find("KORVEX is installed."), std::string::npos) << output;
+}
+
+TEST_F(InstallFootprint, UninstallThatCouldNotCleanThePathSaysSoInRed) {
+  std::string output;
+  ASSERT_EQ(kvx({"install"}, "", &output), 0);
+  fs::create_directory(home_ / ".bashrc.kvx-tmp");  // the profile cannot be rewritten
+  EXPECT_EQ(kvx({"uninstall"}, "y\n", &output), 1);
+  EXPECT_NE(output.find(CLR_RED "[2/3] Could not clean KORVEX from shell profile PATH: " +
+                        (home_ / "KORVEX").string() + " is still on it.\n" CLR_RESET),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(output.find("Cleaned KORVEX"), std::string::npos) << output;
+  EXPECT_NE(output.find(CLR_RED "\n[ERROR] KORVEX is not fully uninstalled: take " + (home_ / "KORVEX").string() +
+                        " off your shell profile PATH by hand"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(read_file(home_ / ".bashrc"), kProfileLine);
+}
+
 TEST_F(InstallFootprint, UninstallWithoutHomeChangesNothing) {
   std::string output;
-  EXPECT_EQ(run_program(KVX_BINARY_PATH, {"uninstall"}, {"-HOME"}, "y\n", &output), 0);
+  EXPECT_EQ(run_program(KVX_BINARY_PATH, {"uninstall"}, {"-HOME"}, "y\n", &output), 1);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Unable to locate HOME.\n\n" CLR_RESET), std::string::npos) << output;
   EXPECT_EQ(output.find("[1/3]"), std::string::npos) << output;
 }

@@ -141,8 +141,8 @@ const std::vector<CommandRow>& command_table() {
       {{"stats"}, always, [](const Args&) { return cli_stats_show(), 0; }},
       {{"check-update"}, always, [](const Args&) { return cli_check_update(KVX_VERSION), 0; }},
       {{"update"}, always, [](const Args&) { return cli_perform_update(), 0; }},
-      {{"install"}, always, [](const Args& args) { return cli_self_install(args[0]), 0; }},
-      {{"uninstall"}, always, [](const Args&) { return cli_perform_uninstall(), 0; }},
+      {{"install"}, always, [](const Args& args) { return cli_self_install(args[0]); }},
+      {{"uninstall"}, always, [](const Args&) { return cli_perform_uninstall(); }},
   };
   return table;
 }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "cli/cli_storage.h"
@@ -95,11 +96,11 @@ void cli_errors_show() {
 
 int cli_probe_command(const PlatformCommand& command, std::string& answer, int size) {
   PlatformCommand run = command;
-  // The POSIX build discards standard error itself; " 2>nul" belongs to the
-  // Windows command line only. The probe lines are fixed words ("npx tsc -v"),
-  // run directly with no shell in between.
+  // Standard error is discarded by each platform in its own way (" 2>nul" on
+  // Windows); the line and that suffix fit the probe's command buffer. The
+  // probe lines are fixed words ("npx tsc -v"), run as an argument list.
   if (run.argv.empty()) run.argv = split_words(command.command_line);
-  run.command_line = (command.command_line + " 2>nul").substr(0, kProbeCommandBuffer - 1);
+  run.command_line = command.command_line.substr(0, kProbeCommandBuffer - 1 - std::strlen(" 2>nul"));
   run.discard_stderr = true;
 
   answer.clear();
@@ -407,12 +408,12 @@ void cli_perform_update() {
   report_update_failure("cannot replace " + program + ": " + error + ".");
 }
 
-void cli_self_install(const std::string& program_path) {
+int cli_self_install(const std::string& program_path) {
   std::printf(CLR_CYAN "\n=== KORVEX Installer ===\n\n" CLR_RESET);
   InstallPaths paths;
   if (!platform_install_paths(paths)) {
     std::printf(CLR_RED "[ERROR] Unable to locate %s.\n\n" CLR_RESET, platform_home_variable());
-    return;
+    return 1;
   }
 
   // The running program is the one to copy; the path as invoked is only the
@@ -430,9 +431,12 @@ void cli_self_install(const std::string& program_path) {
     std::printf(CLR_RED "[ERROR] Cannot copy %s to %s: %s\n\n" CLR_RESET, source.c_str(),
                 paths.program.c_str(), failure.c_str());
     cli_error_log("Install failed: cannot copy the program to " + paths.program);
-    return;
+    return 1;
   }
 
+  // Each step is judged by the footprint it leaves, not by what the command
+  // behind it answered.
+  bool complete = true;
   std::string detail;
   if (platform_user_path_add(paths, detail) == 0) {
     std::printf(CLR_GREEN "[2/3] %s is on your %s (%s).\n" CLR_RESET, paths.folder.c_str(),
@@ -441,9 +445,14 @@ void cli_self_install(const std::string& program_path) {
     std::printf(CLR_RED "[2/3] Could not add %s to your %s: %s\n" CLR_RESET, paths.folder.c_str(),
                 platform_user_path_label(), detail.c_str());
     cli_error_log("Install: " + detail);
+    complete = false;
   }
 
-  const int shortcut = platform_create_shortcut(paths, detail);
+  int shortcut = platform_create_shortcut(paths, detail);
+  if (shortcut == 0 && !std::filesystem::is_regular_file(paths.shortcut, error)) {
+    detail = paths.shortcut + " does not exist";
+    shortcut = -1;
+  }
   if (shortcut == 0) {
     std::printf(CLR_GREEN "[3/3] Created Desktop shortcut: %s\n" CLR_RESET, paths.shortcut.c_str());
   } else if (shortcut > 0) {
@@ -451,11 +460,17 @@ void cli_self_install(const std::string& program_path) {
   } else {
     std::printf(CLR_RED "[3/3] Could not create the Desktop shortcut: %s\n" CLR_RESET, detail.c_str());
     cli_error_log("Install: " + detail);
+    complete = false;
+  }
+  if (!complete) {
+    std::printf(CLR_RED "\n[ERROR] KORVEX is not fully installed: see the steps in red above.\n\n" CLR_RESET);
+    return 1;
   }
   std::printf(CLR_GREEN "\nKORVEX is installed. Open a new terminal to use 'kvx' from anywhere.\n\n" CLR_RESET);
+  return 0;
 }
 
-void cli_perform_uninstall() {
+int cli_perform_uninstall() {
   std::printf(CLR_CYAN "\n=== KORVEX Cross-Platform Uninstaller ===\n\n" CLR_RESET);
   std::printf(CLR_YELLOW "[WARNING] This will remove KORVEX from your system, clean your PATH, and "
                          "delete shortcuts.\n" CLR_RESET);
@@ -465,13 +480,13 @@ void cli_perform_uninstall() {
   char answer[16];
   if (std::fgets(answer, sizeof answer, stdin) == nullptr || (answer[0] != 'y' && answer[0] != 'Y')) {
     std::printf("\nUninstallation cancelled.\n\n");
-    return;
+    return 0;
   }
 
   InstallPaths paths;
   if (!platform_install_paths(paths)) {
     std::printf(CLR_RED "[ERROR] Unable to locate %s.\n\n" CLR_RESET, platform_home_variable());
-    return;
+    return 1;
   }
 
   if (std::remove(paths.shortcut.c_str()) == 0) {
@@ -482,11 +497,28 @@ void cli_perform_uninstall() {
 
   std::fflush(stdout);
   platform_user_path_remove(paths);
-  std::printf(CLR_GREEN "[2/3] Cleaned KORVEX from %s.\n" CLR_RESET, platform_user_path_label());
+  // The command behind the removal may not have run at all (no PowerShell):
+  // the PATH itself says whether the entry is gone.
+  const int holds = platform_user_path_holds(paths);
+  if (holds == 0) {
+    std::printf(CLR_GREEN "[2/3] Cleaned KORVEX from %s.\n" CLR_RESET, platform_user_path_label());
+  } else {
+    const std::string reason = holds > 0 ? paths.folder + " is still on it" : "it cannot be read";
+    std::printf(CLR_RED "[2/3] Could not clean KORVEX from %s: %s.\n" CLR_RESET, platform_user_path_label(),
+                reason.c_str());
+    cli_error_log("Uninstall: could not clean the " + std::string(platform_user_path_label()) + ": " + reason);
+  }
 
   std::printf(CLR_GREEN "[3/3] Removing installation folder: %s\n" CLR_RESET, paths.folder.c_str());
-  std::printf(CLR_GREEN "\nKORVEX has been uninstalled. Restart your terminal to apply PATH "
-                        "changes.\n\n" CLR_RESET);
+  if (holds == 0) {
+    std::printf(CLR_GREEN "\nKORVEX has been uninstalled. Restart your terminal to apply PATH "
+                          "changes.\n\n" CLR_RESET);
+  } else {
+    std::printf(CLR_RED "\n[ERROR] KORVEX is not fully uninstalled: take %s off your %s by hand, then "
+                        "restart your terminal.\n\n" CLR_RESET,
+                paths.folder.c_str(), platform_user_path_label());
+  }
   std::fflush(stdout);
   platform_remove_install_folder(paths);
+  return holds == 0 ? 0 : 1;
 }

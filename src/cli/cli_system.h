@@ -42,5 +42,7 @@ void cli_stats_show();
 void cli_clean_outputs();
 void cli_check_update(const std::string& current_version);
 void cli_perform_update();
-void cli_self_install(const std::string& program_path);
-void cli_perform_uninstall();
+// Install and uninstall return 0 when the footprint is in place (or gone),
+// 1 when a step did not take effect; a cancelled uninstall is no failure.
+int cli_self_install(const std::string& program_path);
+int cli_perform_uninstall();

@@ -4,8 +4,10 @@
 
 #include "cli/cli.h"
 #include "cli/cli_launcher.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
+  platform_start_up();
   if (argc == 2 && std::strcmp(argv[1], "--gui") == 0) {
     kvx_try_gui_launcher(1);
     return 0;

@@ -34,11 +34,16 @@ std::string platform_executable_path();
 int platform_user_path_add(const InstallPaths& paths, std::string& detail);
 
 // Takes the install folder off the user PATH; nothing else is touched. The
-// outcome is not examined.
+// outcome is not examined: platform_user_path_holds tells it.
 void platform_user_path_remove(const InstallPaths& paths);
 
-// Writes the desktop shortcut to the installed program. Returns 0 when it was
-// written, 1 when there is no desktop folder (nothing is created), -1 on a
+// 1 when the user PATH holds the install folder (Windows: an entry of the
+// user-scope Path equal to it in any letter case; POSIX: the line install
+// writes, in any profile), 0 when it does not, -1 when it cannot be read.
+int platform_user_path_holds(const InstallPaths& paths);
+
+// Writes the desktop shortcut to the installed program. Returns 0 when the
+// file exists afterwards, 1 when there is no desktop folder (nothing is created), -1 on a
 // failure; `detail` says why.
 int platform_create_shortcut(const InstallPaths& paths, std::string& detail);
 

@@ -8,9 +8,10 @@
 #include <vector>
 
 // An outside program to run.
-// - Windows: command_line is handed to the command interpreter exactly as
-//   written (redirections such as " 2>nul" included); argv and
-//   discard_stderr are not used.
+// - Windows: the command interpreter runs argv when it is given (the first
+//   word as the program, every other argument reaching it unchanged whatever
+//   it holds), else command_line exactly as written; discard_stderr appends
+//   " 2>nul".
 // - POSIX: argv is run directly, the program searched on the PATH, never
 //   through a shell, so no path or address in it can inject a command; a
 //   command without argv cannot be started. discard_stderr sends the
@@ -49,6 +50,12 @@ void platform_remove_tree(const std::string& folder);
 
 // Prepares the console for UTF-8 box-drawing output.
 void platform_console_utf8();
+
+// Start-up work, before any output. Windows: consoles on standard output and
+// standard error are switched to reading the colour sequences, and the
+// program file an install or update moved aside ("<program>.old") is removed
+// once it no longer runs. Nothing elsewhere.
+void platform_start_up();
 
 // The launcher window; see kvx_try_gui_launcher.
 int platform_show_launcher(int force);
