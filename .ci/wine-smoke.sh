@@ -48,8 +48,8 @@ kvx_exe=$root/build-windows/kvx.exe
 work=$(mktemp -d /tmp/kvx-wine-smoke.XXXXXX)
 xvfb_pid=""
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -60,6 +60,8 @@ export HOME=$work/home
 mkdir -p "$HOME"
 unset DISPLAY
 wine cmd /c exit >/dev/null 2>&1 || true
+# One Wine server for all the runs below, instead of one per run.
+wineserver -p
 profile=$(ls -d "$WINEPREFIX"/drive_c/users/*/Desktop | grep -v /Public/ | head -n 1)
 rm -f "$profile" && mkdir -p "$profile"
 echo "wine-smoke: prefix ready after $(($(date +%s) - started)) s"
@@ -71,6 +73,7 @@ check() {  # check NAME COMMAND...: counts and reports one check
   shift
   if "$@"; then
     passed=$((passed + 1))
+    echo "ok: $name"
   else
     failed=$((failed + 1))
     echo "FAIL: $name"
@@ -153,6 +156,15 @@ check "g without Node.js" eval 'is_status 1 && has "$red" && has "Node.js was no
 # is missing and install says so.
 run install
 check "install without PowerShell" eval 'is_status 1 && has "KORVEX is not fully installed" && ! has "KORVEX is installed." >/dev/null'
+# A reinstall moves the installed program aside and leaves no copy of it.
+installed=$(dirname "$profile")/KORVEX
+run install
+check "reinstall leaves no kvx.exe.old" eval 'test -f "$installed/kvx.exe" && ! test -e "$installed/kvx.exe.old"'
+set +e
+out=$(wine "$installed/kvx.exe" version </dev/null 2>&1 | tr -d '\r')
+status=${PIPESTATUS[0]}
+set -e
+check "the installed program runs" eval 'is_status 0 && has "KORVEX (kvx) version 1.0.0"'
 
 # --- The launcher window under Xvfb -----------------------------------------
 for display in $(seq 91 120); do
