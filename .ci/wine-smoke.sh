@@ -60,7 +60,9 @@ export HOME=$work/home
 mkdir -p "$HOME"
 unset DISPLAY
 wine cmd /c exit >/dev/null 2>&1 || true
-# One Wine server for all the runs below, instead of one per run.
+# One Wine server for all the runs below, instead of one per run: the one
+# that made the prefix ends first.
+wineserver -w
 wineserver -p
 profile=$(ls -d "$WINEPREFIX"/drive_c/users/*/Desktop | grep -v /Public/ | head -n 1)
 rm -f "$profile" && mkdir -p "$profile"
