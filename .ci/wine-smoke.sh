@@ -60,10 +60,12 @@ export HOME=$work/home
 mkdir -p "$HOME"
 unset DISPLAY
 wine cmd /c exit >/dev/null 2>&1 || true
-# One Wine server for all the runs below, instead of one per run: the one
-# that made the prefix ends first.
+# One Wine server, and the services it starts, for all the runs below instead
+# of one per run; their output goes nowhere, so that no pipe of ours stays
+# open behind them.
 wineserver -w
-wineserver -p
+wineserver -p >/dev/null 2>&1
+wine cmd /c exit >/dev/null 2>&1 || true
 profile=$(ls -d "$WINEPREFIX"/drive_c/users/*/Desktop | grep -v /Public/ | head -n 1)
 rm -f "$profile" && mkdir -p "$profile"
 echo "wine-smoke: prefix ready after $(($(date +%s) - started)) s"
@@ -82,14 +84,17 @@ check() {  # check NAME COMMAND...: counts and reports one check
   fi
 }
 
-# Runs kvx.exe in the current folder; its output (CR LF made LF) in $out,
-# its exit status in $status.
-run() {
+# Runs a program under Wine in the current folder; its output (CR LF made
+# LF) in $out, its exit status in $status. The output goes through a file:
+# Wine may leave helpers behind that hold a pipe open.
+run_program() {
   set +e
-  out=$(wine "$kvx_exe" "$@" </dev/null 2>&1 | tr -d '\r')
-  status=${PIPESTATUS[0]}
+  wine "$@" </dev/null >"$work/output.txt" 2>&1
+  status=$?
   set -e
+  out=$(tr -d '\r' <"$work/output.txt")
 }
+run() { run_program "$kvx_exe" "$@"; }
 has() { grep -qF -- "$1" <<<"$out" || { echo "  missing '$1' in:"; sed 's/^/    /' <<<"$out"; return 1; }; }
 is_status() { [ "$status" = "$1" ] || { echo "  exit status $status, expected $1"; return 1; }; }
 red=$'\e[0;31m'
@@ -162,10 +167,7 @@ check "install without PowerShell" eval 'is_status 1 && has "KORVEX is not fully
 installed=$(dirname "$profile")/KORVEX
 run install
 check "reinstall leaves no kvx.exe.old" eval 'test -f "$installed/kvx.exe" && ! test -e "$installed/kvx.exe.old"'
-set +e
-out=$(wine "$installed/kvx.exe" version </dev/null 2>&1 | tr -d '\r')
-status=${PIPESTATUS[0]}
-set -e
+run_program "$installed/kvx.exe" version
 check "the installed program runs" eval 'is_status 0 && has "KORVEX (kvx) version 1.0.0"'
 
 # --- The launcher window under Xvfb -----------------------------------------
