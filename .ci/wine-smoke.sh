@@ -48,8 +48,8 @@ kvx_exe=$root/build-windows/kvx.exe
 work=$(mktemp -d /tmp/kvx-wine-smoke.XXXXXX)
 xvfb_pid=""
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -59,6 +59,12 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export HOME=$work/home
 mkdir -p "$HOME"
 unset DISPLAY
+wine cmd /c exit >/dev/null 2>&1 || true
+# One Wine server, and the services it starts, for all the runs below instead
+# of one per run; their output goes nowhere, so that no pipe of ours stays
+# open behind them.
+wineserver -w
+wineserver -p >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1 || true
 profile=$(ls -d "$WINEPREFIX"/drive_c/users/*/Desktop | grep -v /Public/ | head -n 1)
 rm -f "$profile" && mkdir -p "$profile"
@@ -71,20 +77,24 @@ check() {  # check NAME COMMAND...: counts and reports one check
   shift
   if "$@"; then
     passed=$((passed + 1))
+    echo "ok: $name"
   else
     failed=$((failed + 1))
     echo "FAIL: $name"
   fi
 }
 
-# Runs kvx.exe in the current folder; its output (CR LF made LF) in $out,
-# its exit status in $status.
-run() {
+# Runs a program under Wine in the current folder; its output (CR LF made
+# LF) in $out, its exit status in $status. The output goes through a file:
+# Wine may leave helpers behind that hold a pipe open.
+run_program() {
   set +e
-  out=$(wine "$kvx_exe" "$@" </dev/null 2>&1 | tr -d '\r')
-  status=${PIPESTATUS[0]}
+  wine "$@" </dev/null >"$work/output.txt" 2>&1
+  status=$?
   set -e
+  out=$(tr -d '\r' <"$work/output.txt")
 }
+run() { run_program "$kvx_exe" "$@"; }
 has() { grep -qF -- "$1" <<<"$out" || { echo "  missing '$1' in:"; sed 's/^/    /' <<<"$out"; return 1; }; }
 is_status() { [ "$status" = "$1" ] || { echo "  exit status $status, expected $1"; return 1; }; }
 red=$'\e[0;31m'
@@ -153,6 +163,12 @@ check "g without Node.js" eval 'is_status 1 && has "$red" && has "Node.js was no
 # is missing and install says so.
 run install
 check "install without PowerShell" eval 'is_status 1 && has "KORVEX is not fully installed" && ! has "KORVEX is installed." >/dev/null'
+# A reinstall moves the installed program aside and leaves no copy of it.
+installed=$(dirname "$profile")/KORVEX
+run install
+check "reinstall leaves no kvx.exe.old" eval 'test -f "$installed/kvx.exe" && ! test -e "$installed/kvx.exe.old"'
+run_program "$installed/kvx.exe" version
+check "the installed program runs" eval 'is_status 0 && has "KORVEX (kvx) version 1.0.0"'
 
 # --- The launcher window under Xvfb -----------------------------------------
 for display in $(seq 91 120); do

@@ -120,7 +120,8 @@ TEST(WindowsCommands, ArgumentsReachTheProgramUnchanged) {
   ASSERT_EQ(platform_run_read(command, output), 0);
   EXPECT_EQ(lines_of(output), arguments);
   command.discard_stderr = true;
-  ASSERT_EQ(platform_run_wait(command), 0);
+  ASSERT_EQ(platform_run_read(command, output), 0);
+  EXPECT_EQ(lines_of(output), arguments);
   EXPECT_EQ(std::getenv("KVX_ARG1"), nullptr) << "the passing variables are removed afterwards";
 }
 
@@ -154,8 +155,8 @@ TEST(WindowsCommands, ExitStatusAndUnstartableCommands) {
   EXPECT_EQ(platform_run_wait(command), 3);
   std::string output;
   EXPECT_EQ(platform_run_read(command, output), 3);
-  command.command_line = "kvx-no-such-program-anywhere";
-  EXPECT_NE(platform_run_wait(command), 0);
+  command.command_line = "kvx-no-such-program-anywhere 2>nul";
+  EXPECT_NE(platform_run_read(command, output), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -365,6 +366,20 @@ TEST_F(WindowsInstall, TheFootprintInPlaceIsASuccessAndAReinstallLeavesNoOldCopy
   ASSERT_EQ(kvx("install", "footprint", output), 0) << output;
   EXPECT_TRUE(fs::exists(home_ / "KORVEX" / "kvx.exe"));
   EXPECT_FALSE(fs::exists(home_ / "KORVEX" / "kvx.exe.old"));
+}
+
+TEST_F(WindowsInstall, AProfileNameTheInterpreterWouldChangeIsNotHandedToIt) {
+  home_ = dir_.path() / "home%OS%";
+  fs::create_directories(home_ / "Desktop");
+  std::string output;
+  EXPECT_EQ(kvx("install", "footprint", output), 1);
+  const std::string folder = (home_ / "KORVEX").string();
+  EXPECT_NE(output.find("\x1b[0;31m[2/3] Could not add " + folder + " to your Windows user PATH: the command "
+                        "interpreter would change the name " + folder + " (it holds a % or a quote)"),
+            std::string::npos)
+      << output;
+  EXPECT_FALSE(fs::exists(home_ / "Desktop" / "KORVEX.lnk")) << "PowerShell must not have run";
+  EXPECT_TRUE(fs::exists(home_ / "KORVEX" / "kvx.exe"));
 }
 
 TEST_F(WindowsInstall, UninstallSaysWhetherThePathWasCleaned) {

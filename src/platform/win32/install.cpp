@@ -53,6 +53,14 @@ bool is_file(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// The PowerShell lines hold the paths between quotes, where the command
+// interpreter still expands "%NAME%": such a name is not handed to it.
+bool interpreter_keeps(const std::string& path) { return path.find_first_of("%\"") == std::string::npos; }
+
+std::string interpreter_would_change(const std::string& path) {
+  return "the command interpreter would change the name " + path + " (it holds a % or a quote)";
+}
+
 // Why a PowerShell step left no trace: it could not run at all, it failed,
 // or it said it succeeded.
 std::string powershell_outcome(int status) {
@@ -112,6 +120,10 @@ int platform_user_path_holds(const InstallPaths& paths) {
 }
 
 int platform_user_path_add(const InstallPaths& paths, std::string& detail) {
+  if (!interpreter_keeps(paths.folder)) {
+    detail = interpreter_would_change(paths.folder);
+    return 1;
+  }
   const int status = run_command_line(install_command_path_add(paths.folder));
   // The entry itself is the proof, not the exit status of the command.
   const int holds = platform_user_path_holds(paths);
@@ -125,6 +137,7 @@ int platform_user_path_add(const InstallPaths& paths, std::string& detail) {
 }
 
 void platform_user_path_remove(const InstallPaths& paths) {
+  if (!interpreter_keeps(paths.folder)) return;  // the entry stays, and uninstall says so
   run_command_line(install_command_path_remove(paths.folder));
 }
 
@@ -133,6 +146,10 @@ int platform_create_shortcut(const InstallPaths& paths, std::string& detail) {
   if (!std::filesystem::is_directory(paths.desktop, error)) {
     detail = "no Desktop folder " + paths.desktop;
     return 1;
+  }
+  if (!interpreter_keeps(paths.shortcut)) {
+    detail = interpreter_would_change(paths.shortcut);
+    return -1;
   }
   const int status = run_command_line(install_command_shortcut(paths.shortcut, paths.program, paths.folder));
   if (!is_file(paths.shortcut)) {
@@ -145,7 +162,9 @@ int platform_create_shortcut(const InstallPaths& paths, std::string& detail) {
 
 void platform_remove_install_folder(const InstallPaths& paths) {
   // The running program lives in that folder: a second command interpreter
-  // removes it after about a second, when this process has exited.
+  // removes it after about a second, when this process has exited. A name
+  // it would expand could make it remove another folder: not that one.
+  if (!interpreter_keeps(paths.folder)) return;
   run_command_line(install_command_deferred_remove(paths.folder));
 }
 
