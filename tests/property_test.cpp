@@ -5,7 +5,9 @@
 // checked in one Node.js process with the pinned TypeScript compiler.
 //
 // Report-only unless KVX_PROPERTY_STRICT=1. KVX_PROPERTY_COUNT (default 300)
-// and KVX_PROPERTY_SEED (first seed, default 1) choose the programs.
+// and KVX_PROPERTY_SEED (first seed, default 1) choose the programs;
+// KVX_PROPERTY_DUMP=<folder> keeps every program, its outputs and the list of
+// faults (faults.tsv) there for a closer look.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -219,6 +221,19 @@ TEST(OutputProperty, RandomProgramsGiveTypeScriptThatParsesAndDeclaresNothingTwi
                      kvx_test::program_text(programs.back())});
   }
   const std::map<std::string, Outcome> outcomes = run_batch(batch);
+  if (const char* dump = std::getenv("KVX_PROPERTY_DUMP"); dump != nullptr && *dump != '\0') {
+    std::string faults;
+    for (const auto& [id, outcome] : outcomes) {
+      for (const Fault& f : outcome.faults) {
+        faults += id + "\t" + f.kind + "\tTS" + f.code + "\t" + std::to_string(f.line) + "\t" + f.message + "\n";
+      }
+    }
+    write_file("faults.tsv", faults);
+    fs::create_directories(dump);
+    for (const char* entry : {"js", "ts", "faults.tsv"}) {
+      fs::copy(entry, fs::path(dump) / entry, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    }
+  }
 
   int valid = 0;
   std::map<std::string, int> by_code;
