@@ -5,7 +5,10 @@
 // checked in one Node.js process with the pinned TypeScript compiler.
 //
 // Report-only unless KVX_PROPERTY_STRICT=1. KVX_PROPERTY_COUNT (default 300)
-// and KVX_PROPERTY_SEED (first seed, default 1) choose the programs.
+// and KVX_PROPERTY_SEED (first seed, default 1) choose the programs;
+// KVX_PROPERTY_DUMP=<folder> keeps every program, its outputs and the list of
+// faults (faults.tsv) there for a closer look; KVX_PROPERTY_SHRINK=1 shrinks
+// each excerpt line by line (slower: one batch per round).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -168,12 +172,20 @@ std::map<std::string, Outcome> run_batch(const std::vector<Candidate>& batch) {
   return outcomes;
 }
 
+// How many failing programs the report shows, each with its smallest
+// failing item.
+constexpr size_t kShown = 20;
+
 int env_number(const char* name, int fallback) {
   const char* text = std::getenv(name);
   return text != nullptr && *text != '\0' ? std::atoi(text) : fallback;
 }
 
-// The smallest top-level item that shows one of the program's fault codes on
+bool shares_a_code(const std::vector<Fault>& faults, const std::set<std::string>& codes) {
+  return std::any_of(faults.begin(), faults.end(), [&](const Fault& f) { return codes.count(f.code) > 0; });
+}
+
+// The smallest top-level item that shows the program's first fault code on
 // its own, found with one more batch for all the failing programs.
 std::map<uint32_t, std::string> minimal_items(const std::vector<kvx_test::RandomProgram>& failing,
                                               const std::map<std::string, Outcome>& outcomes) {
@@ -186,18 +198,87 @@ std::map<uint32_t, std::string> minimal_items(const std::vector<kvx_test::Random
   const std::map<std::string, Outcome> alone = run_batch(batch);
   std::map<uint32_t, std::string> smallest;
   for (const kvx_test::RandomProgram& program : failing) {
-    const std::vector<Fault>& faults = outcomes.at("p" + std::to_string(program.seed)).faults;
+    const std::set<std::string> first = {outcomes.at("p" + std::to_string(program.seed)).faults.front().code};
     for (size_t i = 0; i < program.items.size(); ++i) {
       const auto found = alone.find("p" + std::to_string(program.seed) + "_" + std::to_string(i));
       if (found == alone.end()) continue;
-      const bool same = std::any_of(found->second.faults.begin(), found->second.faults.end(), [&](const Fault& f) {
-        return std::any_of(faults.begin(), faults.end(), [&](const Fault& g) { return g.code == f.code; });
-      });
       std::string& best = smallest[program.seed];
-      if (same && (best.empty() || program.items[i].size() < best.size())) best = program.items[i];
+      if (shares_a_code(found->second.faults, first) && (best.empty() || program.items[i].size() < best.size())) {
+        best = program.items[i];
+      }
     }
   }
   return smallest;
+}
+
+// The grammar reaches every construct it is meant to cover; otherwise the
+// property says nothing about that construct.
+TEST(OutputProperty, RandomProgramsAreReproducibleAndCoverTheGrammar) {
+  EXPECT_EQ(kvx_test::program_text(kvx_test::random_program(7)), kvx_test::program_text(kvx_test::random_program(7)));
+  EXPECT_NE(kvx_test::program_text(kvx_test::random_program(7)), kvx_test::program_text(kvx_test::random_program(8)));
+  std::string all;
+  for (uint32_t seed = 1; seed <= 300; ++seed) all += kvx_test::program_text(kvx_test::random_program(seed));
+  for (const char* construct :
+       {"import ", "export default ", "export const ", "export * from", "class ", " extends ", "static ", "#",
+        "get ", "set ", "constructor(", "super()", "function*", "async ", "await ", "yield ", "=> ", "switch (",
+        "case ", "import: ", "export: ", "?.", "??", "`", "${", "/[{}]/", "// ", "/* ", "= {}", "...", "[Symbol.iterator]",
+        "static {", "import.meta", "import(", "require(", "module.exports", "try ", "catch ", "for (const "}) {
+    EXPECT_NE(all.find(construct), std::string::npos) << construct;
+  }
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// Drops runs of lines from each excerpt while it stays valid JavaScript and
+// still shows one of its fault codes (delta debugging, one batch per round for
+// all the excerpts together).
+void shrink(std::map<uint32_t, std::string>& excerpts, const std::map<uint32_t, bool>& module,
+            const std::map<uint32_t, std::set<std::string>>& codes) {
+  std::map<uint32_t, std::vector<std::string>> lines;
+  std::map<uint32_t, size_t> parts;
+  for (const auto& [seed, text] : excerpts) {
+    if (text.empty()) continue;
+    lines[seed] = split(text, '\n');
+    parts[seed] = 2;
+  }
+  for (int round = 0; round < 30 && !parts.empty(); ++round) {
+    std::vector<Candidate> batch;
+    for (const auto& [seed, n] : parts) {
+      const std::vector<std::string>& current = lines[seed];
+      const size_t size = (current.size() + n - 1) / n;
+      for (size_t start = 0; start < current.size(); start += size) {
+        std::vector<std::string> rest(current.begin(), current.begin() + static_cast<long>(start));
+        rest.insert(rest.end(), current.begin() + static_cast<long>(std::min(current.size(), start + size)), current.end());
+        batch.push_back({"r" + std::to_string(seed) + "_" + std::to_string(start), module.at(seed), join_lines(rest)});
+      }
+    }
+    const std::map<std::string, Outcome> outcomes = run_batch(batch);
+    std::map<uint32_t, std::string> best;
+    for (const Candidate& candidate : batch) {
+      const uint32_t seed = static_cast<uint32_t>(std::stoul(candidate.id.substr(1, candidate.id.find('_') - 1)));
+      const Outcome& outcome = outcomes.at(candidate.id);
+      if (!outcome.valid_js || !shares_a_code(outcome.faults, codes.at(seed))) continue;
+      if (best.count(seed) == 0 || candidate.text.size() < best[seed].size()) best[seed] = candidate.text;
+    }
+    for (auto it = parts.begin(); it != parts.end();) {
+      const uint32_t seed = it->first;
+      if (best.count(seed) > 0) {
+        lines[seed] = split(best[seed], '\n');
+        excerpts[seed] = best[seed];
+        it->second = std::max<size_t>(2, it->second - 1);
+      } else if (it->second >= lines[seed].size()) {
+        it = parts.erase(it);
+        continue;
+      } else {
+        it->second = std::min(lines[seed].size(), it->second * 2);
+      }
+      ++it;
+    }
+  }
 }
 
 TEST(OutputProperty, RandomProgramsGiveTypeScriptThatParsesAndDeclaresNothingTwice) {
@@ -219,6 +300,19 @@ TEST(OutputProperty, RandomProgramsGiveTypeScriptThatParsesAndDeclaresNothingTwi
                      kvx_test::program_text(programs.back())});
   }
   const std::map<std::string, Outcome> outcomes = run_batch(batch);
+  if (const char* dump = std::getenv("KVX_PROPERTY_DUMP"); dump != nullptr && *dump != '\0') {
+    std::string faults;
+    for (const auto& [id, outcome] : outcomes) {
+      for (const Fault& f : outcome.faults) {
+        faults += id + "\t" + f.kind + "\tTS" + f.code + "\t" + std::to_string(f.line) + "\t" + f.message + "\n";
+      }
+    }
+    write_file("faults.tsv", faults);
+    fs::create_directories(dump);
+    for (const char* entry : {"js", "ts", "faults.tsv"}) {
+      fs::copy(entry, fs::path(dump) / entry, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    }
+  }
 
   int valid = 0;
   std::map<std::string, int> by_code;
@@ -245,12 +339,21 @@ TEST(OutputProperty, RandomProgramsGiveTypeScriptThatParsesAndDeclaresNothingTwi
   report << count << " random programs, " << valid << " valid JavaScript, " << failing.size()
          << " with faults in the generated TypeScript\n";
   for (const auto& [code, n] : by_code) report << "  " << code << ": " << n << "\n";
-  const std::map<uint32_t, std::string> minimal =
+  std::map<uint32_t, std::string> minimal =
       failing.empty() ? std::map<uint32_t, std::string>{}
                       : minimal_items(std::vector<kvx_test::RandomProgram>(
-                                          failing.begin(), failing.begin() + std::min<size_t>(failing.size(), 40)),
+                                          failing.begin(), failing.begin() + std::min(failing.size(), kShown)),
                                       outcomes);
-  for (size_t i = 0; i < failing.size() && i < 40; ++i) {
+  if (env_number("KVX_PROPERTY_SHRINK", 0) == 1 && !minimal.empty()) {
+    std::map<uint32_t, bool> module;
+    std::map<uint32_t, std::set<std::string>> codes;
+    for (const kvx_test::RandomProgram& program : failing) {
+      module[program.seed] = program.module;
+      codes[program.seed].insert(outcomes.at("p" + std::to_string(program.seed)).faults.front().code);
+    }
+    shrink(minimal, module, codes);
+  }
+  for (size_t i = 0; i < failing.size() && i < kShown; ++i) {
     const Outcome& outcome = outcomes.at("p" + std::to_string(failing[i].seed));
     report << "seed " << failing[i].seed << (failing[i].module ? " (module)" : " (script)") << ":\n";
     for (size_t f = 0; f < outcome.faults.size() && f < 3; ++f) {

@@ -1,6 +1,6 @@
 #include "random_program.h"
 
-#include <algorithm>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -40,7 +40,6 @@ struct Context {
   bool is_async = false;
   bool is_generator = false;
   bool in_loop = false;
-  bool in_switch = false;
   bool in_method = false;    // `this` and `super.x`
   bool derived = false;      // the class has `extends`: `super.x` may be read
   bool arguments_ok = false;  // not in class field initializers
@@ -415,16 +414,14 @@ struct Generator {
         }
       }
       case 5: {
-        Context inner = ctx;
-        inner.in_switch = true;
         std::string text = pad + "switch (" + expr(depth + 1, ctx).text + ") {\n";
         const int cases = 1 + below(3);
         for (int i = 0; i < cases; ++i) {
           text += pad + "  case " + pick(kStrings) + ":\n";
-          text += statement(depth + 1, inner, level + 2);
+          text += statement(depth + 1, ctx, level + 2);
           text += pad + "    break" + end() + "\n";
         }
-        if (chance(60)) text += pad + "  default: " + block(depth + 1, inner, level + 1) + "\n";
+        if (chance(60)) text += pad + "  default: " + block(depth + 1, ctx, level + 1) + "\n";
         return text + pad + "}\n";
       }
       case 6: {
@@ -494,7 +491,6 @@ struct Generator {
     field_ctx.top_level_await = false;
     field_ctx.in_function = false;
     field_ctx.in_loop = false;
-    field_ctx.in_switch = false;
     std::set<std::string> field_taken;
     field_ctx.taken = &field_taken;
 
