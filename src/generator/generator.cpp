@@ -153,16 +153,22 @@ void write_variables(std::ostream& out, const AnalysisResult& result, const Name
   const FirstByName<ObjectInfo> objects(result.objects);
   const FirstByName<ShapeInfo> shapes(result.array_objects);
   const FirstByName<ArrayInfo> arrays(result.arrays);
-  const FirstByName<ArrowInfo> arrows(result.arrows);
+  // Only the arrows the arrow section writes: a variable that shares its
+  // name with a local arrow of some body is still declared here.
+  std::unordered_set<std::string_view> arrows;
+  for (const ArrowInfo& arrow : result.arrows) {
+    if (arrow.is_local == 0) arrows.insert(arrow.name);
+  }
   // Every name written so far is remembered: a repeated `declare` of one
   // name would not compile, however many names came before it.
   std::unordered_set<std::string_view> declared;
 
   for (const VarInfo& var : result.vars) {
+    if (var.is_local != 0) continue;  // a local of some body
     if (locals.contains(var.name)) continue;
     if (exported.mentions(var.name)) continue;
     if (!declared.insert(var.name).second) continue;
-    if (arrows.find(var.name) != nullptr) continue;
+    if (arrows.count(var.name) != 0) continue;
 
     out << (var.is_const == 1 ? "declare const " : "declare let ") << var.name << ": ";
     if (var.type.kind == TYPE_INTERFACE && !var.type.interface_name.empty()) {
@@ -185,15 +191,18 @@ const TypeInfo& type_at(const std::vector<TypeInfo>& types, std::size_t i) {
   return i < types.size() ? types[i] : kEmpty;
 }
 
-// 6. [async ]function NAME(params): type { body }
+// 6. [async ]function[*] NAME(params): type { body }
+// A function declared in another body is written there, as part of that
+// body; at the top level it would be a second copy without its closure.
 void write_functions(std::ostream& out, AnalysisResult& result) {
   for (FuncInfo& function : result.funcs) {
     // The one change the emitter makes to the result.
     if (function.body && function.body->find("return") == std::string::npos) {
       function.return_type.kind = TYPE_VOID;
     }
+    if (function.is_local != 0) continue;
     if (function.is_async != 0) out << "async ";
-    out << "function " << function.name << "(";
+    out << (function.is_generator != 0 ? "function* " : "function ") << function.name << "(";
     for (std::size_t i = 0; i < function.param_names.size(); ++i) {
       if (i > 0) out << ", ";
       const ShapeInfo* shape = i < function.param_shapes.size() ? &function.param_shapes[i] : nullptr;
@@ -210,16 +219,21 @@ void write_functions(std::ostream& out, AnalysisResult& result) {
       }
     }
     const std::string returned = type_to_string(function.return_type);
-    if (function.is_async != 0) {
+    if (function.is_generator != 0) {
+      // A generator returns an iterator, never its return statements' type:
+      // the compiler infers it.
+      out << ") {\n";
+    } else if (function.is_async != 0) {
       out << "): Promise<" << returned << "> {\n";
     } else {
       out << "): " << returned << " {\n";
     }
-    if (function.body && !function.body->empty()) {
-      // One block: only its first line gets the indent, the rest stays as captured.
-      out << "    " << apply_narrowing(*function.body, function) << "\n";
-    } else {
+    if (!function.body) {
       out << "    throw new Error(\"Not implemented\");\n";
+    } else if (!function.body->empty()) {
+      // One block: only its first line gets the indent, the rest stays as captured.
+      // An empty body stays empty: a throw would change what the program does.
+      out << "    " << apply_narrowing(*function.body, function) << "\n";
     }
     out << "}\n\n";
   }
@@ -270,7 +284,7 @@ void write_generic_arrow(std::ostream& out, const ArrowInfo& arrow) {
 void write_arrows(std::ostream& out, const AnalysisResult& result, const NameSet& locals) {
   const ExportedConstants exported(result.exports);
   for (const ArrowInfo& arrow : result.arrows) {
-    if (locals.contains(arrow.name)) continue;
+    if (arrow.is_local != 0 || locals.contains(arrow.name)) continue;
     // The export section copies `export const NAME = (...) => ...` whole; a
     // second declaration of NAME would not compile.
     if (exported.mentions(arrow.name)) continue;
@@ -475,6 +489,10 @@ int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {
   write_arrows(out, result, locals);
   write_classes(out, result);
   write_exports(out, result);
+  // Without an import or export of its own the file would be a script, whose
+  // declarations clash with the global names of the DOM and Node (`name`,
+  // `Range`, `parent`); one empty export makes it a module.
+  if (result.imports.empty() && result.exports.empty()) out << "export {};\n";
   out.close();
   return 0;
 }
