@@ -95,6 +95,7 @@ struct VarInfo {
   // Declared inside a function, arrow, method or class body: a local, which
   // the output's top level does not declare.
   int is_local = 0;
+  int is_exported = 0;  // bound by an `export const|let|var` list, which declares it
 };
 
 inline constexpr int kMaxShapeFields = 16;
@@ -162,6 +163,7 @@ struct ArrowInfo {
   int is_promise = 0;  // declared as Promise<any>
   int is_generic = 0;  // written with generic type parameters
   int is_local = 0;    // bound inside a function, arrow, method or class body
+  int is_exported = 0; // bound by an `export const|let|var` list, which declares it
 
   int param_count() const { return static_cast<int>(param_names.size()); }
 };

@@ -504,15 +504,22 @@ void scan_declarator_records(Scan& scan, int p, int keyword, bool exported) {
 }
 
 // The declarator at `p`; the records it adds are locals when it stands in a
-// function, arrow, method or class body.
+// function, arrow, method or class body, and exported with every other
+// declarator of an `export` list.
 void scan_declarator(Scan& scan, int p, int keyword, bool exported) {
   if (p >= scan.count()) return;
   const size_t first_var = scan.result.vars.size();
   const size_t first_arrow = scan.result.arrows.size();
   scan_declarator_records(scan, p, keyword, exported);
   const int local = scan.in_function[static_cast<size_t>(p)] != 0 ? 1 : 0;
-  for (size_t n = first_var; n < scan.result.vars.size(); ++n) scan.result.vars[n].is_local = local;
-  for (size_t n = first_arrow; n < scan.result.arrows.size(); ++n) scan.result.arrows[n].is_local = local;
+  for (size_t n = first_var; n < scan.result.vars.size(); ++n) {
+    scan.result.vars[n].is_local = local;
+    scan.result.vars[n].is_exported = exported ? 1 : 0;
+  }
+  for (size_t n = first_arrow; n < scan.result.arrows.size(); ++n) {
+    scan.result.arrows[n].is_local = local;
+    scan.result.arrows[n].is_exported = exported ? 1 : 0;
+  }
 }
 
 // [async] function [*] NAME ( PARAMS ) { ... }   -> FuncInfo (body left to the capture)
