@@ -25,6 +25,20 @@ std::string import_lines(int n) {
   return source;
 }
 
+// Statements that never close: keywords on one line, then unclosed lists.
+std::string unclosed_statements(int n) {
+  std::string source;
+  for (int i = 0; i < n; ++i) source += "import ";
+  source += "\n";
+  for (int i = 0; i < n; ++i) source += "export ";
+  source += "\n";
+  for (int i = 0; i < n; ++i) {
+    const std::string k = std::to_string(i);
+    source += "import { a" + k + ", b" + k + "\nexport { c" + k + "\n";
+  }
+  return source;
+}
+
 // Function declarations nested n levels deep, optionally exported at every level.
 std::string nested_functions(int n, bool exported) {
   std::string source;
@@ -64,6 +78,7 @@ struct Pattern {
 TEST(OutputScaling, FourTimesTheInputTakesAtMostSixTimesTheTimeAndWritesAFewTimesTheInput) {
   const Pattern patterns[] = {
       {"semicolon-free import lines", import_lines, 1500},
+      {"statements that never close", unclosed_statements, 3000},
       {"nested function declarations", [](int n) { return nested_functions(n, false); }, 1000},
       {"nested exported functions", [](int n) { return nested_functions(n, true); }, 1000},
   };
