@@ -112,22 +112,22 @@ TEST(ArrayCallbacks, WritesOnlyTheListedFieldsOfTheFirstVariable) {
 // ---------------------------------------------------------------------------
 // detect_imports, detect_exports
 
-TEST(ImportsAndExports, CopyEachStatementUpToTheFirstSemicolonAfterIt) {
+TEST(ImportsAndExports, CopyEachStatementWhereItsGrammarEnds) {
   struct Case {
     const char* source;
     std::vector<std::string> imports;
     std::vector<std::string> exports;
   } cases[] = {
       {"import fs from 'fs';", {"import fs from 'fs';"}, {}},
-      // Only the last ends with `;`: every statement runs up to it.
+      // Only the last ends with `;`: each statement still ends after its module string.
       {"import a from 'a'\nimport b from 'b'\nimport c from 'c';",
-       {"import a from 'a'\nimport b from 'b'\nimport c from 'c';", "import b from 'b'\nimport c from 'c';",
-        "import c from 'c';"},
+       {"import a from 'a'", "import b from 'b'", "import c from 'c';"},
        {}},
       {"import /* why */ x from 'x'; // tail\nexport const limit = 5;\nexport default app;",
        {"import /* why */ x from 'x';"},
        {"export const limit = 5;", "export default app;"}},
-      {"const m = await import('./m.js');", {"import('./m.js');"}, {}},
+      // A dynamic import is an expression, not an import declaration.
+      {"const m = await import('./m.js');", {}, {}},
       // With no `;` after it, a statement is copied as far as it runs.
       {"import a from 'a'\nimport {\n  b,\n  c\n} from 'c'\nconst x = 1\nexport default x",
        {"import a from 'a'", "import {\n  b,\n  c\n} from 'c'"},
@@ -356,7 +356,16 @@ TEST(FunctionBodies, ManyAndDeeplyNestedFunctionsAreEachCaptured) {
   EXPECT_EQ(type_text(result.funcs.back().return_type), "1");
   EXPECT_EQ(shape_text(result.funcs.front().param_shapes[0]), "a0:0");
   EXPECT_EQ(shape_text(result.funcs.back().param_shapes[0]), "a1999:0");
-  for (const FuncInfo& function : result.funcs) EXPECT_EQ(function.flow_enabled, 1);
+  // Every function has its body region; the body texts, each a copy of part
+  // of its parent's, stay within a size linear in the source.
+  size_t copied = 0;
+  for (const FuncInfo& function : result.funcs) {
+    EXPECT_LT(function.body_first_token, function.body_end_token);
+    EXPECT_EQ(function.flow_enabled, function.body ? 1 : 0);
+    copied += function.body ? function.body->size() : 0;
+  }
+  EXPECT_TRUE(result.funcs.front().body.has_value());
+  EXPECT_LE(copied, 8 * source.size() + (size_t{2} << 20));
 }
 
 // ---------------------------------------------------------------------------

@@ -265,8 +265,9 @@ TEST(DeclarationScan, FunctionDeclarationsWithTheirParameters) {
       {"export function a() {}\nexport default function b() {}\nfunction outer() { function inner() {} }\n"
        "if (x) { function c() {} } else function d() {}\nlet y = 1\nfunction e() {}",
        "let y=0", "a()->0, b()->0, outer()->0, inner()->0, c()->0, d()->0, e()->0", "", "", ""},
-      // A generator cannot be written as a plain function: it is declared as a value.
-      {"function* gen(a) { yield a; }\nconst g2 = function* () {};", "", "", "", "", "gen(a=0)->0, g2()->0"},
+      // A generator declaration is a function (written `function*` with its
+      // body); a generator expression is a value like any function expression.
+      {"function* gen(a) { yield a; }\nconst g2 = function* () {};", "", "gen(a=0)->0", "", "", "g2()->0"},
   };
   for (const ScanCase& c : cases) expect_scan(c);
 }

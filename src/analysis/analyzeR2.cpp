@@ -255,13 +255,18 @@ bool ends_expression(const TokenList& tokens, int index) {
   return kind == TK_COMMA || kind == TK_SEMICOLON || is_closer(kind) || is_line_break_boundary(tokens, index);
 }
 
-bool is_function_declaration(const TokenList& tokens, int index) {
+int function_declaration_name(const TokenList& tokens, int index) {
   const int count = tokens.count();
-  if (index < 0 || index + 2 >= count) return false;
+  if (index < 0 || index + 2 >= count) return -1;
   const Token& keyword = at(tokens, index);
-  if (keyword.kind != TK_RESERVED || keyword.text != "function") return false;
-  if (at(tokens, index + 1).kind != TK_IDENTIFIER || at(tokens, index + 2).kind != TK_LPAREN) return false;
-  return in_statement_position(tokens, index);
+  if (keyword.kind != TK_RESERVED || keyword.text != "function") return -1;
+  const int name = at(tokens, index + 1).kind == TK_STAR ? index + 2 : index + 1;
+  if (kind_at(tokens, name) != TK_IDENTIFIER || kind_at(tokens, name + 1) != TK_LPAREN) return -1;
+  return in_statement_position(tokens, index) ? name : -1;
+}
+
+bool is_function_declaration(const TokenList& tokens, int index) {
+  return function_declaration_name(tokens, index) >= 0;
 }
 
 bool in_statement_position(const TokenList& tokens, int index) {
@@ -525,6 +530,26 @@ int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int
   return -1;
 }
 
+std::vector<char> function_body_tokens(const TokenList& tokens, const std::vector<int>& match) {
+  const int count = tokens.count();
+  // +1 where a body's inside starts, -1 at its closing brace; a body may be
+  // counted twice (`function f() {` is also `f() {`), which the sum allows.
+  std::vector<int> change(static_cast<size_t>(count) + 1, 0);
+  for (int k = 0; k < count; ++k) {
+    const int body = nested_body_open(tokens, match, k, true);
+    if (body < 0 || match[static_cast<size_t>(body)] < 0) continue;
+    ++change[static_cast<size_t>(body) + 1];
+    --change[static_cast<size_t>(match[static_cast<size_t>(body)])];
+  }
+  std::vector<char> inside(static_cast<size_t>(count), 0);
+  int depth = 0;
+  for (int k = 0; k < count; ++k) {
+    depth += change[static_cast<size_t>(k)];
+    inside[static_cast<size_t>(k)] = depth > 0 ? 1 : 0;
+  }
+  return inside;
+}
+
 std::vector<int> own_returns(const TokenList& tokens, const std::vector<int>& match, int first, int end) {
   std::vector<int> returns;
   end = std::min(end, tokens.count());
@@ -740,96 +765,189 @@ void detect_classes(AnalysisResult& result, const TokenList& tokens, std::string
 
 namespace {
 
-// The last token of a statement that starts at `keyword` and has no `;`
-// after it: brackets are followed to their partner, and the statement ends
-// where a line break starts a new one (`from` and `as` continue it).
-int statement_last_token(const TokenList& tokens, const std::vector<int>& match, int keyword) {
-  const int count = tokens.count();
-  int last = keyword;
-  int j = keyword + 1;
-  while (j < count) {
-    const Token& token = at(tokens, j);
-    if (is_line_break_boundary(tokens, j) && !is_word(token, "from") && !is_word(token, "as")) break;
-    if (is_closer(token.kind)) break;
-    if (is_opener(token.kind)) {
-      last = match[static_cast<size_t>(j)] < 0 ? count - 1 : match[static_cast<size_t>(j)];
-      j = last + 1;
+// What the statement ends of the module's top level are found with.
+struct ModuleStatements {
+  const TokenList& tokens;
+  std::vector<int> match;
+  std::vector<int> line_last;       // per token: the last token on its line
+  std::vector<int> next_semicolon;  // per token: the first `;` at or after it (count when none)
+
+  explicit ModuleStatements(const TokenList& list)
+      : tokens(list),
+        match(match_brackets(list)),
+        line_last(static_cast<size_t>(list.count())),
+        next_semicolon(static_cast<size_t>(list.count())) {
+    const int count = list.count();
+    for (int k = count - 1; k >= 0; --k) {
+      const bool line_ends = k + 1 == count || at(list, k + 1).line != at(list, k).line;
+      line_last[static_cast<size_t>(k)] = line_ends ? k : line_last[static_cast<size_t>(k) + 1];
+      const bool semicolon = at(list, k).kind == TK_SEMICOLON;
+      next_semicolon[static_cast<size_t>(k)] =
+          semicolon ? k : (k + 1 == count ? count : next_semicolon[static_cast<size_t>(k) + 1]);
+    }
+  }
+
+  int count() const { return tokens.count(); }
+  int partner(int index) const { return match[static_cast<size_t>(index)]; }
+
+  // A statement whose grammar does not close ends at the first `;` of its
+  // line, or else with the line.
+  int line_end(int index) const {
+    return std::min(next_semicolon[static_cast<size_t>(index)], line_last[static_cast<size_t>(index)]);
+  }
+
+  // After the module string at `string`: a `with { ... }` clause (or `assert
+  // { ... }` on the string's line) and a `;`.
+  int module_string_end(int string) const {
+    int last = string;
+    const int word = string + 1;
+    if (word + 1 < count() && at(tokens, word + 1).kind == TK_LBRACE && partner(word + 1) >= 0 &&
+        (is_word(at(tokens, word), "with") ||
+         (is_word(at(tokens, word), "assert") && at(tokens, word).line == at(tokens, string).line))) {
+      last = partner(word + 1);
+    }
+    if (kind_at(tokens, last + 1) == TK_SEMICOLON) ++last;
+    return last;
+  }
+};
+
+// Calls `statement(i)` for each token of `keyword_kind` at the module's top
+// level, which returns the statement's last token; the walk goes on after it.
+// Bracketed groups are passed over whole, so an object key `import`, a
+// dynamic `import(...)` in a function or an `export` in a block is never
+// taken for a statement; nor is a property `x.import`.
+template <typename Statement>
+void for_each_top_level(const ModuleStatements& module, int keyword_kind, Statement statement) {
+  const TokenList& tokens = module.tokens;
+  const int count = module.count();
+  int i = 0;
+  while (i < count) {
+    const int kind = at(tokens, i).kind;
+    if (is_opener(kind) && module.partner(i) >= 0) {
+      i = module.partner(i) + 1;
       continue;
     }
-    last = j++;
-  }
-  return last;
-}
-
-// KEYWORD ... ;   -> the source text from the keyword to the first `;` at or after it
-void capture_statements(std::vector<std::string>& out, const TokenList& tokens, std::string_view source,
-                        int keyword_kind) {
-  const int count = tokens.count();
-  std::vector<int> match;
-  int semicolon = 0;  // first `;` at or after the current keyword; only moves forward
-  for (int i = 0; i < count; ++i) {
-    if (at(tokens, i).kind != keyword_kind) continue;
-    semicolon = std::max(semicolon, i);
-    while (semicolon < count && at(tokens, semicolon).kind != TK_SEMICOLON) ++semicolon;
-    int end;
-    if (semicolon < count) {
-      end = at(tokens, semicolon).end;
-    } else {
-      // No `;` follows: the statement as far as it runs, so the copy stays a
-      // complete statement.
-      if (match.empty()) match = match_brackets(tokens);
-      end = at(tokens, statement_last_token(tokens, match, i)).end;
+    const int before = kind_at(tokens, i - 1);
+    if (kind != keyword_kind || before == TK_DOT || before == TK_OPTIONAL_CHAIN) {
+      ++i;
+      continue;
     }
-    out.push_back(source_text(source, at(tokens, i).start, end));
+    i = std::max(statement(i), i) + 1;
   }
 }
 
-}  // namespace
-
-// import ... ;   -> the statement's source text in imports
-void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
-  capture_statements(result.imports, tokens, source, TK_IMPORT);
+bool any_token_of(const TokenList& tokens, int kind) {
+  return std::any_of(tokens.items.begin(), tokens.items.end(), [kind](const Token& token) { return token.kind == kind; });
 }
 
-// The last token of the export statement at `keyword`. A function or class
-// declaration ends with its body's closing brace, anything else at the first
-// `;` outside brackets, or where a line break starts a new statement. Taken
-// up to the first `;` of all, `export function f() { a; b; }` would be cut
-// inside its body and the output would no longer parse.
-static int export_last_token(const TokenList& tokens, const std::vector<int>& match, int keyword) {
-  const int count = tokens.count();
+// import 'm'  |  import CLAUSE from 'm'   where CLAUSE holds names, `*`, `as`,
+// `,` and one `{ ... }` list; then the module string's end. -1 when the tokens
+// after `import` make no such statement (`import(...)` and `import.meta`
+// included).
+int import_statement_last(const ModuleStatements& module, int keyword) {
+  const TokenList& tokens = module.tokens;
   int j = keyword + 1;
-  if (j < count && is_word(at(tokens, j), "default")) ++j;
+  if (kind_at(tokens, j) == TK_STRING) return module.module_string_end(j);
+  for (; j < module.count(); ++j) {
+    const Token& token = at(tokens, j);
+    if (j > keyword + 1 && is_word(token, "from") && kind_at(tokens, j + 1) == TK_STRING) {
+      return module.module_string_end(j + 1);
+    }
+    if (token.kind == TK_LBRACE) {
+      if (module.partner(j) < 0) return -1;
+      j = module.partner(j);
+      continue;
+    }
+    if (token.kind != TK_IDENTIFIER && token.kind != TK_ASYNC && token.kind != TK_STAR && token.kind != TK_COMMA) {
+      return -1;
+    }
+  }
+  return -1;
+}
+
+// export * [as NAME] from 'm'  |  export { ... } [from 'm']   -> the last token;
+// -1 when the tokens make no such statement.
+int export_list_last(const ModuleStatements& module, int keyword) {
+  const TokenList& tokens = module.tokens;
+  const int first = keyword + 1;
+  int k = first + 1;
+  if (at(tokens, first).kind == TK_LBRACE) {
+    if (module.partner(first) < 0) return -1;
+    k = module.partner(first) + 1;
+  } else if (k + 1 < module.count() && is_word(at(tokens, k), "as")) {
+    k += 2;
+  }
+  if (k + 1 < module.count() && is_word(at(tokens, k), "from") && at(tokens, k + 1).kind == TK_STRING) {
+    return module.module_string_end(k + 1);
+  }
+  if (at(tokens, first).kind != TK_LBRACE) return -1;
+  return kind_at(tokens, k) == TK_SEMICOLON ? k : k - 1;
+}
+
+// The last token of the export statement at `keyword`. A list (`export {
+// ... }`, `export * from`) ends where its grammar ends; a function or class
+// declaration with its body's closing brace; anything else at the first `;`
+// outside brackets, or where a line break starts a new statement. Taken up to
+// the first `;` of all, `export function f() { a; b; }` would be cut inside
+// its body and the output would no longer parse.
+int export_statement_last(const ModuleStatements& module, int keyword) {
+  const TokenList& tokens = module.tokens;
+  const int count = module.count();
+  int j = keyword + 1;
+  if (j >= count) return keyword;
+  if (at(tokens, j).kind == TK_STAR || at(tokens, j).kind == TK_LBRACE) {
+    const int last = export_list_last(module, keyword);
+    return last >= 0 ? last : module.line_end(keyword);
+  }
+  if (is_word(at(tokens, j), "default")) ++j;
   if (j < count && at(tokens, j).kind == TK_ASYNC) ++j;
   const bool declaration =
       j < count && (at(tokens, j).kind == TK_CLASS ||
                     (at(tokens, j).kind == TK_RESERVED && at(tokens, j).text == "function"));
   for (int k = keyword + 1; k < count; ++k) {
     const Token& token = at(tokens, k);
+    // The next statement of the module starts.
+    if (token.kind == TK_IMPORT || token.kind == TK_EXPORT) return k - 1;
     if (!declaration && is_line_break_boundary(tokens, k) && !is_word(token, "from") && !is_word(token, "as")) {
       return k - 1;
     }
-    if (declaration && token.kind == TK_LBRACE) return match[static_cast<size_t>(k)] < 0 ? count - 1 : match[static_cast<size_t>(k)];
     if (token.kind == TK_SEMICOLON) return k;
-    if (is_closer(token.kind)) return k - 1;  // the block around the statement closes
+    if (is_closer(token.kind)) return k - 1;  // a stray closer
     if (is_opener(token.kind)) {
-      if (match[static_cast<size_t>(k)] < 0) return count - 1;
-      k = match[static_cast<size_t>(k)];
+      if (module.partner(k) < 0) return module.line_last[static_cast<size_t>(k)];  // never closes
+      if (declaration && token.kind == TK_LBRACE) return module.partner(k);
+      k = module.partner(k);
     }
   }
   return count - 1;
 }
 
-// export ... ;   -> the whole statement's source text in exports
+}  // namespace
+
+// import CLAUSE from 'm' ;   (top level only)   -> the statement's source text in imports
+void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
+  if (!any_token_of(tokens, TK_IMPORT)) return;
+  const ModuleStatements module(tokens);
+  for_each_top_level(module, TK_IMPORT, [&](int keyword) {
+    // A dynamic `import(...)` or `import.meta` is an expression, not a declaration.
+    const int next = kind_at(tokens, keyword + 1);
+    if (next == TK_LPAREN || next == TK_DOT) return keyword;
+    int last = import_statement_last(module, keyword);
+    if (last < 0) last = module.line_end(keyword);
+    result.imports.push_back(source_text(source, at(tokens, keyword).start, at(tokens, last).end));
+    return last;
+  });
+}
+
+// export ... ;   (top level only)   -> the whole statement's source text in exports
 void detect_exports(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
-  const int count = tokens.count();
-  std::vector<int> match;
-  for (int i = 0; i < count; ++i) {
-    if (at(tokens, i).kind != TK_EXPORT) continue;
-    if (match.empty()) match = match_brackets(tokens);
-    const int last = export_last_token(tokens, match, i);
-    result.exports.push_back(source_text(source, at(tokens, i).start, at(tokens, last).end));
-  }
+  if (!any_token_of(tokens, TK_EXPORT)) return;
+  const ModuleStatements module(tokens);
+  for_each_top_level(module, TK_EXPORT, [&](int keyword) {
+    const int last = export_statement_last(module, keyword);
+    result.exports.push_back(source_text(source, at(tokens, keyword).start, at(tokens, last).end));
+    return last;
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -944,7 +1062,7 @@ void record_param_shapes(AnalysisResult& result, const TokenList& tokens, const 
   std::vector<int> order;
   for (size_t n = 0; n < result.funcs.size(); ++n) {
     const FuncInfo& record = result.funcs[n];
-    if (record.body && record.body_first_token >= 0 && record.body_first_token < record.body_end_token) {
+    if (record.body_first_token >= 0 && record.body_first_token < record.body_end_token) {
       order.push_back(static_cast<int>(n));
     }
   }
@@ -992,20 +1110,32 @@ void record_param_shapes(AnalysisResult& result, const TokenList& tokens, const 
 
 }  // namespace
 
-// For each function its own declaration `function NAME (...) { BODY }`:
+// For each function its own declaration `function [*] NAME (...) { BODY }`:
 // body text, body region, literal return kinds, flow flag, parameter shapes.
 void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
   const int count = tokens.count();
   const std::vector<int> match = match_brackets(tokens);
 
-  // The declarations of each name in source order, found in one walk. The
-  // k-th record of a name takes the k-th declaration of that name, so two
-  // functions that share a name each get their own body.
+  // The declarations of each name in source order, found in one walk, as the
+  // index of their NAME token. The k-th record of a name takes the k-th
+  // declaration of that name, so two functions that share a name each get
+  // their own body.
   std::unordered_map<std::string_view, std::vector<int>> declarations;
   for (int i = 0; i < count; ++i) {
-    if (is_function_declaration(tokens, i)) declarations[at(tokens, i + 1).text].push_back(i);
+    const int name = function_declaration_name(tokens, i);
+    if (name >= 0) declarations[at(tokens, name).text].push_back(name);
   }
   std::unordered_map<std::string_view, size_t> taken;
+
+  // A body inside another function's body is a second copy of the same
+  // text. Functions nested a thousand levels deep would hold a number of
+  // copies that grows with the square of the file, so nested bodies are
+  // copied only while they stay within a budget linear in the source size;
+  // past it a nested function keeps its body region, return kinds and
+  // parameter shapes but no body text (its parent's body holds its code, and
+  // the output never writes it on its own). Real code stays far below it.
+  size_t nested_budget = 4 * source.size() + (size_t{1} << 20);
+  std::vector<int> enclosing_ends;  // source ends of the bodies around the current one
 
   for (FuncInfo& function : result.funcs) {
     function.flow_enabled = 0;
@@ -1013,8 +1143,8 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
     if (found == declarations.end()) continue;
     size_t& used = taken[found->first];
     if (used >= found->second.size()) continue;
-    const int keyword = found->second[used++];
-    const int close_paren = match[static_cast<size_t>(keyword + 2)];
+    const int name = found->second[used++];
+    const int close_paren = match[static_cast<size_t>(name + 1)];
     if (close_paren < 0 || kind_at(tokens, close_paren + 1) != TK_LBRACE) continue;
     const int open = close_paren + 1;
     const int close = match[static_cast<size_t>(open)];
@@ -1023,12 +1153,21 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
     // The body is exactly the source between the braces.
     const int body_start = at(tokens, open).end;
     const int body_end = std::max(at(tokens, close).start, body_start);
-    function.body = source_text(source, body_start, body_end);
+    // Records are in source order, so the bodies around this one are the
+    // captured ones that have not ended yet.
+    while (!enclosing_ends.empty() && enclosing_ends.back() <= body_start) enclosing_ends.pop_back();
+    const size_t size = static_cast<size_t>(body_end - body_start);
+    const bool copied = enclosing_ends.empty() || size <= nested_budget;
+    if (!enclosing_ends.empty() && copied) nested_budget -= size;
+    enclosing_ends.push_back(body_end);
+    if (copied) {
+      function.body = source_text(source, body_start, body_end);
+      function.flow_enabled = 1;
+    }
     function.body_start = body_start;
     function.body_end = body_end;
     function.body_first_token = open + 1;
     function.body_end_token = close;
-    function.flow_enabled = 1;
 
     // Only the function's own `return` statements count: a `return` inside a
     // callback or nested function returns from that function, not this one.

@@ -43,10 +43,12 @@ bool ends_expression(const TokenList& tokens, int index);
 // statement starts, not inside an expression.
 bool in_statement_position(const TokenList& tokens, int index);
 
-// `function NAME (` at `index` in a statement position (not a function
-// expression, which stands after `=`, `(`, `,`, `:`, `return` and the like).
-// The scan records these as functions and the capture finds their bodies by
-// the same test, so both see the same declarations in the same order.
+// `function NAME (` or the generator `function * NAME (` at `index` in a
+// statement position (not a function expression, which stands after `=`,
+// `(`, `,`, `:`, `return` and the like): the index of NAME, or -1. The scan
+// records these as functions and the capture finds their bodies by the same
+// test, so both see the same declarations in the same order.
+int function_declaration_name(const TokenList& tokens, int index);
 bool is_function_declaration(const TokenList& tokens, int index);
 
 // One expression from `start`: `end` is the index of the token that ends it
@@ -96,6 +98,11 @@ std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<i
 // (`function`, `NAME ( ... ) {`, `class`, or with `arrows` an `=> {`), the
 // index of that body's `{`; otherwise -1.
 int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int index, bool arrows);
+
+// For each token, whether it stands inside the body of a function, arrow,
+// method or class (between the body's braces): a declaration there is a
+// local of that body, not a name of the module's top level.
+std::vector<char> function_body_tokens(const TokenList& tokens, const std::vector<int>& match);
 
 // The `return` tokens in [first, end) that belong to the code itself, not to
 // a function, method or class nested in it.

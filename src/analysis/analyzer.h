@@ -92,6 +92,10 @@ struct VarInfo {
   std::string name;
   TypeInfo type;
   int is_const = 0;  // 1 for const; anything else is written as let
+  // Declared inside a function, arrow, method or class body: a local, which
+  // the output's top level does not declare.
+  int is_local = 0;
+  int is_exported = 0;  // bound by an `export const|let|var` list, which declares it
 };
 
 inline constexpr int kMaxShapeFields = 16;
@@ -115,13 +119,18 @@ struct FuncInfo {
   TypeInfo return_type;
   std::optional<std::string> body;    // captured body text; nullopt when none
   int is_async = 0;
+  int is_generator = 0;  // `function*`
   std::array<ShapeInfo, kMaxParamShapes> param_shapes;
   int flow_enabled = 0;
+  // Declared inside another function, arrow, method or class body: it lives
+  // in its parent's copied body, never at the output's top level.
+  int is_local = 0;
 
   // Body region recorded by the structure capture for the return-flow passes:
   // the source extent [body_start, body_end) of the captured body text and the
   // tokens [body_first_token, body_end_token) that start inside it. -1 when no
-  // body was captured; body_first_token == body_end_token when it is empty.
+  // body was found; body_first_token == body_end_token when it is empty. A
+  // deeply nested function may have its region without its body text.
   int body_start = -1;
   int body_end = -1;
   int body_first_token = -1;
@@ -153,6 +162,8 @@ struct ArrowInfo {
   TypeInfo return_type;
   int is_promise = 0;  // declared as Promise<any>
   int is_generic = 0;  // written with generic type parameters
+  int is_local = 0;    // bound inside a function, arrow, method or class body
+  int is_exported = 0; // bound by an `export const|let|var` list, which declares it
 
   int param_count() const { return static_cast<int>(param_names.size()); }
 };

@@ -201,6 +201,7 @@ struct Scan {
   const TokenList& tokens;
   std::string_view source;
   std::vector<int> match;
+  std::vector<char> in_function;  // function_body_tokens
   AnalysisResult& result;
   std::priority_queue<PendingDeclarator, std::vector<PendingDeclarator>, std::greater<>> pending;
   ObjectLiteralReader literals;
@@ -481,7 +482,7 @@ int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool export
 // A name without initializer (`let count;`, `for (const x of xs)`) is a
 // variable of kind 0; a destructuring pattern creates no record. A `,` after
 // the declarator queues the next one.
-void scan_declarator(Scan& scan, int p, int keyword, bool exported) {
+void scan_declarator_records(Scan& scan, int p, int keyword, bool exported) {
   const TokenList& tokens = scan.tokens;
   const int count = scan.count();
   if (p >= count) return;
@@ -502,16 +503,36 @@ void scan_declarator(Scan& scan, int p, int keyword, bool exported) {
   if (end < count && at(tokens, end).kind == TK_COMMA) scan.pending.push({end + 1, keyword, exported});
 }
 
-// [async] function NAME ( PARAMS ) { ... }   -> FuncInfo (body left to the capture)
-// function * NAME ( PARAMS ) { ... }          -> ArrowInfo: a generator's body
-//                                                cannot be written as a plain function
+// The declarator at `p`; the records it adds are locals when it stands in a
+// function, arrow, method or class body, and exported with every other
+// declarator of an `export` list.
+void scan_declarator(Scan& scan, int p, int keyword, bool exported) {
+  if (p >= scan.count()) return;
+  const size_t first_var = scan.result.vars.size();
+  const size_t first_arrow = scan.result.arrows.size();
+  scan_declarator_records(scan, p, keyword, exported);
+  const int local = scan.in_function[static_cast<size_t>(p)] != 0 ? 1 : 0;
+  for (size_t n = first_var; n < scan.result.vars.size(); ++n) {
+    scan.result.vars[n].is_local = local;
+    scan.result.vars[n].is_exported = exported ? 1 : 0;
+  }
+  for (size_t n = first_arrow; n < scan.result.arrows.size(); ++n) {
+    scan.result.arrows[n].is_local = local;
+    scan.result.arrows[n].is_exported = exported ? 1 : 0;
+  }
+}
+
+// [async] function [*] NAME ( PARAMS ) { ... }   -> FuncInfo (body left to the capture)
 void scan_function_declaration(Scan& scan, int i) {
   const TokenList& tokens = scan.tokens;
-  if (is_function_declaration(tokens, i)) {
+  const int name = function_declaration_name(tokens, i);
+  if (name >= 0) {
     FuncInfo function;
-    function.name = at(tokens, i + 1).text;
+    function.name = at(tokens, name).text;
     function.is_async = i > 0 && at(tokens, i - 1).kind == TK_ASYNC && at(tokens, i - 1).line == at(tokens, i).line;
-    std::vector<ParamInfo> params = parse_params(tokens, scan.match, scan.source, i + 2, false);
+    function.is_generator = name == i + 2 ? 1 : 0;
+    function.is_local = scan.in_function[static_cast<size_t>(i)] != 0 ? 1 : 0;
+    std::vector<ParamInfo> params = parse_params(tokens, scan.match, scan.source, name + 1, false);
     for (size_t j = 0; j < params.size(); ++j) {
       ParamInfo& param = params[j];
       // A destructured parameter expects an object with the pattern's keys.
@@ -525,15 +546,6 @@ void scan_function_declaration(Scan& scan, int i) {
       function.param_types.push_back(std::move(param.type));
     }
     scan.result.funcs.push_back(std::move(function));
-    return;
-  }
-  if (kind_at(tokens, i + 1) == TK_STAR && kind_at(tokens, i + 2) == TK_IDENTIFIER &&
-      kind_at(tokens, i + 3) == TK_LPAREN && in_statement_position(tokens, i)) {
-    ArrowInfo generator;
-    generator.name = at(tokens, i + 2).text;
-    std::vector<ParamInfo> params = parse_params(tokens, scan.match, scan.source, i + 3, true);
-    set_params(generator, params);
-    scan.result.arrows.push_back(std::move(generator));
   }
 }
 
@@ -541,7 +553,9 @@ void scan_function_declaration(Scan& scan, int i) {
 
 AnalysisResult analyze_tokens(const TokenList& tokens, std::string_view source) {
   AnalysisResult result;
-  Scan scan{tokens, source, match_brackets(tokens), result, {}, ObjectLiteralReader(tokens)};
+  std::vector<int> match = match_brackets(tokens);
+  std::vector<char> in_function = function_body_tokens(tokens, match);
+  Scan scan{tokens, source, std::move(match), std::move(in_function), result, {}, ObjectLiteralReader(tokens)};
   const int count = tokens.count();
   for (int i = 0; i < count; ++i) {
     while (!scan.pending.empty() && scan.pending.top().index <= i) {

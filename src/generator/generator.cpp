@@ -148,23 +148,79 @@ void write_shape_array(std::ostream& out, const ShapeInfo& shape) {
   out << " }[]";
 }
 
+// The names the function section writes: a variable or arrow binding of the
+// same name would be a second declaration of it.
+using FunctionNames = std::unordered_set<std::string_view>;
+
+bool is_name_byte(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  return std::isalnum(b) != 0 || c == '_' || c == '$' || b >= 0x80;
+}
+
+// The local names an import statement binds: `import d, * as ns from 'm'`
+// binds d and ns, `import { a, b as c } from 'm'` binds a and c. The tokens
+// run up to the module string; the `from` before it binds nothing.
+void add_import_bindings(std::string_view statement, std::unordered_set<std::string_view>& names) {
+  std::vector<std::string_view> tokens;  // words, and other characters one by one
+  for (std::size_t at = 0; at < statement.size();) {
+    const char c = statement[at];
+    if (c == '\'' || c == '"' || c == '`') break;
+    const std::size_t start = at;
+    if (is_name_byte(c)) {
+      while (at < statement.size() && is_name_byte(statement[at])) ++at;
+    } else {
+      ++at;
+      if (std::isspace(static_cast<unsigned char>(c)) != 0) continue;
+    }
+    tokens.push_back(statement.substr(start, at - start));
+  }
+  for (std::size_t n = 1; n < tokens.size(); ++n) {  // tokens[0] is `import`
+    const std::string_view token = tokens[n];
+    if (!is_name_byte(token[0]) || token == "as") continue;
+    if (n + 1 < tokens.size() && tokens[n + 1] == "as") continue;  // `x as y` binds y
+    if (n + 1 == tokens.size() && token == "from") continue;
+    names.insert(token);
+  }
+}
+
+FunctionNames top_level_function_names(const AnalysisResult& result) {
+  FunctionNames names;
+  for (const FuncInfo& function : result.funcs) {
+    if (function.is_local == 0) names.insert(function.name);
+  }
+  return names;
+}
+
 // 5. declare const|let NAME: type; for every variable that is not a local of
-// a function, not written by the export or arrow sections, and not a repeat.
-void write_variables(std::ostream& out, const AnalysisResult& result, const NameSet& locals) {
+// a function, not written by the export, function, arrow or class sections
+// nor bound by an import, and not a repeat.
+void write_variables(std::ostream& out, const AnalysisResult& result, const NameSet& locals,
+                     const FunctionNames& functions) {
   const ExportedConstants exported(result.exports);
   const FirstByName<ObjectInfo> objects(result.objects);
   const FirstByName<ShapeInfo> shapes(result.array_objects);
   const FirstByName<ArrayInfo> arrays(result.arrays);
-  const FirstByName<ArrowInfo> arrows(result.arrows);
+  // Only the arrows the arrow section writes: a variable that shares its
+  // name with a local arrow of some body is still declared here.
+  std::unordered_set<std::string_view> arrows;
+  for (const ArrowInfo& arrow : result.arrows) {
+    if (arrow.is_local == 0) arrows.insert(arrow.name);
+  }
+  // Names that the imports and the class section declare.
+  std::unordered_set<std::string_view> others;
+  for (const std::string& statement : result.imports) add_import_bindings(statement, others);
+  for (const ClassInfo& klass : result.classes) others.insert(klass.name);
   // Every name written so far is remembered: a repeated `declare` of one
   // name would not compile, however many names came before it.
   std::unordered_set<std::string_view> declared;
 
   for (const VarInfo& var : result.vars) {
+    if (var.is_local != 0) continue;  // a local of some body
     if (locals.contains(var.name)) continue;
-    if (exported.mentions(var.name)) continue;
+    if (var.is_exported != 0 || exported.mentions(var.name)) continue;
     if (!declared.insert(var.name).second) continue;
-    if (arrows.find(var.name) != nullptr) continue;
+    if (arrows.count(var.name) != 0) continue;
+    if (functions.count(var.name) != 0 || others.count(var.name) != 0) continue;
 
     out << (var.is_const == 1 ? "declare const " : "declare let ") << var.name << ": ";
     if (var.type.kind == TYPE_INTERFACE && !var.type.interface_name.empty()) {
@@ -187,15 +243,24 @@ const TypeInfo& type_at(const std::vector<TypeInfo>& types, std::size_t i) {
   return i < types.size() ? types[i] : kEmpty;
 }
 
-// 6. [async ]function NAME(params): type { body }
+// 6. [async ]function[*] NAME(params): type { body }
+// A function declared in another body is written there, as part of that
+// body; at the top level it would be a second copy without its closure.
+// Of two top-level functions with one name only the last is written: it is
+// the one the program runs, and two implementations would not compile.
 void write_functions(std::ostream& out, AnalysisResult& result) {
+  std::unordered_map<std::string_view, const FuncInfo*> last;
+  for (const FuncInfo& function : result.funcs) {
+    if (function.is_local == 0) last[function.name] = &function;
+  }
   for (FuncInfo& function : result.funcs) {
     // The one change the emitter makes to the result.
     if (function.body && function.body->find("return") == std::string::npos) {
       function.return_type.kind = TYPE_VOID;
     }
+    if (function.is_local != 0 || last[function.name] != &function) continue;
     if (function.is_async != 0) out << "async ";
-    out << "function " << function.name << "(";
+    out << (function.is_generator != 0 ? "function* " : "function ") << function.name << "(";
     for (std::size_t i = 0; i < function.param_names.size(); ++i) {
       if (i > 0) out << ", ";
       const ShapeInfo* shape = i < function.param_shapes.size() ? &function.param_shapes[i] : nullptr;
@@ -212,16 +277,21 @@ void write_functions(std::ostream& out, AnalysisResult& result) {
       }
     }
     const std::string returned = type_to_string(function.return_type);
-    if (function.is_async != 0) {
+    if (function.is_generator != 0) {
+      // A generator returns an iterator, never its return statements' type:
+      // the compiler infers it.
+      out << ") {\n";
+    } else if (function.is_async != 0) {
       out << "): Promise<" << returned << "> {\n";
     } else {
       out << "): " << returned << " {\n";
     }
-    if (function.body && !function.body->empty()) {
-      // One block: only its first line gets the indent, the rest stays as captured.
-      out << "    " << apply_narrowing(*function.body, function) << "\n";
-    } else {
+    if (!function.body) {
       out << "    throw new Error(\"Not implemented\");\n";
+    } else if (!function.body->empty()) {
+      // One block: only its first line gets the indent, the rest stays as captured.
+      // An empty body stays empty: a throw would change what the program does.
+      out << "    " << apply_narrowing(*function.body, function) << "\n";
     }
     out << "}\n\n";
   }
@@ -269,13 +339,17 @@ void write_generic_arrow(std::ostream& out, const ArrowInfo& arrow) {
 
 // 7. declare const NAME: (params) => type; for each arrow binding that is not
 // a local of a function nor exported as a binding.
-void write_arrows(std::ostream& out, const AnalysisResult& result, const NameSet& locals) {
+void write_arrows(std::ostream& out, const AnalysisResult& result, const NameSet& locals,
+                  const FunctionNames& functions) {
   const ExportedConstants exported(result.exports);
+  std::unordered_set<std::string_view> written;
   for (const ArrowInfo& arrow : result.arrows) {
-    if (locals.contains(arrow.name)) continue;
+    if (arrow.is_local != 0 || locals.contains(arrow.name)) continue;
     // The export section copies `export const NAME = (...) => ...` whole; a
-    // second declaration of NAME would not compile.
-    if (exported.mentions(arrow.name)) continue;
+    // second declaration of NAME would not compile. Nor would a second
+    // binding of a name, or a binding of a function's name.
+    if (arrow.is_exported != 0 || exported.mentions(arrow.name)) continue;
+    if (functions.count(arrow.name) != 0 || !written.insert(arrow.name).second) continue;
     if (arrow.is_promise != 0) {
       out << "declare const " << arrow.name << ": Promise<any>;\n";
     } else if (arrow.is_generic != 0) {
@@ -345,10 +419,6 @@ struct ExportedDeclaration {
   bool is_default = false;
 };
 
-bool is_name_byte(char c) {
-  const unsigned char b = static_cast<unsigned char>(c);
-  return std::isalnum(b) != 0 || c == '_' || c == '$' || b >= 0x80;
-}
 
 // The name a statement `export [default] [async] function[*] NAME` or
 // `export [default] class NAME` declares.
@@ -462,11 +532,16 @@ void write_ts_typed(std::ostream& out, AnalysisResult& result) {
   for (const std::string& statement : result.imports) out << statement << "\n";
   write_type_imports(out, result);
   write_interfaces(out, result);
-  write_variables(out, result, locals);
+  const FunctionNames functions = top_level_function_names(result);
+  write_variables(out, result, locals, functions);
   write_functions(out, result);
-  write_arrows(out, result, locals);
+  write_arrows(out, result, locals, functions);
   write_classes(out, result);
   write_exports(out, result);
+  // Without an import or export of its own the file would be a script, whose
+  // declarations clash with the global names of the DOM and Node (`name`,
+  // `Range`, `parent`); one empty export makes it a module.
+  if (result.imports.empty() && result.exports.empty()) out << "export {};\n";
 }
 
 int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {

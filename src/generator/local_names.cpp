@@ -1,6 +1,7 @@
 // Locals of captured function bodies: which names a body declares, so that
 // the emitter leaves a function's own variables out of the top-level
 // declarations.
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -433,10 +434,30 @@ int is_declared_inside_any_function(const AnalysisResult& result, std::string_vi
 }
 
 LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result) {
-  LocalDeclarationIndex index;
+  // A body captured inside another one is part of that one's text, and so
+  // are its declarations: only the outermost bodies are read, so that
+  // functions nested a thousand levels deep are not read a thousand times.
+  std::vector<const FuncInfo*> regions;
+  std::vector<const FuncInfo*> outermost;
   for (const FuncInfo& function : result.funcs) {
     if (!function.body) continue;
-    for_each_body_declaration(*function.body, [&index](std::string_view name) {
+    const bool placed = function.body_start >= 0 && function.body_end >= function.body_start &&
+                        static_cast<std::size_t>(function.body_end - function.body_start) == function.body->size();
+    (placed ? regions : outermost).push_back(&function);
+  }
+  std::stable_sort(regions.begin(), regions.end(), [](const FuncInfo* a, const FuncInfo* b) {
+    return a->body_start < b->body_start || (a->body_start == b->body_start && a->body_end > b->body_end);
+  });
+  int reached = -1;  // end of the outermost body read so far
+  for (const FuncInfo* function : regions) {
+    if (function->body_start < reached && function->body_end <= reached) continue;
+    outermost.push_back(function);
+    reached = std::max(reached, function->body_end);
+  }
+
+  LocalDeclarationIndex index;
+  for (const FuncInfo* function : outermost) {
+    for_each_body_declaration(*function->body, [&index](std::string_view name) {
       if (!index.contains(name)) index.names.emplace(name);
       return false;
     });
