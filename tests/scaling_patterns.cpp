@@ -326,7 +326,7 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       {"calls_of_declared_functions", calls_of_declared_functions, 10000, ""},
       {"locals_in_many_functions", locals_in_many_functions, 5000, ""},
       {"const_enums", const_enums, 20000, ""},
-      {"one_object_literal", one_object_literal, 25000, ""},
+      {"one_object_literal", one_object_literal, 130000, ""},
       {"nested_object_literals", nested_object_literals, 10000, ""},
       // Whole-program shapes
       {"many_functions", many_functions, 12500, ""},
