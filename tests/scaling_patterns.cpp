@@ -91,6 +91,11 @@ std::string destructurings(int n) {
 
 std::string destructuring_unclosed(int n) { return "const [" + times(n, "a, ") + "\n"; }
 
+// Patterns that all end at one far `]`, with no name to collect on the way.
+std::string destructurings_sharing_one_bracket(int n) {
+  return "const arr = [1];\n" + times(n, "const [ ") + "\n] = arr;\n";
+}
+
 std::string ternary_chain(int n) { return "const v = " + times(n, "a ? 1 : ") + "'x';\n"; }
 
 std::string question_marks_without_colon(int n) {
@@ -301,6 +306,7 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       {"logic_operands", logic_operands, 8000, ""},
       {"destructurings", destructurings, 10000, ""},
       {"destructuring_unclosed", destructuring_unclosed, 30000, ""},
+      {"destructurings_sharing_one_bracket", destructurings_sharing_one_bracket, 30000, ""},
       {"ternary_chain", ternary_chain, 20000, ""},
       {"question_marks_without_colon", question_marks_without_colon, 10000, ""},
       {"untyped_declarations", untyped_declarations, 10000, ""},
@@ -319,8 +325,8 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       {"object_literals", object_literals, 8000, ""},
       {"calls_of_declared_functions", calls_of_declared_functions, 10000, ""},
       {"locals_in_many_functions", locals_in_many_functions, 5000, ""},
-      {"const_enums", const_enums, 5000, ""},
-      {"one_object_literal", one_object_literal, 25000, ""},
+      {"const_enums", const_enums, 20000, ""},
+      {"one_object_literal", one_object_literal, 130000, ""},
       {"nested_object_literals", nested_object_literals, 10000, ""},
       // Whole-program shapes
       {"many_functions", many_functions, 12500, ""},

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -78,22 +80,33 @@ Measure run_kvx(const fs::path& folder, const std::string& name) {
   return measure;
 }
 
-// The best of three runs of one input, each in a fresh folder.
-Measure measure_input(const fs::path& root, const std::string& source) {
-  Measure best;
+// Runs one input in a fresh folder under `root`.
+Measure measure_once(const fs::path& root, const std::string& source) {
+  const fs::path folder = root / "run";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  kvx_test::write_file(folder / "input.js", source);
+  const Measure measure = run_kvx(folder, "input.js");
+  fs::remove_all(folder);
+  return measure;
+}
+
+void keep_best(Measure& best, const Measure& measure, bool first) {
+  if (first) {
+    best = measure;
+    return;
+  }
+  best.seconds = std::min(best.seconds, measure.seconds);
+  best.peak_bytes = std::min(best.peak_bytes, measure.peak_bytes);
+}
+
+// The best of three runs of each input. The runs of the two inputs alternate,
+// so that both meet the same load on the machine.
+std::pair<Measure, Measure> measure_pair(const fs::path& root, const std::string& small, const std::string& large) {
+  std::pair<Measure, Measure> best;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const fs::path folder = root / ("run" + std::to_string(attempt));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    kvx_test::write_file(folder / "input.js", source);
-    const Measure measure = run_kvx(folder, "input.js");
-    if (attempt == 0) {
-      best = measure;
-    } else {
-      best.seconds = std::min(best.seconds, measure.seconds);
-      best.peak_bytes = std::min(best.peak_bytes, measure.peak_bytes);
-    }
-    fs::remove_all(folder);
+    keep_best(best.first, measure_once(root, small), attempt == 0);
+    keep_best(best.second, measure_once(root, large), attempt == 0);
   }
   return best;
 }
@@ -103,7 +116,7 @@ class ScalingTest : public ::testing::TestWithParam<size_t> {
   static void SetUpTestSuite() {
     // What a run costs with nearly no input: the program and its libraries.
     kvx_test::ScopedWorkDir work;
-    baseline_peak_ = measure_input(work.path(), "let a = 1;\n").peak_bytes;
+    baseline_peak_ = measure_once(work.path(), "let a = 1;\n").peak_bytes;
   }
 
   static double baseline_peak_;
@@ -126,8 +139,12 @@ TEST_P(ScalingTest, GrowsLinearly) {
   ASSERT_GT(large_input, 3.0 * small_input) << "the generator must grow with n";
 
   kvx_test::ScopedWorkDir work;
-  const Measure at_n = measure_input(work.path(), small);
-  const Measure at_4n = measure_input(work.path(), large);
+  auto [at_n, at_4n] = measure_pair(work.path(), small, large);
+  // A burst of load on a shared machine can still stretch one series: a time
+  // ratio over the limit is measured once more before it counts.
+  if (!kSanitized && at_4n.seconds > kMaxGrowth * at_n.seconds) {
+    std::tie(at_n, at_4n) = measure_pair(work.path(), small, large);
+  }
   SCOPED_TRACE(std::string(pattern.name) + ": " + std::to_string(small.size()) + " -> " +
                std::to_string(large.size()) + " bytes, " + std::to_string(at_n.seconds) + " -> " +
                std::to_string(at_4n.seconds) + " s, peak " + std::to_string(at_n.peak_bytes / 1e6) + " -> " +

@@ -90,6 +90,11 @@ TEST(Tokenizer, RegularExpressionsWhereAnExpressionMayStart) {
       {"typeof /x/", {"typeof", "/x/"}},
       // No closing slash on the line: an operator after all.
       {"x = / y\nz", {"x", "=", "/", "y", "z"}},
+      // A `/` whose scan failed does not spoil a later `/` on the line that the
+      // failed scan passed inside a class, nor the next line.
+      {"x = (/[ , /a/g", {"x", "=", "(", "/", "[", ",", "/a/g"}},
+      {"x = (/[(/[\ny = /b/", {"x", "=", "(", "/", "[", "(", "/", "[", "y", "=", "/b/"}},
+      {"x = (/\\/[/ /c/", {"x", "=", "(", "/", "\\", "/", "[", "/ /c", "/"}},
   };
   for (const Case& c : cases) EXPECT_EQ(token_texts(c.source), c.texts) << c.source;
   EXPECT_EQ(token_kinds("x = /a/;")[2], TK_REGEX);

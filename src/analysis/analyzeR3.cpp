@@ -277,6 +277,10 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
   NameMap last;
   for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
   const std::vector<int> next_bracket = next_of_kind(tokens, TK_RBRACKET);
+  // The names are read by jumping from identifier to identifier: patterns
+  // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
+  // to its end.
+  const std::vector<int> next_identifier = next_of_kind(tokens, TK_IDENTIFIER);
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
@@ -291,8 +295,9 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
     if (source_kind != TYPE_ARRAY && source_kind != TYPE_UNION) continue;
 
     std::vector<std::string> names;
-    for (int k = i + 2; k < close && static_cast<int>(names.size()) < kMaxDestructuredNames; ++k) {
-      if (token(tokens, k).kind == TK_IDENTIFIER) names.push_back(token(tokens, k).text);
+    for (int k = next_at(next_identifier, i + 2); k < close && static_cast<int>(names.size()) < kMaxDestructuredNames;
+         k = next_at(next_identifier, k + 1)) {
+      names.push_back(token(tokens, k).text);
     }
     for (const std::string& name : names) {
       VarInfo var;
@@ -966,21 +971,21 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
 // no `return VALUE` in the body region   -> open return type becomes void
 void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
+  // value_return[i]: the first `return` at or after i (below count - 1) that
+  // a token other than `;` or `}` follows; count when none. Nested functions
+  // have nested regions, so each region is not walked on its own.
+  std::vector<int> value_return(static_cast<size_t>(count) + 1, count);
+  for (int index = count - 2; index >= 0; --index) {
+    const int next = token(tokens, index + 1).kind;
+    const bool returns_value = token(tokens, index).kind == TK_RETURN && next != TK_SEMICOLON && next != TK_RBRACE;
+    value_return[static_cast<size_t>(index)] = returns_value ? index : value_return[static_cast<size_t>(index) + 1];
+  }
   for (FuncInfo& func : result.funcs) {
     if (!is_gated(func) || !is_open(func.return_type)) continue;
-    bool returns_value = false;
     const int first = body_first_index(func, tokens);
-    if (first >= 0) {
-      // Tokens before the region are passed over; the walk ends after it.
-      for (int index = first; index < count - 1 && index < func.body_end_token; ++index) {
-        if (token(tokens, index).kind != TK_RETURN) continue;
-        const int next = token(tokens, index + 1).kind;
-        if (next != TK_SEMICOLON && next != TK_RBRACE) {
-          returns_value = true;
-          break;
-        }
-      }
-    }
+    // Tokens before the region are passed over; the walk ends after it.
+    const bool returns_value =
+        first >= 0 && value_return[static_cast<size_t>(first)] < std::min(count - 1, func.body_end_token);
     if (!returns_value) {
       func.return_type.kind = TYPE_VOID;
       func.return_type.member_count = 0;
