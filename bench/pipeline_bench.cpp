@@ -241,11 +241,12 @@ void BM_StageScan(benchmark::State& state) {
 }
 
 // One stage that works on the analysis result: `prepare` builds the result as
-// the pipeline hands it to the stage, `run` is the stage.
+// the pipeline hands it to the stage, `run` is the stage (0 when it did its
+// work: only the emitter can fail).
 struct ResultStage {
   const char* name;
   AnalysisResult (*prepare)(const StageInput& input);
-  void (*run)(AnalysisResult& result, const StageInput& input, const std::string& out_base);
+  int (*run)(AnalysisResult& result, const StageInput& input, const std::string& out_base);
 };
 
 AnalysisResult after_scan(const StageInput& input) { return analyze_tokens(input.tokens, input.source); }
@@ -261,23 +262,26 @@ AnalysisResult after_all_passes(const StageInput& input) {
 }
 
 template <void (*kPass)(AnalysisResult&, const TokenList&)>
-void run_pass(AnalysisResult& result, const StageInput& input, const std::string&) {
+int run_pass(AnalysisResult& result, const StageInput& input, const std::string&) {
   kPass(result, input.tokens);
+  return 0;
 }
 
 // warning: order matters, as in analyze_source.
 constexpr ResultStage kResultStages[] = {
     {"capture", after_scan,
-     [](AnalysisResult& result, const StageInput& input, const std::string&) {
+     [](AnalysisResult& result, const StageInput& input, const std::string&) -> int {
        detect_array_callbacks(input.tokens, result);
        detect_classes(result, input.tokens, input.source);
        detect_imports(result, input.tokens, input.source);
        detect_exports(result, input.tokens, input.source);
        capture_function_bodies(result, input.tokens, input.source);
+       return 0;
      }},
     {"pass3", before_pass<3>,
-     [](AnalysisResult& result, const StageInput& input, const std::string&) {
+     [](AnalysisResult& result, const StageInput& input, const std::string&) -> int {
        analyzer3_run(input.tokens, result);  // note: tokens first
+       return 0;
      }},
     {"pass4", before_pass<4>, run_pass<analyzer4_run>},
     {"pass5", before_pass<5>, run_pass<analyzer5_run>},
@@ -288,7 +292,7 @@ constexpr ResultStage kResultStages[] = {
     {"pass10", before_pass<10>, run_pass<analyzer10_run>},
     {"emit", after_all_passes,
      [](AnalysisResult& result, const StageInput&, const std::string& out_base) {
-       benchmark::DoNotOptimize(generate_ts_typed(out_base, result));
+       return generate_ts_typed(out_base, result);
      }},
 };
 
@@ -333,7 +337,10 @@ void BM_ResultStage(benchmark::State& state, const ResultStage& stage) {
     state.PauseTiming();
     result = before;  // the previous copy is freed here, outside the timing
     state.ResumeTiming();
-    stage.run(result, input, out_base);
+    if (stage.run(result, input, out_base) != 0) {
+      state.SkipWithError(("the stage failed, writing into " + scratch.path().string()).c_str());
+      break;
+    }
     benchmark::DoNotOptimize(result);
   }
   report_throughput(state, input);
