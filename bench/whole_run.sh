@@ -5,12 +5,13 @@
 # runs.
 #
 #   bench/whole_run.sh [-n RUNS] [--tsc-runs RUNS] [--kvx PATH] [--sizes "1 2 4 8 16"]
-#                      [--no-tsc] [--no-real] [--keep]
+#                      [--tools "kvx esbuild sucrase tsc"] [--no-tsc] [--no-real] [--keep]
 #
 #   -n RUNS        runs per tool and input (default 5; RUNS in the environment too)
 #   --tsc-runs R   runs of tsc, which takes minutes on typescript.js (default RUNS)
 #   --kvx PATH     the kvx to time (default build/kvx)
 #   --sizes LIST   sizes in MB (2^20 bytes) of the synthetic modules (default 1 2 4 8 16)
+#   --tools LIST   the tools to time (default kvx esbuild sucrase tsc)
 #   --no-tsc       leave out the declaration emit
 #   --no-real      leave out typescript.js and lodash.js
 #   --keep         keep the scratch folder (inputs, outputs, logs) and print its path
@@ -28,6 +29,7 @@ runs=${RUNS:-5}
 tsc_runs=
 kvx=$repo/build/kvx
 sizes="1 2 4 8 16"
+tools="kvx esbuild sucrase tsc"
 with_tsc=1
 with_real=1
 keep=0
@@ -38,14 +40,20 @@ while [ $# -gt 0 ]; do
     --tsc-runs) tsc_runs=$2; shift 2 ;;
     --kvx) kvx=$2; shift 2 ;;
     --sizes) sizes=$2; shift 2 ;;
+    --tools) tools=$2; shift 2 ;;
     --no-tsc) with_tsc=0; shift ;;
     --no-real) with_real=0; shift ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
     *) echo "whole_run: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done
 tsc_runs=${tsc_runs:-$runs}
+wants() { [[ " $tools " == *" $1 "* ]]; }
+wants tsc || with_tsc=0
+for tool in $tools; do
+  case $tool in kvx|esbuild|sucrase|tsc) ;; *) echo "whole_run: unknown tool '$tool'" >&2; exit 2 ;; esac
+done
 case $runs$tsc_runs in *[!0-9]*|'') echo "whole_run: run counts must be whole numbers" >&2; exit 2 ;; esac
 if [ "$runs" -lt 1 ] || [ "$tsc_runs" -lt 1 ]; then
   echo "whole_run: run counts must be at least 1" >&2
@@ -56,11 +64,13 @@ if [ ! -x /usr/bin/time ]; then
   echo "whole_run: /usr/bin/time (GNU time) is needed" >&2
   exit 1
 fi
-if [ ! -x "$kvx" ]; then
-  echo "whole_run: no kvx at $kvx (build it, or pass --kvx PATH)" >&2
-  exit 1
+if wants kvx; then
+  if [ ! -x "$kvx" ]; then
+    echo "whole_run: no kvx at $kvx (build it, or pass --kvx PATH)" >&2
+    exit 1
+  fi
+  kvx=$(realpath "$kvx")
 fi
-kvx=$(realpath "$kvx")
 
 node_modules=$repo/bench/tools/node_modules
 # esbuild's own executable, not the node wrapper in .bin, so that no node
@@ -74,8 +84,18 @@ lodash_js=$node_modules/lodash/lodash.js
 missing() {
   echo "whole_run: $1 missing; bench/install-bench-tools.sh installs it. Left out." >&2
 }
-[ -n "$esbuild" ] && [ -x "$esbuild" ] || { missing esbuild; esbuild=; }
-[ -d "$node_modules/sucrase" ] || { missing sucrase; sucrase_script=; }
+if ! wants esbuild; then
+  esbuild=
+elif [ -z "$esbuild" ] || [ ! -x "$esbuild" ]; then
+  missing esbuild
+  esbuild=
+fi
+if ! wants sucrase; then
+  sucrase_script=
+elif [ ! -d "$node_modules/sucrase" ]; then
+  missing sucrase
+  sucrase_script=
+fi
 [ -f "$tsc" ] || { [ $with_tsc = 0 ] || missing tsc; with_tsc=0; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kvx-whole-run.XXXXXX")
@@ -149,8 +169,8 @@ measure() {
 for input in "${inputs[@]}"; do
   file=$work/inputs/$input
   echo "timing $input ..." >&2
-  measure kvx "$input" "$runs" "$kvx" w "$file"
-  if [ ! -s "$work/run/generated/${input%.js}.ts" ] && [ "${note[kvx|$input]:-}" != failed ]; then
+  wants kvx && measure kvx "$input" "$runs" "$kvx" w "$file"
+  if wants kvx && [ ! -s "$work/run/generated/${input%.js}.ts" ] && [ "${note[kvx|$input]:-}" != failed ]; then
     echo "whole_run: kvx wrote no generated/${input%.js}.ts for $input" >&2
     note[kvx|$input]=failed
   fi
@@ -190,7 +210,7 @@ done
 # ratio LABEL A B: prints A / B.
 ratio() {
   awk -v label="$1" -v a="$2" -v b="$3" 'BEGIN {
-    if (b > 0) printf "  %-46s %8.2f\n", label, a / b; else printf "  %-46s %8s\n", label, "n/a" }'
+    if (b > 0) printf "  %-50s %8.2f\n", label, a / b; else printf "  %-50s %8s\n", label, "n/a" }'
 }
 
 echo
