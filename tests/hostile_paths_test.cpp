@@ -158,6 +158,15 @@ TEST_F(HostilePaths, ANameWithALineBreakIsTranspiledButNeverQueued) {
             std::string::npos)
       << run.output;
   EXPECT_EQ(read_file(".kvx/files.txt"), "lines.js\n");
+
+  // In a scanned folder the name cannot be listed as one path: it is left
+  // out, and its last line never runs the "lines.js" of the working folder.
+  fs::create_directory("src");
+  write_file("src/" + name, kSource);
+  fs::remove_all("generated");
+  const KvxRun batch = kvx({"go", "src"});
+  EXPECT_NE(batch.output.find("[DONE] 0 / 0 file(s)"), std::string::npos) << batch.output;
+  EXPECT_FALSE(fs::exists("generated/lines.ts")) << batch.output;
 }
 #endif
 
