@@ -158,6 +158,21 @@ TEST_F(HostilePaths, ANameWithALineBreakIsTranspiledButNeverQueued) {
             std::string::npos)
       << run.output;
   EXPECT_EQ(read_file(".kvx/files.txt"), "lines.js\n");
+
+  // In a scanned folder the name cannot be listed as one path: it is left
+  // out, and its last line never runs the "lines.js" of the working folder.
+  fs::create_directory("src");
+  write_file("src/" + name, kSource);
+  fs::remove_all("generated");
+  const KvxRun batch = kvx({"go", "src"});
+  EXPECT_NE(batch.output.find("[DONE] 0 / 0 file(s)"), std::string::npos) << batch.output;
+  EXPECT_FALSE(fs::exists("generated/lines.ts")) << batch.output;
+
+  // The history keeps one line per command: the break is written as "\n".
+  kvx({"go", "no\n[2000-01-01 00:00:00] kvx forged"});
+  EXPECT_NE(read_file(".kvx/history.txt").find("] kvx run-dir no\\n[2000-01-01 00:00:00] kvx forged\n"),
+            std::string::npos)
+      << read_file(".kvx/history.txt");
 }
 #endif
 

@@ -132,6 +132,21 @@ bool cli_replace_text_file(const std::string& path, std::string_view text, bool 
   return false;
 }
 
+std::string cli_one_line(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (char c : text) {
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
 void cli_append_log(const char* path, const std::string& text) {
   // The logs are written only where the workspace already exists.
   if (!workspace_exists()) return;
@@ -148,7 +163,9 @@ void ensure_kvx_dir() {
 }
 
 void cli_history_log(const std::string& command, const std::string& argument) {
-  cli_append_log(KVX_HISTORY_PATH, "[" + cli_timestamp() + "] kvx " + command + " " + argument + "\n");
+  // A line break in a path would forge a line of its own.
+  cli_append_log(KVX_HISTORY_PATH,
+                 "[" + cli_timestamp() + "] kvx " + cli_one_line(command) + " " + cli_one_line(argument) + "\n");
 }
 
 void cli_show_log(const char* path, const char* heading, const char* empty, int piece_size) {

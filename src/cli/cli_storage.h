@@ -51,6 +51,9 @@ bool cli_read_text_file(const std::string& path, std::string& text);
 // it and renamed over it, so the file is never left half-written. False when
 // nothing was replaced; `report` prints the red write failure first.
 bool cli_replace_text_file(const std::string& path, std::string_view text, bool report = true);
+// `text` with each carriage return and line feed written as "\r" and "\n",
+// so that it stays one line of a log.
+std::string cli_one_line(std::string_view text);
 // Appends `text` to a workspace log (history, errors) where the workspace
 // folder exists; silent without it. A failed append is reported in red and
 // leaves the log as it was.

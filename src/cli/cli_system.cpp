@@ -83,7 +83,7 @@ constexpr const char* kNodeDownloadUrl = "https://nodejs.org/en/download";
 // Error log
 
 void cli_error_log(const std::string& message) {
-  cli_append_log(KVX_ERRORS_PATH, "[" + cli_timestamp() + "] " + message + "\n");
+  cli_append_log(KVX_ERRORS_PATH, "[" + cli_timestamp() + "] " + cli_one_line(message) + "\n");
 }
 
 void cli_errors_show() {

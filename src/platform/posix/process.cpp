@@ -93,6 +93,10 @@ void scan_folder(const fs::path& folder, std::string& output) {
   std::vector<std::string> folders;
   for (const fs::directory_entry& entry : it) {
     const std::string name = entry.path().filename().string();
+    // The listing holds one path per line: a name with a line break would
+    // arrive as other paths (a relative "b.js" of the working folder for
+    // "a\nb.js"), so it is left out.
+    if (name.find_first_of("\r\n") != std::string::npos) continue;
     std::error_code kind_error;
     if (entry.is_symlink(kind_error)) {
       if (!entry.is_directory(kind_error) && name.ends_with(".js")) files.push_back(name);
