@@ -284,8 +284,6 @@ std::string nested_exports(int n) {
 
 constexpr const char* kClassesWork =
     "classes and parameters: the class and parameter capture is being made linear";
-constexpr const char* kOutputWork =
-    "imports, exports and nested functions: their capture is being made linear";
 
 }  // namespace
 
@@ -350,10 +348,10 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       {"unclosed_member_calls", unclosed_member_calls, 5000, kClassesWork},
       {"unclosed_destructuring_parameters", unclosed_destructuring_parameters, 5000, kClassesWork},
       // Imports, exports and nested functions
-      {"imports_without_semicolons", imports_without_semicolons, 5000, kOutputWork},
-      {"dynamic_imports_without_semicolons", dynamic_imports_without_semicolons, 5000, kOutputWork},
-      {"nested_function_declarations", nested_function_declarations, 3000, kOutputWork},
-      {"nested_exports", nested_exports, 3000, kOutputWork},
+      {"imports_without_semicolons", imports_without_semicolons, 5000, ""},
+      {"dynamic_imports_without_semicolons", dynamic_imports_without_semicolons, 5000, ""},
+      {"nested_function_declarations", nested_function_declarations, 3000, ""},
+      {"nested_exports", nested_exports, 3000, ""},
   };
   return patterns;
 }
