@@ -115,7 +115,7 @@ std::vector<bool> tsx_code_bytes(std::string_view text) {
       if (text[k] == '\\') {
         k += 2;
       } else if (text[k] == '`') {
-        skip(i, k);
+        skip(i, k + 1);
         after_operand = true;
         return k + 1;
       } else if (text[k] == '$' && k + 1 < text.size() && text[k + 1] == '{') {
