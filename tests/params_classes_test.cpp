@@ -48,6 +48,13 @@ TEST(MethodSignatures, HoldTheDeclaredParametersOnly) {
   for (const OutputCase& c : cases) expect_output(c);
 }
 
+TEST(ClassMembers, OneDeclarationPerClassName) {
+  ScopedWorkDir dir;
+  const std::string ts = transpile_js("function a() { class Foo {} return Foo; }\nfunction b() { class Foo {} return Foo; }\n");
+  EXPECT_EQ(ts.find("declare class Foo"), ts.rfind("declare class Foo")) << ts;
+  EXPECT_NE(ts.find("declare class Foo"), std::string::npos) << ts;
+}
+
 TEST(MethodSignatures, CallsStillTypeTheDeclaredPositions) {
   expect_output({"class A { m(a, b = 'x') { } }\nconst o = new A();\no.m(1, 'y');\n",
                  {"    m(a: number, b?: string): void;\n"}, {}});
@@ -89,6 +96,10 @@ TEST(ClassMembers, AreDeclaredOnce) {
       {"class H { n = 1; get n() { return 2; } }", {"    n: number;\n"}, {"readonly n"}},
       // Static and instance members may share a name.
       {"class K { static n = 1; m() { } n() { } }", {"    static n: number;\n", "    n(): void;\n"}, {}},
+      // A property assigned in the constructor and a method or accessor of its name.
+      {"class O { constructor(s) { if (s) this.run = s; } run(x) { return x; } }", {"    run: unknown;\n"}, {"run("}},
+      {"class P { set v(x) { this._v = x; } get v() { return this._v; } constructor() { this.v = 1; } }",
+       {"    v: number;\n"}, {"readonly v"}},
   };
   for (const OutputCase& c : cases) expect_output(c);
 }

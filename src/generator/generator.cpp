@@ -310,7 +310,11 @@ using MemberNames = std::array<std::unordered_set<std::string>, 2>;
 
 // 8. declare class NAME [extends BASE] { fields; constructor(...); methods }
 void write_classes(std::ostream& out, const AnalysisResult& result) {
+  // Two classes of one name (each local to its own function, say) would be
+  // declared twice (TS2300): the first is written, as every lookup finds it.
+  std::unordered_set<std::string_view> classes_written;
   for (const ClassInfo& klass : result.classes) {
+    if (!classes_written.insert(klass.name).second) continue;
     out << "\ndeclare class " << klass.name;
     if (klass.base_name) out << " extends " << *klass.base_name;
     out << " {\n";
