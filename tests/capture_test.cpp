@@ -381,7 +381,7 @@ TEST(Classes, OneRecordPerNamedClassWithFieldsAndConstructorParameters) {
        "    this.legs = 4;\n    this.tag = 'a' + name;\n    this.count = 'many';\n"
        "    helper(function () { this.no = 1; });\n    run(() => { this.yes = true; });\n  }\n"
        "  get size() { return 3; }\n  set size(v) {}\n  bark() { this.noise = 1; }\n  static create() {}\n}",
-       {"Dog extends Animal {count:4(1|2) secret:2 name:0 handler:0 ok:3 legs:1 tag:2 yes:3} "
+       {"Dog extends Animal {count:4(1|2) #secret:2 name:0 handler:0 ok:3 legs:1 tag:2 yes:3} "
         "(name:0, age:1, { size }:6, ...rest:7[0])"}},
       {"class Box { items = []; sizes = [1, 2]; mixed = [1, 'a']; constructor() { this.tags = ['a']; } }",
        {"Box {items:7[0] sizes:7[1] mixed:7[0] tags:7[2]} ()"}},

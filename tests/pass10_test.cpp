@@ -241,8 +241,11 @@ TEST(MethodParams, TypesFromDefaultsAndCallSites) {
       {"class G { m(a) { } } o.m(v = 'z');", {}, {"m(a: 2)"}},
       // Methods without parameters keep no types.
       {"class G { m() { } } o.m(1);", {}, {"m()"}},
-      // Destructured and identifier defaults are parameters too (pass 8).
-      {"class G { m(a = b) { } } o.m(1, 'two');", {}, {"m(a: 1, b: 2)"}},
+      // A default value that is a name is a value, not a parameter.
+      {"class G { m(a = b) { } } o.m(1, 'two');", {}, {"m(a: 1)"}},
+      // A destructuring pattern is one parameter, typed by its form.
+      {"class G { m({ a = 1, b }, c = 'x') { } } o.m(2, 3);", {}, {"m({ a, b }: 6, c: 2|1)"}},
+      {"class G { m(a, ...rest) { } } o.m(1, 2, 3);", {}, {"m(a: 1, ...rest: 7)"}},
   };
   for (const ParamCase& c : cases) EXPECT_EQ(methods_after(c), c.methods) << c.source;
 }
@@ -293,14 +296,15 @@ TEST(MethodParams, ScanBoundsAtTheEndOfTheList) {
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: 2|1)"}));
 }
 
-TEST(MethodParams, DefaultsStopAtTheFirstParenthesisAndCountEveryComma) {
+TEST(MethodParams, DefaultsCountOnlyTheListsOwnCommas) {
   const struct {
     const char* source;
     std::vector<std::string> methods;
   } cases[] = {
       {"m(a = 1, b = 'x') { }", {"m(a: 1, b: 2)"}},
-      {"m(a = f(x, 'y'), b = 3) { }", {"m(a: 8, b: 8)"}},
-      {"m(a = [1, 2], b = true) { }", {"m(a: 8, b: 8)"}},  // the array's `,` moves b past
+      {"m(a = f(x, 'y'), b = 3) { }", {"m(a: 8, b: 1)"}},
+      {"m(a = [1, 2], b = true) { }", {"m(a: 8, b: 3)"}},
+      {"m({ a = 'x', c } = {}, b = true) { }", {"m(a: 8, b: 3)"}},  // the pattern's own defaults are not a's
       {"m(a = 1, b = 2, c = 'three') { }", {"m(a: 1, b: 1)"}},  // stops at param_count
       {"m(a = -1, b = !0) { }", {"m(a: 8, b: 8)"}},
   };
@@ -347,14 +351,20 @@ void reference_method_params(AnalysisResult& result, const TokenList& tokens) {
     for (ClassInfo& cls : result.classes) {
       for (MethodInfo& method : cls.methods) {
         if (method.name != tokens.items[i].text) continue;
+        // Only the list's own `=` and `,` count, not those nested in brackets.
         int position = 0;
-        for (int k = i + 2; k < count && tokens.items[k].kind != TK_RPAREN &&
-                            position != method.param_count();
-             ++k) {
-          if (tokens.items[k].kind == TK_ASSIGN && k + 1 < count) {
-            const int kind = infer_literal_type(&tokens.items[k + 1]);
-            if (kind != 0) add_union_type(method.param_types[position], kind);
-          } else if (tokens.items[k].kind == TK_COMMA) {
+        int depth = 0;
+        for (int k = i + 2; k < count && position != method.param_count(); ++k) {
+          const int kind = tokens.items[k].kind;
+          if (kind == TK_LPAREN || kind == TK_LBRACKET || kind == TK_LBRACE) {
+            ++depth;
+          } else if (kind == TK_RPAREN || kind == TK_RBRACKET || kind == TK_RBRACE) {
+            if (depth == 0) break;
+            --depth;
+          } else if (depth == 0 && kind == TK_ASSIGN && k + 1 < count) {
+            const int literal = infer_literal_type(&tokens.items[k + 1]);
+            if (literal != 0) add_union_type(method.param_types[position], literal);
+          } else if (depth == 0 && kind == TK_COMMA) {
             ++position;
           }
         }
@@ -500,7 +510,7 @@ TEST(Pass10Pipeline, MethodParametersFromDefaultsAndCalls) {
       "const g = new Greeter();\n"
       "g.say('a');\n"
       "g.say(5);\n");
-  EXPECT_THAT(ts, testing::HasSubstr("    greet(name: string, times: number): void;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    greet(name?: string, times?: number): void;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    say(word: string | number): void;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    idle(x: unknown): void;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    ping(): boolean;\n"));

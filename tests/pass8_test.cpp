@@ -295,8 +295,12 @@ TEST(ClassMethods, RebuildsTheMethodListFromTheBody) {
       {"static async make(a, b) { return 1; }", {"static async make(a, b): 1"}},
       {"constructor(a, b) { this.a = a; }", {}},
       {"sum(a = 1, b) { return a + b; }", {"sum(a, b): 5"}},
-      {"f(a = b) { }", {"f(a, b): 5"}},
-      {"g({ x, y }, [z]) { }", {"g(x, y, z): 5"}},
+      // The declared parameters only: a default value adds none, a pattern
+      // is one parameter, and so is a rest parameter.
+      {"f(a = b) { }", {"f(a): 5"}},
+      {"g({ x, y }, [z]) { }", {"g({ x, y }, [z]): 5"}},
+      {"h(x = true, y = this.y, z = typeof w, ...rest) { }", {"h(x, y, z, ...rest): 5"}},
+      {"k(a = new X(), b = new.target, c = f(1, 2)) { return 'k'; }", {"k(a, b, c): 2"}},
       {"#check() { return 0; }", {"#check(): 1"}},
       {"handler = () => { return 1; };", {}},
       {"count = 0; run() { }", {"run(): 5"}},

@@ -1,11 +1,13 @@
 #include "analysis/analyzeR10.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "analysis/analyzeR2.h"
 #include "analysis/analyzeR8.h"
 
 namespace {
@@ -42,18 +44,27 @@ std::unordered_map<std::string_view, std::vector<MethodGroup>> group_methods(Ana
 int param_count_of(const std::vector<TypeInfo>& types) { return static_cast<int>(types.size()); }
 
 // NAME ( P1 = LITERAL , P2 = LITERAL ... )  -> literal kinds merged per position
-void merge_default_values(std::vector<TypeInfo>& types, const TokenList& tokens, int i) {
+// Only the list's own `=` and `,` count: those inside a destructuring pattern
+// or a call in a default value belong to it, so the positions stay those of
+// the declared parameters.
+void merge_default_values(std::vector<TypeInfo>& types, const TokenList& tokens,
+                          const std::vector<int>& match, int i) {
   const int count = tokens.count();
+  const int close = parameter_group_close(tokens, match, i + 1, count);
   int position = 0;
-  // Nesting is not tracked: the first `)` ends the list.
-  for (int k = i + 2;
-       k < count && tokens.items[k].kind != TK_RPAREN && position != param_count_of(types); ++k) {
-    if (tokens.items[k].kind == TK_ASSIGN && k + 1 < count) {
-      const int kind = infer_literal_type(&tokens.items[k + 1]);
-      if (kind != TYPE_NONE) add_union_type(types[position], kind);
-    } else if (tokens.items[k].kind == TK_COMMA) {
+  for (int k = i + 2; k < close && position != param_count_of(types);) {
+    const int kind = tokens.items[k].kind;
+    if (kind == TK_ASSIGN && k + 1 < count) {
+      const int literal = infer_literal_type(&tokens.items[k + 1]);
+      if (literal != TYPE_NONE) add_union_type(types[position], literal);
+    } else if (kind == TK_COMMA) {
       ++position;
+    } else if ((kind == TK_LPAREN || kind == TK_LBRACE || kind == TK_LBRACKET) &&
+               match[static_cast<size_t>(k)] > k) {
+      k = match[static_cast<size_t>(k)] + 1;
+      continue;
     }
+    ++k;
   }
 }
 
@@ -180,11 +191,13 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) 
   const int count = tokens.count();
 
   // NAME (  -> defaults of every method called NAME (the declaration itself included)
+  std::vector<int> match;
   for (int i = 0; i < count - 4; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
     const auto named = groups.find(tokens.items[i].text);
     if (named == groups.end()) continue;
-    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, i);
+    if (match.empty()) match = match_brackets(tokens);
+    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, match, i);
   }
 
   // . NAME (  -> arguments of every method called NAME, whatever the receiver
@@ -205,6 +218,17 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) 
         if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
       }
       for (MethodInfo* method : group.members) method->param_types = group.types;
+    }
+  }
+
+  // A destructuring or rest parameter takes the type its form gives: a
+  // signature `{ a, b }: number` or `...rest: string` would not compile.
+  for (ClassInfo& cls : result.classes) {
+    for (MethodInfo& method : cls.methods) {
+      const size_t forms = std::min(method.param_forms.size(), method.param_types.size());
+      for (size_t p = 0; p < forms; ++p) {
+        if (method.param_forms[p].kind != TYPE_NONE) method.param_types[p] = method.param_forms[p];
+      }
     }
   }
 }

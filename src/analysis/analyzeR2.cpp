@@ -102,10 +102,12 @@ int literal_kind_of_range(const TokenList& tokens, int first, int end) {
   return TYPE_NONE;
 }
 
-std::vector<std::pair<int, int>> group_elements(const TokenList& tokens, const std::vector<int>& match,
-                                                int open) {
+namespace {
+
+// The comma-separated elements between `open` and `close` (exclusive).
+std::vector<std::pair<int, int>> elements_between(const TokenList& tokens, const std::vector<int>& match,
+                                                  int open, int close) {
   const int count = tokens.count();
-  const int close = match[static_cast<size_t>(open)] < 0 ? count : match[static_cast<size_t>(open)];
   std::vector<std::pair<int, int>> elements;
   int first = open + 1;
   int k = open + 1;
@@ -124,6 +126,50 @@ std::vector<std::pair<int, int>> group_elements(const TokenList& tokens, const s
   return elements;
 }
 
+// A token that cannot stand inside a parameter list outside its own brackets:
+// it starts the next statement or declaration.
+bool ends_parameter_text(const Token& token) {
+  switch (token.kind) {
+    case TK_SEMICOLON:
+    case TK_LET:
+    case TK_CONST:
+    case TK_VAR:
+    case TK_RETURN:
+    case TK_CLASS:
+    case TK_IMPORT:
+    case TK_EXPORT:
+      return true;
+    case TK_RESERVED:
+      return token.text == "function";
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::vector<std::pair<int, int>> group_elements(const TokenList& tokens, const std::vector<int>& match,
+                                                int open) {
+  const int close = match[static_cast<size_t>(open)] < 0 ? tokens.count() : match[static_cast<size_t>(open)];
+  return elements_between(tokens, match, open, close);
+}
+
+int parameter_group_close(const TokenList& tokens, const std::vector<int>& match, int open, int limit) {
+  limit = std::min(limit, tokens.count());
+  const int partner = match[static_cast<size_t>(open)];
+  if (partner >= 0) return std::min(partner, limit);
+  // Never closed: the group ends with its line, or earlier where a new
+  // statement or declaration starts, so that a broken list cannot swallow
+  // the rest of the file.
+  const int line = at(tokens, open).line;
+  int k = open + 1;
+  while (k < limit && at(tokens, k).line == line && !ends_parameter_text(at(tokens, k))) {
+    const int kind = at(tokens, k).kind;
+    k = is_opener(kind) && match[static_cast<size_t>(k)] >= 0 ? match[static_cast<size_t>(k)] + 1 : k + 1;
+  }
+  return std::min(k, limit);
+}
+
 namespace {
 
 std::string source_text(std::string_view source, int start, int end) {
@@ -136,9 +182,10 @@ std::string source_text(std::string_view source, int start, int end) {
 // The keys of the object pattern `{ ... }` opening at `open`: `a`, `a = 1`,
 // `a: b`, `a: b = 1`. Rest elements and computed or quoted keys are left out.
 std::vector<ShapeField> object_pattern_keys(const TokenList& tokens, const std::vector<int>& match,
-                                            int open) {
+                                            int open, int limit) {
   std::vector<ShapeField> keys;
-  for (const auto& [first, end] : group_elements(tokens, match, open)) {
+  const int close = parameter_group_close(tokens, match, open, limit);
+  for (const auto& [first, end] : elements_between(tokens, match, open, close)) {
     if (first >= end || at(tokens, first).kind != TK_IDENTIFIER) continue;
     ShapeField key{at(tokens, first).text, TYPE_NONE};
     const int next = kind_at(tokens, first + 1);
@@ -167,14 +214,14 @@ std::string joined(const std::vector<std::string>& names, std::string_view open,
   return text;
 }
 
-// A destructuring pattern as a parameter: its name and type.
-void describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vector<int>& match,
-                      std::string_view source, int open, int end, bool for_signature) {
-  const int count = tokens.count();
-  const int close = match[static_cast<size_t>(open)] < 0 ? std::min(end, count) - 1
-                                                         : match[static_cast<size_t>(open)];
+// A destructuring pattern as a parameter: its name and type. Returns the
+// index of the pattern's last token.
+int describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vector<int>& match,
+                     std::string_view source, int open, int end, bool for_signature) {
+  const int stop = parameter_group_close(tokens, match, open, end);
+  const int close = match[static_cast<size_t>(open)] < 0 ? std::max(stop - 1, open) : stop;
   if (at(tokens, open).kind == TK_LBRACE) {
-    param.keys = object_pattern_keys(tokens, match, open);
+    param.keys = object_pattern_keys(tokens, match, open, end);
     param.type.kind = TYPE_OBJECT;
     std::vector<std::string> names;
     for (const ShapeField& key : param.keys) {
@@ -183,15 +230,15 @@ void describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vect
     }
     param.name = for_signature ? (names.empty() ? std::string("{}") : joined(names, "{ ", " }"))
                                : source_text(source, at(tokens, open).start, at(tokens, close).end);
-    return;
+    return close;
   }
   param.type.kind = TYPE_ARRAY;
   if (!for_signature) {
     param.name = source_text(source, at(tokens, open).start, at(tokens, close).end);
-    return;
+    return close;
   }
   std::vector<std::string> names;
-  std::vector<std::pair<int, int>> elements = group_elements(tokens, match, open);
+  std::vector<std::pair<int, int>> elements = elements_between(tokens, match, open, stop);
   while (!elements.empty() && elements.back().first >= elements.back().second) elements.pop_back();
   for (const auto& [first, element_end] : elements) {
     const bool bare = first < element_end && at(tokens, first).kind == TK_IDENTIFIER &&
@@ -199,6 +246,7 @@ void describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vect
     names.push_back(bare ? at(tokens, first).text : std::string());
   }
   param.name = joined(names, "[", "]");
+  return close;
 }
 
 }  // namespace
@@ -467,10 +515,12 @@ std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<i
   const int count = tokens.count();
   std::vector<ParamInfo> params;
   if (open < 0 || open >= count || at(tokens, open).kind != TK_LPAREN) return params;
-  for (const auto& [first, end] : group_elements(tokens, match, open)) {
+  const int close = parameter_group_close(tokens, match, open, count);
+  for (const auto& [first, end] : elements_between(tokens, match, open, close)) {
     if (first >= end) continue;
     const Token& head = at(tokens, first);
     ParamInfo param;
+    int default_at = -1;  // the `=` before a default value
     if (head.kind == TK_SPREAD) {
       // `...rest`: the dots stay in the name so the written parameter is
       // still a rest parameter, and its type is an array.
@@ -491,15 +541,34 @@ std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<i
       param.plain = true;
       if (first + 1 < end && at(tokens, first + 1).kind == TK_ASSIGN) {
         param.type.kind = literal_kind_of_range(tokens, first + 2, end);
+        default_at = first + 1;
       }
     } else if (head.kind == TK_LBRACE || head.kind == TK_LBRACKET) {
-      describe_pattern(param, tokens, match, source, first, end, for_signature);
+      const int last = describe_pattern(param, tokens, match, source, first, end, for_signature);
+      if (last + 1 < end && at(tokens, last + 1).kind == TK_ASSIGN) default_at = last + 1;
     } else {
       continue;
+    }
+    if (default_at >= 0) {
+      param.has_default = true;
+      if (default_at + 1 < end) {
+        param.default_text = source_text(source, at(tokens, default_at + 1).start, at(tokens, end - 1).end);
+      }
     }
     params.push_back(std::move(param));
   }
   return params;
+}
+
+std::vector<int> optional_parameters(const std::vector<ParamInfo>& params) {
+  std::vector<int> optional(params.size(), 0);
+  bool later_required = false;
+  for (size_t p = params.size(); p-- > 0;) {
+    const bool rest = params[p].name.starts_with("...");
+    if (params[p].has_default && !later_required) optional[p] = 1;
+    if (!params[p].has_default && !rest) later_required = true;
+  }
+  return optional;
 }
 
 int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int index, bool arrows) {
@@ -631,14 +700,18 @@ TypeInfo field_value_type(const TokenList& tokens, const std::vector<int>& match
   return type;
 }
 
-void add_class_field(ClassInfo& record, std::string name, TypeInfo type) {
-  if (!name.empty() && name.front() == '#') name.erase(0, 1);
-  if (name.empty()) return;
-  for (int n = 0; n < record.field_count(); ++n) {
-    if (record.field_names[static_cast<size_t>(n)] == name) {
-      add_union_type(record.field_types[static_cast<size_t>(n)], type.kind);
-      return;
-    }
+// The position of each field name of the class being collected.
+using FieldIndex = std::unordered_map<std::string, int>;
+
+// A private `#name` keeps its `#`: it is another member than a public `name`
+// of the same class. The class pass records it without the `#` and with its
+// private flag.
+void add_class_field(ClassInfo& record, FieldIndex& index, std::string name, TypeInfo type) {
+  if (name.empty() || name == "#") return;
+  const auto [found, added] = index.try_emplace(name, record.field_count());
+  if (!added) {
+    add_union_type(record.field_types[static_cast<size_t>(found->second)], type.kind);
+    return;
   }
   record.field_names.push_back(std::move(name));
   record.field_types.push_back(std::move(type));
@@ -647,8 +720,8 @@ void add_class_field(ClassInfo& record, std::string name, TypeInfo type) {
 // this . NAME = VALUE   inside the constructor body [first, end)   -> field NAME
 // Functions, methods and classes nested in the constructor have a `this` of
 // their own and are passed over; arrow functions share the constructor's.
-void collect_constructor_fields(ClassInfo& record, const TokenList& tokens, const std::vector<int>& match,
-                                int first, int end) {
+void collect_constructor_fields(ClassInfo& record, FieldIndex& fields, const TokenList& tokens,
+                                const std::vector<int>& match, int first, int end) {
   int k = first;
   while (k < end) {
     const int body = nested_body_open(tokens, match, k, false);
@@ -660,7 +733,7 @@ void collect_constructor_fields(ClassInfo& record, const TokenList& tokens, cons
         at(tokens, k + 2).kind == TK_IDENTIFIER && at(tokens, k + 3).kind == TK_ASSIGN &&
         (k == 0 || (at(tokens, k - 1).kind != TK_DOT && at(tokens, k - 1).kind != TK_OPTIONAL_CHAIN))) {
       int value_end = 0;
-      add_class_field(record, at(tokens, k + 2).text, field_value_type(tokens, match, k + 4, value_end));
+      add_class_field(record, fields, at(tokens, k + 2).text, field_value_type(tokens, match, k + 4, value_end));
       k += 4;
       continue;
     }
@@ -674,6 +747,7 @@ void collect_constructor_fields(ClassInfo& record, const TokenList& tokens, cons
 // class passes.
 void collect_class_members(ClassInfo& record, const TokenList& tokens, const std::vector<int>& match,
                            std::string_view source, int first, int end) {
+  FieldIndex fields;
   int p = first;
   while (p < end) {
     const Token& token = at(tokens, p);
@@ -711,13 +785,16 @@ void collect_class_members(ClassInfo& record, const TokenList& tokens, const std
       const int close = match[static_cast<size_t>(q)];
       if (close < 0) break;
       if (name.kind == TK_IDENTIFIER && name.text == "constructor" && !accessor) {
-        for (ParamInfo& param : parse_params(tokens, match, source, q, true)) {
+        std::vector<ParamInfo> params = parse_params(tokens, match, source, q, true);
+        const std::vector<int> optional = optional_parameters(params);
+        record.ctor_param_optional.insert(record.ctor_param_optional.end(), optional.begin(), optional.end());
+        for (ParamInfo& param : params) {
           record.ctor_param_names.push_back(std::move(param.name));
           record.ctor_param_types.push_back(std::move(param.type));
         }
         if (kind_at(tokens, close + 1) == TK_LBRACE) {
           const int body_end = match[static_cast<size_t>(close + 1)] < 0 ? end : match[static_cast<size_t>(close + 1)];
-          collect_constructor_fields(record, tokens, match, close + 2, std::min(body_end, end));
+          collect_constructor_fields(record, fields, tokens, match, close + 2, std::min(body_end, end));
         }
       }
       p = close + 1;
@@ -727,12 +804,12 @@ void collect_class_members(ClassInfo& record, const TokenList& tokens, const std
     if (next == TK_ASSIGN && q < end) {
       int value_end = 0;
       TypeInfo type = field_value_type(tokens, match, q + 1, value_end);
-      if (named && !accessor) add_class_field(record, name.text, std::move(type));
+      if (named && !accessor) add_class_field(record, fields, name.text, std::move(type));
       p = std::max(value_end, q + 1);
       continue;
     }
     if (named && !accessor && (q >= end || next == TK_SEMICOLON || next == TK_RBRACE || is_line_break_boundary(tokens, q))) {
-      add_class_field(record, name.text, TypeInfo{});
+      add_class_field(record, fields, name.text, TypeInfo{});
     }
     p = std::max(q, p + 1);
   }
@@ -1100,7 +1177,7 @@ void record_param_shapes(AnalysisResult& result, const TokenList& tokens, const 
         at(tokens, i + 1).kind == TK_IDENTIFIER && ends_expression(tokens, i + 2)) {
       const int open = match[static_cast<size_t>(i - 1)];
       if (open >= 1 && is_declaration_keyword(at(tokens, open - 1).kind)) {
-        for (const ShapeField& key : object_pattern_keys(tokens, match, open)) {
+        for (const ShapeField& key : object_pattern_keys(tokens, match, open, count)) {
           recorder.record(at(tokens, i + 1).text, key.name, key.kind);
         }
       }

@@ -72,6 +72,11 @@ ExpressionScan scan_expression(const TokenList& tokens, const std::vector<int>& 
 std::vector<std::pair<int, int>> group_elements(const TokenList& tokens, const std::vector<int>& match,
                                                 int open);
 
+// The end of the bracketed group at `open`, at most `limit`: its partner, or
+// for a group that never closes the first token past it, the group ending
+// with its line or where a new statement or declaration starts.
+int parameter_group_close(const TokenList& tokens, const std::vector<int>& match, int open, int limit);
+
 // The kind of a value written as the tokens [first, end): a single literal or
 // a signed number; 0 for anything longer.
 int literal_kind_of_range(const TokenList& tokens, int first, int end);
@@ -82,6 +87,8 @@ struct ParamInfo {
   TypeInfo type;
   std::vector<ShapeField> keys;  // the keys of an object pattern
   bool plain = false;            // a plain name (not a pattern, not a rest parameter)
+  bool has_default = false;      // written with `= VALUE`
+  std::string default_text;      // VALUE as written in the source (needs the source)
 };
 
 // The parameters between the `(` at `open` and its partner. A default value
@@ -90,9 +97,14 @@ struct ParamInfo {
 // source text (`for_signature` false: the name binds the body's locals) or by
 // its bare names (`for_signature` true: a type signature, where defaults are
 // not allowed), an object pattern being an object of its keys and an array
-// pattern an array.
+// pattern an array. A list that never closes ends with its line.
 std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<int>& match,
                                     std::string_view source, int open, bool for_signature);
+
+// For each parameter, 1 when a call may leave it out: it has a default value,
+// and so has every later parameter but a rest one (a signature allows no
+// required parameter after an optional one).
+std::vector<int> optional_parameters(const std::vector<ParamInfo>& params);
 
 // When a nested function, method or class body starts at token `index`
 // (`function`, `NAME ( ... ) {`, `class`, or with `arrows` an `=> {`), the

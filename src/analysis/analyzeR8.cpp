@@ -1,8 +1,12 @@
 #include "analysis/analyzeR8.h"
 
+#include <algorithm>
 #include <array>
+#include <set>
 #include <string_view>
 #include <utility>
+
+#include "analysis/analyzeR2.h"
 
 namespace {
 
@@ -32,8 +36,40 @@ void append_flag(std::vector<int>& flags, int old_count, int value) {
   flags.push_back(value);
 }
 
+// The positions of each field name of one class, ascending, kept in step
+// with the renames and appends of the field detector.
+using FieldPositions = std::unordered_map<std::string, std::set<int>>;
+
+FieldPositions& positions_of(std::unordered_map<const ClassInfo*, FieldPositions>& indexes,
+                             const ClassInfo& cls) {
+  const auto [found, added] = indexes.try_emplace(&cls);
+  if (added) {
+    for (int f = 0; f < cls.field_count(); ++f) found->second[cls.field_names[static_cast<size_t>(f)]].insert(f);
+  }
+  return found->second;
+}
+
+// The field that a member written `written` (stored as `stored`) updates:
+// the first field of either name whose privacy agrees with the member's, so
+// that `#n` and a public `n` stay two fields; failing that the first field of
+// either name.
+int field_to_update(const ClassInfo& cls, const FieldPositions& positions, const std::string& written,
+                    const std::string& stored, bool is_private) {
+  std::set<int> candidates;
+  for (const std::string* name : {&written, &stored}) {
+    const auto found = positions.find(*name);
+    if (found != positions.end()) candidates.insert(found->second.begin(), found->second.end());
+  }
+  for (const int f : candidates) {
+    const bool field_private = cls.field_private[static_cast<size_t>(f)] != 0 ||
+                               cls.field_names[static_cast<size_t>(f)].starts_with('#');
+    if (field_private == is_private) return f;
+  }
+  return candidates.empty() ? -1 : *candidates.begin();
+}
+
 // Member test of the field detector at the member-level token l.
-int record_class_modifier(ClassInfo& cls, const TokenList& tokens, int l) {
+int record_class_modifier(ClassInfo& cls, FieldPositions& positions, const TokenList& tokens, int l) {
   const int count = tokens.count();
   // static NAME ...  or  NAME ...
   const bool is_static = word_at(tokens, l, "static");
@@ -49,19 +85,19 @@ int record_class_modifier(ClassInfo& cls, const TokenList& tokens, int l) {
   if (kind == TYPE_NONE) kind = TYPE_UNKNOWN;
   const std::string stored = written.starts_with('#') ? written.substr(1) : written;
 
-  int found = -1;
-  for (int f = 0; f < cls.field_count(); ++f) {
-    if (cls.field_names[f] == written || cls.field_names[f] == stored) {
-      found = f;
-      break;
-    }
-  }
+  const int found = field_to_update(cls, positions, written, stored, is_private);
   if (found >= 0) {
-    cls.field_names[found] = stored;
-    cls.field_types[found] = type_of_kind(kind);
-    cls.field_private[found] = is_private ? 1 : 0;
-    cls.field_static[found] = is_static ? 1 : 0;
+    std::string& name = cls.field_names[static_cast<size_t>(found)];
+    if (name != stored) {
+      positions[name].erase(found);
+      positions[stored].insert(found);
+      name = stored;
+    }
+    cls.field_types[static_cast<size_t>(found)] = type_of_kind(kind);
+    cls.field_private[static_cast<size_t>(found)] = is_private ? 1 : 0;
+    cls.field_static[static_cast<size_t>(found)] = is_static ? 1 : 0;
   } else {
+    positions[stored].insert(cls.field_count());
     append_class_field(cls, stored, type_of_kind(kind), is_private ? 1 : 0, is_static ? 1 : 0, 0);
   }
   // After `static`, go on past the name so that `static #id = 1` is not seen
@@ -70,7 +106,8 @@ int record_class_modifier(ClassInfo& cls, const TokenList& tokens, int l) {
 }
 
 // Member test of the method detector at the member-level token l.
-int record_class_method(ClassInfo& cls, const TokenList& tokens, int l) {
+int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vector<int>& match,
+                        const BraceGroups& groups, int l) {
   const int count = tokens.count();
   MethodInfo method;
   int m = l;
@@ -88,35 +125,25 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, int l) {
     return l + 1;
   }
 
-  // Every identifier up to the first `)` is a parameter name (defaults and
-  // destructured names included).
-  int k = m + 2;
-  while (k < count && tokens.items[k].kind != TK_RPAREN) {
-    if (tokens.items[k].kind == TK_IDENTIFIER) method.param_names.push_back(tokens.items[k].text);
-    ++k;
+  // The parameters are the list's own elements: a default value adds none, a
+  // destructuring pattern is one parameter, and so is `...rest`.
+  const int close = match[static_cast<size_t>(m + 1)];
+  if (close < 0 || !(close + 1 < count) || tokens.items[close + 1].kind != TK_LBRACE) return l + 1;
+  std::vector<ParamInfo> params = parse_params(tokens, match, {}, m + 1, true);
+  method.param_optional = optional_parameters(params);
+  for (ParamInfo& param : params) {
+    method.param_names.push_back(std::move(param.name));
+    method.param_forms.push_back(param.plain ? TypeInfo{} : std::move(param.type));
   }
-  if (!(k + 1 < count) || tokens.items[k + 1].kind != TK_LBRACE) return l + 1;
 
   // return LITERAL anywhere in the body, nested functions included.
-  int depth = 1;
-  int b = k + 2;
-  while (b < count && depth > 0) {
-    const int kind = tokens.items[b].kind;
-    if (kind == TK_LBRACE) {
-      ++depth;
-    } else if (kind == TK_RBRACE) {
-      --depth;
-    } else if (kind == TK_RETURN && b + 1 < count) {
-      const int returned = infer_literal_type(&tokens.items[b + 1]);
-      if (returned != TYPE_NONE) add_union_type(method.return_type, returned);
-    }
-    ++b;
-  }
+  const int body = close + 1;
+  for (const int returned : groups.returned_kinds(body)) add_union_type(method.return_type, returned);
   if (method.return_type.kind == TYPE_NONE) method.return_type.kind = TYPE_VOID;
 
   method.name = tokens.items[m].text;
   cls.methods.push_back(std::move(method));
-  return b;  // just past the body's closing `}`, or the end of the list
+  return groups.after(body);  // just past the body's closing `}`, or the end of the list
 }
 
 }  // namespace
@@ -134,36 +161,92 @@ void append_class_field(ClassInfo& cls, std::string name, TypeInfo type, int is_
   }
 }
 
-void walk_class_bodies(AnalysisResult& result, const TokenList& tokens,
+BraceGroups::BraceGroups(const TokenList& tokens)
+    : count_(tokens.count()), partner_(static_cast<size_t>(tokens.count()), -1) {
+  // One walk with a stack of open braces. A returned kind is noted on the
+  // innermost open group and handed to its parent when the group closes, so
+  // every group ends with the kinds returned anywhere inside it, in order of
+  // first appearance.
+  std::vector<int> open;
+  auto note = [this](int group, int kind) {
+    std::vector<int>& kinds = kinds_[group];
+    if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) kinds.push_back(kind);
+  };
+  auto hand_up = [&](int group) {
+    const auto found = kinds_.find(group);
+    if (found == kinds_.end() || open.empty()) return;
+    const std::vector<int> kinds = found->second;
+    for (const int kind : kinds) note(open.back(), kind);
+  };
+  for (int k = 0; k < count_; ++k) {
+    const int kind = tokens.items[k].kind;
+    if (kind == TK_LBRACE) {
+      open.push_back(k);
+    } else if (kind == TK_RBRACE && !open.empty()) {
+      const int group = open.back();
+      open.pop_back();
+      partner_[static_cast<size_t>(group)] = k;
+      hand_up(group);
+    } else if (kind == TK_RETURN && k + 1 < count_ && !open.empty()) {
+      const int returned = infer_literal_type(&tokens.items[k + 1]);
+      if (returned != TYPE_NONE) note(open.back(), returned);
+    }
+  }
+  while (!open.empty()) {  // never closed: they run to the end of the list
+    const int group = open.back();
+    open.pop_back();
+    hand_up(group);
+  }
+}
+
+int BraceGroups::close(int open) const {
+  const int partner = partner_[static_cast<size_t>(open)];
+  return partner < 0 ? count_ : partner;
+}
+
+int BraceGroups::after(int open) const {
+  const int partner = partner_[static_cast<size_t>(open)];
+  return partner < 0 ? count_ : partner + 1;
+}
+
+const std::vector<int>& BraceGroups::returned_kinds(int open) const {
+  static const std::vector<int> kNone;
+  const auto found = kinds_.find(open);
+  return found == kinds_.end() ? kNone : found->second;
+}
+
+void walk_class_bodies(AnalysisResult& result, const TokenList& tokens, const BraceGroups& groups,
                        const ClassMemberTest& member_test) {
   const int count = tokens.count();
   const auto classes = index_first_by_name(result.classes);
+  int open = 0;  // the first `{` at or after the current class name; only moves forward
   // class NAME ... {
   for (int j = 0; j < count - 2; ++j) {
     if (tokens.items[j].kind != TK_CLASS || tokens.items[j + 1].kind != TK_IDENTIFIER) continue;
     ClassInfo* cls = find_indexed(classes, tokens.items[j + 1].text);
     if (cls == nullptr) continue;
-    int open = j + 2;
+    open = std::max(open, j + 2);
     while (open < count && tokens.items[open].kind != TK_LBRACE) ++open;
     if (open >= count) continue;
 
-    int depth = 1;
+    // Only tokens at depth 1 are looked at, so a nested group is passed over
+    // in one step; its closing `}` is back at depth 1 and is looked at.
+    const int end = groups.close(open);
     int l = open + 1;
-    while (l < count && depth > 0) {
-      const int kind = tokens.items[l].kind;
-      if (kind == TK_LBRACE) ++depth;
-      if (kind == TK_RBRACE) {
-        --depth;
-        if (depth == 0) break;
+    while (l < end) {
+      if (tokens.items[l].kind == TK_LBRACE) {
+        l = groups.close(l);
+        if (l >= end) break;
       }
-      if (depth == 1) {
-        const int next = member_test(*cls, l);
-        l = next > l ? next : l + 1;
-      } else {
-        ++l;
-      }
+      const int next = member_test(*cls, l);
+      l = next > l ? next : l + 1;
     }
   }
+}
+
+void walk_class_bodies(AnalysisResult& result, const TokenList& tokens,
+                       const ClassMemberTest& member_test) {
+  walk_class_bodies(result, tokens, BraceGroups(tokens), member_test);
 }
 
 void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
@@ -223,8 +306,10 @@ void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens) {
     cls.field_private.assign(fields, 0);
     cls.field_static.assign(fields, 0);
   }
-  walk_class_bodies(result, tokens, [&tokens](ClassInfo& cls, int l) {
-    return record_class_modifier(cls, tokens, l);
+  const BraceGroups groups(tokens);
+  std::unordered_map<const ClassInfo*, FieldPositions> indexes;
+  walk_class_bodies(result, tokens, groups, [&](ClassInfo& cls, int l) {
+    return record_class_modifier(cls, positions_of(indexes, cls), tokens, l);
   });
 }
 
@@ -233,7 +318,9 @@ void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens) {
 //      static and async flags; the walk resumes after BODY
 void detect_class_methods(AnalysisResult& result, const TokenList& tokens) {
   for (ClassInfo& cls : result.classes) cls.methods.clear();
-  walk_class_bodies(result, tokens, [&tokens](ClassInfo& cls, int l) {
-    return record_class_method(cls, tokens, l);
+  const BraceGroups groups(tokens);
+  const std::vector<int> match = match_brackets(tokens);
+  walk_class_bodies(result, tokens, groups, [&](ClassInfo& cls, int l) {
+    return record_class_method(cls, tokens, match, groups, l);
   });
 }

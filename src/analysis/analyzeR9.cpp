@@ -22,7 +22,7 @@ bool is_modern_builtin(std::string_view name) {
 }
 
 // Member test of the getter detector at the member-level token l.
-int record_class_getter(ClassInfo& cls, const TokenList& tokens, int l) {
+int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGroups& groups, int l) {
   const int count = tokens.count();
   // get NAME ( ) {   (a `static` before it is not looked at)
   if (!word_at(tokens, l, "get") || !(l + 4 < count) ||
@@ -33,25 +33,12 @@ int record_class_getter(ClassInfo& cls, const TokenList& tokens, int l) {
 
   // return LITERAL anywhere in the body.
   TypeInfo type;
-  int depth = 1;
-  int b = l + 5;
-  while (b < count && depth > 0) {
-    const int kind = tokens.items[b].kind;
-    if (kind == TK_LBRACE) {
-      ++depth;
-    } else if (kind == TK_RBRACE) {
-      --depth;
-    } else if (kind == TK_RETURN && b + 1 < count) {
-      const int returned = infer_literal_type(&tokens.items[b + 1]);
-      if (returned != TYPE_NONE) add_union_type(type, returned);
-    }
-    ++b;
-  }
+  for (const int returned : groups.returned_kinds(l + 4)) add_union_type(type, returned);
   if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
 
   // No check for a field of the same name: the getter is always added.
   append_class_field(cls, tokens.items[l + 1].text, std::move(type), 0, 0, 1);
-  return b;  // just past the getter body's closing `}`, or the end of the list
+  return groups.after(l + 4);  // just past the getter body's closing `}`, or the end of the list
 }
 
 }  // namespace
@@ -75,8 +62,9 @@ void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
   for (ClassInfo& cls : result.classes) {
     cls.field_readonly.assign(static_cast<size_t>(cls.field_count()), 0);
   }
-  walk_class_bodies(result, tokens, [&tokens](ClassInfo& cls, int l) {
-    return record_class_getter(cls, tokens, l);
+  const BraceGroups groups(tokens);
+  walk_class_bodies(result, tokens, groups, [&](ClassInfo& cls, int l) {
+    return record_class_getter(cls, tokens, groups, l);
   });
 }
 

@@ -136,6 +136,10 @@ struct FuncInfo {
   int body_first_token = -1;
   int body_end_token = -1;
 
+  // The default value of each parameter as written (empty when it has none),
+  // which the copied function keeps; may be shorter than param_names.
+  std::vector<std::string> param_defaults = {};
+
   int param_count() const { return static_cast<int>(param_names.size()); }
 };
 
@@ -177,6 +181,12 @@ struct MethodInfo {
   TypeInfo return_type;
   int is_static = 0;
   int is_async = 0;
+  // Per parameter as declared, either may be shorter than param_names: 1 when
+  // a call may leave it out (it has a default value, and so has every later
+  // parameter but a rest one); the type its form gives a destructuring or
+  // rest parameter, which a signature needs (kind 0 for a plain name).
+  std::vector<int> param_optional = {};
+  std::vector<TypeInfo> param_forms = {};
 
   int param_count() const { return static_cast<int>(param_names.size()); }
 };
@@ -194,6 +204,9 @@ struct ClassInfo {
   std::vector<MethodInfo> methods;
   std::vector<std::string> ctor_param_names;
   std::vector<TypeInfo> ctor_param_types;
+  // 1 for a constructor parameter that a call may leave out (as for methods);
+  // may be shorter than ctor_param_names.
+  std::vector<int> ctor_param_optional = {};
 
   int field_count() const { return static_cast<int>(field_names.size()); }
   int method_count() const { return static_cast<int>(methods.size()); }

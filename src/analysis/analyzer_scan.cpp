@@ -544,6 +544,7 @@ void scan_function_declaration(Scan& scan, int i) {
       }
       function.param_names.push_back(std::move(param.name));
       function.param_types.push_back(std::move(param.type));
+      function.param_defaults.push_back(std::move(param.default_text));
     }
     scan.result.funcs.push_back(std::move(function));
   }

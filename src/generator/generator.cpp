@@ -4,6 +4,7 @@
 #include "generator/generator.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -275,6 +276,10 @@ void write_functions(std::ostream& out, AnalysisResult& result) {
       } else {
         out << function.param_names[i] << ": " << type_to_string(type_at(function.param_types, i));
       }
+      // The copied body runs with the source's default values.
+      if (i < function.param_defaults.size() && !function.param_defaults[i].empty()) {
+        out << " = " << function.param_defaults[i];
+      }
     }
     const std::string returned = type_to_string(function.return_type);
     if (function.is_generator != 0) {
@@ -369,38 +374,71 @@ bool flag_at(const std::vector<int>& flags, std::size_t i) {
   return i < flags.size() && flags[i] != 0;
 }
 
-bool is_getter(const ClassInfo& klass, std::string_view name) {
-  for (std::size_t i = 0; i < klass.field_names.size(); ++i) {
-    if (klass.field_names[i] == name && flag_at(klass.field_readonly, i)) return true;
-  }
-  return false;
+// A field declared with a `#` name: flagged private by the class pass, or
+// still written with its `#`.
+bool is_private_field(const ClassInfo& klass, std::size_t i) {
+  return flag_at(klass.field_private, i) || klass.field_names[i].starts_with('#');
 }
+
+// The member names a class block must not repeat, [0] for instance members
+// and [1] for static ones.
+using MemberNames = std::array<std::unordered_set<std::string>, 2>;
 
 // 8. declare class NAME [extends BASE] { fields; constructor(...); methods }
 void write_classes(std::ostream& out, const AnalysisResult& result) {
+  // Two classes of one name (each local to its own function, say) would be
+  // declared twice (TS2300): the first is written, as every lookup finds it.
+  std::unordered_set<std::string_view> classes_written;
   for (const ClassInfo& klass : result.classes) {
+    if (!classes_written.insert(klass.name).second) continue;
     out << "\ndeclare class " << klass.name;
     if (klass.base_name) out << " extends " << *klass.base_name;
     out << " {\n";
+    // A private `#n` is written `private n` unless a public member of the
+    // same kind (static or not) is called n too; it is then written `#n`,
+    // which keeps the two apart.
+    MemberNames public_names;
     for (std::size_t i = 0; i < klass.field_names.size(); ++i) {
+      if (!is_private_field(klass, i)) public_names[flag_at(klass.field_static, i)].insert(klass.field_names[i]);
+    }
+    for (const MethodInfo& method : klass.methods) {
+      if (!method.name.starts_with('#')) public_names[method.is_static != 0].insert(method.name);
+    }
+    // A member name may be declared once (TS2300): the first field of a name
+    // is written, and a method of that name is left out.
+    MemberNames fields_written;
+    std::unordered_set<std::string_view> getters;
+    for (std::size_t i = 0; i < klass.field_names.size(); ++i) {
+      const bool is_static = flag_at(klass.field_static, i);
+      const std::string& name = klass.field_names[i];
+      std::string shown = name.starts_with('#') ? name.substr(1) : name;
+      bool private_keyword = flag_at(klass.field_private, i);
+      if (is_private_field(klass, i) && public_names[is_static].count(shown) != 0) {
+        shown.insert(0, "#");
+        private_keyword = false;
+      }
+      if (flag_at(klass.field_readonly, i)) getters.insert(name);
+      if (!fields_written[is_static].insert(shown).second) continue;
       out << "    ";
-      if (flag_at(klass.field_static, i)) out << "static ";
-      if (flag_at(klass.field_private, i)) out << "private ";
+      if (is_static) out << "static ";
+      if (private_keyword) out << "private ";
       if (flag_at(klass.field_readonly, i)) out << "readonly ";
-      out << klass.field_names[i] << ": " << type_to_string(type_at(klass.field_types, i)) << ";\n";
+      out << shown << ": " << type_to_string(type_at(klass.field_types, i)) << ";\n";
     }
     out << "    constructor(";
     for (std::size_t i = 0; i < klass.ctor_param_names.size(); ++i) {
       if (i > 0) out << ", ";
-      out << klass.ctor_param_names[i] << ": " << type_to_string(type_at(klass.ctor_param_types, i));
+      out << klass.ctor_param_names[i] << (flag_at(klass.ctor_param_optional, i) ? "?: " : ": ")
+          << type_to_string(type_at(klass.ctor_param_types, i));
     }
     out << ");\n";
     for (const MethodInfo& method : klass.methods) {
-      if (is_getter(klass, method.name)) continue;  // already written as a readonly field
+      if (getters.count(method.name) != 0) continue;  // already written as a readonly field
+      if (fields_written[method.is_static != 0].count(method.name) != 0) continue;
       out << "    " << (method.is_static != 0 ? "static " : "") << method.name << "(";
       for (std::size_t i = 0; i < method.param_names.size(); ++i) {
         if (i > 0) out << ", ";
-        out << method.param_names[i] << ": "
+        out << method.param_names[i] << (flag_at(method.param_optional, i) ? "?: " : ": ")
             << (i < method.param_types.size() ? type_to_string(method.param_types[i]) : "any");
       }
       const std::string returned = type_to_string(method.return_type);

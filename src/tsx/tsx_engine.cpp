@@ -1,6 +1,7 @@
 #include "tsx/tsx_engine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,7 +31,151 @@ std::optional<std::string> read_whole_file(const std::string& path) {
   return text.str();
 }
 
+bool is_word_byte(char c) {
+  const unsigned char b = static_cast<unsigned char>(c);
+  return std::isalnum(b) != 0 || c == '_' || c == '$' || b >= 0x80;
+}
+
+// After these words a `/` starts a regular expression, not a division.
+bool word_before_expression(std::string_view word) {
+  for (std::string_view keyword : {"return", "typeof", "case", "do", "else", "in", "of", "new", "delete",
+                                   "void", "throw", "instanceof", "yield", "await"}) {
+    if (word == keyword) return true;
+  }
+  return false;
+}
+
+// The end of the regular expression whose opening `/` is at `open`: the index
+// just past its closing `/` and flags, or npos when the line ends first (then
+// the `/` was a division).
+size_t regex_end(std::string_view text, size_t open) {
+  bool in_class = false;
+  for (size_t i = open + 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n' || c == '\r') return std::string_view::npos;
+    if (c == '\\') {
+      ++i;
+    } else if (c == '[') {
+      in_class = true;
+    } else if (c == ']') {
+      in_class = false;
+    } else if (c == '/' && !in_class) {
+      ++i;
+      while (i < text.size() && is_word_byte(text[i])) ++i;
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
+
+std::vector<bool> tsx_code_bytes(std::string_view text) {
+  std::vector<bool> code(text.size(), true);
+  // What the last code token was, to tell a regular expression from a
+  // division: an operand (name, number, closing bracket) is followed by a
+  // division.
+  bool after_operand = false;
+  std::string_view last_word;
+  long braces = 0;
+  std::vector<long> template_braces;  // brace depth at each open `${`
+  auto skip = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to && k < text.size(); ++k) code[k] = false;
+  };
+  // Scans a template's text from `i` (just past its backquote or a `}` that
+  // closes a placeholder) up to its end or its next `${`; returns the index
+  // to go on from.
+  auto template_text = [&](size_t i) {
+    size_t k = i;
+    while (k < text.size()) {
+      if (text[k] == '\\') {
+        k += 2;
+      } else if (text[k] == '`') {
+        skip(i, k + 1);
+        after_operand = true;
+        return k + 1;
+      } else if (text[k] == '$' && k + 1 < text.size() && text[k + 1] == '{') {
+        skip(i, k);
+        template_braces.push_back(braces);
+        ++braces;
+        after_operand = false;
+        return k + 2;
+      } else {
+        ++k;
+      }
+    }
+    skip(i, text.size());
+    return text.size();
+  };
+
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (c == '/' && next == '/') {
+      size_t end = text.find('\n', i);
+      if (end == std::string_view::npos) end = text.size();
+      skip(i, end);
+      i = end;
+      continue;
+    }
+    if (c == '/' && next == '*') {
+      size_t end = text.find("*/", i + 2);
+      end = end == std::string_view::npos ? text.size() : end + 2;
+      skip(i, end);
+      i = end;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      size_t k = i + 1;
+      while (k < text.size() && text[k] != c && text[k] != '\n') k += text[k] == '\\' ? 2 : 1;
+      k = std::min(k + 1, text.size());
+      skip(i, k);
+      i = k;
+      after_operand = true;
+      continue;
+    }
+    if (c == '`') {
+      code[i] = false;
+      i = template_text(i + 1);
+      continue;
+    }
+    if (c == '/') {
+      const bool regex = !after_operand || word_before_expression(last_word);
+      const size_t end = regex ? regex_end(text, i) : std::string_view::npos;
+      if (end != std::string_view::npos) {
+        skip(i, end);
+        i = end;
+        after_operand = true;
+        last_word = {};
+        continue;
+      }
+    }
+    if (is_word_byte(c)) {
+      size_t k = i;
+      while (k < text.size() && is_word_byte(text[k])) ++k;
+      last_word = text.substr(i, k - i);
+      after_operand = true;
+      i = k;
+      continue;
+    }
+    if (std::isspace(static_cast<unsigned char>(c)) == 0) {
+      last_word = {};
+      after_operand = c == ')' || c == ']';
+      if (c == '{') ++braces;
+      if (c == '}') {
+        --braces;
+        if (!template_braces.empty() && braces == template_braces.back()) {
+          template_braces.pop_back();
+          i = template_text(i + 1);
+          continue;
+        }
+      }
+    }
+    ++i;
+  }
+  return code;
+}
 
 std::string get_stem_name(const std::string& path, size_t size) {
   if (size == 0) return {};
@@ -120,6 +265,35 @@ std::string tsx_harden_line(std::string_view line, size_t size) {
   return out;
 }
 
+namespace {
+
+// One line of the generated text hardened where it is code; `start` is the
+// line's offset in the text that `code` describes.
+std::string harden_code_of_line(std::string_view line, const std::vector<bool>& code, size_t start) {
+  // The catch rule looks at the whole line, as for a plain line.
+  if (line.find("catch (") != std::string_view::npos || line.find("catch(") != std::string_view::npos) {
+    return std::string(line);
+  }
+  std::string out;
+  size_t from = 0;
+  while (from < line.size()) {
+    const bool is_code = code[start + from];
+    size_t to = from;
+    while (to < line.size() && code[start + to] == is_code) ++to;
+    const std::string_view part = line.substr(from, to - from);
+    if (is_code) {
+      // Room for every ": any" to grow into ": unknown", so nothing is cut.
+      out += tsx_harden_line(part, part.size() * 2 + 1);
+    } else {
+      out += part;
+    }
+    from = to;
+  }
+  return out;
+}
+
+}  // namespace
+
 int tsx_enhance_and_secure_ts(const std::string& path) {
   const std::string ts_path = "generated/" + get_stem_name(path, kStemBufferSize) + ".ts";
   std::printf(CLR_CYAN "[TSX] Hardening %s...\n" CLR_RESET, ts_path.c_str());
@@ -131,9 +305,13 @@ int tsx_enhance_and_secure_ts(const std::string& path) {
     return 1;
   }
 
+  // `: any` inside a string, template or regular expression or a comment is
+  // the program's text, not an annotation: only the code around it is
+  // hardened.
+  const std::vector<bool> code = tsx_code_bytes(*text);
+
   // Lines are split at '\n' only, so a "\r\n" file keeps its line ends byte
-  // for byte. Each line gets room for every ": any" to grow into ": unknown",
-  // so nothing is ever cut.
+  // for byte.
   std::string hardened;
   hardened.reserve(text->size() + text->size() / 4);
   long tightened = 0;
@@ -143,7 +321,7 @@ int tsx_enhance_and_secure_ts(const std::string& path) {
     const bool last = end == std::string::npos;
     if (last) end = text->size();
     const std::string_view line(text->data() + start, end - start);
-    const std::string out = tsx_harden_line(line, line.size() * 2 + 1);
+    const std::string out = harden_code_of_line(line, code, start);
     tightened += static_cast<long>((out.size() - line.size()) /
                                    (kTightAnnotation.size() - kWeakAnnotation.size()));
     hardened += out;
