@@ -282,8 +282,6 @@ std::string nested_exports(int n) {
   return repeat(n, [](int i) { return "export function f" + num(i) + "(a) {\n"; }) + times(n, "}\n");
 }
 
-constexpr const char* kClassesWork =
-    "classes and parameters: the class and parameter capture is being made linear";
 
 }  // namespace
 
@@ -343,10 +341,10 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       {"template_placeholders_nested", template_placeholders_nested, 100000, ""},
       {"block_comments", block_comments, 20000, ""},
       // Classes and parameters
-      {"fields_and_statics", fields_and_statics, 5000, kClassesWork},
-      {"getter_setter_pairs", getter_setter_pairs, 5000, kClassesWork},
-      {"unclosed_member_calls", unclosed_member_calls, 5000, kClassesWork},
-      {"unclosed_destructuring_parameters", unclosed_destructuring_parameters, 5000, kClassesWork},
+      {"fields_and_statics", fields_and_statics, 5000, ""},
+      {"getter_setter_pairs", getter_setter_pairs, 5000, ""},
+      {"unclosed_member_calls", unclosed_member_calls, 5000, ""},
+      {"unclosed_destructuring_parameters", unclosed_destructuring_parameters, 5000, ""},
       // Imports, exports and nested functions
       {"imports_without_semicolons", imports_without_semicolons, 5000, ""},
       {"dynamic_imports_without_semicolons", dynamic_imports_without_semicolons, 5000, ""},
