@@ -157,6 +157,10 @@ struct ArrowInfo {
   TypeInfo return_type;
   int is_promise = 0;  // declared as Promise<any>
   int is_generic = 0;  // written with generic type parameters
+  // 1 for a parameter that a call may leave out (it has a default value, and
+  // so has every later one but a rest parameter); may be shorter than
+  // param_names.
+  std::vector<int> param_optional = {};
 
   int param_count() const { return static_cast<int>(param_names.size()); }
 };
