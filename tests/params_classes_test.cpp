@@ -71,6 +71,15 @@ TEST(CopiedFunctions, KeepTheirDefaultValues) {
   for (const OutputCase& c : cases) expect_output(c);
 }
 
+TEST(ArrowSignatures, MarkDefaultedParametersOptional) {
+  const OutputCase cases[] = {
+      {"const f = (x = 1) => x;", {"declare const f: <T>(x?: T) => T;"}, {}},
+      {"const g = function (a, b = 'x') { return 1; };", {"declare const g: (a: unknown, b?: string) => number;"}, {}},
+      {"const h = (a = 1, b) => 2;", {"declare const h: (a: number, b: unknown) => number;"}, {}},
+  };
+  for (const OutputCase& c : cases) expect_output(c);
+}
+
 TEST(BrokenParameterLists, EndWithTheirLine) {
   // An unclosed pattern must not take the rest of the file as its name.
   ScopedWorkDir dir;

@@ -168,6 +168,10 @@ struct ArrowInfo {
   int is_generic = 0;  // written with generic type parameters
   int is_local = 0;    // bound inside a function, arrow, method or class body
   int is_exported = 0; // bound by an `export const|let|var` list, which declares it
+  // 1 for a parameter that a call may leave out (it has a default value, and
+  // so has every later one but a rest parameter); may be shorter than
+  // param_names.
+  std::vector<int> param_optional = {};
 
   int param_count() const { return static_cast<int>(param_names.size()); }
 };

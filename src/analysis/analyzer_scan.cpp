@@ -293,6 +293,8 @@ bool is_generic_arrow(const Scan& scan, const std::vector<ParamInfo>& params, in
 }
 
 void set_params(ArrowInfo& arrow, std::vector<ParamInfo>& params) {
+  const std::vector<int> optional = optional_parameters(params);
+  arrow.param_optional.insert(arrow.param_optional.end(), optional.begin(), optional.end());
   for (ParamInfo& param : params) {
     arrow.param_names.push_back(std::move(param.name));
     arrow.param_types.push_back(std::move(param.type));

@@ -239,6 +239,10 @@ void write_variables(std::ostream& out, const AnalysisResult& result, const Name
   }
 }
 
+bool flag_at(const std::vector<int>& flags, std::size_t i) {
+  return i < flags.size() && flags[i] != 0;
+}
+
 const TypeInfo& type_at(const std::vector<TypeInfo>& types, std::size_t i) {
   static const TypeInfo kEmpty;
   return i < types.size() ? types[i] : kEmpty;
@@ -336,7 +340,7 @@ void write_generic_arrow(std::ostream& out, const ArrowInfo& arrow) {
   if (handed_out > 0) out << "<" << names << ">";
   out << "(";
   for (std::size_t i = 0; i < typed; ++i) {
-    out << arrow.param_names[i] << ": " << param_types[i];
+    out << arrow.param_names[i] << (flag_at(arrow.param_optional, i) ? "?: " : ": ") << param_types[i];
     if (i + 1 < count) out << ", ";  // counts every parameter, typed or not
   }
   out << ") => " << (handed_out > 0 ? alternatives : "any") << ";\n";
@@ -363,16 +367,14 @@ void write_arrows(std::ostream& out, const AnalysisResult& result, const NameSet
       out << "declare const " << arrow.name << ": (";
       for (std::size_t i = 0; i < arrow.param_names.size(); ++i) {
         if (i > 0) out << ", ";
-        out << arrow.param_names[i] << ": " << type_to_string(type_at(arrow.param_types, i));
+        out << arrow.param_names[i] << (flag_at(arrow.param_optional, i) ? "?: " : ": ")
+            << type_to_string(type_at(arrow.param_types, i));
       }
       out << ") => " << type_to_string(arrow.return_type) << ";\n";
     }
   }
 }
 
-bool flag_at(const std::vector<int>& flags, std::size_t i) {
-  return i < flags.size() && flags[i] != 0;
-}
 
 // A field declared with a `#` name: flagged private by the class pass, or
 // still written with its `#`.
