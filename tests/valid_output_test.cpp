@@ -150,6 +150,10 @@ const std::vector<OutputCase>& output_cases() {
        "function f(o) { if (!(o.c instanceof C && o.x)) return 1; return 2; }\n",
        {{"declare let K", 0}, {"declare let ns", 0}, {"declare let a:", 0}, {"declare let c", 0},
         {"declare let C", 0}}},
+      {"object literals of one name in two methods give one interface",
+       "class Z {\n  a(p) { const ctx = { common: { async: true }, path: [] }; return this.f(ctx); }\n"
+       "  b(p) { const ctx = { common: { issues: 1 }, path: 'x' }; return this.f(ctx); }\n}\n",
+       {{"interface Ctx {", 1}}},
   };
   return cases;
 }
@@ -187,7 +191,7 @@ TEST(ValidOutput, TheTypeScriptCompilerFindsNoSyntaxErrorNorDuplicate) {
                           kvx_test::shell_quote((fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules/@types").string()) +
                           files,
                       &output);
-  for (const char* code : {"error TS1", "TS2300", "TS2393", "TS2451", "TS2440"}) {
+  for (const char* code : {"error TS1", "TS2300", "TS2393", "TS2451", "TS2440", "TS2717"}) {
     EXPECT_EQ(output.find(code), std::string::npos) << code << " in\n" << output;
   }
 }

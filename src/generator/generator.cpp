@@ -124,7 +124,11 @@ void write_type_imports(std::ostream& out, const AnalysisResult& result) {
 
 // 4. interface NAME { field: type; ... }
 void write_interfaces(std::ostream& out, const AnalysisResult& result) {
+  // Interfaces of one name merge, and a property they type differently fails
+  // to compile: like every lookup by name, the first one wins.
+  std::unordered_set<std::string_view> written;
   for (const InterfaceInfo& interface : result.interfaces) {
+    if (!written.insert(interface.name).second) continue;
     out << "interface " << interface.name << " {\n";
     for (const ObjectField& field : *interface.fields) {
       out << "    " << field.name << ": ";
