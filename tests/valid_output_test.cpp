@@ -58,6 +58,8 @@ TEST(ModuleStatements, OnlyTopLevelStatementsAreCapturedEachWhereItsGrammarEnds)
        {},
        {"export * as ns from 'm';", "export { x } from './x' with { type: 'json' };"}},
       {"export const a = 1, b = 2\nexport default a", {}, {"export const a = 1, b = 2", "export default a"}},
+      {"export const c = import.meta.url\nexport default import('m')\nfoo()", {},
+       {"export const c = import.meta.url", "export default import('m')"}},
       {"export function f(o = {}) {\n  return o;\n}\nexport class K extends mix({}) { m() {} }\nlet t",
        {},
        {"export function f(o = {}) {\n  return o;\n}", "export class K extends mix({}) { m() {} }"}},
@@ -154,6 +156,15 @@ const std::vector<OutputCase>& output_cases() {
        "class Z {\n  a(p) { const ctx = { common: { async: true }, path: [] }; return this.f(ctx); }\n"
        "  b(p) { const ctx = { common: { issues: 1 }, path: 'x' }; return this.f(ctx); }\n}\n",
        {{"interface Ctx {", 1}}},
+      {"classes of functions and class expressions bind no top-level name",
+       "import index from 'node:fs';\nfunction a() { class Foo {} return Foo; }\n"
+       "function* b(h) { switch (h) { case 1: class index {} } }\n"
+       "exports.Bar = class Bar {};\nconst Bar = 1;\nclass Top {}\n",
+       {{"declare class Foo", 0}, {"declare class index", 0}, {"declare class Bar", 0}, {"declare class Top", 1},
+        {"class Foo {}", 1}}},
+      {"an export statement holding a dynamic import",
+       "export const loader = import('node:url');\nexport default import('node:path');\n",
+       {{"= import('node:url');", 1}, {"export default import('node:path');", 1}}},
   };
   return cases;
 }

@@ -818,13 +818,43 @@ void collect_class_members(ClassInfo& record, const TokenList& tokens, const std
 }  // namespace
 
 // class NAME [extends BASE] { ... }   -> one ClassInfo with its fields and constructor parameters
+namespace {
+
+// A `class` after one of these tokens is an expression (`x = class Name {}`,
+// `f(class Name {})`): its name is seen only inside its own body.
+bool is_class_expression(const TokenList& tokens, int keyword) {
+  switch (kind_at(tokens, keyword - 1)) {
+    case TK_ASSIGN:
+    case TK_COMPOUND_ASSIGN:
+    case TK_LPAREN:
+    case TK_LBRACKET:
+    case TK_COMMA:
+    case TK_COLON:
+    case TK_QUESTION:
+    case TK_ARROW:
+    case TK_RETURN:
+    case TK_AND:
+    case TK_OR:
+    case TK_NULLISH:
+    case TK_NOT:
+    case TK_SPREAD:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void detect_classes(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
   const int count = tokens.count();
   const std::vector<int> match = match_brackets(tokens);
+  const std::vector<char> in_function = function_body_tokens(tokens, match);
   for (int j = 0; j + 1 < count; ++j) {
     if (at(tokens, j).kind != TK_CLASS || at(tokens, j + 1).kind != TK_IDENTIFIER) continue;
     ClassInfo record;
     record.name = at(tokens, j + 1).text;
+    record.is_local = in_function[static_cast<size_t>(j)] != 0 || is_class_expression(tokens, j) ? 1 : 0;
     if (j + 3 < count && at(tokens, j + 2).kind == TK_EXTENDS && at(tokens, j + 3).kind == TK_IDENTIFIER) {
       record.base_name = at(tokens, j + 3).text;
     }
@@ -984,7 +1014,10 @@ int export_statement_last(const ModuleStatements& module, int keyword) {
   for (int k = keyword + 1; k < count; ++k) {
     const Token& token = at(tokens, k);
     // The next statement of the module starts.
-    if (token.kind == TK_IMPORT || token.kind == TK_EXPORT) return k - 1;
+    if (token.kind == TK_EXPORT) return k - 1;
+    if (token.kind == TK_IMPORT && kind_at(tokens, k + 1) != TK_LPAREN && kind_at(tokens, k + 1) != TK_DOT) {
+      return k - 1;  // `import(...)` and `import.meta` are expressions of this statement
+    }
     if (!declaration && is_line_break_boundary(tokens, k) && !is_word(token, "from") && !is_word(token, "as")) {
       return k - 1;
     }

@@ -211,6 +211,10 @@ struct ClassInfo {
   // 1 for a constructor parameter that a call may leave out (as for methods);
   // may be shorter than ctor_param_names.
   std::vector<int> ctor_param_optional = {};
+  // 1 when the name binds nothing at the top level of the module: the class
+  // is declared inside a function, arrow, method or class body, or it is a
+  // class expression (`x = class Name {}`).
+  int is_local = 0;
 
   int field_count() const { return static_cast<int>(field_names.size()); }
   int method_count() const { return static_cast<int>(methods.size()); }

@@ -396,6 +396,8 @@ void write_classes(std::ostream& out, const AnalysisResult& result) {
   // declared twice (TS2300): the first is written, as every lookup finds it.
   std::unordered_set<std::string_view> classes_written;
   for (const ClassInfo& klass : result.classes) {
+    // A class local to a body stays there, with the body that declares it.
+    if (klass.is_local != 0) continue;
     if (!classes_written.insert(klass.name).second) continue;
     out << "\ndeclare class " << klass.name;
     if (klass.base_name) out << " extends " << *klass.base_name;
