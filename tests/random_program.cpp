@@ -500,6 +500,14 @@ struct Generator {
       text += pad + (chance(20) ? "static " : "") + name + (chance(60) ? " = " + expr(depth + 1, field_ctx).text : "") + ";\n";
     }
     bool has_constructor = false;
+    // A class declares each member name once: JavaScript lets a later method
+    // replace an earlier one, but TypeScript refuses the second declaration
+    // whatever converts the file, so it tells nothing about kvx.
+    std::set<std::string> member_names;
+    auto unique_member = [&](std::string name) {
+      while (!member_names.insert(name).second) name += "2";
+      return name;
+    };
     for (int i = 0; i < count; ++i) {
       const std::string is_static = chance(25) ? "static " : "";
       const int kind = below(9);
@@ -508,7 +516,7 @@ struct Generator {
       std::set<std::string> taken;
       method.taken = &taken;
       switch (kind) {
-        case 0: text += pad + is_static + member_name() + (chance(60) ? " = " + expr(depth + 1, field_ctx).text : "") + ";\n"; break;
+        case 0: text += pad + is_static + unique_member(member_name()) + (chance(60) ? " = " + expr(depth + 1, field_ctx).text : "") + ";\n"; break;
         case 1: {
           if (has_constructor) break;
           has_constructor = true;
@@ -520,7 +528,7 @@ struct Generator {
           break;
         }
         case 2: {
-          const std::string name = chance(50) && !privates.empty() ? privates.begin()->substr(1) : member_name();
+          const std::string name = chance(50) && !privates.empty() ? privates.begin()->substr(1) : unique_member(member_name());
           text += pad + is_static + "get " + name + "() " + block(depth + 1, method, level + 1) + "\n";
           if (chance(50)) {
             Context setter = method;
@@ -532,13 +540,13 @@ struct Generator {
         }
         case 3: {
           method.is_async = true;
-          text += pad + is_static + "async " + member_name() + "(" + params(depth + 1, method) + ") " +
+          text += pad + is_static + "async " + unique_member(member_name()) + "(" + params(depth + 1, method) + ") " +
                   block(depth + 1, method, level + 1) + "\n";
           break;
         }
         case 4: {
           method.is_generator = true;
-          text += pad + is_static + (chance(40) ? "*[Symbol.iterator]" : "*" + member_name()) + "(" +
+          text += pad + is_static + (chance(40) ? "*[Symbol.iterator]" : "*" + unique_member(member_name())) + "(" +
                   params(depth + 1, method) + ") " + block(depth + 1, method, level + 1) + "\n";
           break;
         }
@@ -556,7 +564,7 @@ struct Generator {
           break;
         }
         default:
-          text += pad + is_static + member_name() + "(" + params(depth + 1, method) + ") " +
+          text += pad + is_static + unique_member(member_name()) + "(" + params(depth + 1, method) + ") " +
                   block(depth + 1, method, level + 1) + "\n";
           break;
       }
