@@ -253,3 +253,14 @@ const char* platform_update_asset_name() {
   return "kvx-linux-x86_64";
 #endif
 }
+
+int platform_user_path_holds(const InstallPaths& paths) {
+  for (const char* name : kProfileNames) {
+    std::string text;
+    if (!read_text(paths.home + "/" + name, text)) continue;
+    for (std::string_view line : split_lines(text)) {
+      if (is_profile_line(line)) return 1;
+    }
+  }
+  return 0;
+}
