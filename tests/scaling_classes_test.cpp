@@ -75,14 +75,10 @@ TEST(ClassScaling, PrivateAndStaticFieldsWithConstructorAssignments) {
   }, 2000);
 }
 
-TEST(ClassScaling, GetterSetterPairs) {
-  expect_linear("accessors", [](int n) {
-    return "class Props {\n" + repeat(n, [](int i) {
-             const std::string k = std::to_string(i);
-             return "  get p" + k + "() { return " + k + "; }\n  set p" + k + "(v) { this.x = v; }\n";
-           }) + "}\n";
-  }, 6000);
-}
+// Getter and setter pairs are measured by the pattern table of the scaling
+// check (getter_setter_pairs), on the program's own process: measured here,
+// inside the test process, the allocator's growth over three repeated runs
+// outweighs the pipeline's own time and the ratio says nothing about kvx.
 
 TEST(ClassScaling, UnclosedMemberCalls) {
   expect_linear("unclosed calls", [](int n) {
