@@ -178,6 +178,10 @@ Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY=":$display"
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.2; done
+# The Wine server of the console runs and its desktop started without a
+# display: a window would go nowhere. The launcher starts a server of its own.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 
 wine "$kvx_exe" --gui >/dev/null 2>&1 &
 gui_pid=$!
