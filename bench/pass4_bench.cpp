@@ -11,7 +11,7 @@
 #include "analysis/analyzeR4.h"
 #include "analysis/analyzeR5.h"
 #include "analysis/analyzer.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "core/tokenizer.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include "analysis/analyzeR8.h"
 #include "analysis/analyzeR9.h"
 #include "analysis/analyzer.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "core/tokenizer.h"
 #include "generator/generator.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "core/tokenizer.h"
 #include "generator/generator.h"
 

@@ -10,7 +10,7 @@
 
 #include "cli/cli.h"
 #include "core/console.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "cli_fixture.h"
 #include "test_support.h"
 

@@ -9,7 +9,7 @@
 
 #include "cli/cli_storage.h"
 #include "core/console.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "cli_fixture.h"
 #include "test_support.h"
 

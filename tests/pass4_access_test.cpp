@@ -14,11 +14,11 @@ TEST(Pass4PropertyAccess, ReportsEveryIdentifierDotIdentifierAndChangesNothing) 
   const TokenList tokens = toks("a . b . c ; x . 'y' ; p . q");
   AnalysisResult result;
   add_var(result, "a");
-  const std::string out = printed(1, [&] { detect_property_access(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_property_access(result, tokens, trace); });
   EXPECT_EQ(out, green("[ANALYZER4] PROPERTY : a.b") + green("[ANALYZER4] PROPERTY : b.c") +
                      green("[ANALYZER4] PROPERTY : p.q"));
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NONE);
-  EXPECT_EQ(printed(0, [&] { detect_property_access(result, tokens); }), "");
+  EXPECT_EQ(traced(false, [&](const Pass4Trace& trace) { detect_property_access(result, tokens, trace); }), "");
 }
 
 struct WalkCase {
@@ -33,14 +33,14 @@ struct WalkCase {
 
 // Runs `detector` with two variables named x of the case's kinds; a finding
 // is traced as "[ANALYZER4] <finding> : x".
-void check_walk(void (*detector)(AnalysisResult&, const TokenList&), const std::string& finding,
+void check_walk(void (*detector)(AnalysisResult&, const TokenList&, const Pass4Trace&), const std::string& finding,
                 const WalkCase& c) {
   SCOPED_TRACE(c.label);
   AnalysisResult result;
   add_var(result, "x", c.first_kind);
   add_var(result, "x", c.second_kind);
   const TokenList tokens = toks(c.source);
-  const std::string out = printed(1, [&] { detector(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detector(result, tokens, trace); });
   EXPECT_EQ(result.vars[0].type.kind, c.expected_first);
   EXPECT_EQ(result.vars[1].type.kind, c.expected_second);
   EXPECT_EQ(out, c.traced ? green("[ANALYZER4] " + finding + " : x") : "");
@@ -120,7 +120,7 @@ TEST(Pass4StringMethods, FiveMethodsMakeEveryVariableOfTheNameAString) {
     add_var(result, "other", TYPE_NUMBER);
     add_var(result, "label", TYPE_NUMBER);
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_string_methods(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_string_methods(result, tokens, trace); });
     EXPECT_EQ(result.vars[0].type.kind, c.expected);
     EXPECT_EQ(result.vars[1].type.kind, TYPE_NUMBER);
     EXPECT_EQ(result.vars[2].type.kind, c.expected);

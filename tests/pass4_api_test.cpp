@@ -4,107 +4,189 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "analysis/analyzeR4.h"
+#include "analysis/usage_detectors.h"
+#include "generator/generator.h"
 #include "pass4_fixture.h"
 
 namespace {
 
 using namespace pass4_test;
 
-using Detector = void (*)(AnalysisResult&, const TokenList&);
+// The rows of the detector table that `detector` runs; they stand together.
+std::vector<UsageRow> rows_of(std::string_view detector) {
+  std::vector<UsageRow> rows;
+  for (const UsageRow& row : kUsageRows) {
+    if (row.detector == detector) rows.push_back(row);
+  }
+  return rows;
+}
+
+// The green trace line a row sends for the variable `name`.
+std::string trace_of(const UsageRow& row, const std::string& name) { return green(std::string(row.trace) + name); }
 
 struct AssignmentCase {
   const char* label;
-  Detector detector;
+  const char* detector;  // a detector of the table
   const char* source;
-  int expected_kind;     // kind of the first variable "x" afterwards (it starts at 4)
-  const char* trace;     // the detector's whole output in verbose mode
+  int expected_kind;     // kind of the first variable "x" afterwards (it starts at kStart)
+  bool traced;           // whether the detector reports x
 };
 
 constexpr int kStart = TYPE_UNION;  // a kind no detector writes, so any change shows
 
 TEST(Pass4Assignments, TypeTheAssignedVariableAndTraceIt) {
   const AssignmentCase cases[] = {
-      {"await fetch", detect_fetch_calls, "const x = await fetch ( url ) ;", TYPE_RESPONSE,
-       "FETCH DETECTE : x"},
-      {"fetch without await", detect_fetch_calls, "const x = fetch ( url ) ;", TYPE_PROMISE, "FETCH DETECTE : x"},
-      {"plain assignment", detect_fetch_calls, "x = fetch ( url ) ;", TYPE_PROMISE, "FETCH DETECTE : x"},
-      {"await fetch needs a token after fetch", detect_fetch_calls, "x = await fetch", kStart, nullptr},
-      {"await fetch with one token after", detect_fetch_calls, "x = await fetch (", TYPE_RESPONSE,
-       "FETCH DETECTE : x"},
-      {"fetch as the last token", detect_fetch_calls, "x = fetch", kStart, nullptr},
-      {"fetch with one token after", detect_fetch_calls, "x = fetch ;", TYPE_PROMISE, "FETCH DETECTE : x"},
-      {"fetch as a string is no call", detect_fetch_calls, "x = 'fetch' ( url ) ;", kStart, nullptr},
-      {"not an assignment", detect_fetch_calls, "x ( fetch ( url ) ) ;", kStart, nullptr},
-      {"a string target", detect_fetch_calls, "'x' = fetch ( url ) ;", kStart, nullptr},
+      {"await fetch", "detect_fetch_calls", "const x = await fetch ( url ) ;", TYPE_RESPONSE,
+       true},
+      {"fetch without await", "detect_fetch_calls", "const x = fetch ( url ) ;", TYPE_PROMISE, true},
+      {"plain assignment", "detect_fetch_calls", "x = fetch ( url ) ;", TYPE_PROMISE, true},
+      {"await fetch needs a token after fetch", "detect_fetch_calls", "x = await fetch", kStart, false},
+      {"await fetch with one token after", "detect_fetch_calls", "x = await fetch (", TYPE_RESPONSE,
+       true},
+      {"fetch as the last token", "detect_fetch_calls", "x = fetch", kStart, false},
+      {"fetch with one token after", "detect_fetch_calls", "x = fetch ;", TYPE_PROMISE, true},
+      {"fetch as a string is no call", "detect_fetch_calls", "x = 'fetch' ( url ) ;", kStart, false},
+      {"not an assignment", "detect_fetch_calls", "x ( fetch ( url ) ) ;", kStart, false},
+      {"a string target", "detect_fetch_calls", "'x' = fetch ( url ) ;", kStart, false},
 
-      {"fs.createReadStream", detect_read_stream, "const x = fs . createReadStream ( f ) ;", TYPE_READSTREAM,
-       "READSTREAM DETECTE : x"},
-      {"bare createReadStream", detect_read_stream, "const x = createReadStream ( f ) ;", TYPE_READSTREAM,
-       "READSTREAM DETECTE : x"},
-      {"fs form as the last tokens", detect_read_stream, "x = fs . createReadStream", TYPE_READSTREAM,
-       "READSTREAM DETECTE : x"},
-      {"bare form as the last token", detect_read_stream, "x = createReadStream", kStart, nullptr},
-      {"another module", detect_read_stream, "x = fsp . createReadStream ( f ) ;", kStart, nullptr},
+      {"fs.createReadStream", "detect_read_stream", "const x = fs . createReadStream ( f ) ;", TYPE_READSTREAM,
+       true},
+      {"bare createReadStream", "detect_read_stream", "const x = createReadStream ( f ) ;", TYPE_READSTREAM,
+       true},
+      {"fs form as the last tokens", "detect_read_stream", "x = fs . createReadStream", TYPE_READSTREAM,
+       true},
+      {"bare form as the last token", "detect_read_stream", "x = createReadStream", kStart, false},
+      {"another module", "detect_read_stream", "x = fsp . createReadStream ( f ) ;", kStart, false},
 
-      {"readline.createInterface", detect_readline_interface,
-       "const x = readline . createInterface ( { input } ) ;", TYPE_NAMED, "READLINE DETECTE : x"},
-      {"readline with one token after", detect_readline_interface, "x = readline . createInterface (",
-       TYPE_NAMED, "READLINE DETECTE : x"},
-      {"readline as the last tokens", detect_readline_interface, "x = readline . createInterface", kStart,
-       nullptr},
+      {"readline.createInterface", "detect_readline_interface",
+       "const x = readline . createInterface ( { input } ) ;", TYPE_NAMED, true},
+      {"readline with one token after", "detect_readline_interface", "x = readline . createInterface (",
+       TYPE_NAMED, true},
+      {"readline as the last tokens", "detect_readline_interface", "x = readline . createInterface", kStart,
+       false},
 
-      {"new Set", detect_set_usage, "const x = new Set ( ) ;", TYPE_SET, "SET DETECTE : x"},
-      {"new Set with one token after", detect_set_usage, "x = new Set (", TYPE_SET, "SET DETECTE : x"},
-      {"new Set as the last tokens", detect_set_usage, "x = new Set", kStart, nullptr},
-      {"new WeakSet", detect_set_usage, "x = new WeakSet ( ) ;", kStart, nullptr},
+      {"new Set", "detect_set_usage", "const x = new Set ( ) ;", TYPE_SET, true},
+      {"new Set with one token after", "detect_set_usage", "x = new Set (", TYPE_SET, true},
+      {"new Set as the last tokens", "detect_set_usage", "x = new Set", kStart, false},
+      {"new WeakSet", "detect_set_usage", "x = new WeakSet ( ) ;", kStart, false},
 
-      {"new Map", detect_map_usage, "const x = new Map ( ) ;", TYPE_MAP, "MAP DETECTEE : x"},
-      {"new Map with one token after", detect_map_usage, "x = new Map (", TYPE_MAP, "MAP DETECTEE : x"},
-      {"new Map as the last tokens", detect_map_usage, "x = new Map", kStart, nullptr},
+      {"new Map", "detect_map_usage", "const x = new Map ( ) ;", TYPE_MAP, true},
+      {"new Map with one token after", "detect_map_usage", "x = new Map (", TYPE_MAP, true},
+      {"new Map as the last tokens", "detect_map_usage", "x = new Map", kStart, false},
 
-      {"Promise.all", detect_promise_all, "const x = await Promise . all ( jobs ) ;", TYPE_ARRAY,
-       "PROMISE.ALL DETECTE : x"},
-      {"Promise.all compares texts only", detect_promise_all, "x = 'await' 'Promise' . 'all' ( jobs ) ;",
-       TYPE_ARRAY, "PROMISE.ALL DETECTE : x"},
-      {"Promise.all with one token after", detect_promise_all, "x = await Promise . all (", TYPE_ARRAY,
-       "PROMISE.ALL DETECTE : x"},
-      {"Promise.all as the last tokens", detect_promise_all, "x = await Promise . all", kStart, nullptr},
-      {"Promise.all without await", detect_promise_all, "x = Promise . all ( jobs ) ;", kStart, nullptr},
+      {"Promise.all", "detect_promise_all", "const x = await Promise . all ( jobs ) ;", TYPE_ARRAY,
+       true},
+      {"Promise.all compares texts only", "detect_promise_all", "x = 'await' 'Promise' . 'all' ( jobs ) ;",
+       TYPE_ARRAY, true},
+      {"Promise.all with one token after", "detect_promise_all", "x = await Promise . all (", TYPE_ARRAY,
+       true},
+      {"Promise.all as the last tokens", "detect_promise_all", "x = await Promise . all", kStart, false},
+      {"Promise.all without await", "detect_promise_all", "x = Promise . all ( jobs ) ;", kStart, false},
 
-      {"Promise.race", detect_promise_race, "const x = await Promise . race ( jobs ) ;", TYPE_NONE,
-       "PROMISE.RACE DETECTE : x"},
-      {"Promise.race as the last tokens", detect_promise_race, "x = await Promise . race", kStart, nullptr},
-      {"Promise.allSettled is neither", detect_promise_all, "x = await Promise . allSettled ( j ) ;", kStart,
-       nullptr},
+      {"Promise.race", "detect_promise_race", "const x = await Promise . race ( jobs ) ;", TYPE_NONE,
+       true},
+      {"Promise.race as the last tokens", "detect_promise_race", "x = await Promise . race", kStart, false},
+      {"Promise.allSettled is neither", "detect_promise_all", "x = await Promise . allSettled ( j ) ;", kStart,
+       false},
   };
   for (const AssignmentCase& c : cases) {
     SCOPED_TRACE(c.label);
-    for (const std::int32_t verbose : {0, 1}) {
+    const std::vector<UsageRow> rows = rows_of(c.detector);
+    ASSERT_FALSE(rows.empty());
+    for (const bool with_trace : {false, true}) {
       AnalysisResult result;
       add_var(result, "x", kStart);
       add_var(result, "x", kStart);
       const TokenList tokens = toks(c.source);
-      const std::string out = printed(verbose, [&] { c.detector(result, tokens); });
+      const std::string out =
+          traced(with_trace, [&](const Pass4Trace& trace) { run_usage_detector(c.detector, result, tokens, trace); });
       EXPECT_EQ(result.vars[0].type.kind, c.expected_kind);
       EXPECT_EQ(result.vars[1].type.kind, kStart) << "only the first variable of the name is typed";
-      const std::string expected = verbose && c.trace ? green(std::string("[ANALYZER4] ") + c.trace) : "";
-      EXPECT_EQ(out, expected) << "verbose " << verbose;
+      // The rows of one detector share their trace text.
+      const std::string expected = with_trace && c.traced ? trace_of(rows.front(), "x") : "";
+      EXPECT_EQ(out, expected) << "with trace " << with_trace;
     }
   }
 }
 
+// Every row of the table, from its own data: `x = <words>` followed by just
+// enough tokens for the row's reach is typed and reported; one token fewer
+// and the row does not see it.
+TEST(Pass4Assignments, EachTableRowMatchesFromItsReachOn) {
+  for (const UsageRow& row : kUsageRows) {
+    std::string words;
+    int word_count = 0;
+    for (std::string_view word : row.words) {
+      if (word.empty()) break;
+      words += " " + std::string(word);
+      ++word_count;
+    }
+    SCOPED_TRACE(std::string(row.detector) + ":" + words);
+    // x is token 0: the row needs token `reach` to exist.
+    const int filler = row.reach + 1 - (2 + word_count);
+    ASSERT_GE(filler, 0);
+    for (int missing : {0, 1}) {
+      if (filler - missing < 0) continue;
+      std::string source = "x =" + words;
+      for (int f = 0; f < filler - missing; ++f) source += " (";
+      const TokenList tokens = toks(source);
+      AnalysisResult result;
+      VarInfo& x = add_var(result, "x", TYPE_UNION);
+      x.type.element_kind = TYPE_STRING;
+      const std::string out =
+          traced(true, [&](const Pass4Trace& trace) { run_usage_detector(row.detector, result, tokens, trace); });
+      const TypeInfo& type = result.vars[0].type;
+      if (missing == 1) {
+        EXPECT_EQ(out, "") << source;
+        EXPECT_EQ(type.kind, TYPE_UNION) << source;
+        continue;
+      }
+      EXPECT_EQ(out, trace_of(row, "x")) << source;
+      EXPECT_EQ(type.kind, row.type) << source;
+      EXPECT_EQ(type.type_name, row.type_name) << source;
+      EXPECT_EQ(type.element_kind, row.clears_element_kind ? TYPE_NONE : TYPE_STRING) << source;
+    }
+  }
+}
+
+// The driver runs every row: the types the table promises, in TypeScript terms.
+TEST(Pass4Assignments, TheDriverRunsEveryRowOfTheTable) {
+  struct Case {
+    const char* source;
+    const char* type;
+  } cases[] = {
+      {"x = fs . createReadStream ( f ) ;", "ReadStream"},
+      {"x = readline . createInterface ( o ) ;", "readline.Interface"},
+      {"x = await fetch ( u ) ;", "Response"},
+      {"x = fetch ( u ) ;", "Promise<void>"},
+      {"x = new Set ( ) ;", "Set<any>"},
+      {"x = new Map ( ) ;", "Map<any, any>"},
+      {"x = await Promise . all ( j ) ;", "any[]"},
+  };
+  for (const Case& c : cases) {
+    const TokenList tokens = toks(c.source);
+    AnalysisResult result;
+    add_var(result, "x");
+    analyzer4_run(result, tokens);
+    EXPECT_EQ(type_to_string(result.vars[0].type), c.type) << c.source;
+  }
+}
+
 TEST(Pass4Assignments, WithoutAVariableOfTheNameNothingIsPrinted) {
-  const Detector detectors[] = {detect_fetch_calls, detect_read_stream, detect_readline_interface,
-                                detect_set_usage,   detect_map_usage,   detect_promise_all,
-                                detect_promise_race};
+
   const TokenList tokens = toks(
       "a = fetch ( u ) ; b = createReadStream ( f ) ; c = readline . createInterface ( o ) ;\n"
       "d = new Set ( ) ; e = new Map ( ) ; f = await Promise . all ( j ) ; g = await Promise . race ( j ) ;");
   AnalysisResult result;
   add_var(result, "other", TYPE_NUMBER);
-  for (Detector detector : detectors) {
-    EXPECT_EQ(printed(1, [&] { detector(result, tokens); }), "");
+  for (const UsageRow& row : kUsageRows) {
+    EXPECT_EQ(traced(true, [&](const Pass4Trace& trace) { run_usage_detector(row.detector, result, tokens, trace); }),
+              "");
   }
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NUMBER);
 }
@@ -145,7 +227,7 @@ TEST(Pass4Assignments, EveryMatchInTheFileIsApplied) {
   const TokenList tokens = toks("let x = fetch ( a ) ;\nx = await fetch ( b ) ;");
   AnalysisResult result;
   add_var(result, "x");
-  const std::string out = printed(1, [&] { detect_fetch_calls(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_fetch_calls(result, tokens, trace); });
   EXPECT_EQ(result.vars[0].type.kind, TYPE_RESPONSE);
   EXPECT_EQ(out, green("[ANALYZER4] FETCH DETECTE : x") + green("[ANALYZER4] FETCH DETECTE : x"));
 }
@@ -185,7 +267,7 @@ TEST(Pass4ResultsPromises, PromisesPushedIntoAnArrayMakeAPromiseArray) {
       add_array(result, "other", TYPE_NUMBER);
     }
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_results_promises(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_results_promises(result, tokens, trace); });
     EXPECT_EQ(out, c.traced ? green("[ANALYZER4] ARRAY BINDING results -> Promise[]") : "");
     if (c.has_array) {
       EXPECT_EQ(result.arrays[0].element_kind, c.expected_element);
@@ -240,7 +322,7 @@ TEST(Pass4DeleteReturnType, DeleteOrHasOnTheArrowsLineMakesItBoolean) {
     AnalysisResult result;
     add_arrow(result, "remove", TYPE_NUMBER);
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_delete_return_type(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_delete_return_type(result, tokens, trace); });
     EXPECT_EQ(result.arrows[0].return_type.kind, c.expected_return);
     EXPECT_EQ(out, c.expected_return == TYPE_BOOLEAN ? green("[ANALYZER4] remove -> BOOLEAN (.delete/.has)") : "");
   }
@@ -251,7 +333,7 @@ TEST(Pass4DeleteReturnType, EachArrowIsExaminedOnceInListOrder) {
   AnalysisResult result;
   add_arrow(result, "b");
   add_arrow(result, "a");
-  const std::string out = printed(1, [&] { detect_delete_return_type(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_delete_return_type(result, tokens, trace); });
   EXPECT_EQ(result.arrows[0].return_type.kind, TYPE_BOOLEAN);
   EXPECT_EQ(result.arrows[1].return_type.kind, TYPE_BOOLEAN);
   EXPECT_EQ(out, green("[ANALYZER4] b -> BOOLEAN (.delete/.has)") + green("[ANALYZER4] a -> BOOLEAN (.delete/.has)"));
@@ -276,7 +358,7 @@ TEST(Pass4AsyncIife, AnInvokedAsyncFunctionExpressionIsAPromise) {
     AnalysisResult result;
     add_var(result, "job", TYPE_NUMBER);
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_async_iife(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_async_iife(result, tokens, trace); });
     EXPECT_EQ(result.vars[0].type.kind, c.expected_return);
     EXPECT_EQ(out, c.expected_return == TYPE_PROMISE ? green("[ANALYZER4] job -> Promise<unknown> (Async IIFE)") : "");
   }

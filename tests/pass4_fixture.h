@@ -1,20 +1,18 @@
 // Fixtures of the pass-4 and pass-5 tests: token lists written as spaced-out
-// source, hand-made analysis records, and a verbose switch that restores itself.
+// source, hand-made analysis records, and a sink that collects the trace.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdint>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "analysis/analyzeR4.h"
 #include "analysis/analyzer.h"
-#include "core/run.h"
 #include "core/tokenizer.h"
 
 namespace pass4_test {
@@ -117,22 +115,21 @@ inline ObjectInfo& add_object(AnalysisResult& result, const std::string& name,
   return result.objects.back();
 }
 
-// Sets the verbose switch for one scope and puts the old value back.
-class VerboseSwitch {
- public:
-  explicit VerboseSwitch(std::int32_t value) : saved_(g_kvx_verbose) { g_kvx_verbose = value; }
-  ~VerboseSwitch() { g_kvx_verbose = saved_; }
-  VerboseSwitch(const VerboseSwitch&) = delete;
-  VerboseSwitch& operator=(const VerboseSwitch&) = delete;
-
- private:
-  std::int32_t saved_;
-};
-
-// Everything `run` prints to standard output with the verbose switch at `verbose`.
+// The trace that `run` sends to the sink it is given, joined. With `traced`
+// false it is given an empty sink, and anything sent would be lost: the
+// result is then always "", and the test checks what was found instead.
 template <typename Run>
-std::string printed(std::int32_t verbose, Run run) {
-  VerboseSwitch on(verbose);
+std::string traced(bool traced, Run run) {
+  std::string text;
+  const Pass4Trace sink = [&text](std::string_view line) { text += line; };
+  run(traced ? sink : Pass4Trace{});
+  return text;
+}
+
+// What `run` writes to standard output; the analysis itself never prints, and
+// the tests that say so use this.
+template <typename Run>
+std::string stdout_of(Run run) {
   testing::internal::CaptureStdout();
   run();
   return testing::internal::GetCapturedStdout();

@@ -56,7 +56,7 @@ TEST(Pass4ArrayObjectPush, RegistersTheFixedTaskShapeOnce) {
     SCOPED_TRACE(c.label);
     AnalysisResult result;
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_array_object_push(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_array_object_push(result, tokens, trace); });
     EXPECT_EQ(out, c.trace);
     ASSERT_EQ(result.array_objects.size(), c.registered ? 1u : 0u);
     if (c.registered) expect_task_shape(result.array_objects[0]);
@@ -67,7 +67,7 @@ TEST(Pass4ArrayObjectPush, AnExistingShapeRecordBlocksRegistration) {
   AnalysisResult result;
   result.array_objects.push_back(ShapeInfo{"other", {}});
   const TokenList tokens = toks("tasks . push ( { id : 1 } ) ;");
-  const std::string out = printed(1, [&] { detect_array_object_push(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_array_object_push(result, tokens, trace); });
   EXPECT_EQ(out, kPush + kObject + field("id"));
   ASSERT_EQ(result.array_objects.size(), 1u);
   EXPECT_EQ(result.array_objects[0].name, "other");
@@ -97,7 +97,7 @@ TEST(Pass4ForOfArrayObjects, LoopVariablesTakeTheTaskShape) {
     result.array_objects.push_back(ShapeInfo{"tasks", {{"id", TYPE_STRING}, {"url", TYPE_STRING}}});
     result.array_objects.push_back(ShapeInfo{"tasks", {{"late", TYPE_BOOLEAN}}});
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_for_of_array_objects(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_for_of_array_objects(result, tokens, trace); });
     ASSERT_EQ(result.objects.size(), 1 + c.appended.size());
     std::string trace;
     for (size_t n = 0; n < c.appended.size(); ++n) {
@@ -122,7 +122,7 @@ TEST(Pass4ForOfArrayObjects, NothingWithoutATaskShape) {
   AnalysisResult result;
   result.array_objects.push_back(ShapeInfo{"jobs", {{"id", TYPE_STRING}}});
   const TokenList tokens = toks("for ( const t of tasks ) { }");
-  EXPECT_EQ(printed(1, [&] { detect_for_of_array_objects(result, tokens); }), "");
+  EXPECT_EQ(traced(true, [&](const Pass4Trace& trace) { detect_for_of_array_objects(result, tokens, trace); }), "");
   EXPECT_TRUE(result.objects.empty());
 }
 
@@ -166,7 +166,7 @@ TEST(Pass4ReadlineLines, ForAwaitOverLineMakesEveryLineAString) {
     add_var(result, "lines", TYPE_NUMBER);
     add_var(result, "line", TYPE_NONE);
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_readline_lines(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_readline_lines(result, tokens, trace); });
     const int expected = c.typed ? TYPE_STRING : -1;
     EXPECT_EQ(result.vars[0].type.kind, c.typed ? expected : TYPE_NUMBER);
     EXPECT_EQ(result.vars[1].type.kind, TYPE_NUMBER);
@@ -179,7 +179,7 @@ TEST(Pass4ReadlineLines, ForAwaitOverLineMakesEveryLineAString) {
 TEST(Pass4ReadlineLines, FoundWithoutVariablesStillReportsTheLoop) {
   AnalysisResult result;
   const TokenList tokens = toks("for await ( const line of rl ) { line ; }");
-  EXPECT_EQ(printed(1, [&] { detect_readline_lines(result, tokens); }),
+  EXPECT_EQ(traced(true, [&](const Pass4Trace& trace) { detect_readline_lines(result, tokens, trace); }),
             green("[ANALYZER4] READLINE LINE DETECTE : line"));
 }
 
@@ -226,7 +226,7 @@ TEST(Pass4ReturnObjectVariable, TheLastReturnedObjectVariableGivesTheReturnType)
     func.body = c.body;
     func.return_type.kind = c.return_kind;
     func.return_type.element_kind = TYPE_BOOLEAN;
-    const std::string out = printed(1, [&] { detect_return_object_variable(result); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_return_object_variable(result, trace); });
     const FuncInfo& after = result.funcs[0];
     if (!c.typed) {
       EXPECT_EQ(after.return_type.kind, c.return_kind);

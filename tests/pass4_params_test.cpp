@@ -70,7 +70,7 @@ TEST(Pass4ParameterInference, EveryRuleAtEveryToken) {
     FuncInfo& func = add_func(result, "f", {"p"});
     func.param_types[0].kind = c.start_kind;
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { detect_parameter_usage_inference(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(result, tokens, trace); });
     EXPECT_EQ(result.funcs[0].param_types[0].kind, c.expected);
     EXPECT_EQ(out, kStart + c.trace);
   }
@@ -94,7 +94,7 @@ TEST(Pass4ParameterInference, ConcurrencyLimitIsANumberByItsNameAlone) {
     SCOPED_TRACE(c.name);
     AnalysisResult result;
     add_func(result, "run", {c.name});
-    const std::string out = printed(1, [&] { detect_parameter_usage_inference(result, tokens); });
+    const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(result, tokens, trace); });
     EXPECT_EQ(result.funcs[0].param_types[0].kind, c.expected);
     const std::string expected_trace =
         c.expected == TYPE_NUMBER ? green("[ANALYZER4] concurrencyLimit -> NUMBER") : "";
@@ -102,7 +102,7 @@ TEST(Pass4ParameterInference, ConcurrencyLimitIsANumberByItsNameAlone) {
   }
   AnalysisResult as_union;
   add_func(as_union, "run", {"concurrencyLimit"}).param_types[0].kind = TYPE_UNION;
-  EXPECT_EQ(printed(1, [&] { detect_parameter_usage_inference(as_union, tokens); }), kStart);
+  EXPECT_EQ(traced(true, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(as_union, tokens, trace); }), kStart);
   EXPECT_EQ(as_union.funcs[0].param_types[0].kind, TYPE_UNION);
 }
 
@@ -114,7 +114,7 @@ TEST(Pass4ParameterInference, EvidenceComesFromTheWholeFileInFunctionAndParamete
   AnalysisResult result;
   add_func(result, "f", {"a", "b"});
   add_func(result, "g", {"name"});
-  const std::string out = printed(1, [&] { detect_parameter_usage_inference(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(result, tokens, trace); });
   EXPECT_EQ(result.funcs[0].param_types[0].kind, TYPE_NUMBER);
   EXPECT_EQ(result.funcs[0].param_types[1].kind, TYPE_STRING);
   EXPECT_EQ(result.funcs[1].param_types[0].kind, TYPE_STRING);
@@ -129,7 +129,7 @@ TEST(Pass4ParameterInference, DebugLineForBatchProcessImageDownloads) {
   add_func(result, "other", {"u"});
   add_func(result, "batchProcessImageDownloads", {});
   add_func(result, "batchProcessImageDownloads", {"a", "b", "c", "d"}).param_types[3].kind = TYPE_NUMBER;
-  const std::string out = printed(1, [&] { detect_parameter_usage_inference(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(result, tokens, trace); });
   const std::string expected = kStart + param("u", "STRING (METHOD)") + param("n", "NUMBER (COMPARE RIGHT)") +
                                param("u", "STRING (METHOD)") +
                                yellow("[DEBUG PARAMS] batchProcessImageDownloads -> 2 1 -1") +
@@ -142,7 +142,7 @@ TEST(Pass4ParameterInference, SilentWithoutVerboseButStillTypes) {
   const TokenList tokens = toks("u . trim ( ) ; n < 3 ;");
   AnalysisResult result;
   add_func(result, "batchProcessImageDownloads", {"u", "n", "concurrencyLimit"});
-  EXPECT_EQ(printed(0, [&] { detect_parameter_usage_inference(result, tokens); }), "");
+  EXPECT_EQ(traced(false, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(result, tokens, trace); }), "");
   EXPECT_EQ(result.funcs[0].param_types[0].kind, TYPE_STRING);
   EXPECT_EQ(result.funcs[0].param_types[1].kind, TYPE_NUMBER);
   EXPECT_EQ(result.funcs[0].param_types[2].kind, TYPE_NUMBER);

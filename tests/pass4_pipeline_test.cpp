@@ -6,7 +6,7 @@
 #include <string>
 
 #include "analysis/analyzer.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "test_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The indexed passes 4 and 5 against their literal versions
 // (pass4_reference.cpp) on generated sources: every detector must leave every
-// record exactly as the literal one does and print the same trace, byte for
-// byte and in the same order, with the verbose switch on and off.
+// record exactly as the literal one does and send the same trace, byte for
+// byte and in the same order; without a trace sink the records must not change.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -16,12 +16,12 @@
 #include "analysis/analyzeR4.h"
 #include "analysis/analyzeR5.h"
 #include "pass4_fixture.h"
-#include "pass4_reference.h"
+#include "reference/pass4_reference.h"
 #include "test_support.h"
 
 namespace {
 
-using pass4_test::printed;
+using pass4_test::traced;
 
 std::string dump_type(const TypeInfo& type) {
   std::string text = "k" + std::to_string(type.kind) + " m";
@@ -310,7 +310,7 @@ class SourceGenerator {
   std::vector<Function> functions_;
 };
 
-using Step = void (*)(AnalysisResult&, const TokenList&);
+using Step = void (*)(AnalysisResult&, const TokenList&, const Pass4Trace&);
 
 struct NamedStep {
   const char* name;
@@ -318,9 +318,16 @@ struct NamedStep {
   Step reference;
 };
 
-void fast_return_object(AnalysisResult& result, const TokenList&) { detect_return_object_variable(result); }
-void reference_return_object(AnalysisResult& result, const TokenList&) {
-  pass4_reference::detect_return_object_variable(result);
+void fast_return_object(AnalysisResult& result, const TokenList&, const Pass4Trace& trace) {
+  detect_return_object_variable(result, trace);
+}
+void reference_return_object(AnalysisResult& result, const TokenList&, const Pass4Trace& trace) {
+  pass4_reference::detect_return_object_variable(result, trace);
+}
+// Pass 5 has no trace.
+void fast_pass5(AnalysisResult& result, const TokenList& tokens, const Pass4Trace&) { analyzer5_run(result, tokens); }
+void reference_pass5(AnalysisResult& result, const TokenList& tokens, const Pass4Trace&) {
+  pass4_reference::analyzer5_run(result, tokens);
 }
 
 // In the driver's order.
@@ -348,19 +355,19 @@ const NamedStep kDetectors[] = {
 };
 
 const NamedStep kPass4 = {"analyzer4_run", analyzer4_run, pass4_reference::analyzer4_run};
-const NamedStep kPass5 = {"analyzer5_run", analyzer5_run, pass4_reference::analyzer5_run};
+const NamedStep kPass5 = {"analyzer5_run", fast_pass5, reference_pass5};
 
-// Runs both versions of a step on copies of `state` with the switch at
-// `verbose`; the first difference in the records or in the printed text fails.
+// Runs both versions of a step on copies of `state`, with a trace sink when
+// `with_trace`; the first difference in the records or in the trace fails.
 // The fast version's state is left in `state`; `out` receives the trace.
-void expect_same_step(const NamedStep& step, AnalysisResult& state, const TokenList& tokens, std::int32_t verbose,
+void expect_same_step(const NamedStep& step, AnalysisResult& state, const TokenList& tokens, bool with_trace,
                       const std::string& context, std::string* out = nullptr) {
   AnalysisResult fast = state;
   AnalysisResult reference = state;
-  const std::string fast_out = printed(verbose, [&] { step.fast(fast, tokens); });
-  const std::string reference_out = printed(verbose, [&] { step.reference(reference, tokens); });
-  ASSERT_EQ(fast_out, reference_out) << step.name << " verbose=" << verbose << "\n" << context;
-  ASSERT_EQ(dump(fast), dump(reference)) << step.name << " verbose=" << verbose << "\n" << context;
+  const std::string fast_out = traced(with_trace, [&](const Pass4Trace& trace) { step.fast(fast, tokens, trace); });
+  const std::string reference_out = traced(with_trace, [&](const Pass4Trace& trace) { step.reference(reference, tokens, trace); });
+  ASSERT_EQ(fast_out, reference_out) << step.name << " trace=" << with_trace << "\n" << context;
+  ASSERT_EQ(dump(fast), dump(reference)) << step.name << " trace=" << with_trace << "\n" << context;
   state = std::move(fast);
   if (out != nullptr) *out = fast_out;
 }
@@ -409,16 +416,16 @@ TEST(Pass4Reference, EachDetectorMatchesTheLiteralRulesOnGeneratedSources) {
       if (HasFatalFailure()) return;
     }
     // ...and the drivers, with the trace on and off, then pass 5 after them.
-    for (std::int32_t verbose : {0, 1}) {
+    for (bool with_trace : {false, true}) {
       AnalysisResult state = c.result;
       std::string trace;
-      expect_same_step(kPass4, state, c.tokens, verbose, context, &trace);
+      expect_same_step(kPass4, state, c.tokens, with_trace, context, &trace);
       if (HasFatalFailure()) return;
       ASSERT_EQ(dump(state), dump(chain)) << "analyzer4_run against its detectors\n" << context;
       const std::string before_pass5 = dump(state);
-      expect_same_step(kPass5, state, c.tokens, verbose, context);
+      expect_same_step(kPass5, state, c.tokens, with_trace, context);
       if (HasFatalFailure()) return;
-      if (verbose == 0) continue;
+      if (!with_trace) continue;
       for (size_t f = 0; f < std::size(kFindings); ++f) found[f] += occurrences(trace, kFindings[f]);
       if (dump(state) != before_pass5) ++collection_changes;
     }
@@ -433,11 +440,11 @@ TEST(Pass4Reference, MatchesTheLiteralRulesOnLongSources) {
   for (int round = 0; round < 30; ++round) {
     const SourceGenerator::Case c = generator.make(150 + generator.pick(250));
     const std::string context = describe(c.source, c.tokens, c.result);
-    for (std::int32_t verbose : {1, 0}) {
+    for (bool with_trace : {true, false}) {
       AnalysisResult state = c.result;
-      expect_same_step(kPass4, state, c.tokens, verbose, context);
+      expect_same_step(kPass4, state, c.tokens, with_trace, context);
       if (HasFatalFailure()) return;
-      expect_same_step(kPass5, state, c.tokens, verbose, context);
+      expect_same_step(kPass5, state, c.tokens, with_trace, context);
       if (HasFatalFailure()) return;
     }
   }
@@ -456,11 +463,11 @@ TEST(Pass4Reference, MatchesTheLiteralRulesAfterTheRealScan) {
   for (const std::string& source : sources) {
     const TokenList tokens = tokenize(source);
     const AnalysisResult scanned = kvx_test::analyze_js(source, 3);
-    for (std::int32_t verbose : {1, 0}) {
+    for (bool with_trace : {true, false}) {
       AnalysisResult state = scanned;
-      expect_same_step(kPass4, state, tokens, verbose, describe(source, tokens, scanned));
+      expect_same_step(kPass4, state, tokens, with_trace, describe(source, tokens, scanned));
       if (HasFatalFailure()) return;
-      expect_same_step(kPass5, state, tokens, verbose, describe(source, tokens, scanned));
+      expect_same_step(kPass5, state, tokens, with_trace, describe(source, tokens, scanned));
       if (HasFatalFailure()) return;
     }
   }

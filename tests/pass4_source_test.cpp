@@ -62,10 +62,8 @@ TEST(Pass4Source, VariableKindsAfterPasses4And5) {
     const TokenList tokens = tokenize(c.source);
     AnalysisResult result = declared_vars(tokens);
     ASSERT_NE(find_var(result, c.name), nullptr);
-    printed(0, [&] {
-      analyzer4_run(result, tokens);
-      analyzer5_run(result, tokens);
-    });
+    analyzer4_run(result, tokens);
+    analyzer5_run(result, tokens);
     EXPECT_EQ(find_var(result, c.name)->type.kind, c.expected);
   }
 }
@@ -87,10 +85,8 @@ TEST(Pass4Source, MapAndSetContents) {
     SCOPED_TRACE(c.source);
     const TokenList tokens = tokenize(c.source);
     AnalysisResult result = declared_vars(tokens);
-    printed(0, [&] {
-      analyzer4_run(result, tokens);
-      analyzer5_run(result, tokens);
-    });
+    analyzer4_run(result, tokens);
+    analyzer5_run(result, tokens);
     const TypeInfo& type = find_var(result, "m")->type;
     EXPECT_EQ(type.key_kind, c.key);
     EXPECT_EQ(type.value_kind, c.value);
@@ -116,7 +112,7 @@ TEST(Pass4Source, ArrowsParametersAndArrays) {
   add_arrow(result, "remove");
   add_arrow(result, "later");
   add_func(result, "f", {"name", "id", "n", "dir"});
-  printed(0, [&] { analyzer4_run(result, tokens); });
+  traced(false, [&](const Pass4Trace& trace) { analyzer4_run(result, tokens, trace); });
   EXPECT_EQ(find_array(result, "results")->element_kind, TYPE_PROMISE);
   EXPECT_EQ(find_arrow(result, "remove")->return_type.kind, TYPE_BOOLEAN);
   EXPECT_EQ(find_arrow(result, "later")->return_type.kind, TYPE_NONE);
@@ -133,7 +129,7 @@ TEST(Pass4Source, TaskObjectsFlowIntoForOfLoops) {
       "tasks.push({ id: 1, url: u, retries: 0 });\n"
       "for (const t of tasks) { run(t.url); }\n");
   AnalysisResult result = declared_vars(tokens);
-  const std::string out = printed(1, [&] { analyzer4_run(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { analyzer4_run(result, tokens, trace); });
   ASSERT_EQ(result.array_objects.size(), 1u);
   ASSERT_NE(find_object(result, "t"), nullptr);
   EXPECT_EQ(find_object(result, "t")->field_count(), 2);

@@ -48,7 +48,7 @@ void expect_types(const AnalysisResult& result) {
 TEST(Pass4Trace, PrintsEveryFindingInDetectorOrder) {
   const TokenList tokens = toks(kSource);
   AnalysisResult result = fixture_result();
-  const std::string out = printed(1, [&] { analyzer4_run(result, tokens); });
+  const std::string out = traced(true, [&](const Pass4Trace& trace) { analyzer4_run(result, tokens, trace); });
 
   const std::vector<std::string> expected = {
       "\x1b[0;32m[ANALYZER4] FETCH DETECTE : res\n\x1b[0m",
@@ -77,14 +77,14 @@ TEST(Pass4Trace, PrintsEveryFindingInDetectorOrder) {
 TEST(Pass4Trace, PrintsNothingWithoutTheSwitchButTypesTheSame) {
   const TokenList tokens = toks(kSource);
   AnalysisResult result = fixture_result();
-  EXPECT_EQ(printed(0, [&] { analyzer4_run(result, tokens); }), "");
+  EXPECT_EQ(traced(false, [&](const Pass4Trace& trace) { analyzer4_run(result, tokens, trace); }), "");
   expect_types(result);
 }
 
 TEST(Pass4Trace, AnEmptyTokenListChangesNothing) {
   AnalysisResult result = fixture_result();
   const TokenList empty;
-  EXPECT_EQ(printed(1, [&] { analyzer4_run(result, empty); }),
+  EXPECT_EQ(traced(true, [&](const Pass4Trace& trace) { analyzer4_run(result, empty, trace); }),
             "\x1b[0;36m[ANALYZER4] PARAMETER INFERENCE START\n\x1b[0m");
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NONE);
   EXPECT_EQ(result.vars[4].type.kind, TYPE_NUMBER);

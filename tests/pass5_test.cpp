@@ -79,7 +79,7 @@ TEST(Pass5CollectionsUsage, SetAndAddCallsFillTheCollectionKinds) {
     add_var(result, "key", TYPE_STRING);
     add_arrow(result, "check", TYPE_BOOLEAN);
     const TokenList tokens = toks(c.source);
-    const std::string out = printed(1, [&] { analyzer5_run(result, tokens); });
+    const std::string out = stdout_of([&] { analyzer5_run(result, tokens); });
     EXPECT_EQ(out, "") << "pass 5 prints nothing";
     EXPECT_EQ(result.vars[0].type.kind, c.kind);
     EXPECT_EQ(result.vars[0].type.key_kind, c.key);

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "test_support.h"
 
 namespace {

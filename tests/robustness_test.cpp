@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "generator/generator.h"
 #include "test_support.h"
 

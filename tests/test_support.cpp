@@ -9,7 +9,8 @@
 #include <random>
 #include <sstream>
 
-#include "core/run.h"
+#include "pipeline/run.h"
+#include "pipeline/transpile.h"
 
 namespace kvx_test {
 
@@ -74,10 +75,7 @@ ObjectInfo object_record(const std::string& name, const std::vector<std::string>
 
 AnalysisResult analyze_js(std::string_view source, int last_pass) {
   const TokenList tokens = tokenize(source);
-  testing::internal::CaptureStdout();
-  AnalysisResult result = analyze_source(tokens, source, last_pass);
-  testing::internal::GetCapturedStdout();
-  return result;
+  return analyze_source(tokens, source, last_pass);
 }
 
 std::string transpile_js(std::string_view source, std::string* console, const std::string& name) {

@@ -42,7 +42,7 @@ FuncInfo func_record(const std::string& name, const std::vector<std::string>& pa
 ObjectInfo object_record(const std::string& name, const std::vector<std::string>& fields);
 
 // The analysis result of a source text after the declaration scan, the
-// structure capture and the passes 3 to last_pass. Console output is swallowed.
+// structure capture and the passes 3 to last_pass.
 AnalysisResult analyze_js(std::string_view source, int last_pass = 10);
 
 // Runs the whole single-file pipeline on `source` saved as <name> in the

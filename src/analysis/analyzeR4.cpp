@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstdio>
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -15,10 +14,16 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/usage_detectors.h"
 #include "core/console.h"
-#include "core/run.h"
 
-// Pass 4 recognises runtime-library idioms by fixed runs of adjacent tokens.
+// Usage detection: recognises idioms of the JavaScript runtime library (fetch,
+// streams, readline, Set, Map, Promise.all/race, arrays of promises, tasks
+// pushed into arrays, string methods, parameters used as strings or numbers)
+// by fixed runs of adjacent tokens, and types the variables, arrays, arrows
+// and parameters involved. Each finding can be reported as one trace line to
+// a sink the caller passes in; the findings never depend on it.
+//
 // Every scan bound below (`i < count - n`) is part of the behaviour: a run that
 // ends too close to the end of the list is deliberately not seen.
 //
@@ -30,7 +35,16 @@
 
 namespace {
 
-bool verbose() { return g_kvx_verbose != 0; }
+// Sends one trace line: colour, the parts, line break, reset. A part ends at
+// its first NUL byte, as a C string would.
+void emit(const Pass4Trace& trace, std::string_view colour, std::initializer_list<std::string_view> parts) {
+  if (!trace) return;
+  std::string line(colour);
+  for (std::string_view part : parts) line += part.substr(0, part.find('\0'));
+  line += '\n';
+  line += CLR_RESET;
+  trace(line);
+}
 
 // Token k has the given kind. Callers keep k inside the list.
 bool kind_at(const TokenList& tokens, int k, int kind) { return tokens.items[k].kind == kind; }
@@ -273,124 +287,67 @@ class FirstUntypedVar {
 
 namespace {
 
-// x = createReadStream          -> kind 10
-// x = fs . createReadStream     -> kind 10
-void detect_read_stream(const TokenList& tokens, Pass4Index& index) {
+// Whether the row's words follow `x =` with x at index i.
+bool row_matches(const TokenList& tokens, int i, const UsageRow& row) {
   const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 3)) {
-    const bool direct = ident_at(tokens, i + 2, "createReadStream");
-    const bool through_fs = i + 4 < count && ident_at(tokens, i + 2, "fs") &&
-                            kind_at(tokens, i + 3, TK_DOT) &&
-                            ident_at(tokens, i + 4, "createReadStream");
-    if (!direct && !through_fs) continue;
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = TYPE_READSTREAM;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] READSTREAM DETECTE : %s\n" CLR_RESET, name.c_str());
+  if (i >= count - row.reach) return false;
+  int k = i + 2;
+  for (std::string_view word : row.words) {
+    if (word.empty()) break;
+    if (k >= count) return false;
+    const Token& token = tokens.items[static_cast<size_t>(k)];
+    if (word == ".") {
+      if (token.kind != TK_DOT) return false;
+    } else if (token.text != word || (row.match == WordMatch::kIdentifier && token.kind != TK_IDENTIFIER)) {
+      return false;
+    }
+    ++k;
+  }
+  return true;
+}
+
+// The rows of one detector: x = <words>   -> the first variable x gets the row's type
+void run_usage_rows(std::span<const UsageRow> rows, const TokenList& tokens, Pass4Index& index,
+                    const Pass4Trace& trace) {
+  int reach = INT_MAX;
+  for (const UsageRow& row : rows) reach = std::min(reach, row.reach);
+  for (int i : below(index.positions().assignments, tokens.count() - reach)) {
+    for (const UsageRow& row : rows) {
+      if (!row_matches(tokens, i, row)) continue;
+      const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+      if (VarInfo* var = index.first_var(name)) {
+        var->type.kind = row.type;
+        if (!row.type_name.empty()) var->type.type_name = row.type_name;
+        if (row.clears_element_kind) var->type.element_kind = TYPE_NONE;
+        emit(trace, CLR_GREEN, {row.trace, name});
+      }
+      break;
     }
   }
 }
 
-// x = readline . createInterface   -> kind 15 "readline.Interface"
-void detect_readline_interface(const TokenList& tokens, Pass4Index& index) {
-  const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 5)) {
-    if (!ident_at(tokens, i + 2, "readline") || !kind_at(tokens, i + 3, TK_DOT) ||
-        !ident_at(tokens, i + 4, "createInterface")) {
-      continue;
-    }
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = TYPE_NAMED;
-      var->type.type_name = "readline.Interface";
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] READLINE DETECTE : %s\n" CLR_RESET, name.c_str());
-    }
-  }
+// The rows of the table that belong to `detector`; they stand together.
+std::span<const UsageRow> usage_rows(std::string_view detector) {
+  const UsageRow* first = std::find_if(std::begin(kUsageRows), std::end(kUsageRows),
+                                       [detector](const UsageRow& row) { return row.detector == detector; });
+  const UsageRow* last = std::find_if(first, std::end(kUsageRows),
+                                      [detector](const UsageRow& row) { return row.detector != detector; });
+  return {first, last};
 }
 
-// x = await fetch   -> kind 9 (Response)
-// x = fetch         -> kind 13 (Promise)
-void detect_fetch_calls(const TokenList& tokens, Pass4Index& index) {
-  const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 3)) {
-    int kind = TYPE_NONE;
-    if (i + 4 < count && ident_at(tokens, i + 2, "await") && ident_at(tokens, i + 3, "fetch")) {
-      kind = TYPE_RESPONSE;
-    } else if (ident_at(tokens, i + 2, "fetch")) {
-      kind = TYPE_PROMISE;
-    }
-    if (kind == TYPE_NONE) continue;
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = kind;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FETCH DETECTE : %s\n" CLR_RESET, name.c_str());
-    }
-  }
-}
-
-// x = new Set   -> kind 12; element_kind is left to pass 5
-void detect_set_usage(const TokenList& tokens, Pass4Index& index) {
-  const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 4)) {
-    if (!ident_at(tokens, i + 2, "new") || !ident_at(tokens, i + 3, "Set")) continue;
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = TYPE_SET;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] SET DETECTE : %s\n" CLR_RESET, name.c_str());
-    }
-  }
-}
-
-// x = new Map   -> kind 14; key and value kinds are left to pass 5
-void detect_map_usage(const TokenList& tokens, Pass4Index& index) {
-  const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 4)) {
-    if (!ident_at(tokens, i + 2, "new") || !ident_at(tokens, i + 3, "Map")) continue;
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = TYPE_MAP;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] MAP DETECTEE : %s\n" CLR_RESET, name.c_str());
-    }
-  }
-}
-
-// x = await Promise . all   -> kind 7, element_kind 0 (texts only, kinds not tested)
-void detect_promise_all(const TokenList& tokens, Pass4Index& index) {
-  const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 6)) {
-    if (!text_at(tokens, i + 2, "await") || !text_at(tokens, i + 3, "Promise") ||
-        !kind_at(tokens, i + 4, TK_DOT) || !text_at(tokens, i + 5, "all")) {
-      continue;
-    }
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = TYPE_ARRAY;
-      var->type.element_kind = TYPE_NONE;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PROMISE.ALL DETECTE : %s\n" CLR_RESET, name.c_str());
-    }
-  }
-}
-
-// x = await Promise . race   -> kind 0: the winner's type is not known
-void detect_promise_race(const TokenList& tokens, Pass4Index& index) {
-  const int count = tokens.count();
-  for (int i : below(index.positions().assignments, count - 6)) {
-    if (!text_at(tokens, i + 2, "await") || !text_at(tokens, i + 3, "Promise") ||
-        !kind_at(tokens, i + 4, TK_DOT) || !text_at(tokens, i + 5, "race")) {
-      continue;
-    }
-    const std::string& name = tokens.items[i].text;
-    if (VarInfo* var = index.first_var(name)) {
-      var->type.kind = TYPE_NONE;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PROMISE.RACE DETECTE : %s\n" CLR_RESET, name.c_str());
-    }
+// Every detector of the table, in table order.
+void run_usage_table(const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
+  for (const UsageRow* row = std::begin(kUsageRows); row != std::end(kUsageRows);) {
+    const std::span<const UsageRow> rows = usage_rows(row->detector);
+    run_usage_rows(rows, tokens, index, trace);
+    row = rows.data() + rows.size();
   }
 }
 
 // r . push ( p   with some variable p of kind 13   -> array r gets element_kind 13
 // Relies on kind 13 set earlier (detect_fetch_calls or pass 3); detect_async_iife
 // runs after this, so its promises are not seen here.
-void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
   // Per name: 0 not looked at yet, 1 some variable of that name is a promise,
   // 2 none is. This rule changes no variable, so an answer holds to the end.
@@ -414,14 +371,12 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pa
     if (answer != 1) continue;
     const std::string& array_name = tokens.items[i].text;
     if (ArrayInfo* array = index.first_array(array_name)) array->element_kind = TYPE_PROMISE;
-    if (verbose()) {
-      std::printf(CLR_GREEN "[ANALYZER4] ARRAY BINDING %s -> Promise[]\n" CLR_RESET, array_name.c_str());
-    }
+    emit(trace, CLR_GREEN, {"[ANALYZER4] ARRAY BINDING ", array_name, " -> Promise[]"});
   }
 }
 
 // name = ... . delete|has ...   on the line of the arrow's first `name =`   -> return kind 3
-void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
   if (result.arrows.empty() || count - 4 <= 0) return;
   // The first `name =` of each name, below the rule's bound.
@@ -446,14 +401,12 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
     const int end = std::min(index.line_end(from), count - 2);
     if (next_member[static_cast<size_t>(from)] >= end) continue;
     arrow.return_type.kind = TYPE_BOOLEAN;
-    if (verbose()) {
-      std::printf(CLR_GREEN "[ANALYZER4] %s -> BOOLEAN (.delete/.has)\n" CLR_RESET, arrow.name.c_str());
-    }
+    emit(trace, CLR_GREEN, {"[ANALYZER4] ", arrow.name, " -> BOOLEAN (.delete/.has)"});
   }
 }
 
 // x = ( async ... ) (   -> kind 13
-void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
+void detect_async_iife(const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
   if (count <= 5) return;
   // i runs from 1 while i < count - 4, with the `x =` at i-1.
@@ -466,9 +419,7 @@ void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
     const std::string& name = tokens.items[static_cast<size_t>(i) - 1].text;
     if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_PROMISE;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] %s -> Promise<unknown> (Async IIFE)\n" CLR_RESET, name.c_str());
-      }
+      emit(trace, CLR_GREEN, {"[ANALYZER4] ", name, " -> Promise<unknown> (Async IIFE)"});
     }
   }
 }
@@ -479,15 +430,15 @@ void detect_async_iife(const TokenList& tokens, Pass4Index& index) {
 // Access and string-method detectors
 
 // a . b   -> report only
-void detect_property_access(AnalysisResult&, const TokenList& tokens) {
-  if (!verbose()) return;  // it only reports
+void detect_property_access(AnalysisResult&, const TokenList& tokens, const Pass4Trace& trace) {
+  if (!trace) return;  // it only reports
   const int count = tokens.count();
   for (int i = 0; i < count - 2; ++i) {
     if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
         kind_at(tokens, i + 2, TK_IDENTIFIER)) {
-      std::printf(CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET,
-                  tokens.items[static_cast<size_t>(i)].text.c_str(),
-                  tokens.items[static_cast<size_t>(i) + 2].text.c_str());
+      emit(trace, CLR_GREEN,
+           {"[ANALYZER4] PROPERTY : ", tokens.items[static_cast<size_t>(i)].text, ".",
+            tokens.items[static_cast<size_t>(i) + 2].text});
     }
   }
 }
@@ -495,7 +446,7 @@ void detect_property_access(AnalysisResult&, const TokenList& tokens) {
 namespace {
 
 // x = ... ?. ...   (same line, before `;`)   -> first untyped x gets kind 8
-void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
   if (count - 3 <= 0) return;
   const Pass4Index::Positions& at = index.positions();
@@ -511,12 +462,12 @@ void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, P
     if (chain.first_from(from) >= end) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = TYPE_UNKNOWN;
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
+    emit(trace, CLR_GREEN, {"[ANALYZER4] OPTIONAL CHAINING : ", name});
   }
 }
 
 // x = ... ?? LITERAL   (same line, before `;`)   -> first untyped x gets the literal's kind
-void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
   if (count - 4 <= 0) return;
   const Pass4Index::Positions& at = index.positions();
@@ -536,15 +487,15 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, 
     if (literal == TYPE_NONE) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = literal;
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] NULLISH FALLBACK : %s\n" CLR_RESET, name.c_str());
+    emit(trace, CLR_GREEN, {"[ANALYZER4] NULLISH FALLBACK : ", name});
   }
 }
 
 // s . trim|toUpperCase|toLowerCase|substring|charAt   -> every variable s gets kind 2
-void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
-  // Names whose variables are all strings already: without a trace to print,
-  // a later call on them changes nothing.
+  // Names whose variables are all strings already: a later call on them
+  // changes nothing more, it is only reported.
   std::vector<char> typed;
   for (int i : below(index.positions().member_accesses, count - 4)) {
     if (!kind_at(tokens, i + 2, TK_IDENTIFIER)) continue;
@@ -555,14 +506,15 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass
     const int id = vars.id(name);
     if (id < 0) continue;
     typed.resize(static_cast<size_t>(vars.size()), 0);
-    if (typed[static_cast<size_t>(id)] && !verbose()) continue;
-    typed[static_cast<size_t>(id)] = 1;
-    for (int v : vars.members(id)) {
-      result.vars[static_cast<size_t>(v)].type.kind = TYPE_STRING;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] STRING METHOD : %s.%s()\n" CLR_RESET, name.c_str(), method.c_str());
-        std::printf(CLR_GREEN "[ANALYZER4] %s -> STRING\n" CLR_RESET, name.c_str());
-      }
+    if (!typed[static_cast<size_t>(id)]) {
+      typed[static_cast<size_t>(id)] = 1;
+      for (int v : vars.members(id)) result.vars[static_cast<size_t>(v)].type.kind = TYPE_STRING;
+    }
+    if (!trace) continue;
+    // Two lines for each variable of the name.
+    for (size_t v = 0; v < vars.members(id).size(); ++v) {
+      emit(trace, CLR_GREEN, {"[ANALYZER4] STRING METHOD : ", name, ".", method, "()"});
+      emit(trace, CLR_GREEN, {"[ANALYZER4] ", name, " -> STRING"});
     }
   }
 }
@@ -584,7 +536,7 @@ void register_task_shape(AnalysisResult& result) {
 }
 
 // tasks . push ... { key : ... }   -> registers the task shape once per file
-void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
   // Positions of every `{` and every `key :`, in order: what the walk from a
   // `{` to its closing `}` reports.
@@ -592,15 +544,15 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, P
   bool marks_built = false;
   for (int i : below(index.positions().member_accesses, count - 4)) {
     if (!ident_at(tokens, i, "tasks") || !ident_at(tokens, i + 2, "push")) continue;
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] ARRAY PUSH : tasks\n" CLR_RESET);
+    emit(trace, CLR_GREEN, {"[ANALYZER4] ARRAY PUSH : tasks"});
     // The walk from i passes over everything before the first `{` and ends at
     // the `}` that closes it, or at the end of the list.
     const int open = first_from(index.positions().open_braces, i, count);
     if (open >= count) continue;
-    if (!verbose()) {
-      if (result.array_objects.empty()) register_task_shape(result);
-      continue;
-    }
+    // Registered at that first `{`.
+    const bool registers = result.array_objects.empty();
+    if (registers) register_task_shape(result);
+    if (!trace) continue;  // the rest of the walk is only reported
     const int close = index.closing(TK_LBRACE, TK_RBRACE)[static_cast<size_t>(open)];
     const int end = close < 0 ? count : close;
     if (!marks_built) {
@@ -616,38 +568,35 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, P
          ++mark) {
       const Token& token = tokens.items[static_cast<size_t>(*mark)];
       if (token.kind == TK_LBRACE) {
-        std::printf(CLR_GREEN "[ANALYZER4] TASK OBJECT DETECTE\n" CLR_RESET);
-        if (result.array_objects.empty()) {
-          register_task_shape(result);
-          std::printf(CLR_GREEN "[ANALYZER4] ARRAY OBJECT ENREGISTRE\n" CLR_RESET);
-        }
+        emit(trace, CLR_GREEN, {"[ANALYZER4] TASK OBJECT DETECTE"});
+        if (*mark == open && registers) emit(trace, CLR_GREEN, {"[ANALYZER4] ARRAY OBJECT ENREGISTRE"});
       } else {
-        std::printf(CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, token.text.c_str());
+        emit(trace, CLR_CYAN, {"[ANALYZER4] FIELD : ", token.text});
       }
     }
   }
 }
 
 // for await ... line   (within 20 tokens)   -> every variable "line" gets kind 2
-void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass4Index& index) {
+void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass4Index& index, const Pass4Trace& trace) {
   const int count = tokens.count();
-  // Without a trace to print, typing the "line" variables twice changes nothing.
+  // Typing the "line" variables twice changes nothing: later finds are only
+  // reported.
   bool typed = false;
   for (int i = 0; i < count - 8; ++i) {
     if (!kind_at(tokens, i, TK_FOR) || !ident_at(tokens, i + 1, "await")) continue;
     for (int k = i; k <= i + 19 && k < count; ++k) {
       if (!ident_at(tokens, k, "line")) continue;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET,
-                    tokens.items[static_cast<size_t>(k)].text.c_str());
-      }
-      if (typed && !verbose()) break;
-      typed = true;
+      emit(trace, CLR_GREEN, {"[ANALYZER4] READLINE LINE DETECTE : ", tokens.items[static_cast<size_t>(k)].text});
       const int id = index.vars().id("line");
       if (id < 0) break;
-      for (int v : index.vars().members(id)) {
-        result.vars[static_cast<size_t>(v)].type.kind = TYPE_STRING;
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] LINE -> STRING\n" CLR_RESET);
+      if (!typed) {
+        typed = true;
+        for (int v : index.vars().members(id)) result.vars[static_cast<size_t>(v)].type.kind = TYPE_STRING;
+      }
+      // One line for each variable of the name.
+      for (size_t v = 0; trace && v < index.vars().members(id).size(); ++v) {
+        emit(trace, CLR_GREEN, {"[ANALYZER4] LINE -> STRING"});
       }
       break;
     }
@@ -658,7 +607,7 @@ void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass
 
 // for ( const v   with a "tasks" shape registered   -> object record v with the shape's fields
 // Relies on detect_array_object_push having run.
-void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens) {
+void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   // The rule appends only to objects, so the shape it copies stays the same.
   const ShapeInfo* shape = nullptr;
@@ -675,18 +624,18 @@ void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens
       continue;
     }
     const std::string& name = tokens.items[static_cast<size_t>(i) + 3].text;
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
+    emit(trace, CLR_GREEN, {"[ANALYZER4] FOR-OF DETECTE : ", name});
     ObjectInfo object;
     object.name = name;
     for (const ShapeField& field : shape->fields) object.fields->emplace_back(field.name, field.kind);
     result.objects.push_back(std::move(object));
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OBJECT PROPAGATE : %s\n" CLR_RESET, name.c_str());
+    emit(trace, CLR_GREEN, {"[ANALYZER4] OBJECT PROPAGATE : ", name});
   }
 }
 
 // body's last "return NAME" with an object record NAME that has fields
 //   -> an open return type (0 or 5) becomes kind 6 with the object's flat fields
-void detect_return_object_variable(AnalysisResult& result) {
+void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& trace) {
   constexpr std::string_view kReturn = "return ";
   constexpr size_t kMaxName = 63;
   // The first object of each name that has fields; the rule adds no object.
@@ -717,10 +666,9 @@ void detect_return_object_variable(AnalysisResult& result) {
     for (const ObjectField& field : *object.fields) {
       func.return_type.fields.push_back(TypeField{field.name, field.kind});
     }
-    if (verbose()) {
-      std::printf(CLR_GREEN "[ANALYZER4] RETURN OBJECT DETECTE : %s -> %s (%d champs)\n" CLR_RESET,
-                  func.name.c_str(), name.c_str(), object.field_count());
-    }
+    emit(trace, CLR_GREEN,
+         {"[ANALYZER4] RETURN OBJECT DETECTE : ", func.name, " -> ", name, " (",
+          std::to_string(object.field_count()), " champs)"});
   }
 }
 
@@ -891,45 +839,40 @@ std::vector<NameUses> collect_name_uses(const NameMap<int>& ids, const TokenList
   return uses;
 }
 
-void print_use(const Use& use, const char* p) {
+void emit_use(const Pass4Trace& trace, const Use& use, std::string_view param) {
+  std::string_view finding;
   switch (use.rule) {
-    case kUseMethod: std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (METHOD)\n" CLR_RESET, p); break;
-    case kUseFs: std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (FS)\n" CLR_RESET, p); break;
-    case kUseTemplate: std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (TEMPLATE)\n" CLR_RESET, p); break;
-    case kUseCompareRight:
-      std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE RIGHT)\n" CLR_RESET, p);
-      break;
-    case kUseCompareLeft:
-      std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE LEFT)\n" CLR_RESET, p);
-      break;
+    case kUseMethod: finding = " -> STRING (METHOD)"; break;
+    case kUseFs: finding = " -> STRING (FS)"; break;
+    case kUseTemplate: finding = " -> STRING (TEMPLATE)"; break;
+    case kUseCompareRight: finding = " -> NUMBER (COMPARE RIGHT)"; break;
+    case kUseCompareLeft: finding = " -> NUMBER (COMPARE LEFT)"; break;
   }
+  emit(trace, CLR_GREEN, {"[ANALYZER4] PARAM ", param, finding});
 }
 
 // Applies every rule at every token of the file to one parameter, from the
 // name's uses. A string rule sets kind 2 and stops the comparison rules from
 // then on (at its own token too, as they come after it), so the comparisons
 // that count are those before the first string use.
-void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const NameUses& uses) {
-  if (!verbose()) {
-    if (!uses.strings.empty()) {
-      type.kind = TYPE_STRING;
-    } else if (type.kind != TYPE_STRING && !uses.compares.empty()) {
-      type.kind = TYPE_NUMBER;
-    }
-    return;
+// Every use is reported: the comparisons that count, then the string uses.
+void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const NameUses& uses,
+                                const Pass4Trace& trace) {
+  const bool was_string = type.kind == TYPE_STRING;
+  if (!uses.strings.empty()) {
+    type.kind = TYPE_STRING;
+  } else if (!was_string && !uses.compares.empty()) {
+    type.kind = TYPE_NUMBER;
   }
+  if (!trace) return;
   const int first_string = uses.strings.empty() ? INT_MAX : uses.strings.front().token;
-  if (type.kind != TYPE_STRING) {
+  if (!was_string) {
     for (const Use& use : uses.compares) {
       if (use.token >= first_string) break;
-      type.kind = TYPE_NUMBER;
-      print_use(use, param.c_str());
+      emit_use(trace, use, param);
     }
   }
-  for (const Use& use : uses.strings) {
-    type.kind = TYPE_STRING;
-    print_use(use, param.c_str());
-  }
+  for (const Use& use : uses.strings) emit_use(trace, use, param);
 }
 
 // A record with fewer types than names leaves the extra names untyped.
@@ -942,8 +885,8 @@ bool typed_by_name(const std::string& param) { return param.find("concurrencyLim
 }  // namespace
 
 // p . method (   fs-call ( p   `...${...p...`   p <   < p   -> parameter kind 2 or 1
-void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens) {
-  if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] PARAMETER INFERENCE START\n" CLR_RESET);
+void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  emit(trace, CLR_CYAN, {"[ANALYZER4] PARAMETER INFERENCE START"});
   // The names whose uses are looked up below. The keys view the functions'
   // own parameter names, which this rule does not change.
   NameMap<int> ids;
@@ -963,112 +906,106 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
       // Typed by its name alone; the tokens are not consulted.
       if (typed_by_name(param)) {
         type.kind = TYPE_NUMBER;
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] concurrencyLimit -> NUMBER\n" CLR_RESET);
+        emit(trace, CLR_GREEN, {"[ANALYZER4] concurrencyLimit -> NUMBER"});
         continue;
       }
-      infer_parameter_from_usage(type, param, uses[static_cast<size_t>(ids.find(param)->second)]);
+      infer_parameter_from_usage(type, param, uses[static_cast<size_t>(ids.find(param)->second)], trace);
     }
   }
-  if (!verbose()) return;
+  if (!trace) return;  // what follows only reports
   for (const FuncInfo& func : result.funcs) {
     if (func.name != "batchProcessImageDownloads") continue;
     auto kind_of = [&func](int j) {
       return j < typed_param_count(func) ? func.param_types[static_cast<size_t>(j)].kind : -1;
     };
-    std::printf(CLR_YELLOW "[DEBUG PARAMS] %s -> %d %d %d\n" CLR_RESET, func.name.c_str(), kind_of(0), kind_of(1),
-                kind_of(2));
+    emit(trace, CLR_YELLOW,
+         {"[DEBUG PARAMS] ", func.name, " -> ", std::to_string(kind_of(0)), " ", std::to_string(kind_of(1)), " ",
+          std::to_string(kind_of(2))});
   }
 }
 
 // ---------------------------------------------------------------------------
 // The detectors one at a time; each builds the indexes it needs.
 
-void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
+void run_usage_detector(std::string_view detector, AnalysisResult& result, const TokenList& tokens,
+                        const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_read_stream(tokens, index);
+  run_usage_rows(usage_rows(detector), tokens, index, trace);
 }
-void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_readline_interface(tokens, index);
+
+void detect_read_stream(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_read_stream", result, tokens, trace);
 }
-void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_fetch_calls(tokens, index);
+void detect_readline_interface(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_readline_interface", result, tokens, trace);
 }
-void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_set_usage(tokens, index);
+void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_fetch_calls", result, tokens, trace);
 }
-void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_map_usage(tokens, index);
+void detect_set_usage(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_set_usage", result, tokens, trace);
 }
-void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_promise_all(tokens, index);
+void detect_map_usage(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_map_usage", result, tokens, trace);
 }
-void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_promise_race(tokens, index);
+void detect_promise_all(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_promise_all", result, tokens, trace);
 }
-void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens) {
-  Pass4Index index(result, tokens);
-  detect_optional_chaining(result, tokens, index);
+void detect_promise_race(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  run_usage_detector("detect_promise_race", result, tokens, trace);
 }
-void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens) {
+void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_nullish_coalescing(result, tokens, index);
+  detect_optional_chaining(result, tokens, index, trace);
 }
-void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
+void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_array_object_push(result, tokens, index);
+  detect_nullish_coalescing(result, tokens, index, trace);
 }
-void detect_readline_lines(AnalysisResult& result, const TokenList& tokens) {
+void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_readline_lines(result, tokens, index);
+  detect_array_object_push(result, tokens, index, trace);
 }
-void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
+void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_string_methods(result, tokens, index);
+  detect_readline_lines(result, tokens, index, trace);
 }
-void detect_results_promises(AnalysisResult& result, const TokenList& tokens) {
+void detect_string_methods(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_results_promises(result, tokens, index);
+  detect_string_methods(result, tokens, index, trace);
 }
-void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) {
+void detect_results_promises(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_delete_return_type(result, tokens, index);
+  detect_results_promises(result, tokens, index, trace);
 }
-void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
+void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
-  detect_async_iife(tokens, index);
+  detect_delete_return_type(result, tokens, index, trace);
+}
+void detect_async_iife(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  Pass4Index index(result, tokens);
+  detect_async_iife(tokens, index, trace);
 }
 
 // ---------------------------------------------------------------------------
 // Driver
 
-void analyzer4_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
   // warning: order matters; a later detector overwrites an earlier one's kind
   // (detect_string_methods after detect_fetch_calls), and
   // detect_results_promises reads the kind 13 that detect_fetch_calls wrote.
-  detect_read_stream(tokens, index);
-  detect_readline_interface(tokens, index);
-  detect_fetch_calls(tokens, index);
-  detect_set_usage(tokens, index);
-  detect_map_usage(tokens, index);
-  detect_promise_all(tokens, index);
-  detect_promise_race(tokens, index);
-  detect_property_access(result, tokens);
-  detect_optional_chaining(result, tokens, index);
-  detect_nullish_coalescing(result, tokens, index);
-  detect_array_object_push(result, tokens, index);
-  detect_for_of_array_objects(result, tokens);
-  detect_readline_lines(result, tokens, index);
-  detect_string_methods(result, tokens, index);
-  detect_results_promises(result, tokens, index);
-  detect_delete_return_type(result, tokens, index);
-  detect_async_iife(tokens, index);
-  detect_parameter_usage_inference(result, tokens);
-  detect_return_object_variable(result);
+  run_usage_table(tokens, index, trace);  // stream, readline, fetch, Set, Map, Promise.all/race
+  detect_property_access(result, tokens, trace);
+  detect_optional_chaining(result, tokens, index, trace);
+  detect_nullish_coalescing(result, tokens, index, trace);
+  detect_array_object_push(result, tokens, index, trace);
+  detect_for_of_array_objects(result, tokens, trace);
+  detect_readline_lines(result, tokens, index, trace);
+  detect_string_methods(result, tokens, index, trace);
+  detect_results_promises(result, tokens, index, trace);
+  detect_delete_return_type(result, tokens, index, trace);
+  detect_async_iife(tokens, index, trace);
+  detect_parameter_usage_inference(result, tokens, trace);
+  detect_return_object_variable(result, trace);
 }

@@ -9,7 +9,7 @@
 #include "cli/cli_system.h"
 #include "core/console.h"
 #include "core/filesystem.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "platform/platform.h"
 
 namespace {

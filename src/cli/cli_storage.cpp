@@ -13,7 +13,7 @@
 #include "core/console.h"
 #include "core/filesystem.h"
 #include "core/reader.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "platform/platform.h"
 #include "tsx/tsc_compiler.h"
 

@@ -257,16 +257,12 @@ const TypeInfo& type_at(const std::vector<TypeInfo>& types, std::size_t i) {
 // body; at the top level it would be a second copy without its closure.
 // Of two top-level functions with one name only the last is written: it is
 // the one the program runs, and two implementations would not compile.
-void write_functions(std::ostream& out, AnalysisResult& result) {
+void write_functions(std::ostream& out, const AnalysisResult& result) {
   std::unordered_map<std::string_view, const FuncInfo*> last;
   for (const FuncInfo& function : result.funcs) {
     if (function.is_local == 0) last[function.name] = &function;
   }
-  for (FuncInfo& function : result.funcs) {
-    // The one change the emitter makes to the result.
-    if (function.body && function.body->find("return") == std::string::npos) {
-      function.return_type.kind = TYPE_VOID;
-    }
+  for (const FuncInfo& function : result.funcs) {
     if (function.is_local != 0 || last[function.name] != &function) continue;
     if (function.is_async != 0) out << "async ";
     out << (function.is_generator != 0 ? "function* " : "function ") << function.name << "(";
@@ -289,7 +285,10 @@ void write_functions(std::ostream& out, AnalysisResult& result) {
         out << " = " << function.param_defaults[i];
       }
     }
-    const std::string returned = type_to_string(function.return_type);
+    // A body without the word "return" returns nothing, whatever was inferred.
+    TypeInfo return_type = function.return_type;
+    if (function.body && function.body->find("return") == std::string::npos) return_type.kind = TYPE_VOID;
+    const std::string returned = type_to_string(return_type);
     if (function.is_generator != 0) {
       // A generator returns an iterator, never its return statements' type:
       // the compiler infers it.
@@ -570,7 +569,7 @@ constexpr std::size_t kPathRoom = 512;
 
 }  // namespace
 
-void write_ts_typed(std::ostream& out, AnalysisResult& result) {
+void write_ts_typed(std::ostream& out, const AnalysisResult& result) {
   // Built once: every variable and arrow is tested against every body.
   const NameSet locals = build_local_declaration_index(result);
 
@@ -590,7 +589,7 @@ void write_ts_typed(std::ostream& out, AnalysisResult& result) {
   if (result.imports.empty() && result.exports.empty()) out << "export {};\n";
 }
 
-int generate_ts_typed(const std::string& out_base, AnalysisResult& result) {
+int generate_ts_typed(const std::string& out_base, const AnalysisResult& result) {
   std::string path = out_base + ".ts";
   if (path.size() > kPathRoom - 1) path.resize(kPathRoom - 1);
 

@@ -67,10 +67,11 @@ LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result
 // ---------------------------------------------------------------------------
 // Typed emitter
 
-// Writes out_base + ".ts"; 0 when written, 1 when it could not be created
-// or written (the previous file is then left as it was).
-// The only change to the result: a function whose body has no "return" gets
-// return kind 5.
-int generate_ts_typed(const std::string& out_base, AnalysisResult& result);
-// The text of that file, written to `out`.
-void write_ts_typed(std::ostream& out, AnalysisResult& result);
+// The TypeScript text of an analysis result, written to `out`. The result is
+// only read: a function whose body has no "return" is written returning void
+// without its record being changed.
+void write_ts_typed(std::ostream& out, const AnalysisResult& result);
+// Writes that text to out_base + ".ts" and reports it on the console; 0 when
+// written, 1 when it could not be created or written (the previous file is
+// then left as it was).
+int generate_ts_typed(const std::string& out_base, const AnalysisResult& result);

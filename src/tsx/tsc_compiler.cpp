@@ -6,7 +6,7 @@
 
 #include "cli/cli_system.h"
 #include "core/console.h"
-#include "core/run.h"
+#include "pipeline/run.h"
 #include "tsx/tsx_engine.h"
 
 namespace {

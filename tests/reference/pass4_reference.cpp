@@ -1,23 +1,37 @@
 // Passes 4 and 5 written as literally as their rules read: one walk per
 // rule, linear lookups by name, one walk of the whole list per parameter. The
-// pass in src/ must give the same types and print the same trace, byte for
+// pass in src/ must give the same types and send the same trace, byte for
 // byte; pass4_reference_test.cpp compares them.
 #include "pass4_reference.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include "core/console.h"
-#include "core/run.h"
 
 namespace pass4_reference {
 
 namespace {
 
-bool verbose() { return g_kvx_verbose != 0; }
+// The trace line a format gives, sent to the sink when there is one.
+__attribute__((format(printf, 2, 3))) void say(const Pass4Trace& trace, const char* format, ...) {
+  if (!trace) return;
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string line(static_cast<size_t>(size) + 1, '\0');
+  std::vsnprintf(line.data(), line.size(), format, again);
+  va_end(again);
+  line.resize(static_cast<size_t>(size));
+  trace(line);
+}
 
 // Token k has the given kind. Callers keep k inside the list.
 bool kind_at(const TokenList& tokens, int k, int kind) { return tokens.items[k].kind == kind; }
@@ -57,7 +71,7 @@ bool assignment_at(const TokenList& tokens, int i) {
 
 // x = createReadStream          -> kind 10
 // x = fs . createReadStream     -> kind 10
-void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
+void detect_read_stream(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (!assignment_at(tokens, i)) continue;
@@ -69,13 +83,13 @@ void detect_read_stream(AnalysisResult& result, const TokenList& tokens) {
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_READSTREAM;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] READSTREAM DETECTE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] READSTREAM DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
 
 // x = readline . createInterface   -> kind 15 "readline.Interface"
-void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) {
+void detect_readline_interface(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 5; ++i) {
     if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "readline") ||
@@ -86,14 +100,14 @@ void detect_readline_interface(AnalysisResult& result, const TokenList& tokens) 
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_NAMED;
       var->type.type_name = "readline.Interface";
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] READLINE DETECTE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] READLINE DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
 
 // x = await fetch   -> kind 9 (Response)
 // x = fetch         -> kind 13 (Promise)
-void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
+void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (!assignment_at(tokens, i)) continue;
@@ -107,13 +121,13 @@ void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens) {
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = kind;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FETCH DETECTE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] FETCH DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
 
 // x = new Set   -> kind 12; element_kind is left to pass 5
-void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
+void detect_set_usage(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "new") ||
@@ -123,13 +137,13 @@ void detect_set_usage(AnalysisResult& result, const TokenList& tokens) {
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_SET;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] SET DETECTE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] SET DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
 
 // x = new Map   -> kind 14; key and value kinds are left to pass 5
-void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
+void detect_map_usage(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!assignment_at(tokens, i) || !ident_at(tokens, i + 2, "new") ||
@@ -139,13 +153,13 @@ void detect_map_usage(AnalysisResult& result, const TokenList& tokens) {
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_MAP;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] MAP DETECTEE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] MAP DETECTEE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
 
 // x = await Promise . all   -> kind 7, element_kind 0 (texts only, kinds not tested)
-void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
+void detect_promise_all(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
     if (!assignment_at(tokens, i) || !text_at(tokens, i + 2, "await") ||
@@ -157,13 +171,13 @@ void detect_promise_all(AnalysisResult& result, const TokenList& tokens) {
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_ARRAY;
       var->type.element_kind = TYPE_NONE;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PROMISE.ALL DETECTE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PROMISE.ALL DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
 
 // x = await Promise . race   -> kind 0: the winner's type is not known
-void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
+void detect_promise_race(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
     if (!assignment_at(tokens, i) || !text_at(tokens, i + 2, "await") ||
@@ -174,7 +188,7 @@ void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
     const std::string& name = tokens.items[i].text;
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_NONE;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PROMISE.RACE DETECTE : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PROMISE.RACE DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
 }
@@ -182,7 +196,7 @@ void detect_promise_race(AnalysisResult& result, const TokenList& tokens) {
 // r . push ( p   with some variable p of kind 13   -> array r gets element_kind 13
 // Relies on kind 13 set earlier (detect_fetch_calls or pass 3); detect_async_iife
 // runs after this, so its promises are not seen here.
-void detect_results_promises(AnalysisResult& result, const TokenList& tokens) {
+void detect_results_promises(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!kind_at(tokens, i, TK_IDENTIFIER) || !kind_at(tokens, i + 1, TK_DOT) ||
@@ -201,14 +215,14 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens) {
     if (!pushes_promise) continue;
     const std::string& array_name = tokens.items[i].text;
     if (ArrayInfo* array = find_array(result, array_name)) array->element_kind = TYPE_PROMISE;
-    if (verbose()) {
-      std::printf(CLR_GREEN "[ANALYZER4] ARRAY BINDING %s -> Promise[]\n" CLR_RESET, array_name.c_str());
+    if (trace) {
+      say(trace, CLR_GREEN "[ANALYZER4] ARRAY BINDING %s -> Promise[]\n" CLR_RESET, array_name.c_str());
     }
   }
 }
 
 // name = ... . delete|has ...   on the line of the arrow's first `name =`   -> return kind 3
-void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) {
+void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (ArrowInfo& arrow : result.arrows) {
     int j = 0;
@@ -222,8 +236,8 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) 
       if (kind_at(tokens, k, TK_DOT) &&
           (ident_at(tokens, k + 1, "delete") || ident_at(tokens, k + 1, "has"))) {
         arrow.return_type.kind = TYPE_BOOLEAN;
-        if (verbose()) {
-          std::printf(CLR_GREEN "[ANALYZER4] %s -> BOOLEAN (.delete/.has)\n" CLR_RESET, arrow.name.c_str());
+        if (trace) {
+          say(trace, CLR_GREEN "[ANALYZER4] %s -> BOOLEAN (.delete/.has)\n" CLR_RESET, arrow.name.c_str());
         }
         break;
       }
@@ -232,7 +246,7 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens) 
 }
 
 // x = ( async ... ) (   -> kind 13
-void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
+void detect_async_iife(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   if (count <= 5) return;
   for (int i = 1; i < count - 4; ++i) {
@@ -255,8 +269,8 @@ void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
     const std::string& name = tokens.items[i - 1].text;
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_PROMISE;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] %s -> Promise<unknown> (Async IIFE)\n" CLR_RESET, name.c_str());
+      if (trace) {
+        say(trace, CLR_GREEN "[ANALYZER4] %s -> Promise<unknown> (Async IIFE)\n" CLR_RESET, name.c_str());
       }
     }
   }
@@ -266,20 +280,20 @@ void detect_async_iife(AnalysisResult& result, const TokenList& tokens) {
 // Access and string-method detectors
 
 // a . b   -> report only
-void detect_property_access(AnalysisResult&, const TokenList& tokens) {
-  if (!verbose()) return;  // it only reports
+void detect_property_access(AnalysisResult&, const TokenList& tokens, const Pass4Trace& trace) {
+  if (!trace) return;  // it only reports
   const int count = tokens.count();
   for (int i = 0; i < count - 2; ++i) {
     if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
         kind_at(tokens, i + 2, TK_IDENTIFIER)) {
-      std::printf(CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, tokens.items[i].text.c_str(),
+      say(trace, CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, tokens.items[i].text.c_str(),
                   tokens.items[i + 2].text.c_str());
     }
   }
 }
 
 // x = ... ?. ...   (same line, before `;`)   -> first untyped x gets kind 8
-void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens) {
+void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (!assignment_at(tokens, i)) continue;
@@ -294,14 +308,14 @@ void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens) {
           break;
         }
       }
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] OPTIONAL CHAINING : %s\n" CLR_RESET, name.c_str());
       break;
     }
   }
 }
 
 // x = ... ?? LITERAL   (same line, before `;`)   -> first untyped x gets the literal's kind
-void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens) {
+void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!assignment_at(tokens, i)) continue;
@@ -318,7 +332,7 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens) 
             break;
           }
         }
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] NULLISH FALLBACK : %s\n" CLR_RESET, name.c_str());
+        if (trace) say(trace, CLR_GREEN "[ANALYZER4] NULLISH FALLBACK : %s\n" CLR_RESET, name.c_str());
       }
       break;
     }
@@ -326,7 +340,7 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens) 
 }
 
 // s . trim|toUpperCase|toLowerCase|substring|charAt   -> every variable s gets kind 2
-void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
+void detect_string_methods(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!kind_at(tokens, i, TK_IDENTIFIER) || !kind_at(tokens, i + 1, TK_DOT) ||
@@ -339,9 +353,9 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
     for (VarInfo& var : result.vars) {
       if (var.name != name) continue;
       var.type.kind = TYPE_STRING;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] STRING METHOD : %s.%s()\n" CLR_RESET, name.c_str(), method.c_str());
-        std::printf(CLR_GREEN "[ANALYZER4] %s -> STRING\n" CLR_RESET, name.c_str());
+      if (trace) {
+        say(trace, CLR_GREEN "[ANALYZER4] STRING METHOD : %s.%s()\n" CLR_RESET, name.c_str(), method.c_str());
+        say(trace, CLR_GREEN "[ANALYZER4] %s -> STRING\n" CLR_RESET, name.c_str());
       }
     }
   }
@@ -351,19 +365,19 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens) {
 // Object-array and returned-object detectors
 
 // tasks . push ... { key : ... }   -> registers the task shape once per file
-void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
+void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     if (!ident_at(tokens, i, "tasks") || !kind_at(tokens, i + 1, TK_DOT) ||
         !ident_at(tokens, i + 2, "push")) {
       continue;
     }
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] ARRAY PUSH : tasks\n" CLR_RESET);
+    if (trace) say(trace, CLR_GREEN "[ANALYZER4] ARRAY PUSH : tasks\n" CLR_RESET);
     int depth = 0;
     bool in_literal = false;
     for (int k = i; k < count; ++k) {
       if (kind_at(tokens, k, TK_LBRACE)) {
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] TASK OBJECT DETECTE\n" CLR_RESET);
+        if (trace) say(trace, CLR_GREEN "[ANALYZER4] TASK OBJECT DETECTE\n" CLR_RESET);
         if (result.array_objects.empty()) {
           // The shape is fixed: the literal's own keys are only reported.
           ShapeInfo shape;
@@ -371,7 +385,7 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
           shape.fields.push_back(ShapeField{"id", TYPE_STRING});
           shape.fields.push_back(ShapeField{"url", TYPE_STRING});
           result.array_objects.push_back(std::move(shape));
-          if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] ARRAY OBJECT ENREGISTRE\n" CLR_RESET);
+          if (trace) say(trace, CLR_GREEN "[ANALYZER4] ARRAY OBJECT ENREGISTRE\n" CLR_RESET);
         }
         ++depth;
         in_literal = true;
@@ -381,7 +395,7 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
       if (kind_at(tokens, k, TK_RBRACE)) {
         if (--depth == 0) break;
       } else if (kind_at(tokens, k, TK_IDENTIFIER) && k + 1 < count && kind_at(tokens, k + 1, TK_COLON)) {
-        if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, tokens.items[k].text.c_str());
+        if (trace) say(trace, CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, tokens.items[k].text.c_str());
       }
     }
   }
@@ -389,7 +403,7 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens) {
 
 // for ( const v   with a "tasks" shape registered   -> object record v with the shape's fields
 // Relies on detect_array_object_push having run.
-void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens) {
+void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
     if (!kind_at(tokens, i, TK_FOR) || !kind_at(tokens, i + 1, TK_LPAREN) ||
@@ -405,29 +419,29 @@ void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens
     }
     if (shape == nullptr) continue;
     const std::string& name = tokens.items[i + 3].text;
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
+    if (trace) say(trace, CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
     ObjectInfo object;
     object.name = name;
     for (const ShapeField& field : shape->fields) object.fields->emplace_back(field.name, field.kind);
     result.objects.push_back(std::move(object));
-    if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] OBJECT PROPAGATE : %s\n" CLR_RESET, name.c_str());
+    if (trace) say(trace, CLR_GREEN "[ANALYZER4] OBJECT PROPAGATE : %s\n" CLR_RESET, name.c_str());
   }
 }
 
 // for await ... line   (within 20 tokens)   -> every variable "line" gets kind 2
-void detect_readline_lines(AnalysisResult& result, const TokenList& tokens) {
+void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   const int count = tokens.count();
   for (int i = 0; i < count - 8; ++i) {
     if (!kind_at(tokens, i, TK_FOR) || !ident_at(tokens, i + 1, "await")) continue;
     for (int k = i; k <= i + 19 && k < count; ++k) {
       if (!ident_at(tokens, k, "line")) continue;
-      if (verbose()) {
-        std::printf(CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET, tokens.items[k].text.c_str());
+      if (trace) {
+        say(trace, CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET, tokens.items[k].text.c_str());
       }
       for (VarInfo& var : result.vars) {
         if (var.name != "line") continue;
         var.type.kind = TYPE_STRING;
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] LINE -> STRING\n" CLR_RESET);
+        if (trace) say(trace, CLR_GREEN "[ANALYZER4] LINE -> STRING\n" CLR_RESET);
       }
       break;
     }
@@ -436,7 +450,7 @@ void detect_readline_lines(AnalysisResult& result, const TokenList& tokens) {
 
 // body's last "return NAME" with an object record NAME that has fields
 //   -> an open return type (0 or 5) becomes kind 6 with the object's flat fields
-void detect_return_object_variable(AnalysisResult& result) {
+void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& trace) {
   constexpr std::string_view kReturn = "return ";
   constexpr size_t kMaxName = 63;
   for (FuncInfo& func : result.funcs) {
@@ -466,8 +480,8 @@ void detect_return_object_variable(AnalysisResult& result) {
     for (const ObjectField& field : *object->fields) {
       func.return_type.fields.push_back(TypeField{field.name, field.kind});
     }
-    if (verbose()) {
-      std::printf(CLR_GREEN "[ANALYZER4] RETURN OBJECT DETECTE : %s -> %s (%d champs)\n" CLR_RESET,
+    if (trace) {
+      say(trace, CLR_GREEN "[ANALYZER4] RETURN OBJECT DETECTE : %s -> %s (%d champs)\n" CLR_RESET,
                   func.name.c_str(), name.c_str(), object->field_count());
     }
   }
@@ -489,7 +503,8 @@ bool is_fs_call(std::string_view name) {
 // Applies every rule at every token to one parameter. This is the reference
 // behaviour (one whole-list scan per parameter); a faster version must give
 // the same kinds and the same trace lines in the same order.
-void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const TokenList& tokens) {
+void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const TokenList& tokens,
+                                const Pass4Trace& trace) {
   const int count = tokens.count();
   const char* p = param.c_str();
   for (int k = 0; k < count; ++k) {
@@ -499,39 +514,39 @@ void infer_parameter_from_usage(TypeInfo& type, const std::string& param, const 
     if (k + 2 < count && is_param && kind_at(tokens, k + 1, TK_DOT) &&
         kind_at(tokens, k + 2, TK_IDENTIFIER) && is_param_string_method(tokens.items[k + 2].text)) {
       type.kind = TYPE_STRING;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (METHOD)\n" CLR_RESET, p);
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (METHOD)\n" CLR_RESET, p);
     }
     // createReadStream|createWriteStream|mkdir|readFile|writeFile ( p   -> 2
     if (k + 2 < count && token.kind == TK_IDENTIFIER && is_fs_call(token.text) &&
         kind_at(tokens, k + 1, TK_LPAREN) && ident_at(tokens, k + 2, param)) {
       type.kind = TYPE_STRING;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (FS)\n" CLR_RESET, p);
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (FS)\n" CLR_RESET, p);
     }
     // a string or template whose text holds both p and "${"   -> 2
     if (token.kind == TK_STRING && token.text.find(param) != std::string::npos &&
         token.text.find("${") != std::string::npos) {
       type.kind = TYPE_STRING;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (TEMPLATE)\n" CLR_RESET, p);
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PARAM %s -> STRING (TEMPLATE)\n" CLR_RESET, p);
     }
     // String evidence wins: once the kind is 2 the comparisons no longer apply.
     if (type.kind == TYPE_STRING) continue;
     // p < > <= >=   -> 1
     if (k + 1 < count && is_param && is_relational(tokens.items[k + 1].kind)) {
       type.kind = TYPE_NUMBER;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE RIGHT)\n" CLR_RESET, p);
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE RIGHT)\n" CLR_RESET, p);
     }
     // < > <= >= p   -> 1
     if (k > 0 && is_param && is_relational(tokens.items[k - 1].kind)) {
       type.kind = TYPE_NUMBER;
-      if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE LEFT)\n" CLR_RESET, p);
+      if (trace) say(trace, CLR_GREEN "[ANALYZER4] PARAM %s -> NUMBER (COMPARE LEFT)\n" CLR_RESET, p);
     }
   }
 }
 
 }  // namespace
 
-void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens) {
-  if (verbose()) std::printf(CLR_CYAN "[ANALYZER4] PARAMETER INFERENCE START\n" CLR_RESET);
+void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  if (trace) say(trace, CLR_CYAN "[ANALYZER4] PARAMETER INFERENCE START\n" CLR_RESET);
   for (FuncInfo& func : result.funcs) {
     // A record with fewer types than names leaves the extra names untyped.
     const int params = std::min(func.param_count(), static_cast<int>(func.param_types.size()));
@@ -542,20 +557,20 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
       // Typed by its name alone; the tokens are not consulted.
       if (param.find("concurrencyLimit") != std::string::npos) {
         type.kind = TYPE_NUMBER;
-        if (verbose()) std::printf(CLR_GREEN "[ANALYZER4] concurrencyLimit -> NUMBER\n" CLR_RESET);
+        if (trace) say(trace, CLR_GREEN "[ANALYZER4] concurrencyLimit -> NUMBER\n" CLR_RESET);
         continue;
       }
-      infer_parameter_from_usage(type, param, tokens);
+      infer_parameter_from_usage(type, param, tokens, trace);
     }
   }
-  if (!verbose()) return;
+  if (!trace) return;
   for (const FuncInfo& func : result.funcs) {
     if (func.name != "batchProcessImageDownloads") continue;
     auto kind_of = [&func](int j) {
       return j < func.param_count() && j < static_cast<int>(func.param_types.size()) ? func.param_types[j].kind
                                                                                      : -1;
     };
-    std::printf(CLR_YELLOW "[DEBUG PARAMS] %s -> %d %d %d\n" CLR_RESET, func.name.c_str(), kind_of(0), kind_of(1),
+    say(trace, CLR_YELLOW "[DEBUG PARAMS] %s -> %d %d %d\n" CLR_RESET, func.name.c_str(), kind_of(0), kind_of(1),
                 kind_of(2));
   }
 }
@@ -563,29 +578,29 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
 // ---------------------------------------------------------------------------
 // Driver
 
-void analyzer4_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   // warning: order matters; a later detector overwrites an earlier one's kind
   // (detect_string_methods after detect_fetch_calls), and
   // detect_results_promises reads the kind 13 that detect_fetch_calls wrote.
-  pass4_reference::detect_read_stream(result, tokens);
-  pass4_reference::detect_readline_interface(result, tokens);
-  pass4_reference::detect_fetch_calls(result, tokens);
-  pass4_reference::detect_set_usage(result, tokens);
-  pass4_reference::detect_map_usage(result, tokens);
-  pass4_reference::detect_promise_all(result, tokens);
-  pass4_reference::detect_promise_race(result, tokens);
-  pass4_reference::detect_property_access(result, tokens);
-  pass4_reference::detect_optional_chaining(result, tokens);
-  pass4_reference::detect_nullish_coalescing(result, tokens);
-  pass4_reference::detect_array_object_push(result, tokens);
-  pass4_reference::detect_for_of_array_objects(result, tokens);
-  pass4_reference::detect_readline_lines(result, tokens);
-  pass4_reference::detect_string_methods(result, tokens);
-  pass4_reference::detect_results_promises(result, tokens);
-  pass4_reference::detect_delete_return_type(result, tokens);
-  pass4_reference::detect_async_iife(result, tokens);
-  pass4_reference::detect_parameter_usage_inference(result, tokens);
-  pass4_reference::detect_return_object_variable(result);
+  pass4_reference::detect_read_stream(result, tokens, trace);
+  pass4_reference::detect_readline_interface(result, tokens, trace);
+  pass4_reference::detect_fetch_calls(result, tokens, trace);
+  pass4_reference::detect_set_usage(result, tokens, trace);
+  pass4_reference::detect_map_usage(result, tokens, trace);
+  pass4_reference::detect_promise_all(result, tokens, trace);
+  pass4_reference::detect_promise_race(result, tokens, trace);
+  pass4_reference::detect_property_access(result, tokens, trace);
+  pass4_reference::detect_optional_chaining(result, tokens, trace);
+  pass4_reference::detect_nullish_coalescing(result, tokens, trace);
+  pass4_reference::detect_array_object_push(result, tokens, trace);
+  pass4_reference::detect_for_of_array_objects(result, tokens, trace);
+  pass4_reference::detect_readline_lines(result, tokens, trace);
+  pass4_reference::detect_string_methods(result, tokens, trace);
+  pass4_reference::detect_results_promises(result, tokens, trace);
+  pass4_reference::detect_delete_return_type(result, tokens, trace);
+  pass4_reference::detect_async_iife(result, tokens, trace);
+  pass4_reference::detect_parameter_usage_inference(result, tokens, trace);
+  pass4_reference::detect_return_object_variable(result, trace);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,92 @@
+// The file front end: checks and reads the .js file, runs the pipeline with an
+// observer that prints the "[OK] ..." lines (and pass 4's trace under the
+// verbose switch), and writes the TypeScript text beside its target before
+// renaming it over.
+#include "pipeline/run.h"
+
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "core/console.h"
+#include "core/filesystem.h"
+#include "core/reader.h"
+#include "pipeline/transpile.h"
+
+std::int32_t g_kvx_verbose = 0;
+
+std::string output_base_for(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t backslash = path.rfind('\\');
+  size_t name_start = 0;
+  if (slash != std::string::npos) name_start = slash + 1;
+  if (backslash != std::string::npos && backslash + 1 > name_start) name_start = backslash + 1;
+
+  constexpr size_t kMaxStem = 255;
+  std::string stem = path.substr(name_start, kMaxStem);
+  if (stem.size() > 3 && stem.ends_with(".js")) stem.resize(stem.size() - 3);
+  return "./generated/" + stem;
+}
+
+namespace {
+
+void print_text(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+TranspileObserver console_observer() {
+  TranspileObserver observer;
+  observer.tokenized = [](int tokens) {
+    std::printf(CLR_GREEN "[OK] Tokenization: %d tokens found.\n" CLR_RESET, tokens);
+  };
+  observer.structure_captured = [](int vars, int funcs) {
+    std::printf(CLR_GREEN "[OK] Analysis: %d variables, %d functions.\n" CLR_RESET, vars, funcs);
+  };
+  observer.bodies_captured = [] { std::printf(CLR_GREEN "[OK] Function bodies captured.\n" CLR_RESET); };
+  if (g_kvx_verbose != 0) observer.pass4_trace = print_text;
+  return observer;
+}
+
+// Writes out_base + ".ts" through a staged file, so that a failed write keeps
+// the previous file; 0 when written.
+int write_output(const std::string& out_base, std::string_view text) {
+  constexpr size_t kMaxPath = 511;
+  std::string path = out_base + ".ts";
+  if (path.size() > kMaxPath) path.resize(kMaxPath);
+
+  StagedFile file(path);  // text mode
+  if (!file.is_open()) {
+    std::printf("[ERROR] Unable to create %s\n", path.c_str());
+    return 1;
+  }
+  std::printf("[OK] Generated typed TS: %s\n", path.c_str());
+  file.out() << text;
+  std::string reason;
+  if (!file.commit(reason)) {
+    print_write_failure(path, reason);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int run_transpile_single_file(const std::string& path) {
+  if (!is_js_file(path)) {
+    std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
+    return 1;
+  }
+  {
+    // Only proves that the file exists and can be opened.
+    std::ifstream probe = open_js_file(path);
+    if (!probe.is_open()) return 1;
+  }
+  std::optional<std::string> source = read_js_content(path);
+  if (!source) return 1;
+
+  TranspileOutput output = transpile(*source, console_observer());
+  source.reset();
+  free_token_list(output.tokens);
+  free_analysis_result(output.result);
+
+  ensure_generated_folder();
+  return write_output(output_base_for(path), output.typescript);
+}

@@ -1,0 +1,56 @@
+// The single-source pipeline: tokenizer, declaration scan, structure capture,
+// analysis passes 3 to 10, typed emitter. No I/O: the caller's observer sees
+// the progress, the caller decides what to print and where to write.
+#include "pipeline/transpile.h"
+
+#include <sstream>
+#include <utility>
+
+#include "analysis/analyzeR10.h"
+#include "analysis/analyzeR2.h"
+#include "analysis/analyzeR3.h"
+#include "analysis/analyzeR4.h"
+#include "analysis/analyzeR5.h"
+#include "analysis/analyzeR6.h"
+#include "analysis/analyzeR7.h"
+#include "analysis/analyzeR8.h"
+#include "analysis/analyzeR9.h"
+#include "generator/generator.h"
+
+AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
+                              const TranspileObserver& observer) {
+  AnalysisResult result = analyze_tokens(tokens, source);
+
+  // warning: order matters; each stage builds on what the earlier ones wrote.
+  detect_array_callbacks(tokens, result);
+  detect_classes(result, tokens, source);
+  detect_imports(result, tokens, source);
+  detect_exports(result, tokens, source);
+  if (observer.structure_captured) {
+    observer.structure_captured(static_cast<int>(result.vars.size()), static_cast<int>(result.funcs.size()));
+  }
+
+  capture_function_bodies(result, tokens, source);
+  if (observer.bodies_captured) observer.bodies_captured();
+
+  if (last_pass >= 3) analyzer3_run(tokens, result);  // note: tokens first
+  if (last_pass >= 4) analyzer4_run(result, tokens, observer.pass4_trace);
+  using Pass = void (*)(AnalysisResult&, const TokenList&);
+  static constexpr Pass kLaterPasses[] = {analyzer5_run, analyzer6_run, analyzer7_run,
+                                          analyzer8_run, analyzer9_run, analyzer10_run};
+  for (int pass = 5; pass <= last_pass && pass <= kLastPass; ++pass) {
+    kLaterPasses[pass - 5](result, tokens);
+  }
+  return result;
+}
+
+TranspileOutput transpile(std::string_view source, const TranspileObserver& observer, int last_pass) {
+  TranspileOutput output;
+  output.tokens = tokenize(source);
+  if (observer.tokenized) observer.tokenized(output.tokens.count());
+  output.result = analyze_source(output.tokens, source, last_pass, observer);
+  std::ostringstream text;
+  write_ts_typed(text, output.result);
+  output.typescript = std::move(text).str();
+  return output;
+}

@@ -1,0 +1,42 @@
+// The analysis core as a library: JavaScript text in; its tokens, the
+// analysis result and the TypeScript text out. It reads no file, prints
+// nothing and keeps no state between calls: what a front end wants to show
+// of the run it receives through an observer.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "analysis/analyzeR4.h"
+#include "analysis/analyzer.h"
+#include "core/tokenizer.h"
+
+inline constexpr int kLastPass = 10;
+
+// Progress of one run, reported at fixed points. Any member left empty is
+// not called; a default-constructed observer makes the run silent.
+struct TranspileObserver {
+  std::function<void(int token_count)> tokenized;
+  // After the declaration scan and the structure capture.
+  std::function<void(int var_count, int func_count)> structure_captured;
+  std::function<void()> bodies_captured;
+  // Each trace line of pass 4, colour codes and line break included.
+  Pass4Trace pass4_trace;
+};
+
+struct TranspileOutput {
+  TokenList tokens;
+  AnalysisResult result;
+  std::string typescript;  // what generated/<stem>.ts holds
+};
+
+// The declaration scan, the structure capture and the analysis passes 3 to
+// last_pass on a tokenized source, in their fixed order.
+AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
+                              const TranspileObserver& observer = {});
+
+// The whole pipeline on one source: tokens, analysis up to last_pass, and the
+// typed emitter's text.
+TranspileOutput transpile(std::string_view source, const TranspileObserver& observer = {},
+                          int last_pass = kLastPass);
