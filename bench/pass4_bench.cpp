@@ -11,8 +11,8 @@
 #include "analysis/analyzeR4.h"
 #include "analysis/analyzeR5.h"
 #include "analysis/analyzer.h"
-#include "pipeline/run.h"
 #include "core/tokenizer.h"
+#include "pipeline/transpile.h"
 
 namespace {
 

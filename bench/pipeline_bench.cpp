@@ -37,9 +37,9 @@
 #include "analysis/analyzeR8.h"
 #include "analysis/analyzeR9.h"
 #include "analysis/analyzer.h"
-#include "pipeline/run.h"
 #include "core/tokenizer.h"
 #include "generator/generator.h"
+#include "pipeline/transpile.h"
 
 namespace {
 
@@ -93,12 +93,23 @@ BENCHMARK(BM_Tokenize)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 void BM_Analysis(benchmark::State& state) {
   const std::string source = bench_source(static_cast<int>(state.range(0)));
   const TokenList tokens = tokenize(source);
-  // The analysis prints its two progress lines per run; send the report to a
-  // file (--benchmark_out) to read it without them.
   for (auto _ : state) benchmark::DoNotOptimize(analyze_source(tokens, source, kLastPass));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(source.size()));
 }
 BENCHMARK(BM_Analysis)->Arg(100)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
+
+// The library from text to text; with range(1) set, pass 4's trace goes to a
+// sink that keeps it, as the verbose front end would print it.
+void BM_Transpile(benchmark::State& state) {
+  const std::string source = bench_source(static_cast<int>(state.range(0)));
+  size_t traced = 0;
+  TranspileObserver observer;
+  if (state.range(1) != 0) observer.pass4_trace = [&traced](std::string_view line) { traced += line.size(); };
+  for (auto _ : state) benchmark::DoNotOptimize(transpile(source, observer).typescript);
+  benchmark::DoNotOptimize(traced);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(source.size()));
+}
+BENCHMARK(BM_Transpile)->Args({1000, 0})->Args({1000, 1})->Unit(benchmark::kMillisecond);
 
 
 // ---------------------------------------------------------------------------
@@ -267,6 +278,9 @@ int run_pass(AnalysisResult& result, const StageInput& input, const std::string&
   return 0;
 }
 
+// Pass 4 without a trace sink, as the quiet front end runs it.
+void pass4_quiet(AnalysisResult& result, const TokenList& tokens) { analyzer4_run(result, tokens); }
+
 // warning: order matters, as in analyze_source.
 constexpr ResultStage kResultStages[] = {
     {"capture", after_scan,
@@ -283,7 +297,7 @@ constexpr ResultStage kResultStages[] = {
        analyzer3_run(input.tokens, result);  // note: tokens first
        return 0;
      }},
-    {"pass4", before_pass<4>, run_pass<analyzer4_run>},
+    {"pass4", before_pass<4>, run_pass<pass4_quiet>},
     {"pass5", before_pass<5>, run_pass<analyzer5_run>},
     {"pass6", before_pass<6>, run_pass<analyzer6_run>},
     {"pass7", before_pass<7>, run_pass<analyzer7_run>},
