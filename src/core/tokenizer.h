@@ -68,6 +68,9 @@ enum TokenKind : int {
 #define KVX_TOKEN_ENUM(name, code, text) name = code,
   KVX_TOKEN_KINDS(KVX_TOKEN_ENUM)
 #undef KVX_TOKEN_ENUM
+  // No token: what a bounds-checked lookup gives outside the list. The
+  // tokenizer never produces it.
+  TK_NONE = -1,
 };
 
 // The three declaration keywords are told apart only by the const test.
