@@ -1,5 +1,5 @@
-// The .kvx workspace: folder, runner queue, history, configuration, active
-// mode, modes a and w, and the editor-settings bridge.
+// The .kvx workspace: runner queue, history, configuration, active mode,
+// modes a and w, and the editor-settings bridge.
 #pragma once
 
 #include <string>
