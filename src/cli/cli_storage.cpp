@@ -33,17 +33,6 @@ constexpr const char* kConfigDefaults = "output_dir=generated\nstrict_mode=true\
 constexpr const char* kAppendHeader = "\n// --- Incremental updates (Mode A) ---\n";
 constexpr const char* kAppendPrefixes[] = {"declare ", "interface ", "function ", "export "};
 
-// Prints every piece of an open file as "  %s"; false when there was none.
-bool print_pieces(std::FILE* file, int size) {
-  bool any = false;
-  std::string piece;
-  while (cli_read_piece(file, size, piece)) {
-    std::printf("  %s", piece.c_str());
-    any = true;
-  }
-  return any;
-}
-
 // Calls visit(entry) for each non-empty queue entry of an open queue file, in
 // file order, until it returns false.
 template <typename Visit>
@@ -99,7 +88,7 @@ void cli_config_show() {
     file = open_file(KVX_CONFIG_PATH, "r");
   }
   std::printf(CLR_CYAN "\n=== KORVEX Configuration ===\n" CLR_RESET);
-  if (file) print_pieces(file.get(), kLineBuffer);
+  if (file) cli_print_pieces(file.get(), kLineBuffer);
   std::printf("\n");
 }
 

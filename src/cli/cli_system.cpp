@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr int kErrorPieceBuffer = 256;
-constexpr size_t kWriteTestBuffer = 256;
-
 // The stats file's five counters, in file order.
 using Counters = std::array<int, 5>;
 
@@ -65,6 +62,8 @@ void bump(int& counter) {
 // Error log display
 
 void cli_errors_show() {
+  // Entries are shown in pieces of a 256-character line buffer.
+  constexpr int kErrorPieceBuffer = 256;
   cli_show_log(KVX_ERRORS_PATH, CLR_CYAN "\n=== KVX Error History ===\n" CLR_RESET, "  (No errors logged)",
                kErrorPieceBuffer);
 }
@@ -73,6 +72,8 @@ void cli_errors_show() {
 // Environment checks
 
 int cli_check_dir_writable(const std::string& folder) {
+  // The test file's path is formatted into a 256-byte buffer.
+  constexpr size_t kWriteTestBuffer = 256;
   const std::string path = (folder + "/.kvx_write_test.tmp").substr(0, kWriteTestBuffer - 1);
   if (!open_file(path, "w")) return 0;
   std::remove(path.c_str());

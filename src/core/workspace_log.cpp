@@ -12,17 +12,6 @@ namespace {
 // Public download page of the Node.js project.
 constexpr const char* kNodeDownloadUrl = "https://nodejs.org/en/download";
 
-// Prints every piece of an open file as "  %s"; false when there was none.
-bool print_pieces(std::FILE* file, int size) {
-  bool any = false;
-  std::string piece;
-  while (cli_read_piece(file, size, piece)) {
-    std::printf("  %s", piece.c_str());
-    any = true;
-  }
-  return any;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -63,6 +52,16 @@ bool cli_read_piece(std::string_view text, size_t& pos, int size, std::string& p
 
 std::string cli_cut_line(std::string_view text) {
   return std::string(text.substr(0, text.find_first_of("\r\n")));
+}
+
+bool cli_print_pieces(std::FILE* file, int size) {
+  bool any = false;
+  std::string piece;
+  while (cli_read_piece(file, size, piece)) {
+    std::printf("  %s", piece.c_str());
+    any = true;
+  }
+  return any;
 }
 
 // ---------------------------------------------------------------------------
@@ -111,7 +110,7 @@ void cli_show_log(const char* path, const char* heading, const char* empty, int 
     std::printf("%s\n\n", empty);
     return;
   }
-  if (!print_pieces(file.get(), piece_size)) std::printf("%s\n", empty);
+  if (!cli_print_pieces(file.get(), piece_size)) std::printf("%s\n", empty);
   std::printf("\n");
 }
 

@@ -37,6 +37,8 @@ bool cli_read_piece(std::FILE* file, int size, std::string& piece);
 bool cli_read_piece(std::string_view text, size_t& pos, int size, std::string& piece);
 // The text up to its first carriage return or line feed.
 std::string cli_cut_line(std::string_view text);
+// Prints every piece of an open file as "  <piece>"; false when there was none.
+bool cli_print_pieces(std::FILE* file, int size);
 
 // ---------------------------------------------------------------------------
 // Logs

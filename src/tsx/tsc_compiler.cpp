@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr size_t kInputPathBufferSize = 512;
-constexpr size_t kCommandBufferSize = 1024;
 constexpr const char* kNodeTypesFile = "node_modules/@types/node/index.d.ts";
 
 bool can_open_for_reading(const std::string& path) {
@@ -26,6 +24,8 @@ bool can_open_for_reading(const std::string& path) {
 }  // namespace
 
 PlatformCommand tsc_build_command(const std::string& input_path, bool node_types) {
+  // The Windows command line is formatted into a 1024-byte buffer.
+  constexpr size_t kCommandBufferSize = 1024;
   const char* extra = node_types ? "--esModuleInterop --types node" : "--esModuleInterop";
   PlatformCommand command;
   command.command_line = "npx tsc \"" + input_path +
@@ -54,6 +54,8 @@ int tsc_compile_to_dist(const std::string& path) {
     return 1;
   }
 
+  // The input path is formatted into a 512-byte buffer.
+  constexpr size_t kInputPathBufferSize = 512;
   const std::string stem = get_stem_name(path);
   std::string input_path = "generated/" + stem + ".ts";
   if (input_path.size() > kInputPathBufferSize - 1) input_path.resize(kInputPathBufferSize - 1);
