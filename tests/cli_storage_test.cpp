@@ -9,6 +9,7 @@
 
 #include "cli/cli_storage.h"
 #include "core/console.h"
+#include "core/filesystem.h"
 #include "pipeline/run.h"
 #include "cli_fixture.h"
 #include "test_support.h"
@@ -47,7 +48,7 @@ TEST(LineBuffer, ReadsPiecesTheWayAFixedLineBufferDoes) {
 
     ScopedWorkDir dir;
     write_file("f.txt", c.text);
-    FilePtr file = cli_open("f.txt", "r");
+    FilePtr file = open_file("f.txt", "r");
     std::vector<std::string> from_file;
     while (cli_read_piece(file.get(), c.size, piece)) from_file.push_back(piece);
     EXPECT_EQ(from_file, c.pieces) << c.text;

@@ -64,4 +64,45 @@ TEST(StagedWrite, AppendToAFileThatCannotBeOpenedCreatesNothing) {
   EXPECT_EQ(read_file("log.txt"), "one\ntwo\n");
 }
 
+// The one stem rule every caller shares; each passes the length its name
+// buffer allows, and the cut comes before the suffix test.
+TEST(FileStem, CutsTheNameToTheCallersLimitThenDropsAFinalDotJs) {
+  struct Case {
+    std::string path;
+    size_t limit;
+    std::string stem;
+  } cases[] = {
+      {"app.js", 255, "app"},
+      {"src/lib/app.js", 255, "app"},
+      {"C:\\src\\app.js", 255, "app"},
+      {"a/b\\c/d.js", 255, "d"},
+      {".js", 255, ".js"},
+      {"x.js.js", 255, "x.js"},
+      {"app.ts", 255, "app.ts"},
+      {"dir/", 255, ""},
+      {std::string(252, 'n') + ".js", 255, std::string(252, 'n')},
+      {std::string(253, 'n') + ".js", 255, std::string(253, 'n') + ".j"},
+      {std::string(253, 'n') + ".js", 511, std::string(253, 'n')},
+      {"abcdef.js", 8, "abcdef.j"},
+      {"abcdef.js", 9, "abcdef"},
+      {"app.js", 0, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(file_stem(c.path, c.limit), c.stem) << c.path << " limit " << c.limit;
+}
+
+TEST(WholeFileRead, ReadsEveryByteAndRefusesFoldersAndMissingFiles) {
+  ScopedWorkDir dir;
+  constexpr char kLines[] = "line one\r\nline two\n\0after a NUL\n";
+  const std::string bytes = std::string(kLines, sizeof kLines - 1) + std::string(200000, 'x');
+  write_file("data.txt", bytes);
+  fs::create_directory("folder.txt");
+  EXPECT_EQ(read_file_text("data.txt", true), bytes);
+  EXPECT_EQ(read_file_text("data.txt"), bytes);  // POSIX text mode changes nothing
+  EXPECT_EQ(read_file_text("empty.txt"), std::nullopt);
+  write_file("empty.txt", "");
+  EXPECT_EQ(read_file_text("empty.txt"), "");
+  EXPECT_EQ(read_file_text("folder.txt"), std::nullopt);
+  EXPECT_EQ(read_file_text("missing/data.txt"), std::nullopt);
+}
+
 }  // namespace

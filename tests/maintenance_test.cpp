@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli_maintenance.h"
 #include "cli/cli_system.h"
 #include "cli/sha256.h"
 #include "core/console.h"

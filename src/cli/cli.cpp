@@ -1,25 +1,25 @@
 #include "cli/cli.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/cli_maintenance.h"
 #include "cli/cli_storage.h"
 #include "cli/cli_system.h"
 #include "core/console.h"
 #include "core/filesystem.h"
 #include "pipeline/run.h"
 #include "platform/platform.h"
+#include "platform/tool_probe.h"
 
 namespace {
 
 // The argument list without the verbose switches: [0] the program path as
 // invoked, [1] the command word, [2...] its items.
 using Args = std::vector<std::string>;
-
-constexpr int kModeBuffer = 16;
-constexpr int kToolAnswer = 64;
 
 // Six lines of block letters spelling KORVEX, and the colour of each.
 constexpr const char* kBannerArt[] = {
@@ -78,7 +78,7 @@ int run_files(const Args& args, size_t first, const std::string& mode) {
 
 // go/run followed by folders: every .js file below them in the active mode.
 int run_folder_batch(const Args& args) {
-  const std::string mode = cli_mode_get(kModeBuffer);
+  const std::string mode = cli_mode_get();
   int total = 0;
   int succeeded = 0;
   std::printf(CLR_CYAN "\n=== Running KVX Batch Processor (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
@@ -90,7 +90,7 @@ int run_folder_batch(const Args& args) {
 
 // The default rule: every entry from the command word on is a file for the
 // active mode.
-int run_default(const Args& args) { return run_files(args, 1, cli_mode_get(kModeBuffer)); }
+int run_default(const Args& args) { return run_files(args, 1, cli_mode_get()); }
 
 bool always(const Args&) { return true; }
 bool no_items(const Args& args) { return args.size() <= 2; }
@@ -199,9 +199,8 @@ void cli_print_version() {
 
 void cli_print_info() {
   // Both tools answer before anything is printed.
-  std::string answer;
-  const bool node = cli_check_tool_version("node -v", answer, kToolAnswer) != 0;
-  const bool tsc = cli_check_tool_version("npx tsc -v", answer, kToolAnswer) != 0;
+  const bool node = cli_check_tool_version("node -v").has_value();
+  const bool tsc = cli_check_tool_version("npx tsc -v").has_value();
   std::printf(CLR_CYAN "\n=== KORVEX Engine Info ===\n" CLR_RESET);
   std::printf("  KORVEX Core   : %s\n", KVX_VERSION);
   std::printf("  TSX Engine   : %s\n", KVX_VERSION);
@@ -212,31 +211,30 @@ void cli_print_info() {
 
 void cli_run_doctor() {
   int issues = 0;
-  std::string answer;
   std::printf(CLR_CYAN "\n=== KORVEX Diagnostic ===\n\n" CLR_RESET);
   std::printf(CLR_GREEN "  [OK] " CLR_RESET "Core, Reader, Tokenizer, Analyzer (Passes 1-10) & Generator loaded\n");
   std::printf(CLR_GREEN "  [OK] " CLR_RESET "TSX Security & Optimization Engine loaded\n\n");
 
-  if (cli_check_tool_version("node -v", answer, kToolAnswer)) {
-    std::printf(CLR_GREEN "  [OK] " CLR_RESET "Node.js detected (%s)\n", answer.c_str());
+  if (const std::optional<std::string> answer = cli_check_tool_version("node -v")) {
+    std::printf(CLR_GREEN "  [OK] " CLR_RESET "Node.js detected (%s)\n", answer->c_str());
   } else {
     std::printf(CLR_RED "  [FAIL] " CLR_RESET "Node.js not found (Download: %s)\n", cli_node_download_url());
     ++issues;
   }
-  if (cli_check_tool_version("npm -v", answer, kToolAnswer)) {
-    std::printf(CLR_GREEN "  [OK] " CLR_RESET "npm detected (v%s)\n", answer.c_str());
+  if (const std::optional<std::string> answer = cli_check_tool_version("npm -v")) {
+    std::printf(CLR_GREEN "  [OK] " CLR_RESET "npm detected (v%s)\n", answer->c_str());
   } else {
     std::printf(CLR_RED "  [FAIL] " CLR_RESET "npm not found\n");
     ++issues;
   }
-  if (cli_check_tool_version("npx -v", answer, kToolAnswer)) {
-    std::printf(CLR_GREEN "  [OK] " CLR_RESET "npx detected (v%s)\n", answer.c_str());
+  if (const std::optional<std::string> answer = cli_check_tool_version("npx -v")) {
+    std::printf(CLR_GREEN "  [OK] " CLR_RESET "npx detected (v%s)\n", answer->c_str());
   } else {
     std::printf(CLR_RED "  [FAIL] " CLR_RESET "npx not found\n");
     ++issues;
   }
-  if (cli_check_tool_version("npx tsc -v", answer, kToolAnswer)) {
-    std::printf(CLR_GREEN "  [OK] " CLR_RESET "TypeScript detected (%s)\n\n", answer.c_str());
+  if (const std::optional<std::string> answer = cli_check_tool_version("npx tsc -v")) {
+    std::printf(CLR_GREEN "  [OK] " CLR_RESET "TypeScript detected (%s)\n\n", answer->c_str());
   } else {
     std::printf(CLR_RED "  [FAIL] " CLR_RESET "TypeScript not found (Run: npm install -g typescript)\n\n");
     ++issues;

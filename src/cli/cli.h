@@ -1,7 +1,7 @@
 // Command dispatcher, banner, help, version, info and the doctor.
 #pragma once
 
-inline constexpr const char* KVX_VERSION = "1.0.0";
+#include "cli/version.h"
 
 // Runs one command line; the result is the process exit status.
 int kvx_cli_execute(int argc, char** argv);

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_system.h"
@@ -22,34 +23,15 @@ namespace {
 // Line buffers of the queue, of folder-scan output and of the history and
 // configuration displays; a longer line is read as several pieces.
 constexpr int kLineBuffer = 512;
-constexpr int kModeBuffer = 16;
 // The Windows folder test and scan are formatted into 512-character command
 // buffers; a path too long for them cannot be tested or scanned.
 constexpr size_t kCommandBuffer = 512;
 constexpr size_t kFolderTestFrame = 22;  // if exist "<path>\*" echo DIR
 constexpr size_t kFolderScanFrame = 23;  // dir /b /s "<path>\*.js" 2>nul
-constexpr size_t kTargetBuffer = 512;
 
 constexpr const char* kConfigDefaults = "output_dir=generated\nstrict_mode=true\nauto_compile_tsc=false\n";
 constexpr const char* kAppendHeader = "\n// --- Incremental updates (Mode A) ---\n";
 constexpr const char* kAppendPrefixes[] = {"declare ", "interface ", "function ", "export "};
-
-// Prints every piece of an open file as "  %s"; false when there was none.
-bool print_pieces(std::FILE* file, int size) {
-  bool any = false;
-  std::string piece;
-  while (cli_read_piece(file, size, piece)) {
-    std::printf("  %s", piece.c_str());
-    any = true;
-  }
-  return any;
-}
-
-// The file name after the last / or \, whichever stands later.
-std::string_view base_name(std::string_view path) {
-  const size_t separator = path.find_last_of("/\\");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
-}
 
 // Calls visit(entry) for each non-empty queue entry of an open queue file, in
 // file order, until it returns false.
@@ -63,11 +45,6 @@ void for_each_entry(std::FILE* queue, Visit visit) {
   }
 }
 
-bool workspace_exists() {
-  std::error_code error;
-  return std::filesystem::is_directory(KVX_DIR, error);
-}
-
 // Hands one file to a mode and counts it.
 void run_counted(const std::string& path, const std::string& mode, int* total, int* succeeded) {
   ++*total;
@@ -77,106 +54,12 @@ void run_counted(const std::string& path, const std::string& mode, int* total, i
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Helpers
-
-FilePtr cli_open(const char* path, const char* mode) { return FilePtr(std::fopen(path, mode)); }
-
-bool cli_read_piece(std::FILE* file, int size, std::string& piece) {
-  piece.clear();
-  int c = 0;
-  while (piece.size() + 1 < static_cast<size_t>(size) && (c = std::getc(file)) != EOF) {
-    piece.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-  }
-  return !piece.empty();
-}
-
-bool cli_read_piece(std::string_view text, size_t& pos, int size, std::string& piece) {
-  piece.clear();
-  while (piece.size() + 1 < static_cast<size_t>(size) && pos < text.size()) {
-    const char c = text[pos++];
-    piece.push_back(c);
-    if (c == '\n') break;
-  }
-  return !piece.empty();
-}
-
-std::string cli_cut_line(std::string_view text) {
-  return std::string(text.substr(0, text.find_first_of("\r\n")));
-}
-
-std::string cli_timestamp() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  char buffer[64];
-  if (local == nullptr || std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", local) == 0) {
-    return std::string();
-  }
-  return buffer;
-}
-
-bool cli_read_text_file(const std::string& path, std::string& text) {
-  text.clear();
-  FilePtr file = cli_open(path.c_str(), "r");
-  if (!file) return false;
-  char buffer[65536];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
-  return std::ferror(file.get()) == 0;
-}
-
-bool cli_replace_text_file(const std::string& path, std::string_view text, bool report) {
-  std::string reason;
-  if (replace_file_text(path, text, reason)) return true;
-  if (report) print_write_failure(path, reason);
-  return false;
-}
-
-std::string cli_one_line(std::string_view text) {
-  std::string line;
-  line.reserve(text.size());
-  for (char c : text) {
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\r') {
-      line += "\\r";
-    } else {
-      line += c;
-    }
-  }
-  return line;
-}
-
-void cli_append_log(const char* path, const std::string& text) {
-  // The logs are written only where the workspace already exists.
-  if (!workspace_exists()) return;
-  std::string reason;
-  if (!append_file_text(path, text, reason)) print_write_failure(path, reason);
-}
-
-// ---------------------------------------------------------------------------
-// Workspace folder, history and configuration
-
-void ensure_kvx_dir() {
-  std::error_code error;
-  std::filesystem::create_directory(KVX_DIR, error);
-}
+// History and configuration
 
 void cli_history_log(const std::string& command, const std::string& argument) {
   // A line break in a path would forge a line of its own.
   cli_append_log(KVX_HISTORY_PATH,
                  "[" + cli_timestamp() + "] kvx " + cli_one_line(command) + " " + cli_one_line(argument) + "\n");
-}
-
-void cli_show_log(const char* path, const char* heading, const char* empty, int piece_size) {
-  FilePtr file = cli_open(path, "r");
-  std::fputs(heading, stdout);
-  if (!file) {
-    std::printf("%s\n\n", empty);
-    return;
-  }
-  if (!print_pieces(file.get(), piece_size)) std::printf("%s\n", empty);
-  std::printf("\n");
 }
 
 void cli_history_show() {
@@ -187,25 +70,25 @@ void cli_history_show() {
 void cli_history_clear() {
   // Without a workspace there is nothing to clear; a history that cannot be
   // emptied must not be reported as cleared.
-  if (workspace_exists() && !cli_replace_text_file(KVX_HISTORY_PATH, "")) return;
+  if (kvx_workspace_exists() && !cli_replace_text_file(KVX_HISTORY_PATH, "")) return;
   std::printf(CLR_GREEN "[OK] History cleared.\n" CLR_RESET);
 }
 
 void cli_config_reset() {
   // Without a workspace nothing is created; a reset that was not saved is
   // not confirmed.
-  if (workspace_exists() && !cli_replace_text_file(KVX_CONFIG_PATH, kConfigDefaults)) return;
+  if (kvx_workspace_exists() && !cli_replace_text_file(KVX_CONFIG_PATH, kConfigDefaults)) return;
   std::printf(CLR_GREEN "[OK] Configuration reset to defaults.\n" CLR_RESET);
 }
 
 void cli_config_show() {
-  FilePtr file = cli_open(KVX_CONFIG_PATH, "r");
+  FilePtr file = open_file(KVX_CONFIG_PATH, "r");
   if (!file) {
     cli_config_reset();
-    file = cli_open(KVX_CONFIG_PATH, "r");
+    file = open_file(KVX_CONFIG_PATH, "r");
   }
   std::printf(CLR_CYAN "\n=== KORVEX Configuration ===\n" CLR_RESET);
-  if (file) print_pieces(file.get(), kLineBuffer);
+  if (file) cli_print_pieces(file.get(), kLineBuffer);
   std::printf("\n");
 }
 
@@ -221,9 +104,9 @@ int cli_execute_with_mode(const std::string& path, const std::string& mode) {
 }
 
 std::string get_generated_ts_path(const std::string& path) {
-  std::string name(base_name(path).substr(0, kTargetBuffer - 1));
-  if (name.size() > 3 && name.ends_with(".js")) name.resize(name.size() - 3);
-  std::string target = "generated/" + name + ".ts";
+  // The name and then the whole path are built in 512-byte buffers.
+  constexpr size_t kTargetBuffer = 512;
+  std::string target = "generated/" + file_stem(path, kTargetBuffer - 1) + ".ts";
   if (target.size() > kTargetBuffer - 1) target.resize(kTargetBuffer - 1);
   return target;
 }
@@ -271,14 +154,14 @@ int run_mode_append(const std::string& path) {
   std::string old_text;
   bool old_held = true;
   {
-    FilePtr probe = cli_open(target.c_str(), "r");
+    FilePtr probe = open_file(target.c_str(), "r");
     if (!probe) {
       std::printf(CLR_YELLOW "[MODE A] Target TS not found. Switching to full rebuild (W).\n" CLR_RESET);
       return run_mode_write_full(path);
     }
   }
   try {
-    cli_read_text_file(target, old_text);
+    old_text = read_file_text(target).value_or("");
   } catch (const std::bad_alloc&) {
     old_held = false;
   }
@@ -288,7 +171,9 @@ int run_mode_append(const std::string& path) {
 
   std::string new_text;
   try {
-    if (!cli_read_text_file(target, new_text)) return 1;
+    std::optional<std::string> fresh = read_file_text(target);
+    if (!fresh) return 1;
+    new_text = std::move(*fresh);
     // Without both texts the target keeps the fresh generation.
     if (!old_held) return 0;
     int count = 0;
@@ -304,11 +189,14 @@ int run_mode_append(const std::string& path) {
   return 0;
 }
 
-std::string cli_mode_get(int size) {
-  FilePtr file = cli_open(KVX_MODE_PATH, "r");
+std::string cli_mode_get() {
+  // The mode is read into a 16-character buffer: a longer first line is cut
+  // to 15 characters.
+  constexpr int kModeBuffer = 16;
+  FilePtr file = open_file(KVX_MODE_PATH, "r");
   if (!file) return "w";
   std::string piece;
-  if (!cli_read_piece(file.get(), size, piece)) return "w";
+  if (!cli_read_piece(file.get(), kModeBuffer, piece)) return "w";
   return cli_cut_line(piece);
 }
 
@@ -322,7 +210,7 @@ void cli_mode_set(const std::string& mode) {
     std::printf(CLR_RED "[ERROR] Unable to save active mode.\n" CLR_RESET);
     return;
   }
-  if (cli_open(KVX_VSCODE_PATH, "r") &&
+  if (open_file(KVX_VSCODE_PATH, "r") &&
       !cli_replace_text_file(KVX_VSCODE_PATH, "{\n  \"KORVEX.mode\": \"" + mode + "\"\n}\n")) {
     return;
   }
@@ -331,7 +219,7 @@ void cli_mode_set(const std::string& mode) {
 }
 
 void cli_mode_show() {
-  const std::string mode = cli_mode_get(kModeBuffer);
+  const std::string mode = cli_mode_get();
   std::printf(CLR_CYAN "\n=== Active Transpilation Mode ===\n" CLR_RESET);
   std::printf("  Current mode : " CLR_GREEN "%s" CLR_RESET "\n", mode.c_str());
   std::printf("  (Use 'kvx mode <a|w|g|auto>' to change)\n\n");
@@ -340,7 +228,7 @@ void cli_mode_show() {
 void cli_sync_vscode_settings() {
   std::string text;
   {
-    FilePtr file = cli_open(KVX_VSCODE_PATH, "r");
+    FilePtr file = open_file(KVX_VSCODE_PATH, "r");
     if (!file) return;
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return;
     const long size = std::ftell(file.get());
@@ -371,8 +259,7 @@ void cli_sync_vscode_settings() {
       // Rewritten only when it changes, so a read-only workspace that already
       // holds the editor's mode runs quietly; a change that cannot be saved
       // is reported, as the mode then stays the old one.
-      std::string saved;
-      if (mode != nullptr && !(cli_read_text_file(KVX_MODE_PATH, saved) && saved == std::string(mode) + "\n")) {
+      if (mode != nullptr && read_file_text(KVX_MODE_PATH) != std::string(mode) + "\n") {
         ensure_kvx_dir();
         cli_replace_text_file(KVX_MODE_PATH, std::string(mode) + "\n");
       }
@@ -413,7 +300,7 @@ void cli_runner_add(const std::string& path) {
     std::printf(CLR_RED "[ERROR] '%s' cannot be queued: its name holds a line break.\n" CLR_RESET, path.c_str());
     return;
   }
-  if (FilePtr queue = cli_open(KVX_FILES_PATH, "r")) {
+  if (FilePtr queue = open_file(KVX_FILES_PATH, "r")) {
     bool listed = false;
     for_each_entry(queue.get(), [&](const std::string& entry) {
       listed = entry == path;
@@ -443,7 +330,7 @@ void cli_runner_rm(const std::string& path) {
   std::vector<std::string> kept;
   bool found = false;
   {
-    FilePtr queue = cli_open(KVX_FILES_PATH, "r");
+    FilePtr queue = open_file(KVX_FILES_PATH, "r");
     if (!queue) {
       std::printf(CLR_YELLOW "[INFO] The list is already empty.\n" CLR_RESET);
       return;
@@ -474,7 +361,7 @@ void cli_runner_rm(const std::string& path) {
 }
 
 void cli_runner_ls() {
-  const std::string mode = cli_mode_get(kModeBuffer);
+  const std::string mode = cli_mode_get();
   const char* label = "Full rebuild";
   if (mode == "a") {
     label = "Fast incremental";
@@ -485,7 +372,7 @@ void cli_runner_ls() {
   }
   std::printf(CLR_CYAN "\n=== Registered Files in KVX Runner ===\n\n" CLR_RESET);
   std::printf("  Active mode : " CLR_GREEN "%s" CLR_RESET " (%s)\n\n", mode.c_str(), label);
-  FilePtr queue = cli_open(KVX_FILES_PATH, "r");
+  FilePtr queue = open_file(KVX_FILES_PATH, "r");
   if (!queue) {
     std::printf("  (No files registered)\n\n");
     return;
@@ -505,7 +392,7 @@ void cli_runner_ls() {
 }
 
 void cli_runner_clear() {
-  if (!cli_open(KVX_FILES_PATH, "w")) {
+  if (!open_file(KVX_FILES_PATH, "w")) {
     // Without a queue file the list is empty anyway; an existing queue that
     // cannot be emptied must not be reported as cleared.
     std::error_code error;
@@ -519,12 +406,12 @@ void cli_runner_clear() {
 }
 
 int cli_runner_go() {
-  FilePtr queue = cli_open(KVX_FILES_PATH, "r");
+  FilePtr queue = open_file(KVX_FILES_PATH, "r");
   if (!queue) {
     std::printf(CLR_YELLOW "[INFO] No files registered. Use 'kvx add <file.js>' first.\n" CLR_RESET);
     return 1;
   }
-  const std::string mode = cli_mode_get(kModeBuffer);
+  const std::string mode = cli_mode_get();
   int total = 0;
   int succeeded = 0;
   std::printf(CLR_CYAN "\n=== Running KVX Code Runner (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
@@ -552,7 +439,7 @@ int cli_runner_go_safe_js() {
   constexpr size_t kBatchTable = 256;
   std::vector<std::string> batch;
   {
-    FilePtr queue = cli_open(KVX_FILES_PATH, "r");
+    FilePtr queue = open_file(KVX_FILES_PATH, "r");
     if (!queue) {
       std::printf(CLR_YELLOW "[INFO] No files in runner list. Use 'kvx add <file.js|dir>' first.\n" CLR_RESET);
       return 1;

@@ -22,10 +22,6 @@ std::string last_error_reason() {
   return errno != 0 ? std::string(std::strerror(errno)) : std::string("write error");
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // The file a write to `path` lands in: a symbolic link is followed, so that
 // the rename replaces the file it points to and not the link.
 std::string written_path(const std::string& path) {
@@ -36,6 +32,29 @@ std::string written_path(const std::string& path) {
 }
 
 }  // namespace
+
+FilePtr open_file(const std::string& path, const char* mode) { return FilePtr(std::fopen(path.c_str(), mode)); }
+
+std::string file_stem(std::string_view path, size_t name_limit) {
+  const size_t separator = path.find_last_of("/\\");
+  const std::string_view name = separator == std::string_view::npos ? path : path.substr(separator + 1);
+  std::string stem(name.substr(0, name_limit));
+  if (stem.size() > 3 && stem.ends_with(".js")) stem.resize(stem.size() - 3);
+  return stem;
+}
+
+std::optional<std::string> read_file_text(const std::string& path, bool binary) {
+  std::error_code error;
+  if (fs::is_directory(path, error)) return std::nullopt;
+  FilePtr file = open_file(path, binary ? "rb" : "r");
+  if (!file) return std::nullopt;
+  std::string text;
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
+  if (std::ferror(file.get()) != 0) return std::nullopt;
+  return text;
+}
 
 int ensure_generated_folder() {
   std::error_code error;

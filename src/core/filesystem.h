@@ -1,10 +1,32 @@
-// Output folder of the pipeline, and the writers that never leave a file
-// half-written.
+// File helpers shared by every layer: the output folder of the pipeline, the
+// stem of a source file's name, the whole-file read, and the writers that
+// never leave a file half-written.
 #pragma once
 
+#include <cstdio>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens a file with a C mode ("r", "w", "a"); null when it cannot be opened.
+FilePtr open_file(const std::string& path, const char* mode);
+
+// The stem of a source path: the file name after the last / or \, cut to
+// `name_limit` bytes first (callers pass the limit of the name they build),
+// then without a final ".js" when what is left is longer than three bytes.
+std::string file_stem(std::string_view path, size_t name_limit);
+
+// The whole content of a file; nullopt when it is a folder or cannot be
+// opened or read. Text mode unless `binary`, as the platform's text streams
+// read.
+std::optional<std::string> read_file_text(const std::string& path, bool binary = false);
 
 // Creates ./generated when it is missing; always returns 0.
 int ensure_generated_folder();

@@ -4,17 +4,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/cli_system.h"
 #include "core/console.h"
+#include "core/workspace_log.h"
 #include "pipeline/run.h"
+#include "platform/tool_probe.h"
 #include "tsx/tsx_engine.h"
 
 namespace {
 
-constexpr size_t kStemBufferSize = 512;
-constexpr size_t kInputPathBufferSize = 512;
-constexpr size_t kCommandBufferSize = 1024;
-constexpr int kToolAnswerSize = 64;
 constexpr const char* kNodeTypesFile = "node_modules/@types/node/index.d.ts";
 
 bool can_open_for_reading(const std::string& path) {
@@ -27,6 +24,8 @@ bool can_open_for_reading(const std::string& path) {
 }  // namespace
 
 PlatformCommand tsc_build_command(const std::string& input_path, bool node_types) {
+  // The Windows command line is formatted into a 1024-byte buffer.
+  constexpr size_t kCommandBufferSize = 1024;
   const char* extra = node_types ? "--esModuleInterop --types node" : "--esModuleInterop";
   PlatformCommand command;
   command.command_line = "npx tsc \"" + input_path +
@@ -46,17 +45,18 @@ PlatformCommand tsc_build_command(const std::string& input_path, bool node_types
 }
 
 int tsc_compile_to_dist(const std::string& path) {
-  std::string answer;
-  if (cli_check_tool_version("node -v", answer, kToolAnswerSize) == 0) {
+  if (!cli_check_tool_version("node -v")) {
     cli_print_missing_node_error();
     return 1;
   }
-  if (cli_check_tool_version("npx tsc -v", answer, kToolAnswerSize) == 0) {
+  if (!cli_check_tool_version("npx tsc -v")) {
     cli_print_missing_tsc_error();
     return 1;
   }
 
-  const std::string stem = get_stem_name(path, kStemBufferSize);
+  // The input path is formatted into a 512-byte buffer.
+  constexpr size_t kInputPathBufferSize = 512;
+  const std::string stem = get_stem_name(path);
   std::string input_path = "generated/" + stem + ".ts";
   if (input_path.size() > kInputPathBufferSize - 1) input_path.resize(kInputPathBufferSize - 1);
 

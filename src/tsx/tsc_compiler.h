@@ -1,4 +1,6 @@
-// tsc compilation into dist/ and the automatic pipeline of mode auto.
+// The compile step: generated/<stem>.ts through the TypeScript compiler into
+// dist/<stem>.js, after probing Node.js and the compiler; and the automatic
+// pipeline of mode auto (generate, harden, compile).
 #pragma once
 
 #include <string>

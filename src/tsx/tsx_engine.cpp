@@ -3,33 +3,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
-#include "cli/cli_system.h"
 #include "core/console.h"
 #include "core/filesystem.h"
+#include "core/workspace_log.h"
 
 namespace {
 
-// The same 512-byte name buffer the compile step uses, so both find one file.
-constexpr size_t kStemBufferSize = 512;
-
 constexpr std::string_view kWeakAnnotation = ": any";
 constexpr std::string_view kTightAnnotation = ": unknown";
-
-std::optional<std::string> read_whole_file(const std::string& path) {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return text.str();
-}
 
 bool is_word_byte(char c) {
   const unsigned char b = static_cast<unsigned char>(c);
@@ -177,17 +160,10 @@ std::vector<bool> tsx_code_bytes(std::string_view text) {
   return code;
 }
 
-std::string get_stem_name(const std::string& path, size_t size) {
-  if (size == 0) return {};
-  const size_t slash = path.rfind('/');
-  const size_t backslash = path.rfind('\\');
-  size_t name_start = 0;
-  if (slash != std::string::npos) name_start = slash + 1;
-  if (backslash != std::string::npos && backslash + 1 > name_start) name_start = backslash + 1;
-
-  std::string stem = path.substr(name_start, size - 1);
-  if (stem.size() >= 4 && stem.ends_with(".js")) stem.resize(stem.size() - 3);
-  return stem;
+std::string get_stem_name(const std::string& path) {
+  // Built in a 512-byte name buffer.
+  constexpr size_t kStemBuffer = 512;
+  return file_stem(path, kStemBuffer - 1);
 }
 
 int tsx_validate_syntax(std::string_view text) {
@@ -240,28 +216,21 @@ int tsx_validate_syntax(std::string_view text) {
   return braces == 0 && parens == 0 ? 1 : 0;
 }
 
-std::string tsx_harden_line(std::string_view line, size_t size) {
-  std::string out;
-  if (size == 0) return out;
-  const size_t room = size - 1;
-
-  if (line.find("catch (") != std::string_view::npos ||
-      line.find("catch(") != std::string_view::npos) {
-    out.assign(line.substr(0, room));
-    return out;
+std::string tsx_harden_line(std::string_view line) {
+  if (line.find("catch (") != std::string_view::npos || line.find("catch(") != std::string_view::npos) {
+    return std::string(line);
   }
-
+  std::string out;
+  out.reserve(line.size());
   size_t pos = 0;
-  while (pos < line.size() && out.size() < room) {
+  for (;;) {
     const size_t found = line.find(kWeakAnnotation, pos);
-    const size_t stretch_end = found == std::string_view::npos ? line.size() : found;
-    out.append(line.substr(pos, std::min(stretch_end - pos, room - out.size())));
     if (found == std::string_view::npos) break;
-    // A replacement goes in whole or not at all; the text after it still
-    // fills the room that is left.
-    if (room - out.size() >= kTightAnnotation.size()) out.append(kTightAnnotation);
+    out.append(line.substr(pos, found - pos));
+    out.append(kTightAnnotation);
     pos = found + kWeakAnnotation.size();
   }
+  out.append(line.substr(pos));
   return out;
 }
 
@@ -282,8 +251,7 @@ std::string harden_code_of_line(std::string_view line, const std::vector<bool>& 
     while (to < line.size() && code[start + to] == is_code) ++to;
     const std::string_view part = line.substr(from, to - from);
     if (is_code) {
-      // Room for every ": any" to grow into ": unknown", so nothing is cut.
-      out += tsx_harden_line(part, part.size() * 2 + 1);
+      out += tsx_harden_line(part);
     } else {
       out += part;
     }
@@ -295,10 +263,10 @@ std::string harden_code_of_line(std::string_view line, const std::vector<bool>& 
 }  // namespace
 
 int tsx_enhance_and_secure_ts(const std::string& path) {
-  const std::string ts_path = "generated/" + get_stem_name(path, kStemBufferSize) + ".ts";
+  const std::string ts_path = "generated/" + get_stem_name(path) + ".ts";
   std::printf(CLR_CYAN "[TSX] Hardening %s...\n" CLR_RESET, ts_path.c_str());
 
-  const std::optional<std::string> text = read_whole_file(ts_path);
+  const std::optional<std::string> text = read_file_text(ts_path, true);
   if (!text) {
     std::printf(CLR_RED "[ERROR] TSX engine cannot read '%s'.\n" CLR_RESET, ts_path.c_str());
     cli_error_log("TSX engine: cannot read " + ts_path);

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <optional>
 #include <system_error>
 #include <vector>
+
+#include "core/filesystem.h"
 
 namespace {
 
@@ -32,15 +34,6 @@ std::string profile_for_shell(const InstallPaths& paths) {
   return paths.home + "/.profile";
 }
 
-bool read_text(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) return false;
-  std::ostringstream content;
-  content << in.rdbuf();
-  text = content.str();
-  return !in.bad();
-}
-
 // The lines of a text with their line ends; a last line without one too.
 std::vector<std::string_view> split_lines(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -57,33 +50,6 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 bool is_profile_line(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return line == kProfileLine;
-}
-
-// Rewrites a file through a temporary file renamed over it, keeping its
-// permissions; a profile that is a link is rewritten where it points.
-bool rewrite_file(const std::string& path, const std::string& text) {
-  std::error_code error;
-  const fs::path target = fs::canonical(path, error);
-  if (error) return false;
-  const fs::path temporary = target.string() + ".kvx-tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temporary, error);
-      return false;
-    }
-  }
-  fs::permissions(temporary, fs::status(target, error).permissions(), error);
-  fs::rename(temporary, target, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return false;
-  }
-  return true;
 }
 
 // A desktop-entry Exec argument: quoted, with the characters that are special
@@ -134,9 +100,8 @@ std::string platform_executable_path() {
 
 int platform_user_path_add(const InstallPaths& paths, std::string& detail) {
   const std::string profile = profile_for_shell(paths);
-  std::string text;
-  const bool exists = read_text(profile, text);
-  if (exists) {
+  const std::string text = read_file_text(profile, true).value_or("");
+  if (!text.empty()) {
     for (std::string_view line : split_lines(text)) {
       if (is_profile_line(line)) {
         detail = "already in " + profile;
@@ -163,18 +128,21 @@ int platform_user_path_add(const InstallPaths& paths, std::string& detail) {
 void platform_user_path_remove(const InstallPaths& paths) {
   for (const char* name : kProfileNames) {
     const std::string profile = paths.home + "/" + name;
-    std::string text;
-    if (!read_text(profile, text)) continue;
+    const std::optional<std::string> text = read_file_text(profile, true);
+    if (!text) continue;
     std::string kept;
     bool found = false;
-    for (std::string_view line : split_lines(text)) {
+    for (std::string_view line : split_lines(*text)) {
       if (is_profile_line(line)) {
         found = true;
       } else {
         kept += line;
       }
     }
-    if (found) rewrite_file(profile, kept);
+    // Written beside the profile and renamed over it, keeping its
+    // permissions; a profile that is a link is rewritten where it points.
+    std::string reason;
+    if (found) replace_file_text(profile, kept, reason, true);
   }
 }
 
@@ -256,9 +224,9 @@ const char* platform_update_asset_name() {
 
 int platform_user_path_holds(const InstallPaths& paths) {
   for (const char* name : kProfileNames) {
-    std::string text;
-    if (!read_text(paths.home + "/" + name, text)) continue;
-    for (std::string_view line : split_lines(text)) {
+    const std::optional<std::string> text = read_file_text(paths.home + "/" + name, true);
+    if (!text) continue;
+    for (std::string_view line : split_lines(*text)) {
       if (is_profile_line(line)) return 1;
     }
   }
