@@ -25,19 +25,9 @@ using Edge = std::pair<std::string, std::string>;  // including file, included h
 // Bottom to top. A file of src/ itself (the process entry) is the top.
 const std::vector<std::string> kLayers = {"core", "platform", "analysis", "generator", "pipeline", "tsx", "cli"};
 
-// Includes that break the rules until the work that removes them is merged:
-// the single-file front end still lives in core/ and runs the analysis and
-// the emitter, and pass 4 reads its verbose switch. Empty this list once that
-// is done; an entry that no longer occurs fails the test.
-const std::set<Edge> kKnownForNow = {
-    {"core/run.cpp", "analysis/analyzeR10.h"}, {"core/run.cpp", "analysis/analyzeR2.h"},
-    {"core/run.cpp", "analysis/analyzeR3.h"},  {"core/run.cpp", "analysis/analyzeR4.h"},
-    {"core/run.cpp", "analysis/analyzeR5.h"},  {"core/run.cpp", "analysis/analyzeR6.h"},
-    {"core/run.cpp", "analysis/analyzeR7.h"},  {"core/run.cpp", "analysis/analyzeR8.h"},
-    {"core/run.cpp", "analysis/analyzeR9.h"},  {"core/run.cpp", "analysis/analyzer.h"},
-    {"core/run.cpp", "generator/generator.h"}, {"core/run.h", "analysis/analyzer.h"},
-    {"analysis/analyzeR4.cpp", "core/run.h"},
-};
+// Includes that break the rules until the work that removes them is merged
+// (an entry that no longer occurs fails the test).
+const std::set<Edge> kKnownForNow = {};
 
 // The rank of a file's folder; a file outside every layer folder ranks top.
 size_t layer_of(const std::string& path) {
