@@ -39,6 +39,7 @@
 #include "analysis/analyzer.h"
 #include "core/tokenizer.h"
 #include "generator/generator.h"
+#include "pipeline/run.h"
 #include "pipeline/transpile.h"
 
 namespace {

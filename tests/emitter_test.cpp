@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "generator/generator.h"
+#include "pipeline/run.h"
 #include "render_fixture.h"
 #include "test_support.h"
 

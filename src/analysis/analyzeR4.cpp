@@ -1,3 +1,18 @@
+// Usage detection: recognises idioms of the JavaScript runtime library (fetch,
+// streams, readline, Set, Map, Promise.all/race, arrays of promises, tasks
+// pushed into arrays, string methods, parameters used as strings or numbers)
+// by fixed runs of adjacent tokens, and types the variables, arrays, arrows
+// and parameters involved. Each finding can be reported as one trace line to
+// a sink the caller passes in; the findings never depend on it.
+//
+// Every scan bound below (`i < count - n`) is part of the behaviour: a run that
+// ends too close to the end of the list is deliberately not seen.
+//
+// Bundles of several MB are normal input, so no rule walks the list again for
+// each finding: a walk that a rule makes from one token (to the end of the
+// line, to a closing bracket, over every use of a parameter name) reads an
+// index built once, and lookups by name go through a hash table. Findings,
+// their order and the trace lines are those of the plain walks.
 #include "analysis/analyzeR4.h"
 
 #include <algorithm>
@@ -14,24 +29,9 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/token_helpers.h"
 #include "analysis/usage_detectors.h"
 #include "core/console.h"
-
-// Usage detection: recognises idioms of the JavaScript runtime library (fetch,
-// streams, readline, Set, Map, Promise.all/race, arrays of promises, tasks
-// pushed into arrays, string methods, parameters used as strings or numbers)
-// by fixed runs of adjacent tokens, and types the variables, arrays, arrows
-// and parameters involved. Each finding can be reported as one trace line to
-// a sink the caller passes in; the findings never depend on it.
-//
-// Every scan bound below (`i < count - n`) is part of the behaviour: a run that
-// ends too close to the end of the list is deliberately not seen.
-//
-// Bundles of several MB are normal input, so no rule walks the list again for
-// each finding: a walk that a rule makes from one token (to the end of the
-// line, to a closing bracket, over every use of a parameter name) reads an
-// index built once, and lookups by name go through a hash table. Findings,
-// their order and the trace lines are those of the plain walks.
 
 namespace {
 
@@ -46,20 +46,6 @@ void emit(const Pass4Trace& trace, std::string_view colour, std::initializer_lis
   trace(line);
 }
 
-// Token k has the given kind. Callers keep k inside the list.
-bool kind_at(const TokenList& tokens, int k, int kind) { return tokens.items[k].kind == kind; }
-
-// Token k is the identifier `word`.
-bool ident_at(const TokenList& tokens, int k, std::string_view word) {
-  const Token& token = tokens.items[k];
-  return token.kind == TK_IDENTIFIER && token.text == word;
-}
-
-// Token k has the text `word`, whatever its kind.
-bool text_at(const TokenList& tokens, int k, std::string_view word) {
-  return tokens.items[k].text == word;
-}
-
 bool in_words(std::string_view text, std::initializer_list<std::string_view> words) {
   for (std::string_view word : words) {
     if (text == word) return true;
@@ -71,14 +57,6 @@ bool is_relational(int kind) {
   return kind == TK_LESS || kind == TK_GREATER || kind == TK_LESS_EQUAL ||
          kind == TK_GREATER_EQUAL;
 }
-
-struct NameHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
-};
-
-template <typename Value>
-using NameMap = std::unordered_map<std::string_view, Value, NameHash, std::equal_to<>>;
 
 // The records of one list grouped by exact name, each group in list order.
 // The keys view the records' own names, so the list must keep its records
@@ -126,7 +104,7 @@ class NameGroups {
   }
 
  private:
-  NameMap<int> ids_;
+  NameViewMap<int> ids_;
   std::vector<int> starts_;
   std::vector<int> members_;
 };
@@ -183,8 +161,7 @@ class Pass4Index {
   // The first array record of that name, as find_array finds it.
   ArrayInfo* first_array(std::string_view name) {
     if (!arrays_) arrays_.emplace(result_.arrays);
-    const int a = arrays_->first(name);
-    return a < 0 ? nullptr : &result_.arrays[static_cast<size_t>(a)];
+    return arrays_->find(name);
   }
 
   // Where the runs that the detectors start from or stop at stand, each list
@@ -208,8 +185,8 @@ class Pass4Index {
         switch (token.kind) {
           case TK_IDENTIFIER:
             // `x =`: the start of a declaration or plain assignment.
-            if (k + 1 < count && kind_at(tokens_, k + 1, TK_ASSIGN)) at.assignments.push_back(k);
-            if (k + 1 < count && kind_at(tokens_, k + 1, TK_DOT)) at.member_accesses.push_back(k);
+            if (k + 1 < count && is_kind(tokens_, k + 1, TK_ASSIGN)) at.assignments.push_back(k);
+            if (k + 1 < count && is_kind(tokens_, k + 1, TK_DOT)) at.member_accesses.push_back(k);
             break;
           case TK_OPTIONAL_CHAIN: at.optional_chains.push_back(k); break;
           case TK_NULLISH: at.nullish.push_back(k); break;
@@ -230,16 +207,16 @@ class Pass4Index {
   // For each opening token, the index of the closing token that brings the
   // depth counted from it back to 0; -1 for other tokens and when the list
   // ends first.
-  const std::vector<int>& closing(int open_kind, int close_kind) {
+  const std::vector<int>& closing(TokenKind open_kind, TokenKind close_kind) {
     std::vector<int>& close = closing_[{open_kind, close_kind}];
     if (close.empty()) {
       const int count = tokens_.count();
       close.assign(static_cast<size_t>(count), -1);
       std::vector<int> open;
       for (int k = 0; k < count; ++k) {
-        if (kind_at(tokens_, k, open_kind)) {
+        if (is_kind(tokens_, k, open_kind)) {
           open.push_back(k);
-        } else if (kind_at(tokens_, k, close_kind) && !open.empty()) {
+        } else if (is_kind(tokens_, k, close_kind) && !open.empty()) {
           close[static_cast<size_t>(open.back())] = k;
           open.pop_back();
         }
@@ -252,7 +229,7 @@ class Pass4Index {
   AnalysisResult& result_;
   const TokenList& tokens_;
   std::optional<NameGroups> vars_;
-  std::optional<NameGroups> arrays_;
+  std::optional<FirstByName<ArrayInfo>> arrays_;
   std::optional<Positions> positions_;
   std::map<std::pair<int, int>, std::vector<int>> closing_;
 };
@@ -294,13 +271,10 @@ bool row_matches(const TokenList& tokens, int i, const UsageRow& row) {
   int k = i + 2;
   for (std::string_view word : row.words) {
     if (word.empty()) break;
-    if (k >= count) return false;
-    const Token& token = tokens.items[static_cast<size_t>(k)];
-    if (word == ".") {
-      if (token.kind != TK_DOT) return false;
-    } else if (token.text != word || (row.match == WordMatch::kIdentifier && token.kind != TK_IDENTIFIER)) {
-      return false;
-    }
+    const bool matches = word == "."                              ? is_kind(tokens, k, TK_DOT)
+                         : row.match == WordMatch::kIdentifier ? is_word(tokens, k, word)
+                                                                  : text_is(tokens, k, word);
+    if (!matches) return false;
     ++k;
   }
   return true;
@@ -353,8 +327,8 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pa
   // 2 none is. This rule changes no variable, so an answer holds to the end.
   std::vector<char> promise_answer;
   for (int i : below(index.positions().member_accesses, count - 4)) {
-    if (!text_at(tokens, i + 2, "push") || !kind_at(tokens, i + 3, TK_LPAREN) ||
-        !kind_at(tokens, i + 4, TK_IDENTIFIER)) {
+    if (!text_is(tokens, i + 2, "push") || !is_kind(tokens, i + 3, TK_LPAREN) ||
+        !is_kind(tokens, i + 4, TK_IDENTIFIER)) {
       continue;
     }
     const NameGroups& vars = index.vars();
@@ -380,15 +354,15 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
   const int count = tokens.count();
   if (result.arrows.empty() || count - 4 <= 0) return;
   // The first `name =` of each name, below the rule's bound.
-  NameMap<int> first_assignment;
+  NameViewMap<int> first_assignment;
   for (int j : below(index.positions().assignments, count - 4)) {
     first_assignment.try_emplace(tokens.items[static_cast<size_t>(j)].text, j);
   }
   // For each index k, the first `. delete` or `. has` from k on; count when none.
   std::vector<int> next_member(static_cast<size_t>(count) + 1, count);
   for (int k = count - 2; k >= 0; --k) {
-    const bool member = kind_at(tokens, k, TK_DOT) &&
-                        (ident_at(tokens, k + 1, "delete") || ident_at(tokens, k + 1, "has"));
+    const bool member = is_kind(tokens, k, TK_DOT) &&
+                        (is_word(tokens, k + 1, "delete") || is_word(tokens, k + 1, "has"));
     next_member[static_cast<size_t>(k)] = member ? k : next_member[static_cast<size_t>(k) + 1];
   }
   for (ArrowInfo& arrow : result.arrows) {
@@ -412,10 +386,10 @@ void detect_async_iife(const TokenList& tokens, Pass4Index& index, const Pass4Tr
   // i runs from 1 while i < count - 4, with the `x =` at i-1.
   for (int assignment : below(index.positions().assignments, count - 5)) {
     const int i = assignment + 1;
-    if (!kind_at(tokens, i + 1, TK_LPAREN) || !kind_at(tokens, i + 2, TK_ASYNC)) continue;
+    if (!is_kind(tokens, i + 1, TK_LPAREN) || !is_kind(tokens, i + 2, TK_ASYNC)) continue;
     // The `)` that closes the `(` at i+1.
     const int close = index.closing(TK_LPAREN, TK_RPAREN)[static_cast<size_t>(i) + 1];
-    if (close < 0 || close + 1 >= count || !kind_at(tokens, close + 1, TK_LPAREN)) continue;
+    if (close < 0 || close + 1 >= count || !is_kind(tokens, close + 1, TK_LPAREN)) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i) - 1].text;
     if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_PROMISE;
@@ -434,8 +408,8 @@ void detect_property_access(AnalysisResult&, const TokenList& tokens, const Pass
   if (!trace) return;  // it only reports
   const int count = tokens.count();
   for (int i = 0; i < count - 2; ++i) {
-    if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
-        kind_at(tokens, i + 2, TK_IDENTIFIER)) {
+    if (is_kind(tokens, i, TK_IDENTIFIER) && is_kind(tokens, i + 1, TK_DOT) &&
+        is_kind(tokens, i + 2, TK_IDENTIFIER)) {
       emit(trace, CLR_GREEN,
            {"[ANALYZER4] PROPERTY : ", tokens.items[static_cast<size_t>(i)].text, ".",
             tokens.items[static_cast<size_t>(i) + 2].text});
@@ -498,7 +472,7 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass
   // changes nothing more, it is only reported.
   std::vector<char> typed;
   for (int i : below(index.positions().member_accesses, count - 4)) {
-    if (!kind_at(tokens, i + 2, TK_IDENTIFIER)) continue;
+    if (!is_kind(tokens, i + 2, TK_IDENTIFIER)) continue;
     const std::string& method = tokens.items[static_cast<size_t>(i) + 2].text;
     if (!in_words(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
     const std::string& name = tokens.items[static_cast<size_t>(i)].text;
@@ -543,7 +517,7 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, P
   std::vector<int> marks;
   bool marks_built = false;
   for (int i : below(index.positions().member_accesses, count - 4)) {
-    if (!ident_at(tokens, i, "tasks") || !ident_at(tokens, i + 2, "push")) continue;
+    if (!is_word(tokens, i, "tasks") || !is_word(tokens, i + 2, "push")) continue;
     emit(trace, CLR_GREEN, {"[ANALYZER4] ARRAY PUSH : tasks"});
     // The walk from i passes over everything before the first `{` and ends at
     // the `}` that closes it, or at the end of the list.
@@ -557,8 +531,8 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, P
     const int end = close < 0 ? count : close;
     if (!marks_built) {
       for (int k = 0; k < count; ++k) {
-        if (kind_at(tokens, k, TK_LBRACE) ||
-            (kind_at(tokens, k, TK_IDENTIFIER) && k + 1 < count && kind_at(tokens, k + 1, TK_COLON))) {
+        if (is_kind(tokens, k, TK_LBRACE) ||
+            (is_kind(tokens, k, TK_IDENTIFIER) && k + 1 < count && is_kind(tokens, k + 1, TK_COLON))) {
           marks.push_back(k);
         }
       }
@@ -584,9 +558,9 @@ void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass
   // reported.
   bool typed = false;
   for (int i = 0; i < count - 8; ++i) {
-    if (!kind_at(tokens, i, TK_FOR) || !ident_at(tokens, i + 1, "await")) continue;
+    if (!is_kind(tokens, i, TK_FOR) || !is_word(tokens, i + 1, "await")) continue;
     for (int k = i; k <= i + 19 && k < count; ++k) {
-      if (!ident_at(tokens, k, "line")) continue;
+      if (!is_word(tokens, k, "line")) continue;
       emit(trace, CLR_GREEN, {"[ANALYZER4] READLINE LINE DETECTE : ", tokens.items[static_cast<size_t>(k)].text});
       const int id = index.vars().id("line");
       if (id < 0) break;
@@ -619,8 +593,8 @@ void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens
   }
   if (shape == nullptr) return;
   for (int i = 0; i < count - 6; ++i) {
-    if (!kind_at(tokens, i, TK_FOR) || !kind_at(tokens, i + 1, TK_LPAREN) ||
-        !kind_at(tokens, i + 2, TK_CONST) || !kind_at(tokens, i + 3, TK_IDENTIFIER)) {
+    if (!is_kind(tokens, i, TK_FOR) || !is_kind(tokens, i + 1, TK_LPAREN) ||
+        !is_kind(tokens, i + 2, TK_CONST) || !is_kind(tokens, i + 3, TK_IDENTIFIER)) {
       continue;
     }
     const std::string& name = tokens.items[static_cast<size_t>(i) + 3].text;
@@ -639,7 +613,7 @@ void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& tra
   constexpr std::string_view kReturn = "return ";
   constexpr size_t kMaxName = 63;
   // The first object of each name that has fields; the rule adds no object.
-  NameMap<int> first_with_fields;
+  NameViewMap<int> first_with_fields;
   for (size_t o = 0; o < result.objects.size(); ++o) {
     const ObjectInfo& object = result.objects[o];
     if (object.field_count() > 0) first_with_fields.try_emplace(object.name, static_cast<int>(o));
@@ -794,7 +768,7 @@ bool is_fs_call(std::string_view name) {
 
 // Every rule at every token, for all the names in `ids` at once: one walk of
 // the list in place of one per parameter.
-std::vector<NameUses> collect_name_uses(const NameMap<int>& ids, const TokenList& tokens) {
+std::vector<NameUses> collect_name_uses(const NameViewMap<int>& ids, const TokenList& tokens) {
   std::vector<NameUses> uses(ids.size());
   if (ids.empty()) return uses;
   NameMatcher matcher;
@@ -810,13 +784,13 @@ std::vector<NameUses> collect_name_uses(const NameMap<int>& ids, const TokenList
     const Token& token = tokens.items[static_cast<size_t>(k)];
     const int id = id_of(token);
     // p . trim|toUpperCase|toLowerCase|split|replace
-    if (id >= 0 && k + 2 < count && kind_at(tokens, k + 1, TK_DOT) && kind_at(tokens, k + 2, TK_IDENTIFIER) &&
+    if (id >= 0 && k + 2 < count && is_kind(tokens, k + 1, TK_DOT) && is_kind(tokens, k + 2, TK_IDENTIFIER) &&
         is_param_string_method(tokens.items[static_cast<size_t>(k) + 2].text)) {
       uses[static_cast<size_t>(id)].strings.push_back({k, kUseMethod});
     }
     // createReadStream|createWriteStream|mkdir|readFile|writeFile ( p
     if (k + 2 < count && token.kind == TK_IDENTIFIER && is_fs_call(token.text) &&
-        kind_at(tokens, k + 1, TK_LPAREN)) {
+        is_kind(tokens, k + 1, TK_LPAREN)) {
       const int argument = id_of(tokens.items[static_cast<size_t>(k) + 2]);
       if (argument >= 0) uses[static_cast<size_t>(argument)].strings.push_back({k, kUseFs});
     }
@@ -889,7 +863,7 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
   emit(trace, CLR_CYAN, {"[ANALYZER4] PARAMETER INFERENCE START"});
   // The names whose uses are looked up below. The keys view the functions'
   // own parameter names, which this rule does not change.
-  NameMap<int> ids;
+  NameViewMap<int> ids;
   for (const FuncInfo& func : result.funcs) {
     for (int j = 0; j < typed_param_count(func); ++j) {
       const std::string& param = func.param_names[static_cast<size_t>(j)];

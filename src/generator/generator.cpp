@@ -6,15 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-
-#include "core/filesystem.h"
 
 namespace {
 
@@ -564,9 +560,6 @@ void write_exports(std::ostream& out, const AnalysisResult& result) {
   }
 }
 
-// The joined output path has room for 511 bytes.
-constexpr std::size_t kPathRoom = 512;
-
 }  // namespace
 
 void write_ts_typed(std::ostream& out, const AnalysisResult& result) {
@@ -587,25 +580,4 @@ void write_ts_typed(std::ostream& out, const AnalysisResult& result) {
   // declarations clash with the global names of the DOM and Node (`name`,
   // `Range`, `parent`); one empty export makes it a module.
   if (result.imports.empty() && result.exports.empty()) out << "export {};\n";
-}
-
-int generate_ts_typed(const std::string& out_base, const AnalysisResult& result) {
-  std::string path = out_base + ".ts";
-  if (path.size() > kPathRoom - 1) path.resize(kPathRoom - 1);
-
-  // Written beside the target and renamed over it once complete: a full disk
-  // never leaves a truncated file behind.
-  StagedFile file(path);  // text mode
-  if (!file.is_open()) {
-    std::printf("[ERROR] Unable to create %s\n", path.c_str());
-    return 1;
-  }
-  std::printf("[OK] Generated typed TS: %s\n", path.c_str());
-  write_ts_typed(file.out(), result);
-  std::string reason;
-  if (!file.commit(reason)) {
-    print_write_failure(path, reason);
-    return 1;
-  }
-  return 0;
 }

@@ -1,5 +1,6 @@
 // TypeScript emitter: type rendering, the narrowing rewriter and the typed
-// emitter that writes generated/<stem>.ts.
+// emitter that turns an analysis result into the text of generated/<stem>.ts.
+// It reads and writes no file and prints nothing.
 #pragma once
 
 #include <cstddef>
@@ -67,11 +68,7 @@ LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result
 // ---------------------------------------------------------------------------
 // Typed emitter
 
-// The TypeScript text of an analysis result, written to `out`. The result is
-// only read: a function whose body has no "return" is written returning void
-// without its record being changed.
+// The TypeScript text of an analysis result (what generated/<stem>.ts
+// holds), written to `out`. The result is only read: a function whose body
+// has no "return" is written returning void without its record being changed.
 void write_ts_typed(std::ostream& out, const AnalysisResult& result);
-// Writes that text to out_base + ".ts" and reports it on the console; 0 when
-// written, 1 when it could not be created or written (the previous file is
-// then left as it was).
-int generate_ts_typed(const std::string& out_base, const AnalysisResult& result);

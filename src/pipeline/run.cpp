@@ -6,11 +6,13 @@
 
 #include <cstdio>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
 #include "core/console.h"
 #include "core/filesystem.h"
 #include "core/reader.h"
+#include "generator/generator.h"
 #include "pipeline/transpile.h"
 
 std::int32_t g_kvx_verbose = 0;
@@ -46,7 +48,7 @@ TranspileObserver console_observer() {
 }
 
 // Writes out_base + ".ts" through a staged file, so that a failed write keeps
-// the previous file; 0 when written.
+// the previous file: a full disk never leaves a truncated file behind.
 int write_output(const std::string& out_base, std::string_view text) {
   constexpr size_t kMaxPath = 511;
   std::string path = out_base + ".ts";
@@ -68,6 +70,12 @@ int write_output(const std::string& out_base, std::string_view text) {
 }
 
 }  // namespace
+
+int generate_ts_typed(const std::string& out_base, const AnalysisResult& result) {
+  std::ostringstream text;
+  write_ts_typed(text, result);
+  return write_output(out_base, text.str());
+}
 
 int run_transpile_single_file(const std::string& path) {
   if (!is_js_file(path)) {
