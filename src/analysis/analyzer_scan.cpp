@@ -11,11 +11,6 @@ namespace {
 
 const Token& at(const TokenList& tokens, int index) { return tokens.items[static_cast<size_t>(index)]; }
 
-int kind_at(const TokenList& tokens, int index) {
-  return index >= 0 && index < tokens.count() ? at(tokens, index).kind : -1;
-}
-
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
