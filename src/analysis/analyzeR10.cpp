@@ -1,3 +1,5 @@
+// Analysis pass 10: constant enumerations, and class method parameters typed
+// from their default values and the arguments of their calls.
 #include "analysis/analyzeR10.h"
 
 #include <algorithm>
@@ -148,7 +150,7 @@ void analyzer10_run(AnalysisResult& result, const TokenList& tokens) {
   infer_class_method_params(result, tokens);
 }
 
-// const UPPER_NAME = { KEY: ... }  -> object read-only, variable kind 6,
+// const UPPER_NAME = { KEY: ... }  -> object read-only, variable TYPE_OBJECT,
 //   every all-upper-case interface withdrawn
 void detect_const_enums(AnalysisResult& result) {
   const FirstByName vars(result.vars);

@@ -1,3 +1,6 @@
+// Structure capture: array-method results, classes, import and export
+// statements and function bodies, plus the bracket-matching token walks that
+// the declaration scan shares.
 #include "analysis/analyzeR2.h"
 
 #include <algorithm>

@@ -704,9 +704,9 @@ namespace {
 
 // What analyze_return_objects writes into an open return type.
 struct ObjectReturn {
-  bool with_fields = false;         // return { ... }: kind 6 with these fields
+  bool with_fields = false;         // return { ... }: an object type with these fields
   std::vector<TypeField> fields;
-  int union_other = -1;             // one branch `{`: kind 4 of 6 and this literal kind
+  int union_other = -1;             // one branch `{`: a union of object and this literal kind
 };
 
 void apply_object_return(const ObjectReturn& write, TypeInfo& type) {
@@ -865,9 +865,9 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const C
 //    types an open return type
 void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
   // Each `return` writes the same thing whichever function's walk meets it,
-  // and every write closes the type except a variable of kind 5, after which
+  // and every write closes the type except a void variable, after which
   // the walk goes on. So a walk from index s ends with the first closing write
-  // at or after s, or with kind 5 when only kind-5 writes follow s.
+  // at or after s, or void when only void writes follow s.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
   const ConditionalIndex conditionals = index_conditionals(tokens);

@@ -41,9 +41,9 @@ int resolve_token_type(const AnalysisResult& result, const Token* token) {
   return TYPE_NONE;
 }
 
-// MAP . set ( KEY , VALUE   -> key_kind, value_kind of a kind-14 variable
-// SET . add ( ELEMENT       -> element_kind of a kind-12 variable
-// Relies on pass 4 having given the collections their kinds 14 and 12; the
+// MAP . set ( KEY , VALUE   -> key_kind, value_kind of a Map variable
+// SET . add ( ELEMENT       -> element_kind of a Set variable
+// Relies on pass 4 having typed the collections TYPE_MAP and TYPE_SET; the
 // last resolvable call in the file decides.
 void infer_collections_usage(AnalysisResult& result, const TokenList& tokens) {
   const int count = tokens.count();

@@ -1,3 +1,6 @@
+// Analysis pass 6: Node.js APIs. Types the results of `require` calls, Node
+// module functions and `process` properties, and the parameters of server
+// and stream handlers.
 #include "analysis/analyzeR6.h"
 
 #include <string>
@@ -79,7 +82,8 @@ constexpr ProcessProperty kProcessProperties[] = {
     {"version", "STRING"},
 };
 
-// The require form formats its type into a 128-byte buffer.
+// The type text of a `require` result is cut at this many characters, as
+// the tool always has; longer texts are not expected from the rule table.
 constexpr size_t kRequireTypeCapacity = 127;
 
 // First row with this module and function; null when none.

@@ -1,3 +1,5 @@
+// Analysis pass 7: top-level object literals become named interfaces, and
+// call sites carry interface types into parameters and results.
 #include "analysis/analyzeR7.h"
 
 #include <algorithm>
@@ -22,14 +24,14 @@ struct NamePrefix {
 };
 constexpr NamePrefix kNamePrefixes[] = {{"nouvel"}, {"nouvelle"}, {"nouveau"}};
 
-// The local-declaration texts are formatted into 256-byte buffers.
+// A "KEYWORD NAME" search text is cut at this many characters: a longer name
+// is matched by its start only, which the output has always relied on.
 constexpr size_t kLocalPatternCapacity = 255;
 constexpr std::string_view kLocalKeywords[] = {"const ", "let ", "var "};
 
 bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
 
-
-// "KEYWORD NAME" as the 256-byte buffer holds it.
+// "KEYWORD NAME", cut at kLocalPatternCapacity characters.
 std::string local_pattern(std::string_view keyword, std::string_view name) {
   std::string pattern(keyword);
   pattern.append(name);

@@ -1,3 +1,5 @@
+// Analysis pass 8: `new Date|RegExp` declarations, class inheritance, static
+// and private fields, and class methods with their parameters and returns.
 #include "analysis/analyzeR8.h"
 
 #include <algorithm>
@@ -152,7 +154,7 @@ void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
   detect_class_methods(result, tokens);
 }
 
-// DECL NAME = new Date|RegExp  -> NAME kind 15 named after the class
+// DECL NAME = new Date|RegExp  -> NAME TYPE_NAMED after the class
 void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
   type_new_builtin_declarations(result, tokens,
                                 [](std::string_view name) { return in_list(kBuiltinClasses, name); });

@@ -1,3 +1,5 @@
+// Analysis pass 9: modern built-in classes, class getters as read-only
+// fields, and the results of JSON and promise calls.
 #include "analysis/analyzeR9.h"
 
 #include <array>
@@ -52,7 +54,7 @@ void analyzer9_run(AnalysisResult& result, const TokenList& tokens) {
   detect_json_and_promises(result, tokens);
 }
 
-// DECL NAME = new URL|URLSearchParams|Error|...  -> NAME kind 15 named after the class
+// DECL NAME = new URL|URLSearchParams|Error|...  -> NAME TYPE_NAMED after the class
 void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
   type_new_builtin_declarations(result, tokens, is_modern_builtin);
 }
@@ -69,8 +71,8 @@ void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
   });
 }
 
-// DECL NAME = [await] JSON . parse (            -> NAME kind 0
-// DECL NAME = [await] Promise . allSettled (    -> NAME kind 15 "PromiseSettledResult<any>[]"
+// DECL NAME = [await] JSON . parse (            -> NAME TYPE_NONE
+// DECL NAME = [await] Promise . allSettled (    -> NAME TYPE_NAMED "PromiseSettledResult<any>[]"
 void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
   const FirstByName vars(result.vars);
   const int count = tokens.count();

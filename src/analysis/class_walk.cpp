@@ -1,3 +1,4 @@
+// Class body walks shared by the class passes.
 #include "analysis/class_walk.h"
 
 #include <algorithm>
