@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "generator/generator.h"
+#include "generator/local_names.h"
 #include "pipeline/run.h"
 #include "render_fixture.h"
 #include "test_support.h"

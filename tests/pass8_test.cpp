@@ -8,6 +8,7 @@
 
 #include "analysis/analyzeR10.h"
 #include "analysis/analyzeR8.h"
+#include "analysis/class_walk.h"
 #include "analysis/analyzeR9.h"
 #include "core/tokenizer.h"
 #include "class_fixture.h"

@@ -1,3 +1,5 @@
+// Analysis pass 10: constant enumerations, and class method parameters typed
+// from their default values and the arguments of their calls.
 #include "analysis/analyzeR10.h"
 
 #include <algorithm>
@@ -8,7 +10,7 @@
 #include <vector>
 
 #include "analysis/analyzeR2.h"
-#include "analysis/analyzeR8.h"
+#include "analysis/token_helpers.h"
 
 namespace {
 
@@ -70,7 +72,7 @@ void merge_default_values(std::vector<TypeInfo>& types, const TokenList& tokens,
 
 // . NAME ( ARG1 , ARG2 ... )  -> kind of each argument's first token merged
 void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens, int i,
-                          const std::unordered_map<std::string_view, VarInfo*>& vars) {
+                          const FirstByName<VarInfo>& vars) {
   const int count = tokens.count();
   int m = i + 3;
   int position = 0;
@@ -78,7 +80,7 @@ void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens,
     const Token& first = tokens.items[m];
     int kind = infer_literal_type(&first);
     if (kind == TYPE_NONE && first.kind == TK_IDENTIFIER) {
-      const VarInfo* var = find_indexed(vars, first.text);
+      const VarInfo* var = vars.find(first.text);
       if (var != nullptr) kind = var->type.kind;
     }
     if (kind != TYPE_NONE) add_union_type(types[position], kind);
@@ -96,16 +98,16 @@ void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens,
 // copy of the fields (the emitter writes it from its object record); any other
 // type takes the interface's flat fields when it has none of its own.
 // The withdrawn interfaces by name, the first of each name winning.
-using WithdrawnByName = std::unordered_map<std::string_view, const InterfaceInfo*>;
+using WithdrawnByName = FirstByName<const InterfaceInfo>;
 
 void retarget_withdrawn(TypeInfo& type, const WithdrawnByName& withdrawn, bool copy_fields) {
   if (type.kind != TYPE_INTERFACE || type.interface_name.empty()) return;
-  const auto found = withdrawn.find(type.interface_name);
-  if (found == withdrawn.end()) return;
+  const InterfaceInfo* interface = withdrawn.find(type.interface_name);
+  if (interface == nullptr) return;
   type.kind = TYPE_OBJECT;
   type.interface_name.clear();
   if (copy_fields && type.fields.empty()) {
-    for (const ObjectField& field : *found->second->fields) type.fields.push_back({field.name, field.kind});
+    for (const ObjectField& field : *interface->fields) type.fields.push_back({field.name, field.kind});
   }
 }
 
@@ -114,8 +116,7 @@ void retarget_withdrawn_references(AnalysisResult& result,
   if (withdrawn_list.empty()) return;
   // Thousands of enumerations withdraw thousands of interfaces: each type
   // finds its interface by name, not by a walk over all of them.
-  WithdrawnByName withdrawn;
-  for (const InterfaceInfo& interface : withdrawn_list) withdrawn.try_emplace(interface.name, &interface);
+  const WithdrawnByName withdrawn(withdrawn_list);
   for (VarInfo& var : result.vars) retarget_withdrawn(var.type, withdrawn, false);
   for (FuncInfo& func : result.funcs) {
     for (TypeInfo& type : func.param_types) retarget_withdrawn(type, withdrawn, true);
@@ -149,10 +150,10 @@ void analyzer10_run(AnalysisResult& result, const TokenList& tokens) {
   infer_class_method_params(result, tokens);
 }
 
-// const UPPER_NAME = { KEY: ... }  -> object read-only, variable kind 6,
+// const UPPER_NAME = { KEY: ... }  -> object read-only, variable TYPE_OBJECT,
 //   every all-upper-case interface withdrawn
 void detect_const_enums(AnalysisResult& result) {
-  const auto vars = index_first_by_name(result.vars);
+  const FirstByName vars(result.vars);
   bool interfaces_withdrawn = false;
   for (ObjectInfo& object : result.objects) {
     object.readonly = 0;
@@ -171,7 +172,7 @@ void detect_const_enums(AnalysisResult& result) {
       retarget_withdrawn_references(result, withdrawn);
       interfaces_withdrawn = true;
     }
-    VarInfo* var = find_indexed(vars, object.name);
+    VarInfo* var = vars.find(object.name);
     if (var != nullptr) {
       var->type.kind = TYPE_OBJECT;
       var->type.interface_name.clear();
@@ -201,7 +202,7 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) 
   }
 
   // . NAME (  -> arguments of every method called NAME, whatever the receiver
-  const auto vars = index_first_by_name(result.vars);
+  const FirstByName vars(result.vars);
   for (int i = 0; i < count - 4; ++i) {
     if (tokens.items[i].kind != TK_DOT || tokens.items[i + 1].kind != TK_IDENTIFIER ||
         tokens.items[i + 2].kind != TK_LPAREN) {

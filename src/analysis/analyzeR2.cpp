@@ -1,3 +1,6 @@
+// Structure capture: array-method results, classes, import and export
+// statements and function bodies, plus the bracket-matching token walks that
+// the declaration scan shares.
 #include "analysis/analyzeR2.h"
 
 #include <algorithm>
@@ -8,10 +11,6 @@
 namespace {
 
 const Token& at(const TokenList& tokens, int index) { return tokens.items[static_cast<size_t>(index)]; }
-
-int kind_at(const TokenList& tokens, int index) {
-  return index >= 0 && index < tokens.count() ? at(tokens, index).kind : -1;
-}
 
 bool is_opener(int kind) { return kind == TK_LPAREN || kind == TK_LBRACE || kind == TK_LBRACKET; }
 bool is_closer(int kind) { return kind == TK_RPAREN || kind == TK_RBRACE || kind == TK_RBRACKET; }
@@ -282,10 +281,6 @@ std::vector<int> match_brackets(const TokenList& tokens) {
     }
   }
   return match;
-}
-
-bool is_word(const Token& token, std::string_view word) {
-  return (token.kind == TK_IDENTIFIER || token.kind == TK_RESERVED) && token.text == word;
 }
 
 bool is_line_break_boundary(const TokenList& tokens, int index) {
@@ -643,8 +638,7 @@ void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   // The first variable of each name, as find_var gives it, without a walk of
   // the list per call; this rule adds and renames no variable.
-  std::unordered_map<std::string_view, size_t> first_var;
-  for (size_t v = 0; v < result.vars.size(); ++v) first_var.try_emplace(result.vars[v].name, v);
+  const FirstByName first_var(result.vars);
   for (int i = 0; i < count - 6; ++i) {
     if (!is_declaration_keyword(at(tokens, i).kind) || at(tokens, i + 1).kind != TK_IDENTIFIER ||
         at(tokens, i + 2).kind != TK_ASSIGN || at(tokens, i + 3).kind != TK_IDENTIFIER ||
@@ -652,9 +646,9 @@ void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result) {
         at(tokens, i + 6).kind != TK_LPAREN) {
       continue;
     }
-    const auto found = first_var.find(at(tokens, i + 1).text);
-    if (found == first_var.end()) continue;
-    TypeInfo& type = result.vars[found->second].type;
+    VarInfo* var = first_var.find(at(tokens, i + 1).text);
+    if (var == nullptr) continue;
+    TypeInfo& type = var->type;
     const std::string& method = at(tokens, i + 5).text;
     if (method == "map") {
       type.kind = TYPE_ARRAY;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/token_helpers.h"
 
 void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result);
 void detect_classes(AnalysisResult& result, const TokenList& tokens, std::string_view source);
@@ -27,9 +28,6 @@ void add_return_type(FuncInfo& function, int kind);
 // and for every other token. A stray closer is ignored; a closer that skips
 // open brackets of another kind leaves those unmatched.
 std::vector<int> match_brackets(const TokenList& tokens);
-
-// The token is an identifier or a reserved word spelled `word` (never a string).
-bool is_word(const Token& token, std::string_view word);
 
 // A line break before token `index` ends the statement before it: the previous
 // token ends a value and this one cannot continue an expression.

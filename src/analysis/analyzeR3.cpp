@@ -12,6 +12,8 @@
 // the two against each other.
 #include "analysis/analyzeR3.h"
 
+#include "analysis/token_helpers.h"
+
 #include <algorithm>
 #include <array>
 #include <functional>
@@ -30,19 +32,7 @@ constexpr int kMaxDestructuredNames = 16;
 // ---------------------------------------------------------------------------
 // Tokens
 
-const Token* token_at(const TokenList& tokens, int index) {
-  if (index < 0 || index >= tokens.count()) return nullptr;
-  return &tokens.items[static_cast<size_t>(index)];
-}
-
 const Token& token(const TokenList& tokens, int index) { return tokens.items[static_cast<size_t>(index)]; }
-
-int kind_at(const TokenList& tokens, int index) {
-  const Token* found = token_at(tokens, index);
-  return found == nullptr ? -1 : found->kind;
-}
-
-bool is_kind(const TokenList& tokens, int index, int kind) { return kind_at(tokens, index) == kind; }
 
 bool is_arithmetic(int kind) { return kind >= TK_PLUS && kind <= TK_SLASH; }
 bool is_equality(int kind) { return kind == TK_EQUAL || kind == TK_NOT_EQUAL; }
@@ -114,13 +104,7 @@ std::optional<Conditional> conditional_search(const ConditionalIndex& index, int
 // ---------------------------------------------------------------------------
 // Names
 
-struct NameHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
-};
-using NameMap = std::unordered_map<std::string, int, NameHash, std::equal_to<>>;
-
-int position_of(const NameMap& map, std::string_view name) {
+int position_of(const NameMap<int>& map, std::string_view name) {
   const auto found = map.find(name);
   return found == map.end() ? -1 : found->second;
 }
@@ -129,7 +113,7 @@ int position_of(const NameMap& map, std::string_view name) {
 // follows the variables a sub-pass appends.
 struct VarLookup {
   std::vector<VarInfo>& vars;
-  NameMap first;
+  NameMap<int> first;
 
   explicit VarLookup(AnalysisResult& result) : vars(result.vars) {
     first.reserve(vars.size());
@@ -274,7 +258,7 @@ int lookup_type(const SymbolTable& table, std::string_view name) {
 void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   // This rule alone looks up the last variable of a name.
-  NameMap last;
+  NameMap<int> last;
   for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
   const std::vector<int> next_bracket = next_of_kind(tokens, TK_RBRACKET);
   // The names are read by jumping from identifier to identifier: patterns
@@ -321,8 +305,7 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
       "undefined", "NaN", "Infinity"};
   const int count = tokens.count();
   VarLookup vars(result);
-  NameMap funcs;
-  for (size_t f = 0; f < result.funcs.size(); ++f) funcs.try_emplace(result.funcs[f].name, static_cast<int>(f));
+  const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
 
   for (int i = 0; i < count - 2; ++i) {
     const Token& name = token(tokens, i);
@@ -334,7 +317,7 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
         std::end(kNeverVariables)) {
       continue;
     }
-    if (position_of(funcs, name.text) >= 0) continue;
+    if (funcs.find(name.text) != nullptr) continue;
 
     const int next = token(tokens, i + 1).kind;
     if (next == TK_QUESTION || is_logical(next)) {
@@ -354,7 +337,7 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
 // Only for still-untyped variables; kinds resolve through the symbol table.
 void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
-  NameMap table_kinds;  // lookup_type: the first entry of a name
+  NameMap<int> table_kinds;  // lookup_type: the first entry of a name
   for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
   const auto resolved_kind = [&](const Token* value) {
     const int literal = infer_literal_type(value);
@@ -366,7 +349,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
   // For each name, the first declaration `decl NAME =` to which a rule
   // applies; whether one applies depends on the tokens alone. Declarations
   // no rule applies to are passed over.
-  NameMap declaration;
+  NameMap<int> declaration;
   for (int j = 0; j < count - 6; ++j) {
     if (!is_declaration_keyword(token(tokens, j).kind) || token(tokens, j + 1).kind != TK_IDENTIFIER ||
         token(tokens, j + 2).kind != TK_ASSIGN) {
@@ -721,9 +704,9 @@ namespace {
 
 // What analyze_return_objects writes into an open return type.
 struct ObjectReturn {
-  bool with_fields = false;         // return { ... }: kind 6 with these fields
+  bool with_fields = false;         // return { ... }: an object type with these fields
   std::vector<TypeField> fields;
-  int union_other = -1;             // one branch `{`: kind 4 of 6 and this literal kind
+  int union_other = -1;             // one branch `{`: a union of object and this literal kind
 };
 
 void apply_object_return(const ObjectReturn& write, TypeInfo& type) {
@@ -882,9 +865,9 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const C
 //    types an open return type
 void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
   // Each `return` writes the same thing whichever function's walk meets it,
-  // and every write closes the type except a variable of kind 5, after which
+  // and every write closes the type except a void variable, after which
   // the walk goes on. So a walk from index s ends with the first closing write
-  // at or after s, or with kind 5 when only kind-5 writes follow s.
+  // at or after s, or void when only void writes follow s.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
   const ConditionalIndex conditionals = index_conditionals(tokens);
@@ -996,7 +979,7 @@ void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
 // decl V = LITERAL | IDENT | X arith | ! .. | X (< > =) ..   -> untyped V from its first declaration
 void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
-  NameMap declaration;  // the first `decl NAME` of each name
+  NameMap<int> declaration;  // the first `decl NAME` of each name
   for (int j = 0; j < count - 3; ++j) {
     if (is_declaration_keyword(token(tokens, j).kind) && token(tokens, j + 1).kind == TK_IDENTIFIER) {
       declaration.try_emplace(token(tokens, j + 1).text, j);

@@ -1,8 +1,13 @@
+// Analysis pass 6: Node.js APIs. Types the results of `require` calls, Node
+// module functions and `process` properties, and the parameters of server
+// and stream handlers.
 #include "analysis/analyzeR6.h"
 
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "analysis/token_helpers.h"
 
 // Node.js API results, searched from the top; the first match wins. Bare-call
 // rows have the empty module, and the all-null row ends the table.
@@ -77,18 +82,9 @@ constexpr ProcessProperty kProcessProperties[] = {
     {"version", "STRING"},
 };
 
-// The require form formats its type into a 128-byte buffer.
+// The type text of a `require` result is cut at this many characters, as
+// the tool always has; longer texts are not expected from the rule table.
 constexpr size_t kRequireTypeCapacity = 127;
-
-bool is_kind(const TokenList& tokens, int index, int kind) {
-  return tokens.items[index].kind == kind;
-}
-
-bool is_word(const TokenList& tokens, int index, std::string_view word) {
-  const Token& token = tokens.items[index];
-  return token.kind == TK_IDENTIFIER && token.text == word;
-}
-
 
 // First row with this module and function; null when none.
 const char* find_node_rule(std::string_view module, std::string_view function) {
@@ -130,7 +126,7 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
   const int count = tokens.count();
 
   // require ( 'MOD'  -> named "typeof import('MOD')"
-  if (p + 3 < count && is_word(tokens, p, "require") && is_kind(tokens, p + 1, TK_LPAREN) &&
+  if (p + 3 < count && is_identifier(tokens, p, "require") && is_kind(tokens, p + 1, TK_LPAREN) &&
       is_kind(tokens, p + 2, TK_STRING)) {
     require_text = "typeof import('" + tokens.items[p + 2].text + "')";
     if (require_text.size() > kRequireTypeCapacity) require_text.resize(kRequireTypeCapacity);
@@ -139,7 +135,7 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
 
   // new CLASS  -> named CLASS for the constructible classes; `new` followed by
   // anything but an identifier falls through to the later forms
-  if (is_word(tokens, p, "new") && p + 1 < count && is_kind(tokens, p + 1, TK_IDENTIFIER)) {
+  if (is_identifier(tokens, p, "new") && p + 1 < count && is_kind(tokens, p + 1, TK_IDENTIFIER)) {
     const std::string& class_name = tokens.items[p + 1].text;
     for (const char* constructible : kConstructibleClasses) {
       if (class_name == constructible) return class_name.c_str();
@@ -148,7 +144,7 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
   }
 
   // process . PROP  (not followed by `(`)  -> the process property table
-  if (p + 2 < count && is_word(tokens, p, "process") && is_kind(tokens, p + 1, TK_DOT) &&
+  if (p + 2 < count && is_identifier(tokens, p, "process") && is_kind(tokens, p + 1, TK_DOT) &&
       is_kind(tokens, p + 2, TK_IDENTIFIER) && !(p + 3 < count && is_kind(tokens, p + 3, TK_LPAREN))) {
     for (const ProcessProperty& property : kProcessProperties) {
       if (tokens.items[p + 2].text == property.property) return property.type_text;
@@ -206,7 +202,7 @@ void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens) {
       continue;
     }
     int p = i + 3;
-    if (p < count && is_word(tokens, p, "await")) ++p;
+    if (p < count && is_identifier(tokens, p, "await")) ++p;
     if (p >= count) continue;
 
     const char* type_text = node_value_type(tokens, p, require_text);
@@ -247,15 +243,15 @@ void detect_node_callbacks(AnalysisResult& result, const TokenList& tokens) {
 
   const int count = tokens.count();
   for (int i = 0; i < count - 5; ++i) {
-    if ((is_word(tokens, i, "http") || is_word(tokens, i, "https")) && is_kind(tokens, i + 1, TK_DOT) &&
-        is_word(tokens, i + 2, "createServer") && is_kind(tokens, i + 3, TK_LPAREN) &&
+    if ((is_identifier(tokens, i, "http") || is_identifier(tokens, i, "https")) && is_kind(tokens, i + 1, TK_DOT) &&
+        is_identifier(tokens, i + 2, "createServer") && is_kind(tokens, i + 3, TK_LPAREN) &&
         is_kind(tokens, i + 4, TK_IDENTIFIER)) {
       const std::string& handler = tokens.items[i + 4].text;
       set_param(handler, 0, "http.IncomingMessage");
       set_param(handler, 1, "http.ServerResponse");
     }
 
-    if (is_kind(tokens, i, TK_DOT) && is_word(tokens, i + 1, "on") && is_kind(tokens, i + 2, TK_LPAREN) &&
+    if (is_kind(tokens, i, TK_DOT) && is_identifier(tokens, i + 1, "on") && is_kind(tokens, i + 2, TK_LPAREN) &&
         is_kind(tokens, i + 3, TK_STRING) && is_kind(tokens, i + 4, TK_COMMA) &&
         is_kind(tokens, i + 5, TK_IDENTIFIER)) {
       const std::string& event = tokens.items[i + 3].text;

@@ -1,9 +1,13 @@
+// Analysis pass 7: top-level object literals become named interfaces, and
+// call sites carry interface types into parameters and results.
 #include "analysis/analyzeR7.h"
 
 #include <algorithm>
 #include <set>
 #include <unordered_map>
 #include <vector>
+
+#include "analysis/token_helpers.h"
 
 namespace {
 
@@ -20,14 +24,14 @@ struct NamePrefix {
 };
 constexpr NamePrefix kNamePrefixes[] = {{"nouvel"}, {"nouvelle"}, {"nouveau"}};
 
-// The local-declaration texts are formatted into 256-byte buffers.
+// A "KEYWORD NAME" search text is cut at this many characters: a longer name
+// is matched by its start only, which the output has always relied on.
 constexpr size_t kLocalPatternCapacity = 255;
 constexpr std::string_view kLocalKeywords[] = {"const ", "let ", "var "};
 
 bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
 
-
-// "KEYWORD NAME" as the 256-byte buffer holds it.
+// "KEYWORD NAME", cut at kLocalPatternCapacity characters.
 std::string local_pattern(std::string_view keyword, std::string_view name) {
   std::string pattern(keyword);
   pattern.append(name);
@@ -40,9 +44,9 @@ std::string local_pattern(std::string_view keyword, std::string_view name) {
 // follows it (as long as the longest name needs); a pattern "KEYWORD NAME" is
 // in a body exactly when NAME starts one of those texts, and all texts that
 // start with NAME sit together from NAME's place in sorted order.
-class LocalDeclarationIndex {
+class LocalKeywordPatterns {
  public:
-  LocalDeclarationIndex(const AnalysisResult& result, size_t longest_name) {
+  LocalKeywordPatterns(const AnalysisResult& result, size_t longest_name) {
     for (size_t k = 0; k < std::size(kLocalKeywords); ++k) {
       const std::string_view keyword = kLocalKeywords[k];
       const size_t tail = std::min(longest_name, kLocalPatternCapacity - keyword.size());
@@ -117,10 +121,9 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
   if (result.objects.empty()) return;
   size_t longest_name = 0;
   for (const ObjectInfo& object : result.objects) longest_name = std::max(longest_name, object.name.size());
-  const LocalDeclarationIndex locals(result, longest_name);
+  const LocalKeywordPatterns locals(result, longest_name);
   // First variable of each name, as find_var gives it; promotion adds no variable.
-  std::unordered_map<std::string_view, int> first_var;
-  for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) first_var.emplace(result.vars[v].name, v);
+  const FirstByName first_var(result.vars);
 
   for (const ObjectInfo& object : result.objects) {
     if (object.field_count() == 0) continue;
@@ -131,9 +134,8 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
     // The interface shares the object's field list: both always show the same fields.
     result.interfaces.push_back(InterfaceInfo{interface_name, object.fields});
 
-    const auto found = first_var.find(object.name);
-    if (found != first_var.end()) {
-      TypeInfo& type = result.vars[found->second].type;
+    if (VarInfo* var = first_var.find(object.name)) {
+      TypeInfo& type = var->type;
       type.kind = TYPE_INTERFACE;
       type.interface_name = std::move(interface_name);
     }
@@ -149,13 +151,12 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
   // argument rule's source). The pass creates no function or variable; the
   // result rule is the only writer of variable types here and keeps the set
   // current.
-  std::unordered_map<std::string_view, int> first_func;
-  for (int f = 0; f < static_cast<int>(result.funcs.size()); ++f) first_func.emplace(result.funcs[f].name, f);
+  const FirstByName first_func(result.funcs);
   struct VarSlots {
     int first = -1;
     std::set<int> interface_typed;
   };
-  std::unordered_map<std::string_view, VarSlots> vars_by_name;
+  NameViewMap<VarSlots> vars_by_name;
   for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) {
     VarSlots& slots = vars_by_name[result.vars[v].name];
     if (slots.first < 0) slots.first = v;
@@ -165,9 +166,9 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
-    const auto found_func = first_func.find(tokens.items[i].text);
-    if (found_func == first_func.end()) continue;
-    FuncInfo& func = result.funcs[found_func->second];
+    FuncInfo* found_func = first_func.find(tokens.items[i].text);
+    if (found_func == nullptr) continue;
+    FuncInfo& func = *found_func;
 
     // Argument rule: only the token right after `(`, only parameter 0.
     if (tokens.items[i + 2].kind == TK_IDENTIFIER && func.param_count() >= 1 && !func.param_types.empty()) {

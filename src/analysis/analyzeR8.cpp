@@ -1,3 +1,5 @@
+// Analysis pass 8: `new Date|RegExp` declarations, class inheritance, static
+// and private fields, and class methods with their parameters and returns.
 #include "analysis/analyzeR8.h"
 
 #include <algorithm>
@@ -7,6 +9,8 @@
 #include <utility>
 
 #include "analysis/analyzeR2.h"
+#include "analysis/class_walk.h"
+#include "analysis/token_helpers.h"
 
 namespace {
 
@@ -27,13 +31,6 @@ TypeInfo type_of_kind(int kind) {
   TypeInfo type;
   type.kind = kind;
   return type;
-}
-
-// Grows a flag array by one entry for a field appended after old_count
-// fields; an absent (empty) array is filled with zeros first.
-void append_flag(std::vector<int>& flags, int old_count, int value) {
-  flags.resize(static_cast<size_t>(old_count), 0);
-  flags.push_back(value);
 }
 
 // The positions of each field name of one class, ascending, kept in step
@@ -72,7 +69,7 @@ int field_to_update(const ClassInfo& cls, const FieldPositions& positions, const
 int record_class_modifier(ClassInfo& cls, FieldPositions& positions, const TokenList& tokens, int l) {
   const int count = tokens.count();
   // static NAME ...  or  NAME ...
-  const bool is_static = word_at(tokens, l, "static");
+  const bool is_static = is_identifier(tokens, l, "static");
   const int name_index = is_static ? l + 1 : l;
   // #NAME marks a private member.
   const bool is_private = name_index < count && tokens.items[name_index].text.starts_with('#');
@@ -112,7 +109,7 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
   MethodInfo method;
   int m = l;
   // [static] [async] NAME ( PARAMS ) { BODY }
-  if (word_at(tokens, m, "static")) {
+  if (is_identifier(tokens, m, "static")) {
     method.is_static = 1;
     ++m;
   }
@@ -120,7 +117,7 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
     method.is_async = 1;
     ++m;
   }
-  if (!kind_at(tokens, m, TK_IDENTIFIER) || !(m + 1 < count) ||
+  if (!is_kind(tokens, m, TK_IDENTIFIER) || !(m + 1 < count) ||
       tokens.items[m + 1].kind != TK_LPAREN || in_list(kNeverMethodNames, tokens.items[m].text)) {
     return l + 1;
   }
@@ -148,107 +145,6 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
 
 }  // namespace
 
-void append_class_field(ClassInfo& cls, std::string name, TypeInfo type, int is_private,
-                        int is_static, int is_readonly) {
-  const int old_count = cls.field_count();
-  cls.field_names.push_back(std::move(name));
-  cls.field_types.resize(static_cast<size_t>(old_count));
-  cls.field_types.push_back(std::move(type));
-  append_flag(cls.field_private, old_count, is_private);
-  append_flag(cls.field_static, old_count, is_static);
-  if (!cls.field_readonly.empty() || is_readonly != 0) {
-    append_flag(cls.field_readonly, old_count, is_readonly);
-  }
-}
-
-BraceGroups::BraceGroups(const TokenList& tokens)
-    : count_(tokens.count()), partner_(static_cast<size_t>(tokens.count()), -1) {
-  // One walk with a stack of open braces. A returned kind is noted on the
-  // innermost open group and handed to its parent when the group closes, so
-  // every group ends with the kinds returned anywhere inside it, in order of
-  // first appearance.
-  std::vector<int> open;
-  auto note = [this](int group, int kind) {
-    std::vector<int>& kinds = kinds_[group];
-    if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) kinds.push_back(kind);
-  };
-  auto hand_up = [&](int group) {
-    const auto found = kinds_.find(group);
-    if (found == kinds_.end() || open.empty()) return;
-    const std::vector<int> kinds = found->second;
-    for (const int kind : kinds) note(open.back(), kind);
-  };
-  for (int k = 0; k < count_; ++k) {
-    const int kind = tokens.items[k].kind;
-    if (kind == TK_LBRACE) {
-      open.push_back(k);
-    } else if (kind == TK_RBRACE && !open.empty()) {
-      const int group = open.back();
-      open.pop_back();
-      partner_[static_cast<size_t>(group)] = k;
-      hand_up(group);
-    } else if (kind == TK_RETURN && k + 1 < count_ && !open.empty()) {
-      const int returned = infer_literal_type(&tokens.items[k + 1]);
-      if (returned != TYPE_NONE) note(open.back(), returned);
-    }
-  }
-  while (!open.empty()) {  // never closed: they run to the end of the list
-    const int group = open.back();
-    open.pop_back();
-    hand_up(group);
-  }
-}
-
-int BraceGroups::close(int open) const {
-  const int partner = partner_[static_cast<size_t>(open)];
-  return partner < 0 ? count_ : partner;
-}
-
-int BraceGroups::after(int open) const {
-  const int partner = partner_[static_cast<size_t>(open)];
-  return partner < 0 ? count_ : partner + 1;
-}
-
-const std::vector<int>& BraceGroups::returned_kinds(int open) const {
-  static const std::vector<int> kNone;
-  const auto found = kinds_.find(open);
-  return found == kinds_.end() ? kNone : found->second;
-}
-
-void walk_class_bodies(AnalysisResult& result, const TokenList& tokens, const BraceGroups& groups,
-                       const ClassMemberTest& member_test) {
-  const int count = tokens.count();
-  const auto classes = index_first_by_name(result.classes);
-  int open = 0;  // the first `{` at or after the current class name; only moves forward
-  // class NAME ... {
-  for (int j = 0; j < count - 2; ++j) {
-    if (tokens.items[j].kind != TK_CLASS || tokens.items[j + 1].kind != TK_IDENTIFIER) continue;
-    ClassInfo* cls = find_indexed(classes, tokens.items[j + 1].text);
-    if (cls == nullptr) continue;
-    open = std::max(open, j + 2);
-    while (open < count && tokens.items[open].kind != TK_LBRACE) ++open;
-    if (open >= count) continue;
-
-    // Only tokens at depth 1 are looked at, so a nested group is passed over
-    // in one step; its closing `}` is back at depth 1 and is looked at.
-    const int end = groups.close(open);
-    int l = open + 1;
-    while (l < end) {
-      if (tokens.items[l].kind == TK_LBRACE) {
-        l = groups.close(l);
-        if (l >= end) break;
-      }
-      const int next = member_test(*cls, l);
-      l = next > l ? next : l + 1;
-    }
-  }
-}
-
-void walk_class_bodies(AnalysisResult& result, const TokenList& tokens,
-                       const ClassMemberTest& member_test) {
-  walk_class_bodies(result, tokens, BraceGroups(tokens), member_test);
-}
-
 void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
   // warning: order matters; the method detector runs on the fields' classes
   // and pass 9 reads the field arrays allocated here.
@@ -258,24 +154,7 @@ void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
   detect_class_methods(result, tokens);
 }
 
-void type_new_builtin_declarations(AnalysisResult& result, const TokenList& tokens,
-                                   bool (*is_class)(std::string_view name)) {
-  const auto vars = index_first_by_name(result.vars);
-  const int count = tokens.count();
-  for (int i = 0; i < count - 4; ++i) {
-    if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
-        tokens.items[i + 2].kind != TK_ASSIGN || !word_at(tokens, i + 3, "new") ||
-        tokens.items[i + 4].kind != TK_IDENTIFIER || !is_class(tokens.items[i + 4].text)) {
-      continue;
-    }
-    VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
-    if (var == nullptr) continue;
-    var->type.kind = TYPE_NAMED;
-    var->type.type_name = tokens.items[i + 4].text;
-  }
-}
-
-// DECL NAME = new Date|RegExp  -> NAME kind 15 named after the class
+// DECL NAME = new Date|RegExp  -> NAME TYPE_NAMED after the class
 void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
   type_new_builtin_declarations(result, tokens,
                                 [](std::string_view name) { return in_list(kBuiltinClasses, name); });
@@ -284,14 +163,14 @@ void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
 // class NAME extends BASE  -> base_name BASE (every other class: none)
 void detect_class_inheritance(AnalysisResult& result, const TokenList& tokens) {
   for (ClassInfo& cls : result.classes) cls.base_name.reset();
-  const auto classes = index_first_by_name(result.classes);
+  const FirstByName classes(result.classes);
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (tokens.items[i].kind != TK_CLASS || tokens.items[i + 1].kind != TK_IDENTIFIER ||
         tokens.items[i + 2].kind != TK_EXTENDS || tokens.items[i + 3].kind != TK_IDENTIFIER) {
       continue;
     }
-    ClassInfo* cls = find_indexed(classes, tokens.items[i + 1].text);
+    ClassInfo* cls = classes.find(tokens.items[i + 1].text);
     if (cls != nullptr) cls->base_name = tokens.items[i + 3].text;
   }
 }

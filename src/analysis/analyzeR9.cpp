@@ -1,10 +1,13 @@
+// Analysis pass 9: modern built-in classes, class getters as read-only
+// fields, and the results of JSON and promise calls.
 #include "analysis/analyzeR9.h"
 
 #include <array>
 #include <string_view>
 #include <utility>
 
-#include "analysis/analyzeR8.h"
+#include "analysis/class_walk.h"
+#include "analysis/token_helpers.h"
 
 namespace {
 
@@ -25,7 +28,7 @@ bool is_modern_builtin(std::string_view name) {
 int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGroups& groups, int l) {
   const int count = tokens.count();
   // get NAME ( ) {   (a `static` before it is not looked at)
-  if (!word_at(tokens, l, "get") || !(l + 4 < count) ||
+  if (!is_identifier(tokens, l, "get") || !(l + 4 < count) ||
       tokens.items[l + 1].kind != TK_IDENTIFIER || tokens.items[l + 2].kind != TK_LPAREN ||
       tokens.items[l + 3].kind != TK_RPAREN || tokens.items[l + 4].kind != TK_LBRACE) {
     return l + 1;
@@ -51,7 +54,7 @@ void analyzer9_run(AnalysisResult& result, const TokenList& tokens) {
   detect_json_and_promises(result, tokens);
 }
 
-// DECL NAME = new URL|URLSearchParams|Error|...  -> NAME kind 15 named after the class
+// DECL NAME = new URL|URLSearchParams|Error|...  -> NAME TYPE_NAMED after the class
 void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
   type_new_builtin_declarations(result, tokens, is_modern_builtin);
 }
@@ -68,17 +71,17 @@ void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
   });
 }
 
-// DECL NAME = [await] JSON . parse (            -> NAME kind 0
-// DECL NAME = [await] Promise . allSettled (    -> NAME kind 15 "PromiseSettledResult<any>[]"
+// DECL NAME = [await] JSON . parse (            -> NAME TYPE_NONE
+// DECL NAME = [await] Promise . allSettled (    -> NAME TYPE_NAMED "PromiseSettledResult<any>[]"
 void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
-  const auto vars = index_first_by_name(result.vars);
+  const FirstByName vars(result.vars);
   const int count = tokens.count();
   for (int i = 0; i < count - 6; ++i) {
-    if (!declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
+    if (!is_declaration_at(tokens, i) || tokens.items[i + 1].kind != TK_IDENTIFIER ||
         tokens.items[i + 2].kind != TK_ASSIGN) {
       continue;
     }
-    const int p = word_at(tokens, i + 3, "await") ? i + 4 : i + 3;
+    const int p = is_identifier(tokens, i + 3, "await") ? i + 4 : i + 3;
     if (!(p + 3 < count) || tokens.items[p].kind != TK_IDENTIFIER ||
         tokens.items[p + 1].kind != TK_DOT || tokens.items[p + 2].kind != TK_IDENTIFIER ||
         tokens.items[p + 3].kind != TK_LPAREN) {
@@ -87,10 +90,10 @@ void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
     const std::string& receiver = tokens.items[p].text;
     const std::string& method = tokens.items[p + 2].text;
     if (receiver == "JSON" && method == "parse") {
-      VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
+      VarInfo* var = vars.find(tokens.items[i + 1].text);
       if (var != nullptr) var->type.kind = TYPE_NONE;
     } else if (receiver == "Promise" && method == "allSettled") {
-      VarInfo* var = find_indexed(vars, tokens.items[i + 1].text);
+      VarInfo* var = vars.find(tokens.items[i + 1].text);
       if (var != nullptr) {
         var->type.kind = TYPE_NAMED;
         var->type.type_name = kSettledResultsType;

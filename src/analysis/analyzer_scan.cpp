@@ -11,18 +11,13 @@ namespace {
 
 const Token& at(const TokenList& tokens, int index) { return tokens.items[static_cast<size_t>(index)]; }
 
-int kind_at(const TokenList& tokens, int index) {
-  return index >= 0 && index < tokens.count() ? at(tokens, index).kind : -1;
-}
-
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Object literals
 
 // { KEY : VALUE , ... }   -> one field per identifier-colon pair at this level
-// A `{` value is read as a nested literal (kind 6); any other value takes its
+// A `{` value is read as a nested literal (TYPE_OBJECT); any other value takes its
 // literal kind. Brackets, parentheses and blocks are not tracked, so keys of
 // arrays and functions that are property values land at this level, and the
 // first `}` met here ends the literal even when it closes such a construct.
@@ -410,8 +405,8 @@ bool is_promise_value(const Scan& scan, int q, int end) {
 }
 
 // [ E1 , E2 , ... ]   -> the elements' literal kinds in order of first appearance;
-// element_kind 4 with at most four members when they differ. An element that
-// is not a single literal has kind 0, which counts as a kind of its own.
+// element_kind TYPE_UNION with at most four members when they differ. An element that
+// is not a single literal has TYPE_NONE, which counts as a kind of its own.
 void array_element_kinds(const Scan& scan, int open, ArrayInfo& array) {
   bool seen = false;
   for (const auto& [first, end] : group_elements(scan.tokens, scan.match, open)) {
@@ -482,7 +477,7 @@ int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool export
 
 // KEYWORD NAME [= INITIALIZER]  or  KEYWORD PATTERN = INITIALIZER
 // A name without initializer (`let count;`, `for (const x of xs)`) is a
-// variable of kind 0; a destructuring pattern creates no record. A `,` after
+// variable of TYPE_NONE; a destructuring pattern creates no record. A `,` after
 // the declarator queues the next one.
 void scan_declarator_records(Scan& scan, int p, int keyword, bool exported) {
   const TokenList& tokens = scan.tokens;

@@ -2,7 +2,7 @@
 //
 // One contract for all of them: an index outside the token list is not an
 // error, it simply matches nothing. kind_at() gives TK_NONE there, text_at()
-// gives "", and every test (is_kind, is_word, text_is, ...) answers false.
+// gives "", and every test (is_kind, is_identifier, text_is, ...) answers false.
 // Each rule keeps its own scan bound; these helpers only make a look one or
 // two tokens past that bound harmless.
 #pragma once
@@ -34,7 +34,10 @@ inline TokenKind kind_at(const TokenList& tokens, int index) {
                                 : TK_NONE;
 }
 
-inline bool is_kind(const TokenList& tokens, int index, TokenKind kind) { return kind_at(tokens, index) == kind; }
+// False outside the list, whatever `kind` is (TK_NONE included).
+inline bool is_kind(const TokenList& tokens, int index, TokenKind kind) {
+  return in_bounds(tokens, index) && tokens.items[static_cast<std::size_t>(index)].kind == kind;
+}
 
 // The text of the token at `index`; "" outside the list.
 inline std::string_view text_at(const TokenList& tokens, int index) {
@@ -48,9 +51,16 @@ inline bool text_is(const TokenList& tokens, int index, std::string_view word) {
   return in_bounds(tokens, index) && tokens.items[static_cast<std::size_t>(index)].text == word;
 }
 
-// The token at `index` is the identifier `word`.
-inline bool is_word(const TokenList& tokens, int index, std::string_view word) {
+// The token at `index` is the identifier `word` (a reserved word or keyword
+// spelled `word` is not).
+inline bool is_identifier(const TokenList& tokens, int index, std::string_view word) {
   return is_kind(tokens, index, TK_IDENTIFIER) && tokens.items[static_cast<std::size_t>(index)].text == word;
+}
+
+// The token is an identifier or a reserved word spelled `word` (never a
+// string, never a keyword with a kind of its own).
+inline bool is_word(const Token& token, std::string_view word) {
+  return (token.kind == TK_IDENTIFIER || token.kind == TK_RESERVED) && token.text == word;
 }
 
 // The token at `index` is `let`, `const` or `var`.

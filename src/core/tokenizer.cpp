@@ -1,5 +1,6 @@
 #include "core/tokenizer.h"
 
+#include <algorithm>
 #include <utility>
 
 const char* token_kind_name(int kind) {
@@ -223,11 +224,49 @@ size_t skip_template(std::string_view source, size_t& pos, int& line) {
   return source.size();
 }
 
+// Where the tokenizer puts its tokens: a list, or a visitor that sees each
+// token once and keeps none. Either way the last two tokens stay readable,
+// which is as far back as the tokenizer's own tests look.
+class TokenOutput {
+ public:
+  explicit TokenOutput(TokenList& list) : list_(&list) {}
+  explicit TokenOutput(const TokenVisitor& visit) : visit_(&visit) {}
+
+  void push(Token token) {
+    if (list_ != nullptr) {
+      push_token(*list_, std::move(token));
+      return;
+    }
+    (*visit_)(token);
+    before_last_ = std::move(last_);
+    last_ = std::move(token);
+    ++count_;
+  }
+
+  // The token `back` places from the end (1 for the last one); null when
+  // fewer tokens came out.
+  const Token* recent(int back) const {
+    if (list_ != nullptr) {
+      const int count = list_->count();
+      return count >= back ? &list_->items[static_cast<size_t>(count - back)] : nullptr;
+    }
+    if (count_ < back) return nullptr;
+    return back == 1 ? &last_ : &before_last_;
+  }
+
+ private:
+  TokenList* list_ = nullptr;
+  const TokenVisitor* visit_ = nullptr;
+  Token last_;
+  Token before_last_;
+  int count_ = 0;
+};
+
 // Whether a `/` after this token starts a regular expression rather than
 // dividing: it does where an expression may start.
-bool regex_may_follow(const TokenList& list) {
-  if (list.items.empty()) return true;
-  const Token& previous = list.items.back();
+bool regex_may_follow(const TokenOutput& out) {
+  if (out.recent(1) == nullptr) return true;
+  const Token& previous = *out.recent(1);
   switch (previous.kind) {
     case TK_NUMBER:
     case TK_STRING:
@@ -240,9 +279,8 @@ bool regex_may_follow(const TokenList& list) {
     case TK_RESERVED:
       return previous.text != "null" && previous.text != "super";
     case TK_IDENTIFIER: {
-      const int count = list.count();
-      const bool is_property =
-          count >= 2 && (list.items[count - 2].kind == TK_DOT || list.items[count - 2].kind == TK_OPTIONAL_CHAIN);
+      const Token* before = out.recent(2);
+      const bool is_property = before != nullptr && (before->kind == TK_DOT || before->kind == TK_OPTIONAL_CHAIN);
       if (is_property) return false;
       static constexpr std::string_view kOperatorWords[] = {"typeof", "case", "new", "await", "of"};
       for (std::string_view word : kOperatorWords) {
@@ -361,9 +399,49 @@ std::string read_string(std::string_view source, size_t& pos, int& line) {
   return std::string(source.substr(open + 1, content_end - (open + 1)));
 }
 
-TokenList tokenize(std::string_view source) {
-  TokenList list;
-  list.items.reserve(source.size() / 6 + 16);
+namespace {
+
+// Reads one run of template text, from `from` (just past the backquote or the
+// `}` that starts it) to the closing backquote or the `${` that opens a
+// placeholder, and pushes it as a string token starting at `start`. Returns
+// true when it stopped at a `${`.
+bool read_template_run(std::string_view source, size_t start, size_t from, size_t& pos, int& line,
+                       TokenOutput& out) {
+  const int first_line = line;
+  pos = from;
+  bool placeholder = false;
+  size_t text_end = source.size();
+  while (pos < source.size()) {
+    const char c = source[pos];
+    if (c == '\\') {
+      if (pos + 1 < source.size() && source[pos + 1] == '\n') ++line;
+      pos += 2;
+      continue;
+    }
+    if (c == '`') {
+      text_end = pos++;
+      break;
+    }
+    if (c == '$' && pos + 1 < source.size() && source[pos + 1] == '{') {
+      text_end = pos;
+      pos += 2;
+      placeholder = true;
+      break;
+    }
+    if (c == '\n') ++line;
+    ++pos;
+  }
+  pos = std::min(pos, source.size());
+  text_end = std::min(text_end, pos);
+  out.push(make_token(TK_STRING, std::string(source.substr(from, text_end - from)), first_line,
+                      static_cast<int>(start), static_cast<int>(pos)));
+  return placeholder;
+}
+
+void tokenize_text(std::string_view source, bool split_templates, TokenOutput& out) {
+  // With split templates: '{' for each open brace, '$' for each open
+  // placeholder, whose `}` resumes the template text.
+  std::vector<char> braces;
   const size_t size = source.size();
   size_t pos = 0;
   int line = 1;
@@ -407,34 +485,44 @@ TokenList tokenize(std::string_view source) {
       size_t end = pos + 1;
       while (end < size && is_ident_part(static_cast<unsigned char>(source[end]))) ++end;
       std::string word(source.substr(pos, end - pos));
-      const bool after_dot = !list.items.empty() && (list.items.back().kind == TK_DOT ||
-                                                     list.items.back().kind == TK_OPTIONAL_CHAIN);
+      const Token* previous = out.recent(1);
+      const bool after_dot = previous != nullptr && (previous->kind == TK_DOT || previous->kind == TK_OPTIONAL_CHAIN);
       // After `.` every word is a property name (`cache.delete(k)`).
       const int kind = (after_dot || c == '#') ? TK_IDENTIFIER : word_kind(word);
-      push_token(list, make_token(kind, std::move(word), line, start, static_cast<int>(end)));
+      out.push(make_token(kind, std::move(word), line, start, static_cast<int>(end)));
       pos = end;
       continue;
     }
 
     if (is_digit(c) || (c == '.' && pos + 1 < size && is_digit(static_cast<unsigned char>(source[pos + 1])))) {
       const size_t length = number_length(source, pos);
-      push_token(list, make_token(TK_NUMBER, std::string(source.substr(pos, length)), line, start,
+      out.push(make_token(TK_NUMBER, std::string(source.substr(pos, length)), line, start,
                                   static_cast<int>(pos + length)));
       pos += length;
+      continue;
+    }
+
+    if (c == '`' && split_templates) {
+      if (read_template_run(source, pos, pos + 1, pos, line, out)) braces.push_back('$');
+      continue;
+    }
+    if (c == '}' && split_templates && !braces.empty() && braces.back() == '$') {
+      braces.pop_back();
+      if (read_template_run(source, pos, pos + 1, pos, line, out)) braces.push_back('$');
       continue;
     }
 
     if (c == '\'' || c == '"' || c == '`') {
       const int first_line = line;
       std::string text = read_string(source, pos, line);
-      push_token(list, make_token(TK_STRING, std::move(text), first_line, start, static_cast<int>(pos)));
+      out.push(make_token(TK_STRING, std::move(text), first_line, start, static_cast<int>(pos)));
       continue;
     }
 
-    if (c == '/' && regex_may_follow(list)) {
+    if (c == '/' && regex_may_follow(out)) {
       const size_t length = regexes.length(pos);
       if (length > 0) {
-        push_token(list, make_token(TK_REGEX, std::string(source.substr(pos, length)), line, start,
+        out.push(make_token(TK_REGEX, std::string(source.substr(pos, length)), line, start,
                                     static_cast<int>(pos + length)));
         pos += length;
         continue;
@@ -448,7 +536,9 @@ TokenList tokenize(std::string_view source) {
       if (op.kind == TK_OPTIONAL_CHAIN && pos + 2 < size && is_digit(static_cast<unsigned char>(source[pos + 2]))) {
         continue;
       }
-      push_token(list, make_token(op.kind, std::string(op.text), line, start,
+      if (split_templates && op.kind == TK_LBRACE) braces.push_back('{');
+      if (split_templates && op.kind == TK_RBRACE && !braces.empty()) braces.pop_back();
+      out.push(make_token(op.kind, std::string(op.text), line, start,
                                   static_cast<int>(pos + op.text.size())));
       pos += op.text.size();
       matched = true;
@@ -458,8 +548,22 @@ TokenList tokenize(std::string_view source) {
 
     // Anything else (a lone backslash, `#`, stray punctuation) is kept as one
     // token of its own so that no rule matches across it.
-    push_token(list, make_token(TK_UNKNOWN, std::string(1, static_cast<char>(c)), line, start, start + 1));
+    out.push(make_token(TK_UNKNOWN, std::string(1, static_cast<char>(c)), line, start, start + 1));
     ++pos;
   }
+}
+
+}  // namespace
+
+TokenList tokenize(std::string_view source) {
+  TokenList list;
+  list.items.reserve(source.size() / 6 + 16);
+  TokenOutput out(list);
+  tokenize_text(source, false, out);
   return list;
+}
+
+void tokenize_split_templates(std::string_view source, const TokenVisitor& visit) {
+  TokenOutput out(visit);
+  tokenize_text(source, true, out);
 }

@@ -2,6 +2,7 @@
 // analysis stage matches by index.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -105,5 +106,14 @@ std::string read_string(std::string_view source, size_t& pos, int& line);
 
 // Never fails: malformed input yields whatever tokens could be read.
 TokenList tokenize(std::string_view source);
+
+// As tokenize, except that a template literal is not one string token: each
+// run of its text is a string token (from the backquote, or the `}` that
+// ends a placeholder, to the backquote or `${` that ends the run, both
+// included), and the code of each ${...} placeholder is tokenized in between
+// like the code around it. For readers that must see the code inside
+// templates. Each token is handed to `visit` once, in order, and not kept.
+using TokenVisitor = std::function<void(const Token&)>;
+void tokenize_split_templates(std::string_view source, const TokenVisitor& visit);
 
 void free_token_list(TokenList& list);

@@ -36,36 +36,6 @@ void generate_array_type(std::ostream& out, const ArrayInfo& array);
 std::string apply_narrowing(std::string_view body, const FuncInfo& function);
 
 // ---------------------------------------------------------------------------
-// Locals of captured function bodies
-
-// The names a body declares: `const`/`let`/`var` bindings (destructuring
-// patterns and declarator lists included) and `function` names, nested
-// functions included, in the order met. Text in strings, templates, comments
-// and regular expressions is not code and declares nothing.
-void for_each_body_declaration(std::string_view body,
-                               const std::function<bool(std::string_view)>& visit);
-std::vector<std::string> body_declared_names(std::string_view body);
-
-// Whether `name` is declared as a local inside some captured function body.
-// The reference test: it scans every body for the one name.
-int is_declared_inside_any_function(const AnalysisResult& result, std::string_view name);
-
-// Every name declared inside some captured body, collected in one pass over
-// the bodies; contains(name) answers exactly as is_declared_inside_any_function.
-struct LocalDeclarationIndex {
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>{}(text);
-    }
-  };
-  std::unordered_set<std::string, Hash, std::equal_to<>> names;
-
-  bool contains(std::string_view name) const { return names.find(name) != names.end(); }
-};
-LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result);
-
-// ---------------------------------------------------------------------------
 // Typed emitter
 
 // The TypeScript text of an analysis result (what generated/<stem>.ts

@@ -1,20 +1,23 @@
 // Locals of captured function bodies: which names a body declares, so that
 // the emitter leaves a function's own variables out of the top-level
 // declarations.
+#include "generator/local_names.h"
+
 #include <algorithm>
-#include <array>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "generator/generator.h"
+#include "core/tokenizer.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// A light lexer for body text. It only needs words, brackets and a few
-// punctuators; strings, templates, comments and regular expressions are
-// passed over so that nothing inside them reads as a declaration.
+// The body as pieces: words, punctuators and literals. The body is read by the
+// tokenizer with templates split, so that the code of ${...} placeholders is
+// read as code; strings, template text, comments and regular expressions come
+// as literals or not at all, so nothing inside them reads as a declaration.
 
 enum class Lex { Word, Punct, Literal };
 
@@ -24,15 +27,6 @@ struct Piece {
   bool line_start;  // a line break stands between this piece and the previous one
 };
 
-bool is_word_start(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c == '#' ||
-         c == '\\' || c >= 0x80;
-}
-
-bool is_word_byte(unsigned char c) { return is_word_start(c) || (c >= '0' && c <= '9'); }
-
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-
 bool one_of(std::string_view text, std::initializer_list<std::string_view> words) {
   for (std::string_view word : words) {
     if (text == word) return true;
@@ -40,168 +34,52 @@ bool one_of(std::string_view text, std::initializer_list<std::string_view> words
   return false;
 }
 
-// Words after which a `/` starts a regular expression rather than a division.
+// Words after which an expression goes on: a line break after one of them
+// does not end a statement.
 bool is_operator_word(std::string_view word) {
   return one_of(word, {"return", "typeof", "instanceof", "in", "of", "new", "delete", "void",
                        "throw", "case", "do", "else", "yield", "await"});
 }
 
-// Multi-character punctuators, longest first ("?" "?=" is split so that it
-// is not read as a trigraph).
-constexpr std::array<std::string_view, 33> kPunctuators = {
-    ">>>=", "...", "===", "!==", "**=", "<<=", ">>=", ">>>", "&&=", "||=", "?" "?=",
-    "=>",   "==",  "!=",  "<=",  ">=",  "&&",  "||",  "??",  "?.",  "++",  "--",
-    "+=",   "-=",  "*=",  "/=",  "%=",  "&=",  "|=",  "^=",  "**",  "<<",  ">>"};
-
-class BodyLexer {
- public:
-  explicit BodyLexer(std::string_view text) : text_(text) {}
-
-  std::vector<Piece> run() {
-    while (pos_ < text_.size()) {
-      const auto c = static_cast<unsigned char>(text_[pos_]);
-      if (c == '\n') {
-        line_break_ = true;
-        ++pos_;
-      } else if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
-        ++pos_;
-      } else if (c == '/' && peek(1) == '/') {
-        while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
-      } else if (c == '/' && peek(1) == '*') {
-        const std::size_t close = text_.find("*/", pos_ + 2);
-        const std::size_t end = close == std::string_view::npos ? text_.size() : close + 2;
-        if (text_.substr(pos_, end - pos_).find('\n') != std::string_view::npos) line_break_ = true;
-        pos_ = end;
-      } else if (c == '\'' || c == '"') {
-        read_quoted(static_cast<char>(c));
-      } else if (c == '`') {
-        read_template(pos_ + 1, pos_);
-      } else if (c == '}' && !braces_.empty() && braces_.back() == '$') {
-        braces_.pop_back();  // end of a ${...} placeholder: the template goes on
-        read_template(pos_ + 1, pos_);
-      } else if (c == '/' && regex_may_start()) {
-        read_regex();
-      } else if (is_digit(c) || (c == '.' && is_digit(static_cast<unsigned char>(peek(1))))) {
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() &&
-               (is_word_byte(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.')) {
-          ++pos_;
-        }
-        push(Lex::Literal, start);
-      } else if (is_word_start(c)) {
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && is_word_byte(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-        push(Lex::Word, start);
-      } else {
-        read_punctuator();
-      }
-    }
-    return std::move(pieces_);
+Lex piece_kind(TokenKind kind) {
+  switch (kind) {
+    case TK_NUMBER:
+    case TK_STRING:
+    case TK_REGEX:
+      return Lex::Literal;
+    case TK_IDENTIFIER:
+    case TK_RESERVED:
+    case TK_LET:
+    case TK_CONST:
+    case TK_VAR:
+    case TK_RETURN:
+    case TK_FOR:
+    case TK_SWITCH:
+    case TK_CLASS:
+    case TK_EXTENDS:
+    case TK_IMPORT:
+    case TK_EXPORT:
+    case TK_ASYNC:
+      return Lex::Word;
+    default:
+      return Lex::Punct;
   }
+}
 
- private:
-  char peek(std::size_t ahead) const {
-    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
-  }
-
-  void push(Lex kind, std::size_t start) {
-    pieces_.push_back({kind, text_.substr(start, pos_ - start), line_break_});
-    line_break_ = false;
-  }
-
-  void read_quoted(char quote) {
-    const std::size_t start = pos_++;
-    while (pos_ < text_.size() && text_[pos_] != quote && text_[pos_] != '\n') {
-      pos_ += text_[pos_] == '\\' ? 2 : 1;
-    }
-    if (pos_ < text_.size() && text_[pos_] == quote) ++pos_;
-    if (pos_ > text_.size()) pos_ = text_.size();
-    push(Lex::Literal, start);
-  }
-
-  // Reads template text from `from` up to the closing backquote or the next
-  // `${`, which opens a placeholder read as code.
-  void read_template(std::size_t from, std::size_t start) {
-    pos_ = from;
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_];
-      if (c == '\\') {
-        pos_ += 2;
-      } else if (c == '`') {
-        ++pos_;
-        break;
-      } else if (c == '$' && peek(1) == '{') {
-        pos_ += 2;
-        braces_.push_back('$');
-        break;
-      } else {
-        ++pos_;
-      }
-    }
-    if (pos_ > text_.size()) pos_ = text_.size();
-    push(Lex::Literal, start);
-  }
-
-  bool regex_may_start() const {
-    if (pieces_.empty()) return true;
-    const Piece& last = pieces_.back();
-    switch (last.kind) {
-      case Lex::Literal: return false;
-      case Lex::Word: return is_operator_word(last.text);
-      case Lex::Punct: return !one_of(last.text, {")", "]", "}"});
-    }
-    return true;
-  }
-
-  void read_regex() {
-    const std::size_t start = pos_;
-    std::size_t at = pos_ + 1;
-    bool in_class = false;
-    while (at < text_.size() && text_[at] != '\n') {
-      const char c = text_[at];
-      if (c == '\\') {
-        at += 2;
-        continue;
-      }
-      if (c == '[') in_class = true;
-      if (c == ']') in_class = false;
-      if (c == '/' && !in_class) break;
-      ++at;
-    }
-    if (at >= text_.size() || text_[at] != '/') {
-      read_punctuator();  // no closing slash on this line: a lone operator
-      return;
-    }
-    pos_ = at + 1;
-    while (pos_ < text_.size() && is_word_byte(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    push(Lex::Literal, start);
-  }
-
-  void read_punctuator() {
-    const std::size_t start = pos_;
-    const std::string_view rest = text_.substr(pos_);
-    std::size_t length = 1;
-    for (std::string_view punctuator : kPunctuators) {
-      if (rest.starts_with(punctuator)) {
-        // `a?.5:b` is a conditional, not an optional chain.
-        if (punctuator == "?." && is_digit(static_cast<unsigned char>(peek(2)))) continue;
-        length = punctuator.size();
-        break;
-      }
-    }
-    const char c = text_[pos_];
-    if (length == 1 && c == '{') braces_.push_back('{');
-    if (length == 1 && c == '}' && !braces_.empty()) braces_.pop_back();
-    pos_ += length;
-    push(Lex::Punct, start);
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  bool line_break_ = false;
-  std::vector<char> braces_;  // '{' for a block or literal, '$' for a template placeholder
-  std::vector<Piece> pieces_;
-};
+// The pieces view the body text. A piece costs less than a token, and a
+// body may be most of a several-MB file, so no token is kept.
+std::vector<Piece> body_pieces(std::string_view body) {
+  std::vector<Piece> pieces;
+  std::size_t previous_end = 0;
+  tokenize_split_templates(body, [&](const Token& token) {
+    const auto start = static_cast<std::size_t>(token.start);
+    const auto end = static_cast<std::size_t>(token.end);
+    const bool line_start = body.substr(previous_end, start - previous_end).find('\n') != std::string_view::npos;
+    pieces.push_back({piece_kind(static_cast<TokenKind>(token.kind)), body.substr(start, end - start), line_start});
+    previous_end = end;
+  });
+  return pieces;
+}
 
 // ---------------------------------------------------------------------------
 // Declarations over the pieces
@@ -407,7 +285,7 @@ class DeclarationScan {
 
 void for_each_body_declaration(std::string_view body,
                                const std::function<bool(std::string_view)>& visit) {
-  const std::vector<Piece> pieces = BodyLexer(body).run();
+  const std::vector<Piece> pieces = body_pieces(body);
   DeclarationScan(pieces, visit).run();
 }
 
