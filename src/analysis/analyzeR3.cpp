@@ -259,13 +259,6 @@ void build_symbol_table(const AnalysisResult& result, SymbolTable& table) {
   for (const VarInfo& var : result.vars) table.entries.push_back(SymbolEntry{var.name, var.type});
 }
 
-int lookup_type(const SymbolTable& table, std::string_view name) {
-  for (const SymbolEntry& entry : table.entries) {
-    if (entry.name == name) return entry.type.kind;
-  }
-  return TYPE_NONE;
-}
-
 // ---------------------------------------------------------------------------
 // Destructuring, logic operands, declaration initialisers
 

@@ -171,12 +171,6 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
 
 }  // namespace
 
-void apply_node_type(AnalysisResult& result, std::string_view name, std::string_view type_text) {
-  for (VarInfo& var : result.vars) {
-    if (var.name == name) write_node_type(var.type, type_text);
-  }
-}
-
 void set_func_param_node_type(AnalysisResult& result, std::string_view function_name, int index,
                               std::string_view type_text) {
   FuncInfo* func = find_func(result, function_name);

@@ -83,17 +83,6 @@ int is_reserved_ts_type(std::string_view name) {
   return 0;
 }
 
-// A plain substring test: `const user` is also found in `const username`.
-int is_local_object(const AnalysisResult& result, std::string_view name) {
-  for (const FuncInfo& func : result.funcs) {
-    if (!func.body) continue;
-    for (std::string_view keyword : kLocalKeywords) {
-      if (func.body->find(local_pattern(keyword, name)) != std::string::npos) return 1;
-    }
-  }
-  return 0;
-}
-
 // nouvelX / nouvelleX / nouveauX (X upper case) lose the prefix; the first
 // letter of what remains is raised to upper case.
 std::string generate_interface_name(std::string_view name) {

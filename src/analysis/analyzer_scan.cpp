@@ -19,51 +19,6 @@ int kind_at(const TokenList& tokens, int index) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Object literals
-
-// { KEY : VALUE , ... }   -> one field per identifier-colon pair at this level
-// A `{` value is read as a nested literal (kind 6); any other value takes its
-// literal kind. Brackets, parentheses and blocks are not tracked, so keys of
-// arrays and functions that are property values land at this level, and the
-// first `}` met here ends the literal even when it closes such a construct.
-// The nesting of literals is kept on an explicit stack, not on the call stack.
-void parse_object(FieldList& out, const TokenList& tokens, int& index) {
-  struct Literal {
-    FieldList fields;
-    std::string key;  // the key whose value this nested literal is
-  };
-  const int count = tokens.count();
-  std::vector<Literal> open(1);
-  ++index;
-  for (;;) {
-    if (index >= count || at(tokens, index).kind == TK_RBRACE) {
-      if (open.size() == 1) break;
-      // The nested literal ends; its parent goes on past the `}`.
-      Literal done = std::move(open.back());
-      open.pop_back();
-      ObjectField field(std::move(done.key), TYPE_OBJECT);
-      field.nested_fields = std::move(done.fields);
-      open.back().fields.push_back(std::move(field));
-      ++index;
-      continue;
-    }
-    const Token& token = at(tokens, index);
-    if (token.kind == TK_IDENTIFIER && index + 2 < count && at(tokens, index + 1).kind == TK_COLON) {
-      const Token& value = at(tokens, index + 2);
-      if (value.kind == TK_LBRACE) {
-        open.push_back(Literal{{}, token.text});
-        index += 3;  // the nested reader starts past its `{`
-        continue;
-      }
-      open.back().fields.emplace_back(token.text, infer_literal_type(&value));
-    }
-    ++index;
-  }
-  out = std::move(open.back().fields);
-  if (index > count) index = count;
-}
-
-// ---------------------------------------------------------------------------
 // Declaration scan
 
 namespace {
@@ -131,8 +86,12 @@ class ObjectLiteralReader {
     size_t size;  // fields at every level
   };
 
-  // parse_object, with the jump over literals already read; `size` counts
-  // the fields at every level.
+  // { KEY : VALUE , ... }   -> one field per identifier-colon pair at this
+  // level; a `{` value is a nested literal (kind 6), any other value takes
+  // its literal kind. Brackets, parentheses and blocks are not tracked, so
+  // the first `}` met ends the literal even when it closes such a construct.
+  // Literals already read are jumped over; `size` counts the fields at every
+  // level.
   FieldList read(int& index, const std::vector<ObjectInfo>& objects, size_t& size) {
     struct Open {
       FieldList fields;
