@@ -660,7 +660,7 @@ TEST(SimplifyUnions, DistinctMembersAndCollapse) {
         });
   Fixture fixture("", "a: string | string | string");
   simplify_unions(fixture.result);
-  EXPECT_EQ(fixture.result.vars[0].type.kind, 2);
+  EXPECT_EQ(fixture.result.vars[0].type.kind, TYPE_STRING);
   EXPECT_EQ(fixture.result.vars[0].type.member_count, 1);
   EXPECT_EQ(fixture.result.vars[0].type.members[0], 2);
 }

@@ -46,7 +46,7 @@ struct CollectionCase {
 };
 
 TEST(Pass5CollectionsUsage, SetAndAddCallsFillTheCollectionKinds) {
-  // key, value and element kinds all start at 15 so that "unchanged" shows.
+  // key, value and element kinds all start as a named type so that "unchanged" shows.
   constexpr int K = TYPE_NAMED;
   const CollectionCase cases[] = {
       {"map set", "c . set ( 'a' , 1 ) ;", TYPE_MAP, TYPE_STRING, TYPE_NUMBER, K},

@@ -23,12 +23,12 @@ using kvx_test::var_record;
 
 struct NamedTypeCase {
   const char* source;
-  int kind;               // the kind of `v` afterwards (it starts as 2)
+  int kind;               // the kind of `v` afterwards (it starts as a string)
   const char* type_name;  // and its type text
 };
 
-// Runs `rule` on the case's source with one variable `v` of kind 2 and
-// element kind 1; the rule must leave the element kind alone.
+// Runs `rule` on the case's source with one variable `v` of type string and
+// element kind number; the rule must leave the element kind alone.
 void check_retyping(class_test::ClassRule rule, const NamedTypeCase& c) {
   const TokenList tokens = tokenize(c.source);
   AnalysisResult result;
