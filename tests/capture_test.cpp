@@ -163,13 +163,13 @@ TEST(AddReturnType, MergesLikeAUnionThatKeepsZeroAndRepeats) {
     const char* type;
   } cases[] = {
       {{}, "any"},
-      {{1}, "number"},
-      {{1, 1}, "(number)"},
-      {{1, 2, 1}, "number | string"},
-      {{0}, "any"},
-      {{0, 2}, "string"},
-      {{1, 0}, "number | any"},
-      {{1, 2, 3, 5, 6}, "number | string | boolean | void"},
+      {{TYPE_NUMBER}, "number"},
+      {{TYPE_NUMBER, TYPE_NUMBER}, "(number)"},
+      {{TYPE_NUMBER, TYPE_STRING, TYPE_NUMBER}, "number | string"},
+      {{TYPE_NONE}, "any"},
+      {{TYPE_NONE, TYPE_STRING}, "string"},
+      {{TYPE_NUMBER, TYPE_NONE}, "number | any"},
+      {{TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN, TYPE_VOID, TYPE_OBJECT}, "number | string | boolean | void"},
   };
   for (const Case& c : cases) {
     FuncInfo function;

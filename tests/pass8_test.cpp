@@ -247,7 +247,7 @@ TEST(ClassModifiers, UpdatesACapturedFieldInPlace) {
 TEST(ClassModifiers, AllocatesFreshFlagArraysPerClass) {
   const TokenList tokens = tokenize("class A { x = 1; } class B { }");
   AnalysisResult result;
-  result.classes.push_back(class_record("A", {"x", "y"}, {1, 2}));
+  result.classes.push_back(class_record("A", {"x", "y"}, {TYPE_NUMBER, TYPE_STRING}));
   result.classes[0].field_private = {1, 1, 1, 1};  // stale, of the wrong size
   result.classes[0].field_static = {1};
   result.classes.push_back(class_record("B"));
@@ -262,7 +262,7 @@ TEST(ClassModifiers, AllocatesFreshFlagArraysPerClass) {
 TEST(ClassModifiers, AppendedFieldsKeepAPresentReadonlyArrayInStep) {
   const TokenList tokens = tokenize("class A { static n = 1; }");
   AnalysisResult result;
-  result.classes.push_back(class_record("A", {"x"}, {2}));
+  result.classes.push_back(class_record("A", {"x"}, {TYPE_STRING}));
   result.classes[0].field_readonly = {1};
   detect_class_modifiers(result, tokens);
   EXPECT_EQ(result.classes[0].field_readonly, (std::vector<int>{1, 0}));
@@ -407,7 +407,7 @@ TEST(Analyzer8, FillsBaseFieldsAndMethodsOfOneClass) {
       "}\n");
   AnalysisResult result;
   result.vars.push_back(var_record("started"));
-  result.classes.push_back(class_record("Counter", {"label", "#count"}, {2, 1}));
+  result.classes.push_back(class_record("Counter", {"label", "#count"}, {TYPE_STRING, TYPE_NUMBER}));
   analyzer8_run(result, tokens);
 
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NAMED);

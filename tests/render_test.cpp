@@ -195,16 +195,16 @@ TEST(GenerateArrayType, WritesElementTypeOrMixedMembers) {
     ArrayInfo array;
     const char* text;
   } cases[] = {
-      {array_info(1), "number[]"},
-      {array_info(13), "Promise<void>[]"},
-      {array_info(0), "unknown[]"},
-      {array_info(7), "any[][]"},
-      {array_info(12), "Set<any>[]"},
-      {array_info(4, {1, 2}), "(number | string)[]"},
+      {array_info(TYPE_NUMBER), "number[]"},
+      {array_info(TYPE_PROMISE), "Promise<void>[]"},
+      {array_info(TYPE_NONE), "unknown[]"},
+      {array_info(TYPE_ARRAY), "any[][]"},
+      {array_info(TYPE_SET), "Set<any>[]"},
+      {array_info(TYPE_UNION, {TYPE_NUMBER, TYPE_STRING}), "(number | string)[]"},
       // unlike a union type, unnamed members are written any
-      {array_info(4, {3, 6, 13}), "(boolean | any | any)[]"},
+      {array_info(TYPE_UNION, {TYPE_BOOLEAN, TYPE_OBJECT, TYPE_PROMISE}), "(boolean | any | any)[]"},
       // a mixed array without members: "()[]" would not parse
-      {array_info(4), "any[]"},
+      {array_info(TYPE_UNION), "any[]"},
   };
   for (const Case& c : cases) {
     std::ostringstream out;
