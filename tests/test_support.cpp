@@ -181,6 +181,10 @@ struct TypeTextReader {
     }
     if (take("never")) {
       type.kind = TYPE_UNION;
+      if (take("[]")) {  // an array of union elements whose members are unknown
+        type.kind = TYPE_ARRAY;
+        type.element_kind = TYPE_UNION;
+      }
       return type;
     }
     if (take("Set<")) {
