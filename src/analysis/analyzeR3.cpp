@@ -347,7 +347,7 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
 // Only for still-untyped variables; kinds resolve through the symbol table.
 void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
-  NameMap table_kinds;  // lookup_type: the first entry of a name
+  NameMap table_kinds;  // a name's kind: its first entry in the table
   for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
   const auto resolved_kind = [&](const Token* value) {
     const int literal = infer_literal_type(value);

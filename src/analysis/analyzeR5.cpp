@@ -43,7 +43,8 @@ struct Pass5Lookups {
   explicit Pass5Lookups(const AnalysisResult& result) : vars(result.vars), arrows(result.arrows) {}
 };
 
-// resolve_token_type with the lookups indexed.
+// LITERAL -> its kind; VAR -> the first variable's kind (0 included);
+// ARROW -> the arrow's return kind; anything else -> 0. Lookups indexed.
 int resolve_indexed(const AnalysisResult& result, const Pass5Lookups& lookups, const Token& token) {
   const int literal = infer_literal_type(&token);
   if (literal != TYPE_NONE || token.kind != TK_IDENTIFIER) return literal;

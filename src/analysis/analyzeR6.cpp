@@ -205,7 +205,7 @@ void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens) {
 
     const char* type_text = node_value_type(tokens, p, require_text);
     if (type_text == nullptr) continue;
-    // apply_node_type(result, NAME, type_text), deferred.
+    // Every variable NAME takes type_text, deferred.
     TypeInfo written;
     write_node_type(written, type_text);
     Writes& writes = writes_by_name[tokens.items[i + 1].text];

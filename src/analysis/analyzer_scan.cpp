@@ -40,12 +40,13 @@ FieldList copy_fields(const FieldList& from) {
 }
 
 // The object literals of the declarations, read once the walk is done.
-// parse_object reads on past nested declarations (`const a = { f() { const
+// A literal is read on past nested declarations (`const a = { f() { const
 // b = { ... } } }` reads b's keys into a), so literal after literal may read
 // the same tokens again. Reading the last literal first and remembering where
 // each one started and stopped lets an earlier literal that reaches a later
 // one's first token take that literal's fields and jump to its stop: from the
-// same token the reading is the same. The fields are exactly parse_object's,
+// same token the reading is the same. The fields are exactly those of each
+// literal read on its own,
 // with one bound: literals nested in one another's function values with no
 // `}` between them (`const a = { k: () => { const b = { k: () => { ...`) would
 // each hold the keys of all the later ones, a number of fields that grows with
@@ -408,7 +409,7 @@ int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool export
   variable.type.kind = value.kind;
   const bool whole_literal = value.top_tokens == 1 && q < scan.count();
   if (whole_literal && at(tokens, q).kind == TK_LBRACE) {
-    // NAME = { ... }   -> ObjectInfo with parse_object's fields (read after the walk)
+    // NAME = { ... }   -> ObjectInfo with the literal's fields (read after the walk)
     ObjectInfo object;
     object.name = name;
     scan.literals.add(scan.result.objects.size(), q);
