@@ -62,7 +62,7 @@ std::string token_kind_names(std::string_view source) {
 namespace {
 
 struct KindWord {
-  int kind;
+  TypeKind kind;
   const char* text;
 };
 
@@ -115,7 +115,7 @@ struct TypeTextReader {
   }
 
   // A kind alone: one of kKindWords, longest first so that "any[]" wins over "any".
-  int kind() {
+  TypeKind kind() {
     skip_spaces();
     const KindWord* best = nullptr;
     for (const KindWord& word : kKindWords) {
@@ -242,10 +242,10 @@ std::string kind_text(int kind) {
 
 TypeKind kind_of_text(std::string_view text) {
   TypeTextReader reader{text};
-  const int kind = reader.kind();
+  const TypeKind kind = reader.kind();
   reader.skip_spaces();
   if (!reader.at_end()) bad_text(text, reader.pos);
-  return static_cast<TypeKind>(kind);
+  return kind;
 }
 
 std::string type_text(const TypeInfo& type) {
