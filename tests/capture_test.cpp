@@ -14,27 +14,14 @@ namespace {
 
 using kvx_test::analyze_js;
 
-// "1", "7[2]" for an array of strings, "4(1|5)" for a union.
-std::string type_text(const TypeInfo& type) {
-  std::string text = std::to_string(type.kind);
-  if (type.kind == TYPE_ARRAY) text += '[' + std::to_string(type.element_kind) + ']';
-  if (type.kind == TYPE_UNION) {
-    text += '(';
-    for (int n = 0; n < type.member_count; ++n) {
-      if (n > 0) text += '|';
-      text += std::to_string(type.members[static_cast<size_t>(n)]);
-    }
-    text += ')';
-  }
-  return text;
-}
+using kvx_test::type_text;
 
-// "url:2 retries:1" for one parameter's shape.
+// "url: string; retries: number" for one parameter's shape.
 std::string shape_text(const ShapeInfo& shape) {
   std::string text;
   for (const ShapeField& field : shape.fields) {
-    if (!text.empty()) text += ' ';
-    text += field.name + ':' + std::to_string(field.kind);
+    if (!text.empty()) text += "; ";
+    text += field.name + ": " + kvx_test::kind_text(field.kind);
   }
   return text;
 }
@@ -48,20 +35,20 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
   return text;
 }
 
-// "name:kind" per field, then "(ctor params)".
+// "Name extends Base { field: type; ... } (ctor params)".
 std::string class_text(const ClassInfo& record) {
   std::vector<std::string> fields;
   for (int n = 0; n < record.field_count(); ++n) {
-    fields.push_back(record.field_names[static_cast<size_t>(n)] + ':' +
+    fields.push_back(record.field_names[static_cast<size_t>(n)] + ": " +
                      type_text(record.field_types[static_cast<size_t>(n)]));
   }
   std::vector<std::string> params;
   for (int n = 0; n < record.ctor_param_count(); ++n) {
-    params.push_back(record.ctor_param_names[static_cast<size_t>(n)] + ':' +
+    params.push_back(record.ctor_param_names[static_cast<size_t>(n)] + ": " +
                      type_text(record.ctor_param_types[static_cast<size_t>(n)]));
   }
-  return record.name + (record.base_name ? " extends " + *record.base_name : std::string()) + " {" +
-         joined(fields, " ") + "} (" + joined(params, ", ") + ")";
+  return record.name + (record.base_name ? " extends " + *record.base_name : std::string()) +
+         (fields.empty() ? " {}" : " { " + joined(fields, "; ") + " }") + " (" + joined(params, ", ") + ")";
 }
 
 // ---------------------------------------------------------------------------
@@ -73,20 +60,20 @@ TEST(ArrayCallbacks, TypesTheVariableByTheArrayMethodItHolds) {
     const char* name;
     const char* type;
   } cases[] = {
-      {"const names = users.map(u => u.name);", "names", "7[2]"},
-      {"const evens = xs.filter(x => x % 2 === 0);", "evens", "7[1]"},
-      {"const total = xs.reduce((a, b) => a + b, 0);", "total", "1"},
-      {"let found = list.find(x => x.id === 1);", "found", "4(1|5)"},
-      {"var any = xs.some(x => x);", "any", "3"},
-      {"const all = xs.every(x => x);", "all", "3"},
-      {"const upper = text.toUpperCase();", "upper", "0"},
-      {"const joined = parts.join(',');", "joined", "0"},
+      {"const names = users.map(u => u.name);", "names", "string[]"},
+      {"const evens = xs.filter(x => x % 2 === 0);", "evens", "number[]"},
+      {"const total = xs.reduce((a, b) => a + b, 0);", "total", "number"},
+      {"let found = list.find(x => x.id === 1);", "found", "number | void"},
+      {"var any = xs.some(x => x);", "any", "boolean"},
+      {"const all = xs.every(x => x);", "all", "boolean"},
+      {"const upper = text.toUpperCase();", "upper", "any"},
+      {"const joined = parts.join(',');", "joined", "any"},
       // Exactly six tokens after the keyword are enough.
-      {"const a = b.map(", "a", "7[2]"},
-      {"const a = b.map", "a", "0"},
+      {"const a = b.map(", "a", "string[]"},
+      {"const a = b.map", "a", "any"},
       // Only a declaration counts, and only a single receiver name.
-      {"let r; r = xs.map(f);", "r", "0"},
-      {"const r = a.b.map(f);", "r", "0"},
+      {"let r; r = xs.map(f);", "r", "any"},
+      {"const r = a.b.map(f);", "r", "any"},
   };
   for (const Case& c : cases) {
     AnalysisResult result = analyze_js(c.source, 2);
@@ -103,10 +90,10 @@ TEST(ArrayCallbacks, WritesOnlyTheListedFieldsOfTheFirstVariable) {
   result.vars[0].type.key_kind = TYPE_STRING;
   result.vars[0].type.type_name = "Kept";
   detect_array_callbacks(tokens, result);
-  EXPECT_EQ(type_text(result.vars[0].type), "7[1]");  // the filter rule, applied to the first `r`
+  EXPECT_EQ(type_text(result.vars[0].type), "number[]");  // the filter rule, applied to the first `r`
   EXPECT_EQ(result.vars[0].type.key_kind, TYPE_STRING);
   EXPECT_EQ(result.vars[0].type.type_name, "Kept");
-  EXPECT_EQ(type_text(result.vars[1].type), "0");
+  EXPECT_EQ(type_text(result.vars[1].type), "any");
 }
 
 // ---------------------------------------------------------------------------
@@ -175,14 +162,14 @@ TEST(AddReturnType, MergesLikeAUnionThatKeepsZeroAndRepeats) {
     std::vector<int> kinds;
     const char* type;
   } cases[] = {
-      {{}, "0"},
-      {{1}, "1"},
-      {{1, 1}, "4(1)"},
-      {{1, 2, 1}, "4(1|2)"},
-      {{0}, "0"},
-      {{0, 2}, "2"},
-      {{1, 0}, "4(1|0)"},
-      {{1, 2, 3, 5, 6}, "4(1|2|3|5)"},
+      {{}, "any"},
+      {{TYPE_NUMBER}, "number"},
+      {{TYPE_NUMBER, TYPE_NUMBER}, "(number)"},
+      {{TYPE_NUMBER, TYPE_STRING, TYPE_NUMBER}, "number | string"},
+      {{TYPE_NONE}, "any"},
+      {{TYPE_NONE, TYPE_STRING}, "string"},
+      {{TYPE_NUMBER, TYPE_NONE}, "number | any"},
+      {{TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN, TYPE_VOID, TYPE_OBJECT}, "number | string | boolean | void"},
   };
   for (const Case& c : cases) {
     FuncInfo function;
@@ -240,8 +227,8 @@ TEST(FunctionBodies, EachRecordGetsItsOwnDeclaration) {
   ASSERT_EQ(result.funcs.size(), 2U);
   EXPECT_EQ(result.funcs[0].body, " return 1; ");
   EXPECT_EQ(result.funcs[1].body, " return true; ");
-  EXPECT_EQ(type_text(result.funcs[0].return_type), "1");
-  EXPECT_EQ(type_text(result.funcs[1].return_type), "3");
+  EXPECT_EQ(type_text(result.funcs[0].return_type), "number");
+  EXPECT_EQ(type_text(result.funcs[1].return_type), "boolean");
 }
 
 TEST(FunctionBodies, MergesTheLiteralKindsOfTheFunctionsOwnReturns) {
@@ -249,20 +236,20 @@ TEST(FunctionBodies, MergesTheLiteralKindsOfTheFunctionsOwnReturns) {
     const char* source;
     const char* type;
   } cases[] = {
-      {"function f(x) { if (x) return 1; if (!x) return 'a'; return; }", "4(1|2)"},
-      {"function f() { return 1; return 1; }", "4(1)"},
-      {"function f() { return x; return; }", "0"},
-      {"function f() {}", "0"},
-      {"function f() { return `t${x}`; }", "2"},
-      {"function f() { return false; }", "3"},
+      {"function f(x) { if (x) return 1; if (!x) return 'a'; return; }", "number | string"},
+      {"function f() { return 1; return 1; }", "(number)"},
+      {"function f() { return x; return; }", "any"},
+      {"function f() {}", "any"},
+      {"function f() { return `t${x}`; }", "string"},
+      {"function f() { return false; }", "boolean"},
       // Returns of nested functions, methods, arrows and classes are theirs.
       {"function f() { xs.map(function () { return 'a'; }); xs.map(x => { return 1; }); "
        "const o = { m() { return true; } }; class C { m() { return 2; } } return null; }",
-       "0"},
+       "any"},
       // A concise arrow holds no `return` of its own; the block around it does.
-      {"function f() { const g = () => 1; return 'x'; }", "2"},
+      {"function f() { const g = () => 1; return 'x'; }", "string"},
       // A line break after `return` ends the statement.
-      {"function f() { return\n42; }", "0"},
+      {"function f() { return\n42; }", "any"},
   };
   for (const Case& c : cases) {
     const AnalysisResult result = analyze_js(c.source, 2);
@@ -302,17 +289,17 @@ TEST(FunctionBodies, ParameterShapesHoldThePropertiesTheBodyReads) {
   } cases[] = {
       {"function f(opts, cb, n) { const u = opts.url.trim(); if (opts.retries > 3) {} opts.onDone(); "
        "opts.count = 1; opts.seen++; cb.x; const { mode = 'a', level } = opts; return n * 2; }",
-       {"url:2 retries:1 mode:2 level:0", "x:0", ""}},
+       {"url: string; retries: number; mode: string; level: any", "x: any", ""}},
       {"function f(o) { return o.a - 1 + o.b.toFixed(2) + o.c.map(g) + (o.d === 'x') + (5 < o.e) + o?.f + "
        "o.g + '!'; }",
-       {"a:1 b:1 c:7 d:2 e:1 f:0 g:2"}},
+       {"a: number; b: number; c: any[]; d: string; e: number; f: any; g: string"}},
       // Reads that disagree leave the kind open.
-      {"function f(o) { o.v > 1; o.v.trim(); o.v * 2; }", {"v:0"}},
+      {"function f(o) { o.v > 1; o.v.trim(); o.v * 2; }", {"v: any"}},
       // A read inside a callback still reads the parameter; a nested
       // function's own parameter of the same name is its own.
-      {"function f(o) { xs.forEach(x => o.c); function g(o) { return o.a; } return o.b; }", {"c:0 b:0"}},
+      {"function f(o) { xs.forEach(x => o.c); function g(o) { return o.a; } return o.b; }", {"c: any; b: any"}},
       // Destructured parameters expect their keys.
-      {"function f({ a, b = 1, c: d }, [e]) { return a; }", {"a:0 b:1 c:0", ""}},
+      {"function f({ a, b = 1, c: d }, [e]) { return a; }", {"a: any; b: number; c: any", ""}},
       // Properties of properties and of other names are not the parameter's.
       {"function f(o) { return x.o.y + other.z; }", {""}},
   };
@@ -327,7 +314,7 @@ TEST(FunctionBodies, ParameterShapesHoldThePropertiesTheBodyReads) {
   }
   const AnalysisResult nested = analyze_js("function f(o) { function g(o) { return o.a; } return o.b; }", 2);
   ASSERT_EQ(nested.funcs.size(), 2U);
-  EXPECT_EQ(shape_text(nested.funcs[1].param_shapes[0]), "a:0");
+  EXPECT_EQ(shape_text(nested.funcs[1].param_shapes[0]), "a: any");
 }
 
 TEST(FunctionBodies, ShapesStopAtSixteenFieldsAndSixteenParameters) {
@@ -340,7 +327,7 @@ TEST(FunctionBodies, ShapesStopAtSixteenFieldsAndSixteenParameters) {
   ASSERT_EQ(result.funcs.size(), 2U);
   ASSERT_EQ(result.funcs[0].param_shapes[0].fields.size(), 16U);
   EXPECT_EQ(result.funcs[0].param_shapes[0].fields[15].name, "f15");
-  EXPECT_EQ(shape_text(result.funcs[1].param_shapes[15]), "a:0");
+  EXPECT_EQ(shape_text(result.funcs[1].param_shapes[15]), "a: any");
   EXPECT_EQ(result.funcs[1].param_count(), 17);
 }
 
@@ -352,10 +339,10 @@ TEST(FunctionBodies, ManyAndDeeplyNestedFunctionsAreEachCaptured) {
   for (int n = 0; n < depth; ++n) source += " }";
   const AnalysisResult result = analyze_js(source, 2);
   ASSERT_EQ(result.funcs.size(), static_cast<size_t>(depth));
-  EXPECT_EQ(type_text(result.funcs.front().return_type), "0");
-  EXPECT_EQ(type_text(result.funcs.back().return_type), "1");
-  EXPECT_EQ(shape_text(result.funcs.front().param_shapes[0]), "a0:0");
-  EXPECT_EQ(shape_text(result.funcs.back().param_shapes[0]), "a1999:0");
+  EXPECT_EQ(type_text(result.funcs.front().return_type), "any");
+  EXPECT_EQ(type_text(result.funcs.back().return_type), "number");
+  EXPECT_EQ(shape_text(result.funcs.front().param_shapes[0]), "a0: any");
+  EXPECT_EQ(shape_text(result.funcs.back().param_shapes[0]), "a1999: any");
   // Every function has its body region; the body texts, each a copy of part
   // of its parent's, stay within a size linear in the source.
   size_t copied = 0;
@@ -381,19 +368,19 @@ TEST(Classes, OneRecordPerNamedClassWithFieldsAndConstructorParameters) {
        "    this.legs = 4;\n    this.tag = 'a' + name;\n    this.count = 'many';\n"
        "    helper(function () { this.no = 1; });\n    run(() => { this.yes = true; });\n  }\n"
        "  get size() { return 3; }\n  set size(v) {}\n  bark() { this.noise = 1; }\n  static create() {}\n}",
-       {"Dog extends Animal {count:4(1|2) #secret:2 name:0 handler:0 ok:3 legs:1 tag:2 yes:3} "
-        "(name:0, age:1, { size }:6, ...rest:7[0])"}},
+       {"Dog extends Animal { count: number | string; #secret: string; name: any; handler: any; ok: boolean; legs: number; tag: string; yes: boolean } "
+        "(name: any, age: number, { size }: { size: any }, ...rest: any[])"}},
       {"class Box { items = []; sizes = [1, 2]; mixed = [1, 'a']; constructor() { this.tags = ['a']; } }",
-       {"Box {items:7[0] sizes:7[1] mixed:7[0] tags:7[2]} ()"}},
+       {"Box { items: any[]; sizes: number[]; mixed: any[]; tags: string[] } ()"}},
       {"class A {}\nclass B extends lib.Base { constructor() {} }",
        {"A {} ()", "B extends lib {} ()"}},
-      {"class Outer { m() { class Inner { x = 1; } } }", {"Outer {} ()", "Inner {x:1} ()"}},
-      {"const K = class Named { y = 'a'; };\nconst L = class { z = 1; };", {"Named {y:2} ()"}},
+      {"class Outer { m() { class Inner { x = 1; } } }", {"Outer {} ()", "Inner { x: number } ()"}},
+      {"const K = class Named { y = 'a'; };\nconst L = class { z = 1; };", {"Named { y: string } ()"}},
       {"class C { ['a'] = 1; 'b' = 2; static { init(); } async *gen() {} static async load() {} get v() { return 1; } "
        "static = 3; get = 4 }",
-       {"C {static:1 get:1} ()"}},
+       {"C { static: number; get: number } ()"}},
       // Unterminated class bodies keep what was read.
-      {"class T { constructor(a) { this.a = 1;", {"T {a:1} (a:0)"}},
+      {"class T { constructor(a) { this.a = 1;", {"T { a: number } (a: any)"}},
       {"class U extends", {"U {} ()"}},
       {"class", {}},
   };

@@ -11,19 +11,9 @@
 
 #include "analysis/analyzer.h"
 #include "core/tokenizer.h"
+#include "test_support.h"
 
 namespace class_test {
-
-// "1" for a plain kind, "3|2" for a union in member order.
-inline std::string kinds_of(const TypeInfo& type) {
-  if (type.kind != TYPE_UNION) return std::to_string(type.kind);
-  std::string text;
-  for (int m = 0; m < type.member_count; ++m) {
-    if (m > 0) text += "|";
-    text += std::to_string(type.members[m]);
-  }
-  return text;
-}
 
 // What describe_fields demands of the flag arrays beside the field names.
 enum class FlagArrays {
@@ -31,8 +21,9 @@ enum class FlagArrays {
   kInStep,          // each one with one entry per field
 };
 
-// "count:1 static", "secret:2 private", "size:1 readonly"; the field types
-// must have one entry per field, the flag arrays as `flags` says.
+// Each field as a TypeScript member: "static count: number", "private secret:
+// string", "readonly size: boolean | string"; the field types must have one
+// entry per field, the flag arrays as `flags` says.
 inline std::vector<std::string> describe_fields(const ClassInfo& cls, FlagArrays flags) {
   std::vector<std::string> fields;
   const size_t count = cls.field_names.size();
@@ -50,11 +41,11 @@ inline std::vector<std::string> describe_fields(const ClassInfo& cls, FlagArrays
   }
   if (!in_step) return fields;
   for (size_t f = 0; f < count; ++f) {
-    std::string text = cls.field_names[f] + ":" + kinds_of(cls.field_types[f]);
+    std::string text;
     for (const auto& [flag, values] : flag_arrays) {
-      if (f < values->size() && (*values)[f]) text += std::string(" ") + flag;
+      if (f < values->size() && (*values)[f]) text += std::string(flag) + " ";
     }
-    fields.push_back(text);
+    fields.push_back(text + cls.field_names[f] + ": " + kvx_test::type_text(cls.field_types[f]));
   }
   return fields;
 }

@@ -16,6 +16,7 @@
 
 namespace {
 
+using kvx_test::ts;
 using kvx_test::read_file;
 using kvx_test::ScopedWorkDir;
 using render_test::arrow;
@@ -24,8 +25,6 @@ using render_test::interface_of;
 using render_test::kind;
 using render_test::named;
 using render_test::Param;
-using render_test::union_of;
-using render_test::with_element;
 
 // ---------------------------------------------------------------------------
 // Records built by hand
@@ -40,15 +39,22 @@ ArrowInfo generic_arrow(const std::string& name, std::vector<Param> params) {
   return record;
 }
 
-ObjectInfo object(const std::string& name, std::vector<std::pair<std::string, int>> fields) {
+// Fields with their kinds as TypeScript words: {{"host", "string"}}.
+ObjectInfo object(const std::string& name, std::vector<std::pair<std::string, std::string>> fields) {
   ObjectInfo record;
   record.name = name;
-  for (auto& [field_name, field_kind] : fields) record.fields->emplace_back(field_name, field_kind);
+  for (auto& [field_name, field_kind] : fields) {
+    record.fields->emplace_back(field_name, kvx_test::kind_of_text(field_kind));
+  }
   return record;
 }
 
-ShapeInfo shape(const std::string& name, std::vector<ShapeField> fields) {
-  return ShapeInfo{name, std::move(fields)};
+ShapeInfo shape(const std::string& name, const std::vector<std::pair<std::string, std::string>>& fields) {
+  ShapeInfo record{name, {}};
+  for (const auto& [field_name, field_kind] : fields) {
+    record.fields.push_back(ShapeField{field_name, kvx_test::kind_of_text(field_kind)});
+  }
+  return record;
 }
 
 // Runs the emitter into ./out.ts of the current folder.
@@ -80,7 +86,7 @@ TEST_F(Emitter, EmptyResultGivesHeaderTwoEmptyLinesAndTheModuleLine) {
 
 TEST_F(Emitter, UncreatableFileIsReportedWithoutWritingAnything) {
   AnalysisResult result;
-  result.vars.push_back(var("x", kind(1)));
+  result.vars.push_back(var("x", ts("number")));
   testing::internal::CaptureStdout();
   const int status = generate_ts_typed("missing/out", result);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ERROR] Unable to create missing/out.ts\n");
@@ -116,17 +122,17 @@ TEST_F(Emitter, WritesEverySectionInOrder) {
 
   result.vars.push_back(var("stream", named("fs.ReadStream")));
   result.vars.push_back(var("child", named("ChildProcess"), 0));
-  result.vars.push_back(var("config", kind(6)));
+  result.vars.push_back(var("config", ts("object")));
   result.vars.push_back(var("user", interface_of("User")));
-  result.vars.push_back(var("rows", kind(7)));
-  result.vars.push_back(var("list", kind(7)));
-  result.vars.push_back(var("local", kind(1)));    // declared in load's body
-  result.vars.push_back(var("limit", kind(1)));    // exported
-  result.vars.push_back(var("config", kind(2)));   // a repeat
-  result.vars.push_back(var("handler", kind(0)));  // an arrow binding
-  result.vars.push_back(var("count", kind(1), 2));
-  result.objects.push_back(object("config", {{"host", 2}, {"port", 1}}));
-  result.array_objects.push_back(shape("rows", {{"id", 1}, {"name", 2}}));
+  result.vars.push_back(var("rows", ts("any[]")));
+  result.vars.push_back(var("list", ts("any[]")));
+  result.vars.push_back(var("local", ts("number")));    // declared in load's body
+  result.vars.push_back(var("limit", ts("number")));    // exported
+  result.vars.push_back(var("config", ts("string")));   // a repeat
+  result.vars.push_back(var("handler", ts("any")));  // an arrow binding
+  result.vars.push_back(var("count", ts("number"), 2));
+  result.objects.push_back(object("config", {{"host", "string"}, {"port", "number"}}));
+  result.array_objects.push_back(shape("rows", {{"id", "number"}, {"name", "string"}}));
   ArrayInfo list;
   list.name = "list";
   list.element_kind = TYPE_UNION;
@@ -134,20 +140,20 @@ TEST_F(Emitter, WritesEverySectionInOrder) {
   list.member_count = 2;
   result.arrays.push_back(list);
 
-  FuncInfo load = func("load", {{"url", kind(2)}, {"opts", kind(0)}}, kind(9),
+  FuncInfo load = func("load", {{"url", ts("string")}, {"opts", ts("any")}}, ts("Response"),
                        "\n  const local = 1;\n  return fetch(url);\n", 1);
   load.param_shapes[1].fields = {{"retries", 1}, {"url", 2}};
   result.funcs.push_back(std::move(load));
-  result.funcs.push_back(func("check", {{"n", union_of({1, 2})}}, kind(1),
+  result.funcs.push_back(func("check", {{"n", ts("number | string")}}, ts("number"),
                               " if (n > 0) { log(n); } const helper = () => 1; "));
-  result.funcs.push_back(func("stub", {}, kind(2), std::nullopt));
+  result.funcs.push_back(func("stub", {}, ts("string"), std::nullopt));
 
-  result.arrows.push_back(arrow("handler", {{"req", kind(2)}, {"res", kind(0)}}, kind(5)));
+  result.arrows.push_back(arrow("handler", {{"req", ts("string")}, {"res", ts("any")}}, ts("void")));
   ArrowInfo pending = arrow("pending", {});
   pending.is_promise = 1;
   result.arrows.push_back(pending);
-  result.arrows.push_back(generic_arrow("pick", {{"a", kind(0)}, {"b", kind(0)}}));
-  result.arrows.push_back(arrow("helper", {}, kind(1)));  // declared in check's body
+  result.arrows.push_back(generic_arrow("pick", {{"a", ts("any")}, {"b", ts("any")}}));
+  result.arrows.push_back(arrow("helper", {}, ts("number")));  // declared in check's body
 
   ClassInfo base;
   base.name = "Base";
@@ -156,16 +162,16 @@ TEST_F(Emitter, WritesEverySectionInOrder) {
   cart.name = "Cart";
   cart.base_name = "Base";
   cart.field_names = {"items", "secret", "count", "total"};
-  cart.field_types = {with_element(TYPE_ARRAY, 1), kind(2), kind(1), kind(1)};
+  cart.field_types = {ts("number[]"), ts("string"), ts("number"), ts("number")};
   cart.field_private = {0, 1, 0, 0};
   cart.field_static = {0, 0, 1, 0};
   cart.field_readonly = {0, 0, 0, 1};
   cart.ctor_param_names = {"owner"};
-  cart.ctor_param_types = {kind(2)};
-  MethodInfo add{"add", {"item"}, {kind(1)}, kind(5), 0, 0};
-  MethodInfo total{"total", {}, {}, kind(1), 0, 0};
+  cart.ctor_param_types = {ts("string")};
+  MethodInfo add{"add", {"item"}, {ts("number")}, ts("void"), 0, 0};
+  MethodInfo total{"total", {}, {}, ts("number"), 0, 0};
   MethodInfo create{"create", {"x"}, {}, interface_of("Cart"), 1, 0};
-  MethodInfo save{"save", {}, {}, kind(3), 0, 1};
+  MethodInfo save{"save", {}, {}, ts("boolean"), 0, 1};
   cart.methods = {add, total, create, save};
   result.classes.push_back(cart);
 
@@ -250,11 +256,11 @@ TEST_F(Emitter, TypeOnlyImportsFollowTheRenderedVariableTypes) {
     std::vector<TypeInfo> types;
     std::string lines;
   } cases[] = {
-      {{kind(1), named("NodeJS.ProcessEnv")}, ""},
+      {{ts("number"), named("NodeJS.ProcessEnv")}, ""},
       {{named("fs.ReadStream")}, "import type { ReadStream } from 'fs';\n"},
       {{kind(TYPE_READSTREAM)}, "import type { ReadStream } from 'fs';\n"},
       {{named("fs.WriteStream")}, "import type { WriteStream } from 'fs';\n"},
-      {{named("fs.WriteStream"), kind(10)}, "import type { ReadStream, WriteStream } from 'fs';\n"},
+      {{named("fs.WriteStream"), ts("ReadStream")}, "import type { ReadStream, WriteStream } from 'fs';\n"},
       {{named("Promise<ChildProcess>")}, "import type { ChildProcess } from 'child_process';\n"},
       {{named("ChildProcess"), named("fs.ReadStream")},
        "import type { ReadStream } from 'fs';\nimport type { ChildProcess } from 'child_process';\n"},
@@ -270,12 +276,12 @@ TEST_F(Emitter, TypeOnlyImportsFollowTheRenderedVariableTypes) {
 
 TEST_F(Emitter, VariableSkipRules) {
   AnalysisResult result;
-  result.funcs.push_back(func("f", {}, kind(0), "const tmp = 1; let { a, b: renamed } = o;"));
+  result.funcs.push_back(func("f", {}, ts("any"), "const tmp = 1; let { a, b: renamed } = o;"));
   result.exports = {"export const counter2 = 1;", "export { shown };"};
-  result.arrows.push_back(arrow("cb", {}, kind(5)));
+  result.arrows.push_back(arrow("cb", {}, ts("void")));
   for (const char* name : {"tmp", "tmpValue", "a", "renamed", "b", "counter", "counter2", "shown",
                            "cb", "tmpValue", "cb", "o"}) {
-    result.vars.push_back(var(name, kind(1)));
+    result.vars.push_back(var(name, ts("number")));
   }
   const std::string file = after_header(emit(result));
   const std::string variables = file.substr(1, file.find("function f") - 1);
@@ -290,9 +296,9 @@ TEST_F(Emitter, VariableSkipRules) {
 // declaration of one name would not compile.
 TEST_F(Emitter, RepeatsAreCaughtAfterManyNames) {
   AnalysisResult result;
-  for (int i = 0; i < 600; ++i) result.vars.push_back(var("v" + std::to_string(i), kind(1)));
-  result.vars.push_back(var("v599", kind(2)));
-  result.vars.push_back(var("v0", kind(2)));
+  for (int i = 0; i < 600; ++i) result.vars.push_back(var("v" + std::to_string(i), ts("number")));
+  result.vars.push_back(var("v599", ts("string")));
+  result.vars.push_back(var("v0", ts("string")));
   const std::string file = emit(result);
   EXPECT_EQ(file.find("v599: string"), std::string::npos);
   EXPECT_EQ(file.find("v0: string"), std::string::npos);
@@ -303,19 +309,19 @@ TEST_F(Emitter, VariableTypeComesFromTheFirstRecordThatApplies) {
   AnalysisResult result;
   // interface name beats an object record of the same name
   result.vars.push_back(var("a", interface_of("Shape")));
-  result.objects.push_back(object("a", {{"x", 1}}));
+  result.objects.push_back(object("a", {{"x", "number"}}));
   // kind 11 without a name falls through to the object
   result.vars.push_back(var("b", kind(TYPE_INTERFACE)));
-  result.objects.push_back(object("b", {{"y", 2}}));
-  result.objects.push_back(object("b", {{"second", 2}}));
+  result.objects.push_back(object("b", {{"y", "string"}}));
+  result.objects.push_back(object("b", {{"second", "string"}}));
   // a shape beats an array
-  result.vars.push_back(var("c", kind(7)));
-  result.array_objects.push_back(shape("c", {{"s", 2}}));
+  result.vars.push_back(var("c", ts("any[]")));
+  result.array_objects.push_back(shape("c", {{"s", "string"}}));
   result.arrays.push_back(ArrayInfo{"c", 1, {}, 0});
-  result.vars.push_back(var("d", kind(7)));
+  result.vars.push_back(var("d", ts("any[]")));
   result.arrays.push_back(ArrayInfo{"d", 2, {}, 0});
-  result.vars.push_back(var("e", union_of({2, 1})));
-  result.vars.push_back(var("f", kind(0), 0));
+  result.vars.push_back(var("e", ts("string | number")));
+  result.vars.push_back(var("f", ts("any"), 0));
   const std::string file = after_header(emit(result));
   EXPECT_EQ(file,
             "\n"
@@ -332,16 +338,16 @@ TEST_F(Emitter, FunctionSignaturesAndBodies) {
     FuncInfo function;
     std::string text;
   } cases[] = {
-      {func("a", {}, kind(1), "return 1;"), "function a(): number {\n    return 1;\n}\n\n"},
-      {func("b", {}, kind(1), " x(); "), "function b(): void {\n     x(); \n}\n\n"},
-      {func("c", {}, kind(9), "await x();", 1), "async function c(): Promise<void> {\n    await x();\n}\n\n"},
-      {func("d", {}, kind(13), "return fetch(u);", 1),
+      {func("a", {}, ts("number"), "return 1;"), "function a(): number {\n    return 1;\n}\n\n"},
+      {func("b", {}, ts("number"), " x(); "), "function b(): void {\n     x(); \n}\n\n"},
+      {func("c", {}, ts("Response"), "await x();", 1), "async function c(): Promise<void> {\n    await x();\n}\n\n"},
+      {func("d", {}, ts("Promise<void>"), "return fetch(u);", 1),
        "async function d(): Promise<Promise<void>> {\n    return fetch(u);\n}\n\n"},
-      {func("e", {{"p", kind(2)}, {"q", kind(0)}}, kind(2), std::nullopt),
+      {func("e", {{"p", ts("string")}, {"q", ts("any")}}, ts("string"), std::nullopt),
        "function e(p: string, q: unknown): string {\n    throw new Error(\"Not implemented\");\n}\n\n"},
       // an empty body is present without "return", and stays empty
-      {func("g", {}, kind(2), ""), "function g(): void {\n}\n\n"},
-      {func("h", {{"m", union_of({2, 1})}}, kind(0), "return m <= 10 ? 1 : 2;\n  // done"),
+      {func("g", {}, ts("string"), ""), "function g(): void {\n}\n\n"},
+      {func("h", {{"m", ts("string | number")}}, ts("any"), "return m <= 10 ? 1 : 2;\n  // done"),
        "function h(m: string | number): unknown {\n    return typeof m === \"number\" && m <=10 ? 1 : "
        "2;\n  // done\n}\n\n"},
   };
@@ -354,10 +360,10 @@ TEST_F(Emitter, FunctionSignaturesAndBodies) {
 
 // The sixteen parameter shapes cover the first sixteen parameters only.
 TEST_F(Emitter, ParameterShapesReplaceTheFirstSixteenParameterTypes) {
-  FuncInfo function = func("f", {}, kind(5), std::nullopt);
+  FuncInfo function = func("f", {}, ts("void"), std::nullopt);
   for (int i = 0; i < 18; ++i) {
     function.param_names.push_back("p" + std::to_string(i));
-    function.param_types.push_back(kind(1));
+    function.param_types.push_back(ts("number"));
   }
   function.param_shapes[0].fields = {{"url", 2}, {"retries", 1}, {"extra", 7}};
   function.param_shapes[15].fields = {{"last", 3}};
@@ -375,20 +381,20 @@ TEST_F(Emitter, ArrowForms) {
     ArrowInfo arrow;
     std::string line;
   } cases[] = {
-      {arrow("plain", {{"a", kind(1)}, {"b", union_of({2, 3})}}, kind(3)),
+      {arrow("plain", {{"a", ts("number")}, {"b", ts("string | boolean")}}, ts("boolean")),
        "declare const plain: (a: number, b: string | boolean) => boolean;\n"},
       {arrow("none", {}), "declare const none: () => unknown;\n"},
-      {generic_arrow("pick", {{"a", kind(0)}, {"b", kind(1)}}),
+      {generic_arrow("pick", {{"a", ts("any")}, {"b", ts("number")}}),
        "declare const pick: <T, U>(a: T, b: U) => T | U;\n"},
-      {generic_arrow("g", {{"flag", kind(3)}, {"x", kind(0)}}),
+      {generic_arrow("g", {{"flag", ts("boolean")}, {"x", ts("any")}}),
        "declare const g: <T>(flag: boolean, x: T) => T;\n"},
       // only the first parameter keeps boolean
-      {generic_arrow("h", {{"x", kind(0)}, {"flag", kind(3)}}),
+      {generic_arrow("h", {{"x", ts("any")}, {"flag", ts("boolean")}}),
        "declare const h: <T, U>(x: T, flag: U) => T | U;\n"},
       {generic_arrow("many", {{"a", {}}, {"b", {}}, {"c", {}}, {"d", {}}, {"e", {}}, {"f", {}}}),
        "declare const many: <T, U, V, W>(a: T, b: U, c: V, d: W, e: any, f: any) => T | U | V | W;\n"},
       // without type parameters no empty "<>" is written: it would not parse
-      {generic_arrow("f", {{"flag", kind(3)}}), "declare const f: (flag: boolean) => any;\n"},
+      {generic_arrow("f", {{"flag", ts("boolean")}}), "declare const f: (flag: boolean) => any;\n"},
       {generic_arrow("z", {}), "declare const z: () => any;\n"},
   };
   for (const Case& c : cases) {
@@ -402,7 +408,7 @@ TEST_F(Emitter, ArrowForms) {
 // after the sixteenth still counts the parameters beyond.
 TEST_F(Emitter, GenericArrowWritesSixteenParameters) {
   std::vector<Param> params;
-  for (int i = 0; i < 17; ++i) params.push_back({"p" + std::to_string(i), kind(0)});
+  for (int i = 0; i < 17; ++i) params.push_back({"p" + std::to_string(i), ts("any")});
   AnalysisResult result;
   result.arrows.push_back(generic_arrow("wide", params));
   const std::string file = emit(result);
@@ -415,11 +421,11 @@ TEST_F(Emitter, MethodSharingANameWithAFieldIsLeftOut) {
   ClassInfo klass;
   klass.name = "K";
   klass.field_names = {"size", "label"};
-  klass.field_types = {kind(1), kind(2)};
+  klass.field_types = {ts("number"), ts("string")};
   klass.field_readonly = {0, 1};  // label stands for a getter
-  klass.methods = {MethodInfo{"size", {}, {}, kind(1), 0, 0},
-                   MethodInfo{"label", {}, {}, kind(2), 0, 0},
-                   MethodInfo{"run", {"a", "b"}, {kind(2)}, kind(5), 0, 0}};
+  klass.methods = {MethodInfo{"size", {}, {}, ts("number"), 0, 0},
+                   MethodInfo{"label", {}, {}, ts("string"), 0, 0},
+                   MethodInfo{"run", {"a", "b"}, {ts("string")}, ts("void"), 0, 0}};
   AnalysisResult result;
   result.classes.push_back(klass);
   EXPECT_EQ(after_header(emit(result)),
@@ -433,8 +439,8 @@ TEST_F(Emitter, MethodSharingANameWithAFieldIsLeftOut) {
 
 TEST_F(Emitter, ExportsGainTheTypeOfTheFirstVariableNamed) {
   AnalysisResult result;
-  result.vars = {var("limit", kind(1)), var("limit", kind(2)), var("name", kind(2)),
-                 var("flag", kind(3))};
+  result.vars = {var("limit", ts("number")), var("limit", ts("string")), var("name", ts("string")),
+                 var("flag", ts("boolean"))};
   result.exports = {"export const limit = 5;",
                     "export const name =\n  'x';",
                     "export const flag= true;",
@@ -525,7 +531,7 @@ TEST(BodyDeclarations, EveryTruncationIsReadSafely) {
 
 AnalysisResult result_with_bodies(std::vector<std::optional<std::string>> bodies) {
   AnalysisResult result;
-  for (auto& body : bodies) result.funcs.push_back(func("f", {}, kind(0), body));
+  for (auto& body : bodies) result.funcs.push_back(func("f", {}, ts("any"), body));
   return result;
 }
 

@@ -16,11 +16,11 @@
 namespace {
 
 using class_test::class_record;
-using class_test::kinds_of;
+using kvx_test::type_text;
 using kvx_test::object_record;
 using kvx_test::var_record;
 
-// "greet(name: 2|1, times: 1)"
+// "greet(name: string | number, times: number)"
 std::vector<std::string> describe_methods(const ClassInfo& cls) {
   std::vector<std::string> methods;
   for (const MethodInfo& method : cls.methods) {
@@ -28,7 +28,7 @@ std::vector<std::string> describe_methods(const ClassInfo& cls) {
     EXPECT_EQ(method.param_types.size(), method.param_names.size()) << method.name;
     for (size_t p = 0; p < method.param_names.size() && p < method.param_types.size(); ++p) {
       if (p > 0) text += ", ";
-      text += method.param_names[p] + ": " + kinds_of(method.param_types[p]);
+      text += method.param_names[p] + ": " + type_text(method.param_types[p]);
     }
     methods.push_back(text + ")");
   }
@@ -218,34 +218,34 @@ AnalysisResult class_with_method(const char* name, std::vector<std::string> para
 
 TEST(MethodParams, TypesFromDefaultsAndCallSites) {
   const ParamCase cases[] = {
-      {"class G { greet(name = \"World\", times = 3) { } }", {}, {"greet(name: 2, times: 1)"}},
-      {"class G { greet(name) { } } g.greet(\"a\"); g.greet(5);", {}, {"greet(name: 2|1)"}},
-      {"class G { greet(name) { } }", {}, {"greet(name: 8)"}},
-      {"class G { greet(name = 'w') { } } g.greet(5);", {}, {"greet(name: 2|1)"}},
-      {"class G { m(a, b) { } } o.m(1);", {}, {"m(a: 1, b: 8)"}},
-      {"class G { m(a) { } } o.m(1, 'x', true);", {}, {"m(a: 1)"}},
-      {"class G { m(a, b) { } } o.m(true, `t${x}`);", {}, {"m(a: 3, b: 2)"}},
+      {"class G { greet(name = \"World\", times = 3) { } }", {}, {"greet(name: string, times: number)"}},
+      {"class G { greet(name) { } } g.greet(\"a\"); g.greet(5);", {}, {"greet(name: string | number)"}},
+      {"class G { greet(name) { } }", {}, {"greet(name: unknown)"}},
+      {"class G { greet(name = 'w') { } } g.greet(5);", {}, {"greet(name: string | number)"}},
+      {"class G { m(a, b) { } } o.m(1);", {}, {"m(a: number, b: unknown)"}},
+      {"class G { m(a) { } } o.m(1, 'x', true);", {}, {"m(a: number)"}},
+      {"class G { m(a, b) { } } o.m(true, `t${x}`);", {}, {"m(a: boolean, b: string)"}},
       // Variables give their kind only.
-      {"class G { m(a) { } } o.m(user);", {{"user", TYPE_INTERFACE}}, {"m(a: 11)"}},
-      {"class G { m(a) { } } o.m(when);", {{"when", TYPE_NAMED}}, {"m(a: 15)"}},
-      {"class G { m(a) { } } this.m(user.name);", {{"user", TYPE_STRING}}, {"m(a: 2)"}},
-      {"class G { m(a) { } } o.m(v);", {{"v", TYPE_NUMBER}, {"v", TYPE_STRING}}, {"m(a: 1)"}},
-      {"class G { m(a) { } } o.m(nobody);", {}, {"m(a: 8)"}},
+      {"class G { m(a) { } } o.m(user);", {{"user", TYPE_INTERFACE}}, {"m(a: Interface)"}},
+      {"class G { m(a) { } } o.m(when);", {{"when", TYPE_NAMED}}, {"m(a: NamedType)"}},
+      {"class G { m(a) { } } this.m(user.name);", {{"user", TYPE_STRING}}, {"m(a: string)"}},
+      {"class G { m(a) { } } o.m(v);", {{"v", TYPE_NUMBER}, {"v", TYPE_STRING}}, {"m(a: number)"}},
+      {"class G { m(a) { } } o.m(nobody);", {}, {"m(a: unknown)"}},
       // Only the first token of an argument counts.
-      {"class G { m(a) { } } o.m(n + 'x');", {{"n", TYPE_NUMBER}}, {"m(a: 1)"}},
-      {"class G { m(a) { } } o.m(-1);", {}, {"m(a: 8)"}},
+      {"class G { m(a) { } } o.m(n + 'x');", {{"n", TYPE_NUMBER}}, {"m(a: number)"}},
+      {"class G { m(a) { } } o.m(-1);", {}, {"m(a: unknown)"}},
       // Nesting is not tracked in calls: a `,` inside a nested call advances.
-      {"class G { m(a, b) { } } o.m(f(1, 2), 'late');", {}, {"m(a: 8, b: 1)"}},
+      {"class G { m(a, b) { } } o.m(f(1, 2), 'late');", {}, {"m(a: unknown, b: number)"}},
       // A call without a receiver has no `.`; a default written at a call counts.
-      {"class G { m(a) { } } m(5);", {}, {"m(a: 8)"}},
-      {"class G { m(a) { } } o.m(v = 'z');", {}, {"m(a: 2)"}},
+      {"class G { m(a) { } } m(5);", {}, {"m(a: unknown)"}},
+      {"class G { m(a) { } } o.m(v = 'z');", {}, {"m(a: string)"}},
       // Methods without parameters keep no types.
       {"class G { m() { } } o.m(1);", {}, {"m()"}},
       // A default value that is a name is a value, not a parameter.
-      {"class G { m(a = b) { } } o.m(1, 'two');", {}, {"m(a: 1)"}},
+      {"class G { m(a = b) { } } o.m(1, 'two');", {}, {"m(a: number)"}},
       // A destructuring pattern is one parameter, typed by its form.
-      {"class G { m({ a = 1, b }, c = 'x') { } } o.m(2, 3);", {}, {"m({ a, b }: 6, c: 2|1)"}},
-      {"class G { m(a, ...rest) { } } o.m(1, 2, 3);", {}, {"m(a: 1, ...rest: 7)"}},
+      {"class G { m({ a = 1, b }, c = 'x') { } } o.m(2, 3);", {}, {"m({ a, b }: { a: number; b: any }, c: string | number)"}},
+      {"class G { m(a, ...rest) { } } o.m(1, 2, 3);", {}, {"m(a: number, ...rest: any[])"}},
   };
   for (const ParamCase& c : cases) EXPECT_EQ(methods_after(c), c.methods) << c.source;
 }
@@ -275,16 +275,16 @@ TEST(MethodParams, SameNameInTwoClassesSharesEveryCall) {
   for (const char* name : {"A", "B"}) result.classes.push_back(class_record(name));
   detect_class_methods(result, tokens);
   infer_class_method_params(result, tokens);
-  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"save(x: 2)"}));
-  EXPECT_EQ(describe_methods(result.classes[1]), (std::vector<std::string>{"save(y: 2, z: 1)"}));
+  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"save(x: string)"}));
+  EXPECT_EQ(describe_methods(result.classes[1]), (std::vector<std::string>{"save(y: string, z: number)"}));
 }
 
 TEST(MethodParams, ScanBoundsAtTheEndOfTheList) {
   const ParamCase cases[] = {
-      {"class G { m(a) { } } o.m(1)", {}, {"m(a: 1)"}},  // `.` at count - 5
-      {"class G { m(a) { } } o.m(1", {}, {"m(a: 8)"}},   // `.` at count - 4: not examined
-      {"class G { m(a) { } } o.m(x, 1", {}, {"m(a: 8)"}},
-      {"class G { m(a, b) { } } o.m(x, 1", {}, {"m(a: 8, b: 1)"}},
+      {"class G { m(a) { } } o.m(1)", {}, {"m(a: number)"}},  // `.` at count - 5
+      {"class G { m(a) { } } o.m(1", {}, {"m(a: unknown)"}},   // `.` at count - 4: not examined
+      {"class G { m(a) { } } o.m(x, 1", {}, {"m(a: unknown)"}},
+      {"class G { m(a, b) { } } o.m(x, 1", {}, {"m(a: unknown, b: number)"}},
       {"class G { m(a = 1", {}, {}},  // no body: no method
   };
   for (const ParamCase& c : cases) EXPECT_EQ(methods_after(c), c.methods) << c.source;
@@ -293,7 +293,7 @@ TEST(MethodParams, ScanBoundsAtTheEndOfTheList) {
   const TokenList tokens = tokenize("o.m(1); m(a = 'x'");
   AnalysisResult result = class_with_method("m", {"a"});
   infer_class_method_params(result, tokens);
-  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: 2|1)"}));
+  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: string | number)"}));
 }
 
 TEST(MethodParams, DefaultsCountOnlyTheListsOwnCommas) {
@@ -301,12 +301,12 @@ TEST(MethodParams, DefaultsCountOnlyTheListsOwnCommas) {
     const char* source;
     std::vector<std::string> methods;
   } cases[] = {
-      {"m(a = 1, b = 'x') { }", {"m(a: 1, b: 2)"}},
-      {"m(a = f(x, 'y'), b = 3) { }", {"m(a: 8, b: 1)"}},
-      {"m(a = [1, 2], b = true) { }", {"m(a: 8, b: 3)"}},
-      {"m({ a = 'x', c } = {}, b = true) { }", {"m(a: 8, b: 3)"}},  // the pattern's own defaults are not a's
-      {"m(a = 1, b = 2, c = 'three') { }", {"m(a: 1, b: 1)"}},  // stops at param_count
-      {"m(a = -1, b = !0) { }", {"m(a: 8, b: 8)"}},
+      {"m(a = 1, b = 'x') { }", {"m(a: number, b: string)"}},
+      {"m(a = f(x, 'y'), b = 3) { }", {"m(a: unknown, b: number)"}},
+      {"m(a = [1, 2], b = true) { }", {"m(a: unknown, b: boolean)"}},
+      {"m({ a = 'x', c } = {}, b = true) { }", {"m(a: unknown, b: boolean)"}},  // the pattern's own defaults are not a's
+      {"m(a = 1, b = 2, c = 'three') { }", {"m(a: number, b: number)"}},  // stops at param_count
+      {"m(a = -1, b = !0) { }", {"m(a: unknown, b: unknown)"}},
   };
   for (const auto& c : cases) {
     const TokenList tokens = tokenize(c.source);
@@ -332,7 +332,7 @@ TEST(MethodParams, AllocatesFreshTypesForEveryMethod) {
   cls.methods = {with_params, without};
   result.classes.push_back(cls);
   infer_class_method_params(result, tokens);
-  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: 1, b: 8)", "n()"}));
+  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: number, b: unknown)", "n()"}));
   EXPECT_TRUE(result.classes[0].methods[1].param_types.empty());
 }
 
@@ -474,7 +474,7 @@ TEST(Analyzer10, EnumsThenMethodParameters) {
   EXPECT_EQ(result.vars[0].type.kind, TYPE_OBJECT);
   // `current` no longer names the withdrawn interface, so the call gives 6.
   EXPECT_EQ(describe_methods(result.classes[0]),
-            (std::vector<std::string>{"set(mode: 6, level: 1)"}));
+            (std::vector<std::string>{"set(mode: object, level: number)"}));
 }
 
 // ---------------------------------------------------------------------------

@@ -28,41 +28,41 @@ void check_after(int last_pass, std::initializer_list<PipelineCase> cases) {
 TEST(Pass3Pipeline, ReturnTypesOfCapturedFunctions) {
   check_after(3, {
       {"function build(id) { const flag = id > 0; return { id: 1, name: 'a', ok: flag, nested: { x: 2 } }; }",
-       "flag:3", "build:6{id:1,name:2,ok:3,nested:6,x:1}"},
-      {"function run() { console.log('x'); }", "", "run:5"},
-      {"function run(a) { if (a) return; }", "", "run:5"},
+       "flag: boolean", "build: { id: number; name: string; ok: boolean; nested: object; x: number }"},
+      {"function run() { console.log('x'); }", "", "run: void"},
+      {"function run(a) { if (a) return; }", "", "run: void"},
       // the first conditional return of the file types every open function
-      {"function a(ok) { return ok ? 'yes' : 'no'; } function b(n) { if (n) { log(n); } }", "ok:3",
-       "a:2 b:2"},
+      {"function a(ok) { return ok ? 'yes' : 'no'; } function b(n) { if (n) { log(n); } }", "ok: boolean",
+       "a: string, b: string"},
       // a parameter is no variable: it is declared as a nullish operand, and
       // the return reads that union
-      {"function f(limit) { return limit ?? 10; }", "limit:4[1,0]", "f:4[4,1]"},
+      {"function f(limit) { return limit ?? 10; }", "limit: number | any", "f: never | number"},
       // the switch rule reaches a function whose own return gave nothing
       {"function first(k) { switch (k) { case 1: return 'one'; } } function second(x) { return x; }", "",
-       "first:2 second:2"},
+       "first: string, second: string"},
   });
 }
 
 TEST(Pass3Pipeline, VariableTypes) {
   check_after(3, {
-      {"let count = null; count = 0; count = 'x';", "count:4[1,2]", ""},
+      {"let count = null; count = 0; count = 'x';", "count: number | string", ""},
       {"const items = [1, 2]; const [first, second] = items;",
-       "items:7<1> first:4[1,2,3] second:4[1,2,3]", ""},
+       "items: number[], first: number | string | boolean, second: number | string | boolean", ""},
       // the reassignment rule types doubled before the array-method rule
       {"let doubled = null; const nums = [1, 2]; doubled = nums.map(n => n * 2);",
-       "doubled:7<0> nums:7<1>", ""},
-      {"const total = price * qty; let v = !flag; let w = a < b;", "total:1 v:3 w:3", ""},
+       "doubled: any[], nums: number[]", ""},
+      {"const total = price * qty; let v = !flag; let w = a < b;", "total: number, v: boolean, w: boolean", ""},
       {"const cfg = { server: { port: 8080 }, host: 'h' }; let p = cfg?.server?.port; let h = cfg?.host;",
-       "cfg:0 p:1 h:2", ""},
+       "cfg: any, p: number, h: string", ""},
       // c is declared as a boolean operand first, and y then takes its kind
-      {"let x = a || 5; let y = c ? 1 : 'one';", "x:4[3,1] y:3 a:3 c:3", ""},
+      {"let x = a || 5; let y = c ? 1 : 'one';", "x: boolean | number, y: boolean, a: boolean, c: boolean", ""},
   });
 }
 
 TEST(Pass3Pipeline, GlobalConstantsAreNeverDeclared) {
   check_after(3, {
       {"const ready = value === undefined || Number.isNaN(value); const big = n > Infinity || n === NaN;",
-       "ready:0 big:0", ""},
+       "ready: any, big: any", ""},
       {"if (x === undefined || NaN ?? Infinity ? 1 : 2) {}", "", ""},
   });
   // The output must not declare them either.
@@ -74,7 +74,7 @@ TEST(Pass3Pipeline, GlobalConstantsAreNeverDeclared) {
 TEST(Pass3Pipeline, LaterPassesFillWhatPass3LeftOpen) {
   check_after(10, {
       // pass 3 finds no object cfg and leaves port to the optional-chain detector
-      {"const port = cfg?.port ?? 8080;", "port:8", ""},
+      {"const port = cfg?.port ?? 8080;", "port: unknown", ""},
   });
 }
 

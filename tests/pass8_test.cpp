@@ -20,10 +20,10 @@ using class_test::class_after;
 using class_test::class_record;
 using class_test::describe_fields;
 using class_test::FlagArrays;
-using class_test::kinds_of;
+using kvx_test::type_text;
 using kvx_test::var_record;
 
-// "static async load(url): 3|2"
+// "static async load(url): boolean | string"
 std::vector<std::string> describe_methods(const ClassInfo& cls) {
   std::vector<std::string> methods;
   for (const MethodInfo& method : cls.methods) {
@@ -35,7 +35,7 @@ std::vector<std::string> describe_methods(const ClassInfo& cls) {
       if (p > 0) text += ", ";
       text += method.param_names[p];
     }
-    text += "): " + kinds_of(method.return_type);
+    text += "): " + type_text(method.return_type);
     EXPECT_TRUE(method.param_types.empty()) << "parameter types belong to pass 10: " << text;
     methods.push_back(text);
   }
@@ -192,12 +192,12 @@ struct ModifierCase {
 
 TEST(ClassModifiers, RecordsStaticAndPrivateFieldsWithTheirLiteralKinds) {
   const ModifierCase cases[] = {
-      {"static count = 0;", {"count:1 static"}},
-      {"#secret = 'x';", {"secret:2 private"}},
-      {"static #id = 1;", {"id:1 private static"}},
-      {"#cache = new Map();", {"cache:8 private"}},
-      {"static ready = true; static tpl = `a${b}`;", {"ready:3 static", "tpl:2 static"}},
-      {"static neg = -1;", {"neg:8 static"}},
+      {"static count = 0;", {"static count: number"}},
+      {"#secret = 'x';", {"private secret: string"}},
+      {"static #id = 1;", {"private static id: number"}},
+      {"#cache = new Map();", {"private cache: unknown"}},
+      {"static ready = true; static tpl = `a${b}`;", {"static ready: boolean", "static tpl: string"}},
+      {"static neg = -1;", {"static neg: unknown"}},
       {"label = 'a';", {}},
       {"static helper() { return 1; }", {}},
       {"#check() { return 1; }", {}},
@@ -205,7 +205,7 @@ TEST(ClassModifiers, RecordsStaticAndPrivateFieldsWithTheirLiteralKinds) {
       {"static;", {}},
       // Only depth one counts: assignments inside methods are not members.
       {"run() { static_ = 1; this.#n = 2; }", {}},
-      {"static a = 1; static b = 2; #c = 3;", {"a:1 static", "b:1 static", "c:1 private"}},
+      {"static a = 1; static b = 2; #c = 3;", {"static a: number", "static b: number", "private c: number"}},
   };
   for (const ModifierCase& c : cases) {
     const std::string source = std::string("class A { ") + c.body + " }";
@@ -221,14 +221,14 @@ TEST(ClassModifiers, UpdatesACapturedFieldInPlace) {
     const char* body;
     std::vector<std::string> fields;
   } cases[] = {
-      {"#secret", "#secret = 'x';", {"a:1", "secret:2 private", "z:1"}},
-      {"secret", "#secret = 'x';", {"a:1", "secret:2 private", "z:1"}},
-      {"secret", "static secret = 5;", {"a:1", "secret:1 static", "z:1"}},
-      {"#secret", "static #secret = 5;", {"a:1", "secret:1 private static", "z:1"}},
+      {"#secret", "#secret = 'x';", {"a: number", "private secret: string", "z: number"}},
+      {"secret", "#secret = 'x';", {"a: number", "private secret: string", "z: number"}},
+      {"secret", "static secret = 5;", {"a: number", "static secret: number", "z: number"}},
+      {"#secret", "static #secret = 5;", {"a: number", "private static secret: number", "z: number"}},
       // `secret` as written matches neither `#secret` nor its stored name.
-      {"#secret", "static secret = 5;", {"a:1", "#secret:7", "z:1", "secret:1 static"}},
+      {"#secret", "static secret = 5;", {"a: number", "#secret: string[]", "z: number", "static secret: number"}},
       // A later member of the same name updates the same field again.
-      {"secret", "#secret = 'x'; static secret = 1;", {"a:1", "secret:1 static", "z:1"}},
+      {"secret", "#secret = 'x'; static secret = 1;", {"a: number", "static secret: number", "z: number"}},
   };
   for (const auto& c : cases) {
     const std::string source = std::string("class A { ") + c.body + " }";
@@ -248,7 +248,7 @@ TEST(ClassModifiers, UpdatesACapturedFieldInPlace) {
 TEST(ClassModifiers, AllocatesFreshFlagArraysPerClass) {
   const TokenList tokens = tokenize("class A { x = 1; } class B { }");
   AnalysisResult result;
-  result.classes.push_back(class_record("A", {"x", "y"}, {1, 2}));
+  result.classes.push_back(class_record("A", {"x", "y"}, {TYPE_NUMBER, TYPE_STRING}));
   result.classes[0].field_private = {1, 1, 1, 1};  // stale, of the wrong size
   result.classes[0].field_static = {1};
   result.classes.push_back(class_record("B"));
@@ -263,12 +263,12 @@ TEST(ClassModifiers, AllocatesFreshFlagArraysPerClass) {
 TEST(ClassModifiers, AppendedFieldsKeepAPresentReadonlyArrayInStep) {
   const TokenList tokens = tokenize("class A { static n = 1; }");
   AnalysisResult result;
-  result.classes.push_back(class_record("A", {"x"}, {2}));
+  result.classes.push_back(class_record("A", {"x"}, {TYPE_STRING}));
   result.classes[0].field_readonly = {1};
   detect_class_modifiers(result, tokens);
   EXPECT_EQ(result.classes[0].field_readonly, (std::vector<int>{1, 0}));
   EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kAbsentOrInStep),
-            (std::vector<std::string>{"x:2 readonly", "n:1 static"}));
+            (std::vector<std::string>{"readonly x: string", "static n: number"}));
 }
 
 TEST(ClassModifiers, StopsSafelyAtTheEndOfTheList) {
@@ -291,35 +291,35 @@ struct MethodCase {
 TEST(ClassMethods, RebuildsTheMethodListFromTheBody) {
   const MethodCase cases[] = {
       {"async load(url) { if (!url) return false; return \"x\"; }",
-       {"async load(url): 3|2"}},
-      {"static create() { return new Foo(); }", {"static create(): 5"}},
-      {"static async make(a, b) { return 1; }", {"static async make(a, b): 1"}},
+       {"async load(url): boolean | string"}},
+      {"static create() { return new Foo(); }", {"static create(): void"}},
+      {"static async make(a, b) { return 1; }", {"static async make(a, b): number"}},
       {"constructor(a, b) { this.a = a; }", {}},
-      {"sum(a = 1, b) { return a + b; }", {"sum(a, b): 5"}},
+      {"sum(a = 1, b) { return a + b; }", {"sum(a, b): void"}},
       // The declared parameters only: a default value adds none, a pattern
       // is one parameter, and so is a rest parameter.
-      {"f(a = b) { }", {"f(a): 5"}},
-      {"g({ x, y }, [z]) { }", {"g({ x, y }, [z]): 5"}},
-      {"h(x = true, y = this.y, z = typeof w, ...rest) { }", {"h(x, y, z, ...rest): 5"}},
-      {"k(a = new X(), b = new.target, c = f(1, 2)) { return 'k'; }", {"k(a, b, c): 2"}},
-      {"#check() { return 0; }", {"#check(): 1"}},
+      {"f(a = b) { }", {"f(a): void"}},
+      {"g({ x, y }, [z]) { }", {"g({ x, y }, [z]): void"}},
+      {"h(x = true, y = this.y, z = typeof w, ...rest) { }", {"h(x, y, z, ...rest): void"}},
+      {"k(a = new X(), b = new.target, c = f(1, 2)) { return 'k'; }", {"k(a, b, c): string"}},
+      {"#check() { return 0; }", {"#check(): number"}},
       {"handler = () => { return 1; };", {}},
-      {"count = 0; run() { }", {"run(): 5"}},
+      {"count = 0; run() { }", {"run(): void"}},
       // An accessor is recorded under its own name, without parameters.
-      {"get size() { return 3; }", {"size(): 1"}},
-      {"get(key) { return 'v'; }", {"get(key): 2"}},
+      {"get size() { return 3; }", {"size(): number"}},
+      {"get(key) { return 'v'; }", {"get(key): string"}},
       // Returns at every depth, nested functions included; no literal gives 5.
-      {"m() { const f = () => { return 1; }; if (x) { return 'a'; } return y; }", {"m(): 1|2"}},
-      {"m() { return; }", {"m(): 5"}},
-      {"m() { return 1; return 2; return true; }", {"m(): 1|3"}},
-      {"m() { return 1; return 'a'; return true; return `t`; return 2.5; }", {"m(): 1|2|3"}},
+      {"m() { const f = () => { return 1; }; if (x) { return 'a'; } return y; }", {"m(): number | string"}},
+      {"m() { return; }", {"m(): void"}},
+      {"m() { return 1; return 2; return true; }", {"m(): number | boolean"}},
+      {"m() { return 1; return 'a'; return true; return `t`; return 2.5; }", {"m(): number | string | boolean"}},
       // Calls inside a method body are not members; the next member is.
-      {"a() { b(); c() { } } d() { }", {"a(): 5", "d(): 5"}},
-      {"a() { } b() { }", {"a(): 5", "b(): 5"}},
+      {"a() { b(); c() { } } d() { }", {"a(): void", "d(): void"}},
+      {"a() { } b() { }", {"a(): void", "b(): void"}},
       // Parameter list without a body: nothing is recorded.
-      {"a(x); b(y) { }", {"b(y): 5"}},
+      {"a(x); b(y) { }", {"b(y): void"}},
       {"async () { }", {}},
-      {"static static() { }", {"static static(): 5"}},
+      {"static static() { }", {"static static(): void"}},
   };
   for (const MethodCase& c : cases) {
     const std::string source = std::string("class A { ") + c.body + " }";
@@ -335,7 +335,7 @@ TEST(ClassMethods, ReservedWordsNeverStartAMethod) {
   AnalysisResult result;
   result.classes.push_back(class_record("A"));
   detect_class_methods(result, tokens);
-  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"ok(): 5"}));
+  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"ok(): void"}));
 
   TokenList words = tokenize("class A { x() { } }");
   for (const char* name : {"constructor", "if", "for", "while", "switch"}) {
@@ -359,7 +359,7 @@ TEST(ClassMethods, ResetsEveryClassAndFeedsTheFirstRecordOfAName) {
     cls.methods.push_back(stale);
   }
   detect_class_methods(result, tokens);
-  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"a(): 5", "b(): 5"}));
+  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"a(): void", "b(): void"}));
   EXPECT_TRUE(result.classes[1].methods.empty());
   EXPECT_TRUE(result.classes[2].methods.empty());
 }
@@ -371,14 +371,14 @@ TEST(ClassMethods, ANestedClassGetsItsOwnMethods) {
   result.classes.push_back(class_record("Outer"));
   result.classes.push_back(class_record("Inner"));
   detect_class_methods(result, tokens);
-  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"make(): 1"}));
-  EXPECT_EQ(describe_methods(result.classes[1]), (std::vector<std::string>{"run(): 1"}));
+  EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"make(): number"}));
+  EXPECT_EQ(describe_methods(result.classes[1]), (std::vector<std::string>{"run(): number"}));
 }
 
 TEST(ClassMethods, UnfinishedSourcesStopSafely) {
   const MethodCase cases[] = {
-      {"m() { return 1;", {"m(): 1"}},  // body never closes: recorded all the same
-      {"m() { return", {"m(): 5"}},
+      {"m() { return 1;", {"m(): number"}},  // body never closes: recorded all the same
+      {"m() { return", {"m(): void"}},
       {"m()", {}},
       {"m(a, b", {}},
       {"static", {}},
@@ -408,7 +408,7 @@ TEST(Analyzer8, FillsBaseFieldsAndMethodsOfOneClass) {
       "}\n");
   AnalysisResult result;
   result.vars.push_back(var_record("started"));
-  result.classes.push_back(class_record("Counter", {"label", "#count"}, {2, 1}));
+  result.classes.push_back(class_record("Counter", {"label", "#count"}, {TYPE_STRING, TYPE_NUMBER}));
   analyzer8_run(result, tokens);
 
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NAMED);
@@ -416,10 +416,10 @@ TEST(Analyzer8, FillsBaseFieldsAndMethodsOfOneClass) {
   const ClassInfo& cls = result.classes[0];
   EXPECT_EQ(cls.base_name.value_or(""), "Base");
   EXPECT_EQ(describe_fields(cls, FlagArrays::kAbsentOrInStep),
-            (std::vector<std::string>{"label:2", "count:1 private", "instances:1 static"}));
+            (std::vector<std::string>{"label: string", "private count: number", "static instances: number"}));
   EXPECT_EQ(describe_methods(cls),
-            (std::vector<std::string>{"value(): 5", "static async create(n): 3",
-                                      "#bump(step): 1|2"}));
+            (std::vector<std::string>{"value(): void", "static async create(n): boolean",
+                                      "#bump(step): number | string"}));
 }
 
 TEST(Analyzer8, ClassTokenAmongTheLastTwoGetsNothing) {
@@ -498,13 +498,13 @@ TEST(Pass8Pipeline, FillsTheCapturedClasses) {
   ASSERT_NE(dog, nullptr);
   EXPECT_EQ(dog->base_name.value_or(""), "Animal");
   const std::vector<std::string> fields = describe_fields(*dog, FlagArrays::kAbsentOrInStep);
-  EXPECT_NE(std::find(fields.begin(), fields.end(), "count:1 static"), fields.end());
-  EXPECT_NE(std::find(fields.begin(), fields.end(), "secret:2 private"), fields.end());
+  EXPECT_NE(std::find(fields.begin(), fields.end(), "static count: number"), fields.end());
+  EXPECT_NE(std::find(fields.begin(), fields.end(), "private secret: string"), fields.end());
   EXPECT_EQ(std::count_if(fields.begin(), fields.end(),
                           [](const std::string& f) { return f.find("secret") != std::string::npos; }),
             1);
   EXPECT_EQ(describe_methods(*dog),
-            (std::vector<std::string>{"async load(url): 3|2", "static create(): 5", "#check(): 1"}));
+            (std::vector<std::string>{"async load(url): boolean | string", "static create(): void", "#check(): number"}));
 }
 
 TEST(Pass8Pipeline, WritesTheClassBlock) {

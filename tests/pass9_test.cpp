@@ -23,12 +23,12 @@ using kvx_test::var_record;
 
 struct NamedTypeCase {
   const char* source;
-  int kind;               // the kind of `v` afterwards (it starts as 2)
+  int kind;               // the kind of `v` afterwards (it starts as a string)
   const char* type_name;  // and its type text
 };
 
-// Runs `rule` on the case's source with one variable `v` of kind 2 and
-// element kind 1; the rule must leave the element kind alone.
+// Runs `rule` on the case's source with one variable `v` of type string and
+// element kind number; the rule must leave the element kind alone.
 void check_retyping(class_test::ClassRule rule, const NamedTypeCase& c) {
   const TokenList tokens = tokenize(c.source);
   AnalysisResult result;
@@ -70,17 +70,17 @@ struct GetterCase {
 
 TEST(ClassGetters, AddsAReadonlyFieldPerGetter) {
   const GetterCase cases[] = {
-      {"get size() { return 3; }", {"size:1 readonly"}},
-      {"get label() { return this.name; }", {"label:8 readonly"}},
-      {"get flag() { if (x) return true; return 'no'; }", {"flag:3|2 readonly"}},
-      {"get empty() { }", {"empty:8 readonly"}},
-      {"get deep() { const f = () => { return 1; }; { return `t`; } }", {"deep:1|2 readonly"}},
-      {"static get version() { return \"1\"; }", {"version:2 readonly"}},
+      {"get size() { return 3; }", {"readonly size: number"}},
+      {"get label() { return this.name; }", {"readonly label: unknown"}},
+      {"get flag() { if (x) return true; return 'no'; }", {"readonly flag: boolean | string"}},
+      {"get empty() { }", {"readonly empty: unknown"}},
+      {"get deep() { const f = () => { return 1; }; { return `t`; } }", {"readonly deep: number | string"}},
+      {"static get version() { return \"1\"; }", {"readonly version: string"}},
       {"get(key) { return 1; }", {}},
       {"get value(x) { return 1; }", {}},
       {"get 'quoted'() { return 1; }", {}},
-      {"get #hidden() { return 1; }", {"#hidden:1 readonly"}},
-      {"get a() { return 1; } get b() { return 'b'; }", {"a:1 readonly", "b:2 readonly"}},
+      {"get #hidden() { return 1; }", {"readonly #hidden: number"}},
+      {"get a() { return 1; } get b() { return 'b'; }", {"readonly a: number", "readonly b: string"}},
       // Only members count: a `get` inside a method body is not one.
       {"run() { get x() { return 1; } }", {}},
       {"run() { return obj.get(); }", {}},
@@ -104,15 +104,15 @@ TEST(ClassGetters, AppendsAfterTheExistingFieldsWithoutMerging) {
   result.classes[1].field_readonly = {1};
   detect_class_getters(result, tokens);
   EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kInStep),
-            (std::vector<std::string>{"size:2 static", "hidden:2 private", "size:1 readonly"}));
+            (std::vector<std::string>{"static size: string", "private hidden: string", "readonly size: number"}));
   EXPECT_TRUE(result.classes[1].field_readonly.empty());
 }
 
 TEST(ClassGetters, UnfinishedSourcesStopSafely) {
   const GetterCase cases[] = {
-      {"get size() { return 3;", {"size:1 readonly"}},
-      {"get size() { return", {"size:8 readonly"}},
-      {"get size() {", {"size:8 readonly"}},
+      {"get size() { return 3;", {"readonly size: number"}},
+      {"get size() { return", {"readonly size: unknown"}},
+      {"get size() {", {"readonly size: unknown"}},
       {"get size()", {}},
       {"get size(", {}},
       {"get", {}},
@@ -172,8 +172,8 @@ TEST(Analyzer9, GettersJoinTheFieldsOfPass8) {
   EXPECT_EQ(result.vars[1].type.kind, TYPE_NONE);
   const ClassInfo& cls = result.classes[0];
   EXPECT_EQ(describe_fields(cls, FlagArrays::kInStep),
-            (std::vector<std::string>{"count:1 static", "id:2 private", "size:1 readonly",
-                                      "version:2 readonly"}));
+            (std::vector<std::string>{"static count: number", "private id: string", "readonly size: number",
+                                      "readonly version: string"}));
   // Pass 8 recorded the accessors as methods too; the emitter leaves them out.
   ASSERT_EQ(cls.methods.size(), 2u);
   EXPECT_EQ(cls.methods[0].name, "size");

@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kvx_test {
@@ -709,6 +710,77 @@ RandomProgram random_program(uint32_t seed) {
 std::string program_text(const RandomProgram& program) {
   std::string text;
   for (const std::string& item : program.items) text += item;
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Rule-dense statements
+
+namespace {
+
+constexpr const char* kRuleNames[] = {"a", "b", "c", "x", "y", "k", "n", "ok", "items", "cfg",
+                                          "server", "port", "limit", "undefined", "this", "case",
+                                          "default", "true", "f", "g"};
+constexpr const char* kRuleFunctionNames[] = {"f", "g", "h"};
+constexpr const char* kRuleLiterals[] = {"1", "'s'", "true", "`t${x}`", "null", "0"};
+constexpr const char* kRuleOperators[] = {"+", "*", "==", "!==", "<", ">", "<=", ">=", "&&",
+                                              "||", "??", "="};
+constexpr const char* kRuleNoise[] = {"?", ":", "??", "||", "=", "?.", "=>", "!", ";", ",", ")",
+                                          "(", "[", "]", "return", "case", "default", "let",
+                                          "const", "switch", "1", "'q'", "x", "=="};
+constexpr const char* kRuleStatements[] = {
+    "N = V ?? V;", "return N ?? V;", "N = N || V;", "N = N && V;", "N = N?.N;", "return N?.N;",
+    "let N = N?.N?.N;", "const N = N?.N.N;", "let N = N?.N;", "N = V ? V : V;", "return V ? V : V;",
+    "return (N) ? V : V;", "let N = V ? V : V;", "const N = N ? N : V;",
+    "return { N: V, N: { N: V }, N: V O V };", "return { N: V O V };", "return V ? { N: V } : V;",
+    "return V ? {} : {};", "return V ? V : { N: V };", "const [N, N] = N;", "const [[N], N] = N;",
+    "let [N] = N;", "if (N && N) {}", "N ?? V;", "N ? V : V;", "N || N && N;",
+    "switch (N) { case L: return L; case N: return V; default: return L; }",
+    "switch (N) { case L: N(); return L; default: return; }",
+    "switch (N) { case L: { return V; } case L: return V O V; }", "N = L;", "N = V O V;",
+    "switch (N) { default: N.default; switch (N) { case L: 'case'; return L; } }",
+    "switch (N) { case L: switch (N) { default: return V; } N(); default: { return L; } }",
+    "let N = V;", "let N;", "var N = !N;", "let N = V O V;", "const N = V O V;",
+    "N = N.map(N => V O V);", "N = N.filter(N => V);", "N = N.reduce((N, N) => V O V, 0);",
+    "N = N.find(N => V === V);", "N = N.some(N => V);", "N = N.every(N => V O V);",
+    "N = N.map(N);", "return !N;", "return V O V;", "return V;", "return null || L;",
+    "return null ?? V;", "return;", "return [N];", "let N = V || V;", "let N = V ?? V;",
+    "var N = V && V;", "let N = (V) ? V : V;"};
+
+}  // namespace
+
+std::string RuleStatements::name() { return pick(kRuleNames); }
+std::string RuleStatements::literal() { return pick(kRuleLiterals); }
+std::string RuleStatements::op() { return pick(kRuleOperators); }
+
+std::string RuleStatements::fill(std::string_view pattern) {
+  std::string text;
+  for (char c : pattern) {
+    switch (c) {
+      case 'N': text += name(); break;
+      case 'L': text += literal(); break;
+      case 'V': text += value(); break;
+      case 'O': text += op(); break;
+      default: text += c;
+    }
+  }
+  return text;
+}
+
+std::string RuleStatements::statements(int count, int depth) {
+  std::string text;
+  for (int s = 0; s < count; ++s) {
+    const int choice = pick(10);
+    if (choice == 0 && depth < 2) {
+      const std::string function_name = pick(kRuleFunctionNames);
+      functions_.push_back(function_name);
+      text += "function " + function_name + "(" + name() + ") { " + statements(pick(5), depth + 1) + "} ";
+    } else if (choice == 1) {
+      text += std::string(pick(kRuleNoise)) + " ";
+    } else {
+      text += fill(pick(kRuleStatements)) + " ";
+    }
+  }
   return text;
 }
 

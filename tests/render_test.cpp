@@ -22,24 +22,24 @@ TEST(TypeToString, RendersEveryKind) {
     TypeInfo type;
     const char* text;
   } cases[] = {
-      {kind(0), "unknown"},
-      {kind(1), "number"},
-      {kind(2), "string"},
-      {kind(3), "boolean"},
-      {kind(5), "void"},
-      {kind(8), "unknown"},
-      {kind(9), "Response"},
-      {kind(10), "ReadStream"},
-      {kind(13), "Promise<void>"},
+      {kind(TYPE_NONE), "unknown"},
+      {kind(TYPE_NUMBER), "number"},
+      {kind(TYPE_STRING), "string"},
+      {kind(TYPE_BOOLEAN), "boolean"},
+      {kind(TYPE_VOID), "void"},
+      {kind(TYPE_UNKNOWN), "unknown"},
+      {kind(TYPE_RESPONSE), "Response"},
+      {kind(TYPE_READSTREAM), "ReadStream"},
+      {kind(TYPE_PROMISE), "Promise<void>"},
       {kind(16), "unknown"},
       {kind(-1), "unknown"},
       // unions: only number, string and boolean are named
-      {union_of({1, 2, 3}), "number | string | boolean"},
-      {union_of({1, 5}), "number"},
-      {union_of({5, 8}), "any"},
+      {union_of({TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN}), "number | string | boolean"},
+      {union_of({TYPE_NUMBER, TYPE_VOID}), "number"},
+      {union_of({TYPE_VOID, TYPE_UNKNOWN}), "any"},
       {union_of({}), "any"},
-      {union_of({6, 2, 13, 3}), "string | boolean"},
-      {union_of({3, 3, 3, 3}), "boolean | boolean | boolean | boolean"},
+      {union_of({TYPE_OBJECT, TYPE_STRING, TYPE_PROMISE, TYPE_BOOLEAN}), "string | boolean"},
+      {union_of({TYPE_BOOLEAN, TYPE_BOOLEAN, TYPE_BOOLEAN, TYPE_BOOLEAN}), "boolean | boolean | boolean | boolean"},
       // interfaces and named types
       {interface_of("User"), "User"},
       {kind(TYPE_INTERFACE), "Interface"},
@@ -59,7 +59,7 @@ TEST(TypeToString, RendersEveryKind) {
 }
 
 TEST(TypeToString, UnionReadsNoMoreThanFourMembers) {
-  TypeInfo type = union_of({1, 2});
+  TypeInfo type = union_of({TYPE_NUMBER, TYPE_STRING});
   type.member_count = 9;  // a corrupt count must not read past the members
   type.members = {1, 2, 3, 1};
   EXPECT_EQ(type_to_string(type), "number | string | boolean | number");
@@ -73,18 +73,18 @@ TEST(TypeToString, CollectionWordTablesDiffer) {
     TypeInfo type;
     const char* text;
   } cases[] = {
-      {with_element(TYPE_ARRAY, 1), "number[]"},
-      {with_element(TYPE_ARRAY, 2), "string[]"},
-      {with_element(TYPE_ARRAY, 3), "boolean[]"},
-      {with_element(TYPE_ARRAY, 13), "Promise<any>[]"},
-      {with_element(TYPE_ARRAY, 6), "any[]"},
-      {with_element(TYPE_ARRAY, 0), "any[]"},
-      {with_element(TYPE_SET, 2), "Set<string>"},
-      {with_element(TYPE_SET, 1), "Set<number>"},
-      {with_element(TYPE_SET, 3), "Set<boolean>"},
-      {with_element(TYPE_SET, 13), "Set<Promise<void>>"},
-      {with_element(TYPE_SET, 6), "Set<object>"},
-      {with_element(TYPE_SET, 7), "Set<any>"},
+      {with_element(TYPE_ARRAY, TYPE_NUMBER), "number[]"},
+      {with_element(TYPE_ARRAY, TYPE_STRING), "string[]"},
+      {with_element(TYPE_ARRAY, TYPE_BOOLEAN), "boolean[]"},
+      {with_element(TYPE_ARRAY, TYPE_PROMISE), "Promise<any>[]"},
+      {with_element(TYPE_ARRAY, TYPE_OBJECT), "any[]"},
+      {with_element(TYPE_ARRAY, TYPE_NONE), "any[]"},
+      {with_element(TYPE_SET, TYPE_STRING), "Set<string>"},
+      {with_element(TYPE_SET, TYPE_NUMBER), "Set<number>"},
+      {with_element(TYPE_SET, TYPE_BOOLEAN), "Set<boolean>"},
+      {with_element(TYPE_SET, TYPE_PROMISE), "Set<Promise<void>>"},
+      {with_element(TYPE_SET, TYPE_OBJECT), "Set<object>"},
+      {with_element(TYPE_SET, TYPE_ARRAY), "Set<any>"},
       {map_of(2, 1), "Map<string, number>"},
       {map_of(1, 2), "Map<number, string>"},
       {map_of(3, 3), "Map<any, boolean>"},
@@ -195,16 +195,16 @@ TEST(GenerateArrayType, WritesElementTypeOrMixedMembers) {
     ArrayInfo array;
     const char* text;
   } cases[] = {
-      {array_info(1), "number[]"},
-      {array_info(13), "Promise<void>[]"},
-      {array_info(0), "unknown[]"},
-      {array_info(7), "any[][]"},
-      {array_info(12), "Set<any>[]"},
-      {array_info(4, {1, 2}), "(number | string)[]"},
+      {array_info(TYPE_NUMBER), "number[]"},
+      {array_info(TYPE_PROMISE), "Promise<void>[]"},
+      {array_info(TYPE_NONE), "unknown[]"},
+      {array_info(TYPE_ARRAY), "any[][]"},
+      {array_info(TYPE_SET), "Set<any>[]"},
+      {array_info(TYPE_UNION, {TYPE_NUMBER, TYPE_STRING}), "(number | string)[]"},
       // unlike a union type, unnamed members are written any
-      {array_info(4, {3, 6, 13}), "(boolean | any | any)[]"},
+      {array_info(TYPE_UNION, {TYPE_BOOLEAN, TYPE_OBJECT, TYPE_PROMISE}), "(boolean | any | any)[]"},
       // a mixed array without members: "()[]" would not parse
-      {array_info(4), "any[]"},
+      {array_info(TYPE_UNION), "any[]"},
   };
   for (const Case& c : cases) {
     std::ostringstream out;

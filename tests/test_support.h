@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "analysis/analyzer.h"
@@ -33,6 +34,40 @@ void write_file(const std::filesystem::path& path, std::string_view content);
 
 // The kind codes of the tokens of a source text.
 std::vector<int> token_kinds(std::string_view source);
+// The same as their names, space-separated: "const identifier = number ;".
+std::string token_kind_names(std::string_view source);
+
+// Types written as TypeScript text, so that a test reads as the output would:
+//   "any"                        nothing inferred yet
+//   "number" "string" "boolean" "void" "unknown" "Response" "ReadStream"
+//   "Promise<void>" "object"     kinds without further detail
+//   "number[]" "Set<string>"     arrays and sets with their element kind
+//   "(number | string)[]"        an array of union elements with their members
+//   "Map<string, number>"        maps with their key and value kinds
+//   "number | string"            a union of those members, in order
+//   "(number)" "never"           a union of one member, of none
+//   "{ a: number; b: object }"   an object with fields
+//   "Interface"                  an interface type (described by its name when
+//                                it has one)
+//   any other name               a named type ("fs.Stats"; "NamedType" when it
+//                                has no text)
+// Members, elements and fields are kinds alone: an array member is "any[]",
+// a union member or element of kind union is "never".
+std::string type_text(const TypeInfo& type);
+TypeInfo parse_type_text(std::string_view text);
+// The text of a kind alone, and back.
+std::string kind_text(int kind);
+TypeKind kind_of_text(std::string_view text);
+// A type from its text, for records written by hand: ts("number | string").
+inline TypeInfo ts(std::string_view text) { return parse_type_text(text); }
+
+// Records as "name: type", joined by ", ":
+//   "count: number, f: { id: number } | string"
+// and back: parse_named_types gives the names with their types; a name
+// without ": type" has "any" (nothing inferred). A name may start with ! or ?
+// (kept in the name).
+std::string describe_named_types(const std::vector<std::pair<std::string, TypeInfo>>& records);
+std::vector<std::pair<std::string, TypeInfo>> parse_named_types(std::string_view text);
 
 // Analysis records written by hand. A function's parameters start untyped;
 // an object's fields are all strings.

@@ -243,13 +243,6 @@ void build_symbol_table(const AnalysisResult& result, SymbolTable& table) {
   for (const VarInfo& var : result.vars) table.entries.push_back(SymbolEntry{var.name, var.type});
 }
 
-int lookup_type(const SymbolTable& table, std::string_view name) {
-  for (const SymbolEntry& entry : table.entries) {
-    if (entry.name == name) return entry.type.kind;
-  }
-  return TYPE_NONE;
-}
-
 // ---------------------------------------------------------------------------
 // Destructuring, logic operands, declaration initialisers
 
@@ -337,7 +330,7 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
 // Only for still-untyped variables; kinds resolve through the symbol table.
 void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
-  NameMap<int> table_kinds;  // lookup_type: the first entry of a name
+  NameMap<int> table_kinds;  // a name's kind: its first entry in the table
   for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
   const auto resolved_kind = [&](const Token* value) {
     const int literal = infer_literal_type(value);

@@ -31,6 +31,5 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result);
 void finalize_return_types(const TokenList& tokens, AnalysisResult& result);
 void analyze_any_killer(const TokenList& tokens, AnalysisResult& result);
 void build_symbol_table(const AnalysisResult& result, SymbolTable& table);
-int lookup_type(const SymbolTable& table, std::string_view name);
 void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result);
 void simplify_unions(AnalysisResult& result);

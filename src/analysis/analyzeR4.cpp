@@ -272,7 +272,7 @@ bool row_matches(const TokenList& tokens, int i, const UsageRow& row) {
   for (std::string_view word : row.words) {
     if (word.empty()) break;
     const bool matches = word == "."                              ? is_kind(tokens, k, TK_DOT)
-                         : row.match == WordMatch::kIdentifier ? is_word(tokens, k, word)
+                         : row.match == WordMatch::kIdentifier ? is_identifier(tokens, k, word)
                                                                   : text_is(tokens, k, word);
     if (!matches) return false;
     ++k;
@@ -362,7 +362,7 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
   std::vector<int> next_member(static_cast<size_t>(count) + 1, count);
   for (int k = count - 2; k >= 0; --k) {
     const bool member = is_kind(tokens, k, TK_DOT) &&
-                        (is_word(tokens, k + 1, "delete") || is_word(tokens, k + 1, "has"));
+                        (is_identifier(tokens, k + 1, "delete") || is_identifier(tokens, k + 1, "has"));
     next_member[static_cast<size_t>(k)] = member ? k : next_member[static_cast<size_t>(k) + 1];
   }
   for (ArrowInfo& arrow : result.arrows) {
@@ -517,7 +517,7 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, P
   std::vector<int> marks;
   bool marks_built = false;
   for (int i : below(index.positions().member_accesses, count - 4)) {
-    if (!is_word(tokens, i, "tasks") || !is_word(tokens, i + 2, "push")) continue;
+    if (!is_identifier(tokens, i, "tasks") || !is_identifier(tokens, i + 2, "push")) continue;
     emit(trace, CLR_GREEN, {"[ANALYZER4] ARRAY PUSH : tasks"});
     // The walk from i passes over everything before the first `{` and ends at
     // the `}` that closes it, or at the end of the list.
@@ -558,9 +558,9 @@ void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, Pass
   // reported.
   bool typed = false;
   for (int i = 0; i < count - 8; ++i) {
-    if (!is_kind(tokens, i, TK_FOR) || !is_word(tokens, i + 1, "await")) continue;
+    if (!is_kind(tokens, i, TK_FOR) || !is_identifier(tokens, i + 1, "await")) continue;
     for (int k = i; k <= i + 19 && k < count; ++k) {
-      if (!is_word(tokens, k, "line")) continue;
+      if (!is_identifier(tokens, k, "line")) continue;
       emit(trace, CLR_GREEN, {"[ANALYZER4] READLINE LINE DETECTE : ", tokens.items[static_cast<size_t>(k)].text});
       const int id = index.vars().id("line");
       if (id < 0) break;

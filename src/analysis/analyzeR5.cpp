@@ -19,7 +19,8 @@ struct Pass5Lookups {
   explicit Pass5Lookups(AnalysisResult& result) : vars(result.vars), arrows(result.arrows) {}
 };
 
-// resolve_token_type with the lookups indexed.
+// LITERAL -> its kind; VAR -> the first variable's kind (0 included);
+// ARROW -> the arrow's return kind; anything else -> 0. Lookups indexed.
 int resolve_indexed(const Pass5Lookups& lookups, const Token& token) {
   const int literal = infer_literal_type(&token);
   if (literal != TYPE_NONE || token.kind != TK_IDENTIFIER) return literal;
@@ -29,17 +30,6 @@ int resolve_indexed(const Pass5Lookups& lookups, const Token& token) {
 }
 
 }  // namespace
-
-// LITERAL -> its kind; VAR -> the first variable's kind (0 included);
-// ARROW -> the arrow's return kind; anything else -> 0
-int resolve_token_type(const AnalysisResult& result, const Token* token) {
-  if (token == nullptr) return TYPE_NONE;
-  const int literal = infer_literal_type(token);
-  if (literal != TYPE_NONE || token->kind != TK_IDENTIFIER) return literal;
-  if (const VarInfo* var = find_var(result, token->text)) return var->type.kind;
-  if (const ArrowInfo* arrow = find_arrow(result, token->text)) return arrow->return_type.kind;
-  return TYPE_NONE;
-}
 
 // MAP . set ( KEY , VALUE   -> key_kind, value_kind of a Map variable
 // SET . add ( ELEMENT       -> element_kind of a Set variable

@@ -4,5 +4,4 @@
 #include "analysis/analyzer.h"
 
 void analyzer5_run(AnalysisResult& result, const TokenList& tokens);
-int resolve_token_type(const AnalysisResult& result, const Token* token);
 void infer_collections_usage(AnalysisResult& result, const TokenList& tokens);

@@ -167,12 +167,6 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
 
 }  // namespace
 
-void apply_node_type(AnalysisResult& result, std::string_view name, std::string_view type_text) {
-  for (VarInfo& var : result.vars) {
-    if (var.name == name) write_node_type(var.type, type_text);
-  }
-}
-
 void set_func_param_node_type(AnalysisResult& result, std::string_view function_name, int index,
                               std::string_view type_text) {
   FuncInfo* func = find_func(result, function_name);
@@ -207,7 +201,7 @@ void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens) {
 
     const char* type_text = node_value_type(tokens, p, require_text);
     if (type_text == nullptr) continue;
-    // apply_node_type(result, NAME, type_text), deferred.
+    // Every variable NAME takes type_text, deferred.
     TypeInfo written;
     write_node_type(written, type_text);
     Writes& writes = writes_by_name[tokens.items[i + 1].text];

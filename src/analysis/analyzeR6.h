@@ -17,6 +17,5 @@ extern const NodeRule NODE_RULES[];
 void analyzer6_run(AnalysisResult& result, const TokenList& tokens);
 void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens);
 void detect_node_callbacks(AnalysisResult& result, const TokenList& tokens);
-void apply_node_type(AnalysisResult& result, std::string_view name, std::string_view type_text);
 void set_func_param_node_type(AnalysisResult& result, std::string_view function_name, int index,
                               std::string_view type_text);

@@ -39,7 +39,8 @@ std::string local_pattern(std::string_view keyword, std::string_view name) {
   return pattern;
 }
 
-// Answers is_local_object for many names with one walk over the bodies. Each
+// Whether "const NAME", "let NAME" or "var NAME" (as a 256-byte buffer holds
+// it) occurs in some body, for many names with one walk over the bodies. Each
 // occurrence of a keyword text in a body is remembered with the text that
 // follows it (as long as the longest name needs); a pattern "KEYWORD NAME" is
 // in a body exactly when NAME starts one of those texts, and all texts that
@@ -87,17 +88,6 @@ int is_reserved_ts_type(std::string_view name) {
   return 0;
 }
 
-// A plain substring test: `const user` is also found in `const username`.
-int is_local_object(const AnalysisResult& result, std::string_view name) {
-  for (const FuncInfo& func : result.funcs) {
-    if (!func.body) continue;
-    for (std::string_view keyword : kLocalKeywords) {
-      if (func.body->find(local_pattern(keyword, name)) != std::string::npos) return 1;
-    }
-  }
-  return 0;
-}
-
 // nouvelX / nouvelleX / nouveauX (X upper case) lose the prefix; the first
 // letter of what remains is raised to upper case.
 std::string generate_interface_name(std::string_view name) {
@@ -127,7 +117,7 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
 
   for (const ObjectInfo& object : result.objects) {
     if (object.field_count() == 0) continue;
-    if (locals.contains(object.name)) continue;  // is_local_object(result, object.name)
+    if (locals.contains(object.name)) continue;  // declared in some body
     std::string interface_name = generate_interface_name(object.name);
     if (is_reserved_ts_type(interface_name)) continue;
 

@@ -10,5 +10,4 @@ void analyzer7_run(AnalysisResult& result, const TokenList& tokens);
 void promote_objects_to_interfaces(AnalysisResult& result);
 void propagate_function_calls(AnalysisResult& result, const TokenList& tokens);
 int is_reserved_ts_type(std::string_view name);
-int is_local_object(const AnalysisResult& result, std::string_view name);
 std::string generate_interface_name(std::string_view name);

@@ -261,7 +261,3 @@ void free_analysis_result(AnalysisResult& result);
 
 // Creates the analysis result with vars, funcs, objects, arrays and arrows.
 AnalysisResult analyze_tokens(const TokenList& tokens, std::string_view source);
-
-// Reads the object literal whose `{` is at `index`; `index` ends at the `}`
-// where reading stopped (or at the end of the list).
-void parse_object(FieldList& out, const TokenList& tokens, int& index);

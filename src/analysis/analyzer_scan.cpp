@@ -14,51 +14,6 @@ const Token& at(const TokenList& tokens, int index) { return tokens.items[static
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Object literals
-
-// { KEY : VALUE , ... }   -> one field per identifier-colon pair at this level
-// A `{` value is read as a nested literal (TYPE_OBJECT); any other value takes its
-// literal kind. Brackets, parentheses and blocks are not tracked, so keys of
-// arrays and functions that are property values land at this level, and the
-// first `}` met here ends the literal even when it closes such a construct.
-// The nesting of literals is kept on an explicit stack, not on the call stack.
-void parse_object(FieldList& out, const TokenList& tokens, int& index) {
-  struct Literal {
-    FieldList fields;
-    std::string key;  // the key whose value this nested literal is
-  };
-  const int count = tokens.count();
-  std::vector<Literal> open(1);
-  ++index;
-  for (;;) {
-    if (index >= count || at(tokens, index).kind == TK_RBRACE) {
-      if (open.size() == 1) break;
-      // The nested literal ends; its parent goes on past the `}`.
-      Literal done = std::move(open.back());
-      open.pop_back();
-      ObjectField field(std::move(done.key), TYPE_OBJECT);
-      field.nested_fields = std::move(done.fields);
-      open.back().fields.push_back(std::move(field));
-      ++index;
-      continue;
-    }
-    const Token& token = at(tokens, index);
-    if (token.kind == TK_IDENTIFIER && index + 2 < count && at(tokens, index + 1).kind == TK_COLON) {
-      const Token& value = at(tokens, index + 2);
-      if (value.kind == TK_LBRACE) {
-        open.push_back(Literal{{}, token.text});
-        index += 3;  // the nested reader starts past its `{`
-        continue;
-      }
-      open.back().fields.emplace_back(token.text, infer_literal_type(&value));
-    }
-    ++index;
-  }
-  out = std::move(open.back().fields);
-  if (index > count) index = count;
-}
-
-// ---------------------------------------------------------------------------
 // Declaration scan
 
 namespace {
@@ -80,12 +35,13 @@ FieldList copy_fields(const FieldList& from) {
 }
 
 // The object literals of the declarations, read once the walk is done.
-// parse_object reads on past nested declarations (`const a = { f() { const
+// A literal is read on past nested declarations (`const a = { f() { const
 // b = { ... } } }` reads b's keys into a), so literal after literal may read
 // the same tokens again. Reading the last literal first and remembering where
 // each one started and stopped lets an earlier literal that reaches a later
 // one's first token take that literal's fields and jump to its stop: from the
-// same token the reading is the same. The fields are exactly parse_object's,
+// same token the reading is the same. The fields are exactly those of each
+// literal read on its own,
 // with one bound: literals nested in one another's function values with no
 // `}` between them (`const a = { k: () => { const b = { k: () => { ...`) would
 // each hold the keys of all the later ones, a number of fields that grows with
@@ -126,8 +82,12 @@ class ObjectLiteralReader {
     size_t size;  // fields at every level
   };
 
-  // parse_object, with the jump over literals already read; `size` counts
-  // the fields at every level.
+  // { KEY : VALUE , ... }   -> one field per identifier-colon pair at this
+  // level; a `{` value is a nested literal (kind 6), any other value takes
+  // its literal kind. Brackets, parentheses and blocks are not tracked, so
+  // the first `}` met ends the literal even when it closes such a construct.
+  // Literals already read are jumped over; `size` counts the fields at every
+  // level.
   FieldList read(int& index, const std::vector<ObjectInfo>& objects, size_t& size) {
     struct Open {
       FieldList fields;
@@ -444,7 +404,7 @@ int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool export
   variable.type.kind = value.kind;
   const bool whole_literal = value.top_tokens == 1 && q < scan.count();
   if (whole_literal && at(tokens, q).kind == TK_LBRACE) {
-    // NAME = { ... }   -> ObjectInfo with parse_object's fields (read after the walk)
+    // NAME = { ... }   -> ObjectInfo with the literal's fields (read after the walk)
     ObjectInfo object;
     object.name = name;
     scan.literals.add(scan.result.objects.size(), q);
