@@ -18,6 +18,7 @@
 #include "core/reader.h"
 #include "core/tokenizer.h"
 #include "generator/generator.h"
+#include "generator/inline_emitter.h"
 
 std::int32_t g_kvx_verbose = 0;
 
@@ -58,7 +59,43 @@ AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, 
   return result;
 }
 
-int run_transpile_single_file(const std::string& path) {
+
+int write_inline_output(const std::string& path, const InlineOutput& output) {
+  const std::string target = output_base_for(path) + ".ts";
+  std::string reason;
+  // Binary: the source's own line breaks are kept byte for byte.
+  if (!replace_file_text(target, output.text, reason, true)) {
+    print_write_failure(target, reason);
+    return 1;
+  }
+  std::printf("[OK] Generated inline TS: %s (%d annotations, %d interfaces)\n", target.c_str(), output.annotations,
+              output.interfaces);
+  return 0;
+}
+
+int run_transpile_inline(const std::string& path, std::string& source, InlineOutput& output) {
+  if (!is_js_file(path)) {
+    std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
+    return 1;
+  }
+  {
+    std::ifstream probe = open_js_file(path);
+    if (!probe.is_open()) return 1;
+  }
+  std::optional<std::string> text = read_js_content(path);
+  if (!text) return 1;
+  TokenList tokens = tokenize(*text);
+  std::printf(CLR_GREEN "[OK] Tokenization: %d tokens found.\n" CLR_RESET, tokens.count());
+  AnalysisResult result = analyze_source(tokens, *text, kLastPass);
+  ensure_generated_folder();
+  output = emit_inline(*text, tokens, result);
+  source = std::move(*text);
+  free_token_list(tokens);
+  free_analysis_result(result);
+  return write_inline_output(path, output);
+}
+
+int run_transpile_single_file(const std::string& path, const RunOptions& options) {
   if (!is_js_file(path)) {
     std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
     return 1;
@@ -77,7 +114,13 @@ int run_transpile_single_file(const std::string& path) {
   AnalysisResult result = analyze_source(tokens, *source, kLastPass);
 
   ensure_generated_folder();
-  const int status = generate_ts_typed(output_base_for(path), result);
+  int status = 0;
+  if (options.inline_form) {
+    InlineOutput output = emit_inline(*source, tokens, result);
+    status = write_inline_output(path, output);
+  } else {
+    status = generate_ts_typed(output_base_for(path), result);
+  }
 
   // Released in the order source text, tokens, result.
   source.reset();

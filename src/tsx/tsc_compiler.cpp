@@ -7,6 +7,7 @@
 #include "cli/cli_system.h"
 #include "core/console.h"
 #include "core/run.h"
+#include "tsx/inline_check.h"
 #include "tsx/tsx_engine.h"
 
 namespace {
@@ -95,7 +96,8 @@ int tsc_compile_to_dist(const std::string& path) {
   return 1;
 }
 
-int tsx_run_full_pipeline(const std::string& path) {
+int tsx_run_full_pipeline(const std::string& path, const RunOptions& options) {
+  if (options.inline_form) return tsx_run_inline_pipeline(path);
   std::printf(CLR_CYAN "\n=== KORVEX AUTO PIPELINE (JS -> TS -> TSX -> TSC -> JS) ===\n\n" CLR_RESET);
   if (run_transpile_single_file(path) != 0) return 1;
   if (tsx_enhance_and_secure_ts(path) != 0) return 1;

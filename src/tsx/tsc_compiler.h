@@ -3,13 +3,15 @@
 
 #include <string>
 
+#include "core/run.h"
 #include "platform/platform.h"
 
 // Compiles generated/<stem>.ts into dist/<stem>.js; 0 when built, 1 otherwise.
 int tsc_compile_to_dist(const std::string& path);
 
 // Generate, harden, compile; 0 when all three stages succeeded.
-int tsx_run_full_pipeline(const std::string& path);
+// With --inline the inline form is compiled and checked instead.
+int tsx_run_full_pipeline(const std::string& path, const RunOptions& options = {});
 
 // The compiler command for one input file: the command line for the Windows
 // command interpreter and the same words as an argument vector for POSIX.
