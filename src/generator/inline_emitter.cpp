@@ -261,7 +261,9 @@ struct Emitter {
   Context& context;
   std::vector<InlineInsertion> insertions;
 
-  void add(int offset, std::string text, int kind) { insertions.push_back({offset, std::move(text), kind}); }
+  void add(int offset, std::string text, int kind, std::string name = {}) {
+    insertions.push_back({offset, std::move(text), kind, std::move(name)});
+  }
 
   // Annotates the parameters (open..close) with `types`; a list whose length
   // differs from the record's is left alone.
@@ -292,7 +294,10 @@ struct Emitter {
       if (first_kind == TK_LBRACKET && type.kind != TYPE_ARRAY) continue;
       const std::string text = concrete_type(context, type);
       if (text.empty()) continue;
-      add(tokens.items[static_cast<size_t>(after)].end, ": " + text, INLINE_PARAMETER);
+      const std::string& name = first_kind == TK_IDENTIFIER || first_kind == TK_SPREAD
+                                    ? tokens.items[static_cast<size_t>(after)].text
+                                    : std::string();
+      add(tokens.items[static_cast<size_t>(after)].end, ": " + text, INLINE_PARAMETER, name);
     }
   }
 
@@ -604,7 +609,8 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
             const std::string text = concrete_type(context, arrow->param_types[0]);
             if (!text.empty()) {
               emitter.add(tokens.items[static_cast<size_t>(at)].start, "(", INLINE_PARAMETER);
-              emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text + ")", INLINE_PARAMETER);
+              emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text + ")", INLINE_PARAMETER,
+                          tokens.items[static_cast<size_t>(at)].text);
             }
           }
         }
@@ -635,7 +641,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
                                                                     kind_at(tokens, i + 3) == TK_LBRACKET) {
         text = array_literal_type(*array);
       }
-      if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(i + 1)].end, ": " + text, INLINE_VARIABLE);
+      if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(i + 1)].end, ": " + text, INLINE_VARIABLE, name);
       continue;
     }
 

@@ -29,6 +29,29 @@ bool parse_number(std::string_view text, size_t& pos, int& value) {
   return pos > start;
 }
 
+bool is_word_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+}
+
+// The word at `at` in `text`, and the one before it when a `.` joins them
+// (`names.length` gives "length" and "names").
+std::vector<std::string> words_at(std::string_view text, int at) {
+  std::vector<std::string> words;
+  if (at < 0 || at >= static_cast<int>(text.size())) return words;
+  size_t end = static_cast<size_t>(at);
+  while (end < text.size() && is_word_byte(text[end])) ++end;
+  size_t start = static_cast<size_t>(at);
+  while (start > 0 && is_word_byte(text[start - 1])) --start;
+  if (end == start) return words;
+  words.emplace_back(text.substr(start, end - start));
+  if (start >= 2 && text[start - 1] == '.') {
+    size_t before = start - 1;
+    while (before > 0 && is_word_byte(text[before - 1])) --before;
+    if (before < start - 1) words.emplace_back(text.substr(before, start - 1 - before));
+  }
+  return words;
+}
+
 bool file_exists(const char* path) {
   std::error_code ignored;
   return std::filesystem::is_regular_file(path, ignored);
@@ -108,6 +131,16 @@ int drop_rejected_insertions(std::string_view source, const std::vector<InlineIn
       if (at >= offsets[i] && at < offsets[i] + static_cast<int>(insertions[i].text.size())) holding.push_back(i);
     }
     for (const size_t i : holding.empty() ? on_line : holding) drop[i] = true;
+    // An error away from any annotation may still come from one: a name
+    // typed too narrowly fails where it is used. The annotation of the name
+    // the error points at goes.
+    if (on_line.empty()) {
+      for (const std::string& word : words_at(text, at)) {
+        for (size_t i = 0; i < insertions.size(); ++i) {
+          if (offsets[i] >= 0 && insertions[i].name == word) drop[i] = true;
+        }
+      }
+    }
   }
   int dropped = 0;
   for (size_t i = 0; i < insertions.size(); ++i) {

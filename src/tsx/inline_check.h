@@ -20,7 +20,9 @@ std::vector<CompilerError> parse_compiler_errors(std::string_view output, std::s
 
 // Takes out of `keep` the annotations the errors point at: on an error's
 // line, the insertions that hold the error's column, or every insertion on
-// that line when none does. Returns how many were taken out.
+// that line when none does; on a line without insertions, the annotations of
+// the name at the error (or of the object before `.name`). Returns how many
+// were taken out.
 int drop_rejected_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
                              std::vector<bool>& keep, const std::vector<CompilerError>& errors);
 
