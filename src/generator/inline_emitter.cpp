@@ -403,9 +403,11 @@ struct Member {
 };
 
 // The members of the class body `{` open .. `}` close; also every member
-// name, methods, accessors and written fields alike.
+// name, methods, accessors and written fields alike. `complete` tells whether
+// the walk understood the whole body: only then is the name list whole.
 std::vector<Member> class_members(const Context& context, int open, int close,
-                                  std::unordered_set<std::string>& names) {
+                                  std::unordered_set<std::string>& names, bool& complete) {
+  complete = false;
   const TokenList& tokens = context.tokens;
   std::vector<Member> members;
   int i = open + 1;
@@ -492,6 +494,7 @@ std::vector<Member> class_members(const Context& context, int open, int close,
       }
     }
   }
+  complete = i == close;
   return members;
 }
 
@@ -651,7 +654,8 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       if (open < 0) continue;
       const int close = context.match[static_cast<size_t>(open)];
       std::unordered_set<std::string> member_names;
-      const std::vector<Member> members = class_members(context, open, close, member_names);
+      bool complete = false;
+      const std::vector<Member> members = class_members(context, open, close, member_names, complete);
       if (kind_at(tokens, i + 1) != TK_IDENTIFIER) continue;
       const std::string& name = tokens.items[static_cast<size_t>(i + 1)].text;
       const ClassInfo* cls = only_record(classes, name);
@@ -686,6 +690,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
 
       // Fields the class writes but never declares: `declare` adds the type
       // and emits no JavaScript, so construction stays as it was.
+      if (!complete) continue;  // a member name may be missing: a field could clash with it
       std::unordered_set<std::string> written;
       const int body_end = tokens.items[static_cast<size_t>(open)].end;
       for (int f = 0; f < cls->field_count(); ++f) {
