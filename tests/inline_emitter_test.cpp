@@ -255,4 +255,27 @@ TEST(InlineCheck, DropsTheAnnotationsTheErrorsPointAt) {
   }
 }
 
+TEST(InlineCheck, TracesAnErrorBackToTheResultAnnotation) {
+  // Output: "function f(): number {\n  return g();\n}\nfunction h(): string { return ''; }\nuse(h(1).size);\n"
+  const std::string source = "function f() {\n  return g();\n}\nfunction h() { return ''; }\nuse(h(1).size);\n";
+  const std::vector<InlineInsertion> insertions = {
+      {12, ": number", INLINE_RESULT, "f"},
+      {43, ": string", INLINE_RESULT, "h"},
+  };
+  struct Case {
+    const char* what;
+    CompilerError error;
+    std::vector<bool> kept;
+  };
+  const Case cases[] = {
+      {"an error at `return` drops its function's result", {2, 3}, {false, true}},
+      {"an error at `.size` of a call drops the called function's result", {5, 10}, {true, false}},
+  };
+  for (const Case& c : cases) {
+    std::vector<bool> keep(insertions.size(), true);
+    drop_rejected_insertions(source, insertions, keep, {c.error});
+    EXPECT_EQ(keep, c.kept) << c.what;
+  }
+}
+
 }  // namespace

@@ -302,13 +302,14 @@ struct Emitter {
   }
 
   // The result annotation after the `)` at `close`.
-  void annotate_result(int close, const TypeInfo& type, bool is_async, bool block_without_return) {
+  void annotate_result(int close, const TypeInfo& type, bool is_async, bool block_without_return,
+                       const std::string& name) {
     std::string text = concrete_type(context, type);
     if (text.empty() && type.kind == TYPE_VOID) text = "void";
     if (text.empty() && type.kind == TYPE_NONE && block_without_return) text = "void";
     if (text.empty()) return;
     if (is_async) text = "Promise<" + text + ">";
-    add(context.tokens.items[static_cast<size_t>(close)].end, ": " + text, INLINE_RESULT);
+    add(context.tokens.items[static_cast<size_t>(close)].end, ": " + text, INLINE_RESULT, name);
   }
 
   bool has_return(int first, int last) const {
@@ -578,7 +579,8 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       const int body_close = context.match[static_cast<size_t>(close + 1)];
       if (!generator && func.is_generator == 0 && body_close > close) {
         const bool is_async = func.is_async != 0 || kind_at(tokens, i - 1) == TK_ASYNC;
-        emitter.annotate_result(close, func.return_type, is_async, !emitter.has_return(close + 2, body_close));
+        emitter.annotate_result(close, func.return_type, is_async, !emitter.has_return(close + 2, body_close),
+                                func.name);
       }
       continue;
     }
@@ -602,7 +604,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
             const bool no_return = block && !emitter.has_return(body + 1, context.match[static_cast<size_t>(body)]);
             // An expression body's value is the result: only a known type is written.
             if (block || arrow->return_type.kind != TYPE_VOID) {
-              emitter.annotate_result(close, arrow->return_type, is_async, no_return);
+              emitter.annotate_result(close, arrow->return_type, is_async, no_return, name);
             }
           }
         } else if (kind_at(tokens, at) == TK_IDENTIFIER && kind_at(tokens, at + 1) == TK_ARROW) {
@@ -684,7 +686,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
         if (member.is_generator == 0) {
           const int body_close = context.match[static_cast<size_t>(member.body)];
           emitter.annotate_result(member.close, method->return_type, member.is_async != 0 || method->is_async != 0,
-                                  !emitter.has_return(member.body + 1, body_close));
+                                  !emitter.has_return(member.body + 1, body_close), member.name);
         }
       }
 

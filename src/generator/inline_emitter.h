@@ -22,7 +22,8 @@ struct InlineInsertion {
   int offset = 0;  // byte offset in the source; the text goes before that byte
   std::string text;
   int kind = INLINE_VARIABLE;
-  // The name a variable or parameter annotation types; empty otherwise.
+  // The name a variable or parameter annotation types, or the function a
+  // result annotation belongs to; empty otherwise.
   std::string name;
 };
 

@@ -46,8 +46,19 @@ std::vector<std::string> words_at(std::string_view text, int at) {
   words.emplace_back(text.substr(start, end - start));
   if (start >= 2 && text[start - 1] == '.') {
     size_t before = start - 1;
+    // `f(x).name`: the called function's result is the suspect.
+    if (text[before - 1] == ')') {
+      int depth = 0;
+      while (before > 0) {
+        --before;
+        if (text[before] == ')') ++depth;
+        if (text[before] == '(' && --depth == 0) break;
+        if (text[before] == '\n') return words;
+      }
+    }
+    const size_t word_end = before;
     while (before > 0 && is_word_byte(text[before - 1])) --before;
-    if (before < start - 1) words.emplace_back(text.substr(before, start - 1 - before));
+    if (before < word_end) words.emplace_back(text.substr(before, word_end - before));
   }
   return words;
 }
@@ -139,6 +150,16 @@ int drop_rejected_insertions(std::string_view source, const std::vector<InlineIn
         for (size_t i = 0; i < insertions.size(); ++i) {
           if (offsets[i] >= 0 && insertions[i].name == word) drop[i] = true;
         }
+        // A `return` the result type rejects: the nearest result annotation
+        // before it is its function's (or an enclosing one's).
+        if (word == "return") {
+          for (size_t i = insertions.size(); i-- > 0;) {
+            if (offsets[i] >= 0 && offsets[i] < at && insertions[i].kind == INLINE_RESULT) {
+              drop[i] = true;
+              break;
+            }
+          }
+        }
       }
     }
   }
@@ -194,8 +215,25 @@ int tsx_run_inline_pipeline(const std::string& path) {
     if (!write_text(input_path, source)) return 1;
     const Compile baseline = compile(input_path, false);
     if (baseline.errors.size() < result.errors.size()) {
-      keep.assign(output.insertions.size(), false);
-      result = compile(input_path, true);
+      // Fewer annotations first: the field declarations alone, which mostly
+      // remove errors (properties the class never declared); then none.
+      std::vector<bool> fields(output.insertions.size(), false);
+      for (size_t i = 0; i < output.insertions.size(); ++i) {
+        fields[i] = keep[i] && output.insertions[i].kind == INLINE_FIELD;
+      }
+      Compile fewer;
+      if (annotations_kept(fields) > 0) {
+        if (!write_text(input_path, apply_insertions(source, output.insertions, fields))) return 1;
+        fewer = compile(input_path, true);
+      }
+      if (annotations_kept(fields) > 0 && fewer.errors.size() <= baseline.errors.size()) {
+        keep = fields;
+        result = fewer;
+      } else {
+        keep.assign(output.insertions.size(), false);
+        if (!write_text(input_path, source)) return 1;
+        result = compile(input_path, true);
+      }
     } else if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) {
       return 1;
     }
