@@ -663,6 +663,13 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       const ClassInfo* cls = only_record(classes, name);
       if (cls == nullptr || context.class_count[name] != 1) continue;
 
+      // Method records by name and staticness, with how many share them.
+      std::unordered_map<std::string, std::pair<const MethodInfo*, int>> methods;
+      for (const MethodInfo& method : cls->methods) {
+        auto& entry = methods[method.name + (method.is_static != 0 ? "/s" : "")];
+        if (entry.first == nullptr) entry.first = &method;
+        ++entry.second;
+      }
       std::unordered_map<std::string, int> method_count;
       for (const Member& member : members) ++method_count[member.name + (member.is_static != 0 ? "/s" : "")];
       for (const Member& member : members) {
@@ -671,15 +678,9 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
           emitter.annotate_params(member.open, member.close, cls->ctor_param_types);
           continue;
         }
-        const MethodInfo* method = nullptr;
-        int same = 0;
-        for (const MethodInfo& candidate : cls->methods) {
-          if (candidate.name == member.name && (candidate.is_static != 0) == (member.is_static != 0)) {
-            method = &candidate;
-            ++same;
-          }
-        }
-        if (method == nullptr || same != 1) continue;
+        const auto found = methods.find(member.name + (member.is_static != 0 ? "/s" : ""));
+        if (found == methods.end() || found->second.second != 1) continue;
+        const MethodInfo* method = found->second.first;
         if (method->param_types.size() == static_cast<size_t>(method->param_count())) {
           emitter.annotate_params(member.open, member.close, method->param_types);
         }
