@@ -82,7 +82,8 @@ const std::string kHelpBody =
     "  kvx cfg                Show configuration\n"
     "  kvx cfg-reset          Reset configuration to defaults\n\n"
     "Options:\n"
-    "  --verbose, -V          Show detailed logs from all 10 analyzers\n\n";
+    "  --verbose, -V          Show detailed logs from all 10 analyzers\n"
+    "  --inline               Write the whole program with its types in place (w, a, auto, go, run)\n\n";
 const std::string kVersionLine = "KORVEX (kvx) version 1.0.0\n";
 const std::string kTagline = CLR_WHITE "      JavaScript " CLR_CYAN "→" CLR_WHITE " TypeScript " CLR_CYAN
                                        "→" CLR_WHITE " Secure JavaScript\n\n" CLR_RESET;

@@ -64,25 +64,26 @@ constexpr const char* kHelpLines[] = {
     "  kvx cfg                Show configuration",
     "  kvx cfg-reset          Reset configuration to defaults\n",
     "Options:",
-    "  --verbose, -V          Show detailed logs from all 10 analyzers\n",
+    "  --verbose, -V          Show detailed logs from all 10 analyzers",
+    "  --inline               Write the whole program with its types in place (w, a, auto, go, run)\n",
 };
 
 // Files handed to one mode; 1 if any of them failed. The rest still run.
-int run_files(const Args& args, size_t first, const std::string& mode) {
+int run_files(const Args& args, size_t first, const std::string& mode, const RunOptions& options) {
   int failed = 0;
   for (size_t i = first; i < args.size(); ++i) {
-    if (cli_execute_with_mode(args[i], mode) != 0) ++failed;
+    if (cli_execute_with_mode(args[i], mode, options) != 0) ++failed;
   }
   return failed > 0 ? 1 : 0;
 }
 
 // go/run followed by folders: every .js file below them in the active mode.
-int run_folder_batch(const Args& args) {
+int run_folder_batch(const Args& args, const RunOptions& options) {
   const std::string mode = cli_mode_get();
   int total = 0;
   int succeeded = 0;
   std::printf(CLR_CYAN "\n=== Running KVX Batch Processor (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
-  for (size_t i = 2; i < args.size(); ++i) cli_runner_run_directory(args[i], mode, &total, &succeeded);
+  for (size_t i = 2; i < args.size(); ++i) cli_runner_run_directory(args[i], mode, &total, &succeeded, options);
   std::printf(CLR_GREEN "\n[DONE] %d / %d file(s) transpiled successfully.\n\n" CLR_RESET, succeeded, total);
   cli_history_log("run-dir", args[2]);
   return total > 0 && succeeded == total ? 0 : 1;  // a batch that found nothing fails
@@ -90,7 +91,9 @@ int run_folder_batch(const Args& args) {
 
 // The default rule: every entry from the command word on is a file for the
 // active mode.
-int run_default(const Args& args) { return run_files(args, 1, cli_mode_get()); }
+int run_default(const Args& args, const RunOptions& options) {
+  return run_files(args, 1, cli_mode_get(), options);
+}
 
 bool always(const Args&) { return true; }
 bool no_items(const Args& args) { return args.size() <= 2; }
@@ -101,6 +104,8 @@ struct CommandRow {
   std::vector<std::string_view> words;
   bool (*applies)(const Args&);  // a row whose condition fails does not match
   int (*run)(const Args&);
+  // Rows that transpile files take the run options in place of `run`.
+  int (*run_with)(const Args&, const RunOptions&) = nullptr;
 };
 
 // Searched top to bottom; the first row whose word and condition match runs.
@@ -126,9 +131,10 @@ const std::vector<CommandRow>& command_table() {
        }},
       {{"ls", "dir"}, always, [](const Args&) { return cli_runner_ls(), 0; }},
       {{"clear"}, always, [](const Args&) { return cli_runner_clear(), 0; }},
-      {{"go", "run"}, no_items, [](const Args&) { return cli_runner_go(); }},
-      {{"go", "run"}, names_list, [](const Args&) { return cli_runner_go_safe_js(); }},
-      {{"go", "run"}, always, run_folder_batch},
+      {{"go", "run"}, no_items, nullptr, [](const Args&, const RunOptions& o) { return cli_runner_go(o); }},
+      {{"go", "run"}, names_list, nullptr,
+       [](const Args&, const RunOptions& o) { return cli_runner_go_safe_js(o); }},
+      {{"go", "run"}, always, nullptr, run_folder_batch},
       {{"hist"}, always, [](const Args&) { return cli_history_show(), 0; }},
       {{"hist-clear"}, always, [](const Args&) { return cli_history_clear(), 0; }},
       {{"errors"}, always, [](const Args&) { return cli_errors_show(), 0; }},
@@ -136,7 +142,8 @@ const std::vector<CommandRow>& command_table() {
       {{"cfg-reset"}, always, [](const Args&) { return cli_config_reset(), 0; }},
       {{"mode"}, no_items, [](const Args&) { return cli_mode_show(), 0; }},
       {{"mode"}, has_items, [](const Args& args) { return cli_mode_set(args[2]), 0; }},
-      {{"a", "w", "g", "auto"}, has_items, [](const Args& args) { return run_files(args, 2, args[1]); }},
+      {{"a", "w", "g", "auto"}, has_items, nullptr,
+       [](const Args& args, const RunOptions& o) { return run_files(args, 2, args[1], o); }},
       {{"clean"}, always, [](const Args&) { return cli_clean_outputs(), 0; }},
       {{"stats"}, always, [](const Args&) { return cli_stats_show(), 0; }},
       {{"check-update"}, always, [](const Args&) { return cli_check_update(KVX_VERSION), 0; }},
@@ -155,10 +162,15 @@ int kvx_cli_execute(int argc, char** argv) {
   cli_sync_vscode_settings();
 
   Args args;
+  RunOptions options;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--verbose" || arg == "-V") {
       g_kvx_verbose = 1;
+      continue;
+    }
+    if (arg == "--inline") {
+      options.inline_form = true;
       continue;
     }
     args.emplace_back(arg);
@@ -170,9 +182,9 @@ int kvx_cli_execute(int argc, char** argv) {
   for (const CommandRow& row : command_table()) {
     bool named = false;
     for (std::string_view word : row.words) named = named || args[1] == word;
-    if (named && row.applies(args)) return row.run(args);
+    if (named && row.applies(args)) return row.run_with != nullptr ? row.run_with(args, options) : row.run(args);
   }
-  return run_default(args);
+  return run_default(args, options);
 }
 
 void cli_print_banner() {

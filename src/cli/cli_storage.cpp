@@ -16,6 +16,7 @@
 #include "core/reader.h"
 #include "pipeline/run.h"
 #include "platform/platform.h"
+#include "tsx/inline_check.h"
 #include "tsx/tsc_compiler.h"
 
 namespace {
@@ -46,9 +47,10 @@ void for_each_entry(std::FILE* queue, Visit visit) {
 }
 
 // Hands one file to a mode and counts it.
-void run_counted(const std::string& path, const std::string& mode, int* total, int* succeeded) {
+void run_counted(const std::string& path, const std::string& mode, int* total, int* succeeded,
+                 const RunOptions& options) {
   ++*total;
-  if (cli_execute_with_mode(path, mode) == 0) ++*succeeded;
+  if (cli_execute_with_mode(path, mode, options) == 0) ++*succeeded;
 }
 
 }  // namespace
@@ -95,12 +97,15 @@ void cli_config_show() {
 // ---------------------------------------------------------------------------
 // Transpilation modes and the active mode
 
-int cli_execute_with_mode(const std::string& path, const std::string& mode) {
+int cli_execute_with_mode(const std::string& path, const std::string& mode, const RunOptions& options) {
   cli_stats_record(mode);
-  if (mode == "a") return run_mode_append(path);
+  if (mode == "a") return run_mode_append(path, options);
   if (mode == "g") return tsc_compile_to_dist(path);
-  if (mode == "auto") return tsx_run_full_pipeline(path);
-  return run_mode_write_full(path);  // "w" and any other word
+  if (mode == "auto") {
+    // --inline: the inline form, compiled and checked annotation by annotation.
+    return options.inline_form ? tsx_run_inline_pipeline(path) : tsx_run_full_pipeline(path);
+  }
+  return run_mode_write_full(path, options);  // "w" and any other word
 }
 
 std::string get_generated_ts_path(const std::string& path) {
@@ -111,12 +116,12 @@ std::string get_generated_ts_path(const std::string& path) {
   return target;
 }
 
-int run_mode_write_full(const std::string& path) {
+int run_mode_write_full(const std::string& path, const RunOptions& options) {
   const std::string target = get_generated_ts_path(path);
   // Deleted before the source is checked: a bad source leaves no stale output.
   std::remove(target.c_str());
   std::printf(CLR_CYAN "[MODE W] Rebuilding %s completely...\n" CLR_RESET, target.c_str());
-  return run_transpile_single_file(path);
+  return run_transpile_single_file(path, options);
 }
 
 std::string cli_mode_append_merge(std::string_view old_text, std::string_view new_text, int& count) {
@@ -149,8 +154,14 @@ std::string cli_mode_append_merge(std::string_view old_text, std::string_view ne
   return merged;
 }
 
-int run_mode_append(const std::string& path) {
+int run_mode_append(const std::string& path, const RunOptions& options) {
   const std::string target = get_generated_ts_path(path);
+  // The inline form is one whole program: appending lines to it would break it.
+  if (options.inline_form) {
+    std::printf(CLR_YELLOW "[MODE A] --inline writes the whole file: rebuilding %s as mode W does.\n" CLR_RESET,
+                target.c_str());
+    return run_mode_write_full(path, options);
+  }
   std::string old_text;
   bool old_held = true;
   {
@@ -405,7 +416,7 @@ void cli_runner_clear() {
   cli_history_log("clear", "all");
 }
 
-int cli_runner_go() {
+int cli_runner_go(const RunOptions& options) {
   FilePtr queue = open_file(KVX_FILES_PATH, "r");
   if (!queue) {
     std::printf(CLR_YELLOW "[INFO] No files registered. Use 'kvx add <file.js>' first.\n" CLR_RESET);
@@ -418,10 +429,10 @@ int cli_runner_go() {
   for_each_entry(queue.get(), [&](const std::string& entry) {
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
-      cli_runner_run_directory(entry, mode, &total, &succeeded);
+      cli_runner_run_directory(entry, mode, &total, &succeeded, options);
     } else {
       std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, entry.c_str());
-      run_counted(entry, mode, &total, &succeeded);
+      run_counted(entry, mode, &total, &succeeded, options);
     }
     return true;
   });
@@ -435,7 +446,7 @@ int cli_runner_go() {
   return succeeded == total ? 0 : 1;
 }
 
-int cli_runner_go_safe_js() {
+int cli_runner_go_safe_js(const RunOptions& options) {
   constexpr size_t kBatchTable = 256;
   std::vector<std::string> batch;
   {
@@ -459,10 +470,10 @@ int cli_runner_go_safe_js() {
   for (const std::string& entry : batch) {
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: /%s\n" CLR_RESET, entry.c_str());
-      cli_runner_run_directory(entry, "auto", &total, &succeeded);
+      cli_runner_run_directory(entry, "auto", &total, &succeeded, options);
     } else {
       std::printf(CLR_CYAN "-> Building Safe JS: %s\n" CLR_RESET, entry.c_str());
-      run_counted(entry, "auto", &total, &succeeded);
+      run_counted(entry, "auto", &total, &succeeded, options);
     }
   }
   std::printf(CLR_GREEN "\n[DONE] %d / %d safe JS file(s) built in dist/.\n\n" CLR_RESET, succeeded, total);
@@ -471,7 +482,7 @@ int cli_runner_go_safe_js() {
 }
 
 int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
-                             int* succeeded) {
+                             int* succeeded, const RunOptions& options) {
   if (!is_directory_path(folder)) {
     std::printf(CLR_RED "[ERROR] Directory not found: '%s'\n" CLR_RESET, folder.c_str());
     return 1;
@@ -492,7 +503,7 @@ int cli_runner_run_directory(const std::string& folder, const std::string& mode,
     }
     if (!is_js_file(path)) continue;
     std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, path.c_str());
-    run_counted(path, mode, total, succeeded);
+    run_counted(path, mode, total, succeeded, options);
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 // The workspace's file names, its folder, the logs and the line pieces its
 // files are read in.
 #include "core/workspace_log.h"
+#include "pipeline/run.h"
 
 // ---------------------------------------------------------------------------
 // History and configuration
@@ -28,17 +29,17 @@ void cli_runner_add(const std::string& path);
 void cli_runner_rm(const std::string& path);
 void cli_runner_ls();
 void cli_runner_clear();
-int cli_runner_go();
-int cli_runner_go_safe_js();
+int cli_runner_go(const RunOptions& options = {});
+int cli_runner_go_safe_js(const RunOptions& options = {});
 int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
-                             int* succeeded);
+                             int* succeeded, const RunOptions& options = {});
 
 // ---------------------------------------------------------------------------
 // Transpilation modes and the active mode
 
-int cli_execute_with_mode(const std::string& path, const std::string& mode);
-int run_mode_append(const std::string& path);
-int run_mode_write_full(const std::string& path);
+int cli_execute_with_mode(const std::string& path, const std::string& mode, const RunOptions& options = {});
+int run_mode_append(const std::string& path, const RunOptions& options = {});
+int run_mode_write_full(const std::string& path, const RunOptions& options = {});
 // The old text of a mode-a target followed by the header block and the new
 // top-level lines of a fresh generation; `count` receives how many lines were
 // added (0 leaves the old text unchanged).

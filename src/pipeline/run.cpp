@@ -77,18 +77,57 @@ int generate_ts_typed(const std::string& out_base, const AnalysisResult& result)
   return write_output(out_base, text.str());
 }
 
-int run_transpile_single_file(const std::string& path) {
+int write_inline_output(const std::string& path, const InlineOutput& output) {
+  const std::string target = output_base_for(path) + ".ts";
+  std::string reason;
+  // Binary: the source's own line breaks are kept byte for byte.
+  if (!replace_file_text(target, output.text, reason, true)) {
+    print_write_failure(target, reason);
+    return 1;
+  }
+  std::printf("[OK] Generated inline TS: %s (%d annotations, %d interfaces)\n", target.c_str(), output.annotations,
+              output.interfaces);
+  return 0;
+}
+
+namespace {
+
+// The checked and read text of a .js file; nothing when it is not one or
+// cannot be read (the reason is printed).
+std::optional<std::string> read_source(const std::string& path) {
   if (!is_js_file(path)) {
     std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
-    return 1;
+    return std::nullopt;
   }
   {
     // Only proves that the file exists and can be opened.
     std::ifstream probe = open_js_file(path);
-    if (!probe.is_open()) return 1;
+    if (!probe.is_open()) return std::nullopt;
   }
-  std::optional<std::string> source = read_js_content(path);
+  return read_js_content(path);
+}
+
+}  // namespace
+
+int run_transpile_inline(const std::string& path, std::string& source, InlineOutput& output) {
+  std::optional<std::string> text = read_source(path);
+  if (!text) return 1;
+  output = transpile_inline(*text, console_observer());
+  source = std::move(*text);
+  ensure_generated_folder();
+  return write_inline_output(path, output);
+}
+
+int run_transpile_single_file(const std::string& path, const RunOptions& options) {
+  std::optional<std::string> source = read_source(path);
   if (!source) return 1;
+
+  if (options.inline_form) {
+    const InlineOutput output = transpile_inline(*source, console_observer());
+    source.reset();
+    ensure_generated_folder();
+    return write_inline_output(path, output);
+  }
 
   TranspileOutput output = transpile(*source, console_observer());
   source.reset();

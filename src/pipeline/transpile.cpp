@@ -16,6 +16,7 @@
 #include "analysis/analyzeR8.h"
 #include "analysis/analyzeR9.h"
 #include "generator/generator.h"
+#include "generator/inline_emitter.h"
 
 AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
                               const TranspileObserver& observer) {
@@ -52,5 +53,15 @@ TranspileOutput transpile(std::string_view source, const TranspileObserver& obse
   std::ostringstream text;
   write_ts_typed(text, output.result);
   output.typescript = std::move(text).str();
+  return output;
+}
+
+InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer) {
+  TokenList tokens = tokenize(source);
+  if (observer.tokenized) observer.tokenized(tokens.count());
+  AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
+  InlineOutput output = emit_inline(source, tokens, result);
+  free_token_list(tokens);
+  free_analysis_result(result);
   return output;
 }

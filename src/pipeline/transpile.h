@@ -11,6 +11,7 @@
 #include "analysis/analyzeR4.h"
 #include "analysis/analyzer.h"
 #include "core/tokenizer.h"
+#include "generator/inline_emitter.h"
 
 inline constexpr int kLastPass = 10;
 
@@ -40,3 +41,7 @@ AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, 
 // typed emitter's text.
 TranspileOutput transpile(std::string_view source, const TranspileObserver& observer = {},
                           int last_pass = kLastPass);
+
+// The inline form of one source: the source itself with the inferred types
+// written in place (tokens and analysis as transpile() runs them).
+InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer = {});

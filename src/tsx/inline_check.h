@@ -1,0 +1,36 @@
+// The compiler check of the inline form: annotations on lines the compiler
+// rejects are taken out again, and the result is never worse than the source
+// compiled unchanged.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "generator/inline_emitter.h"
+
+struct CompilerError {
+  int line = 0;    // 1-based
+  int column = 0;  // 1-based
+};
+
+// The errors tsc reported for `file` in its plain output, lines of the form
+// "file(LINE,COLUMN): error TSxxxx: ...".
+std::vector<CompilerError> parse_compiler_errors(std::string_view output, std::string_view file);
+
+// Takes out of `keep` the annotations the errors point at: on an error's
+// line, the insertions that hold the error's column, or every insertion on
+// that line when none does; on a line without insertions, the annotations of
+// the name at the error (or of the object before `.name`, or of the function
+// in `f(...).name`), and for an error at `return` the nearest result
+// annotation before it. Returns how many were taken out.
+int drop_rejected_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                             std::vector<bool>& keep, const std::vector<CompilerError>& errors);
+
+// Mode auto with --inline: writes the inline form, compiles it into dist/,
+// drops rejected annotations and compiles again (at most twice more), falls
+// back to the class field declarations alone, or to the source unchanged,
+// when the source unchanged compiles with fewer errors, and
+// reports how many annotations were written, kept and dropped. 0 when the
+// final compile succeeded.
+int tsx_run_inline_pipeline(const std::string& path);

@@ -1,0 +1,62 @@
+// `kvx auto --inline` with the real compiler: a rejected annotation is taken
+// out again, the counts are reported, and the compiled program behaves like
+// the source.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvx_test::read_file;
+using kvx_test::run_kvx;
+using kvx_test::run_shell;
+using kvx_test::write_file;
+
+const fs::path kToolsModules = fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules";
+
+TEST(InlineAuto, DropsRejectedAnnotationsAndKeepsBehaviour) {
+  std::string output;
+  if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH";
+  if (!fs::exists(kToolsModules / "typescript/bin/tsc")) GTEST_SKIP() << "run .ci/install-node-tools.sh";
+  kvx_test::ScopedWorkDir dir;
+  fs::create_directory_symlink(kToolsModules, "node_modules");
+  // The analysis takes `names` for the ternary's condition (boolean): the
+  // compiler rejects that where `names` is used.
+  const std::string source =
+      "const fs = require('fs');\n"
+      "function count(dir) {\n"
+      "  const names = fs.existsSync(dir) ? fs.readdirSync(dir) : [];\n"
+      "  return names.length;\n"
+      "}\n"
+      "const UNIT = 'cm';\n"
+      "console.log(count('.') > 0, UNIT);\n";
+  write_file("app.js", source);
+  std::string console;
+  ASSERT_EQ(run_kvx({"auto", "--inline", "app.js"}, &console), 0) << console;
+  EXPECT_NE(console.find("[INLINE] Annotations: 2 written, 1 kept, 1 dropped."), std::string::npos) << console;
+  const std::string generated = read_file("generated/app.ts");
+  EXPECT_NE(generated.find("const UNIT: string = 'cm';"), std::string::npos) << generated;
+  EXPECT_NE(generated.find("  const names = fs"), std::string::npos) << generated;
+
+  std::string expected;
+  std::string actual;
+  ASSERT_EQ(run_shell("node app.js", &expected), 0) << expected;
+  ASSERT_EQ(run_shell("node dist/app.js", &actual), 0) << actual;
+  EXPECT_EQ(actual, expected);
+}
+
+TEST(InlineAuto, ModeAWritesTheWholeFileAndSaysSo) {
+  kvx_test::ScopedWorkDir dir;
+  write_file("app.js", "const UNIT = 'cm';\nconsole.log(UNIT);\n");
+  write_file("generated/app.ts", "old\n");
+  std::string console;
+  ASSERT_EQ(run_kvx({"a", "app.js", "--inline"}, &console), 0) << console;
+  EXPECT_NE(console.find("--inline writes the whole file"), std::string::npos) << console;
+  EXPECT_EQ(read_file("generated/app.ts"), "const UNIT: string = 'cm';\nconsole.log(UNIT);\n");
+}
+
+}  // namespace

@@ -1,0 +1,282 @@
+// The inline form: insertions only, concrete types only, valid TypeScript,
+// and the compiler check that takes rejected annotations out again.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pipeline/transpile.h"
+#include "generator/inline_emitter.h"
+#include "random_program.h"
+#include "test_support.h"
+#include "tsx/inline_check.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvx_test::read_file;
+using kvx_test::run_shell;
+using kvx_test::shell_quote;
+using kvx_test::write_file;
+
+const fs::path kSourceDir = KVX_SOURCE_DIR;
+const fs::path kTypeScript = kSourceDir / ".ci/tools/node_modules/typescript/lib/typescript.js";
+const fs::path kChecker = kSourceDir / "bench/corpus_check.js";
+
+InlineOutput inline_of(const std::string& source) {
+  const TokenList tokens = tokenize(source);
+  testing::internal::CaptureStdout();
+  const AnalysisResult result = analyze_source(tokens, source, kLastPass);
+  testing::internal::GetCapturedStdout();
+  return emit_inline(source, tokens, result);
+}
+
+// The source back from the output: every insertion cut out again at the
+// place where it ended up.
+std::string remove_insertions(const InlineOutput& output) {
+  std::string text = output.text;
+  const std::vector<int> offsets = insertion_output_offsets(output.insertions);
+  for (size_t i = output.insertions.size(); i-- > 0;) {
+    const std::string& inserted = output.insertions[i].text;
+    if (text.compare(static_cast<size_t>(offsets[i]), inserted.size(), inserted) != 0) return "<insertion moved>";
+    text.erase(static_cast<size_t>(offsets[i]), inserted.size());
+  }
+  return text;
+}
+
+// Every source the removal and parse checks run over: the examples, random
+// programs, and the large real files when installed.
+struct Sample {
+  std::string name;
+  std::string text;
+};
+
+std::vector<Sample> samples() {
+  std::vector<Sample> list;
+  for (const auto& entry : fs::directory_iterator(kSourceDir / "examples")) {
+    if (entry.path().extension() == ".js") list.push_back({entry.path().filename().string(), read_file(entry.path())});
+  }
+  for (uint32_t seed = 1; seed <= 150; ++seed) {
+    list.push_back({"random_" + std::to_string(seed) + ".js", kvx_test::program_text(kvx_test::random_program(seed))});
+  }
+  if (fs::exists(kTypeScript)) list.push_back({"typescript.js", read_file(kTypeScript)});
+  const fs::path corpus = kSourceDir / ".ci/corpus/node_modules";
+  std::ifstream manifest(kSourceDir / "bench/corpus_files.txt");
+  std::string line;
+  while (std::getline(manifest, line)) {
+    std::istringstream words(line);
+    std::string package;
+    std::string file;
+    if (!(words >> package >> file) || package.starts_with("#")) continue;
+    const fs::path path = corpus / package.substr(0, package.rfind('@')) / file;
+    if (fs::exists(path)) list.push_back({package + "/" + file, read_file(path)});
+  }
+  return list;
+}
+
+TEST(InlineEmitter, WritesConcreteTypesInPlace) {
+  struct Case {
+    const char* what;
+    const char* source;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"variables", "const a = 1;\nlet s = 'x';\nvar ok = true;\n",
+       "const a: number = 1;\nlet s: string = 'x';\nvar ok: boolean = true;\n"},
+      {"function parameters and result", "function label(s, n) { return s.trim() + n.toFixed(1); }\nlabel('a', 2);\n",
+       "function label(s: string, n) { return s.trim() + n.toFixed(1); }\nlabel('a', 2);\n"},
+      {"a function without return is void", "function log(m) { console.log(m + ''); }\nlog('a');\n",
+       "function log(m): void { console.log(m + ''); }\nlog('a');\n"},
+      {"arrow with parentheses", "const twice = (n) => n * 2;\ntwice(3);\n",
+       "const twice = (n): number => n * 2;\ntwice(3);\n"},
+      {"for-of binding stays bare", "const xs = [1, 2];\nfor (const x of xs) console.log(x);\n",
+       "const xs: number[] = [1, 2];\nfor (const x of xs) console.log(x);\n"},
+      {"a name declared twice is left alone", "function f() { let t = 1; return t; }\nfunction g() { let t = 'a'; return t; }\n",
+       "function f() { let t = 1; return t; }\nfunction g() { let t = 'a'; return t; }\n"},
+      {"unknown types write nothing", "const m = require('m');\nconst v = m.load();\n",
+       "const m = require('m');\nconst v = m.load();\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(inline_of(c.source).text, c.expected) << c.what;
+  }
+}
+
+TEST(InlineEmitter, DeclaresWrittenFieldsAndPlacesInterfacesAfterImports) {
+  const std::string source =
+      "import fs from 'fs';\n"
+      "import { join } from 'path';\n"
+      "const config = { title: 'x', limit: 3 };\n"
+      "class Box {\n"
+      "  constructor(w) { this.w = w; this.label = 'b'; }\n"
+      "  area() { return this.w * 2; }\n"
+      "}\n"
+      "console.log(config.title, new Box(2).area(), fs, join);\n";
+  const InlineOutput output = inline_of(source);
+  // The class body's first line carries the fields: later lines keep their numbers.
+  EXPECT_NE(output.text.find("class Box { declare w"), std::string::npos) << output.text;
+  EXPECT_NE(output.text.find("declare label: string;"), std::string::npos) << output.text;
+  EXPECT_EQ(output.text.find("declare area"), std::string::npos) << "a method is no field:\n" << output.text;
+  const size_t interface_at = output.text.find("interface ");
+  if (interface_at != std::string::npos) {
+    EXPECT_GT(interface_at, output.text.find("import { join }")) << output.text;
+    EXPECT_LT(interface_at, output.text.find("const config")) << output.text;
+  }
+  EXPECT_EQ(remove_insertions(output), source);
+}
+
+TEST(InlineEmitter, SingleParameterArrowGetsParentheses) {
+  const std::string source = "const inc = x => x + 1;\ninc(2);\n";
+  const InlineOutput output = inline_of(source);
+  if (output.text != source) {
+    EXPECT_EQ(output.text, "const inc = (x: number) => x + 1;\ninc(2);\n");
+  }
+  EXPECT_EQ(remove_insertions(output), source);
+}
+
+// Removal gives the source back byte for byte, and nothing vague is written.
+TEST(InlineEmitter, InsertionsAreAllThatChanges) {
+  const std::regex vague("\\b(any|unknown)\\b");
+  size_t annotated = 0;
+  for (const Sample& sample : samples()) {
+    const InlineOutput output = inline_of(sample.text);
+    ASSERT_EQ(output.text, apply_insertions(sample.text, output.insertions)) << sample.name;
+    ASSERT_TRUE(remove_insertions(output) == sample.text) << sample.name;
+    for (size_t i = 1; i < output.insertions.size(); ++i) {
+      ASSERT_LE(output.insertions[i - 1].offset, output.insertions[i].offset) << sample.name;
+    }
+    int interface_blocks = 0;
+    for (const InlineInsertion& insertion : output.insertions) {
+      if (insertion.kind == INLINE_INTERFACES) {
+        ++interface_blocks;
+        continue;
+      }
+      EXPECT_FALSE(std::regex_search(insertion.text, vague)) << sample.name << ": " << insertion.text;
+      // Only the interface block may add lines.
+      EXPECT_EQ(insertion.text.find('\n'), std::string::npos) << sample.name << ": " << insertion.text;
+    }
+    EXPECT_LE(interface_blocks, 1) << sample.name;
+    annotated += output.insertions.size();
+  }
+  EXPECT_GT(annotated, 100u) << "the samples should get many annotations";
+}
+
+// The compiler's parser finds no error in any output, and the checker no
+// name declared twice.
+TEST(InlineEmitter, OutputParsesAsTypeScript) {
+  std::string node_version;
+  if (run_shell("node -v", &node_version) != 0) GTEST_SKIP() << "Node.js is not on PATH";
+  if (!fs::exists(kTypeScript)) GTEST_SKIP() << "TypeScript is missing: run .ci/install-node-tools.sh";
+  kvx_test::ScopedWorkDir work;
+  std::string list;
+  int number = 0;
+  for (const Sample& sample : samples()) {
+    // The checker needs minutes for the largest files: their parse alone is
+    // checked, and the random programs and smaller real files get the full check.
+    const std::string file = "f" + std::to_string(number++) + ".ts";
+    write_file(file, inline_of(sample.text).text);
+    write_file("base_" + file, sample.text);
+    list += sample.name + "\t" + file + "\t" + (sample.text.size() > 40000 ? "parse" : "full") + "\n";
+  }
+  write_file("list.tsv", list);
+  write_file("check.js", R"(
+const fs = require('fs');
+const path = require('path');
+const check = require(process.argv[2]);
+const options = check.compilerOptions();
+const host = check.makeHost(options);
+for (const line of fs.readFileSync('list.tsv', 'utf8').split('\n')) {
+  if (!line) continue;
+  const [name, file, depth] = line.split('\t');
+  const full = path.resolve(file);
+  const text = fs.readFileSync(file, 'utf8');
+  // The source's own parse errors (a regular expression the compiler reads
+  // differently) are not the insertions' doing.
+  const parse = check.syntaxErrors(full, text);
+  const sourceParse = check.syntaxErrors(path.resolve('base_' + file), fs.readFileSync('base_' + file, 'utf8'));
+  if (parse.length > sourceParse.length) for (const d of parse) console.log(`${name} parse ${check.describe(d)}`);
+  if (depth !== 'full') continue;
+  // A script's own clashes with the library's globals are the source's:
+  // only duplicates beyond those of the source copied unchanged count.
+  const duplicates = (fileName, source) => check.compileErrors(host, options, fileName, source)
+      .filter((d) => check.DUPLICATE_CODES.has(d.code) && d.file && d.file.fileName === fileName);
+  const base = path.resolve('base_' + file);
+  const own = duplicates(full, text);
+  const before = duplicates(base, fs.readFileSync('base_' + file, 'utf8')).length;
+  if (own.length > before) {
+    for (const d of own) console.log(`${name} duplicate (${own.length} against ${before}) ${check.describe(d)}`);
+  }
+}
+)");
+  std::string output;
+  EXPECT_EQ(run_shell("node check.js " + shell_quote(kChecker.string()), &output), 0) << output;
+  EXPECT_EQ(output, "");
+}
+
+TEST(InlineCheck, ReadsCompilerErrorsOfTheFileOnly) {
+  const std::string output =
+      "generated/a.ts(3,7): error TS2322: Type 'string' is not assignable to type 'number'.\n"
+      "generated/a.ts(12,1): error TS2304: Cannot find name 'x'.\n"
+      "generated/other.ts(1,1): error TS2304: Cannot find name 'y'.\n"
+      "generated/a.ts(5,2): message with no error\n"
+      "  generated/a.ts(9,9): error TS1005: indented, a continuation\n";
+  const std::vector<CompilerError> errors = parse_compiler_errors(output, "generated/a.ts");
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].line, 3);
+  EXPECT_EQ(errors[0].column, 7);
+  EXPECT_EQ(errors[1].line, 12);
+}
+
+TEST(InlineCheck, DropsTheAnnotationsTheErrorsPointAt) {
+  const std::string source = "let a = f(), b = 2;\nconst c = 1;\nuse(c.size);\n";
+  const std::vector<InlineInsertion> insertions = {
+      {5, ": number", INLINE_VARIABLE, "a"},
+      {14, ": number", INLINE_VARIABLE, "b"},
+      {26, ": number", INLINE_VARIABLE, "c"},
+  };
+  // Output: "let a: number = f(), b: number = 2;\nconst c: number = 1;\nuse(c.size);\n"
+  struct Case {
+    const char* what;
+    std::vector<CompilerError> errors;
+    std::vector<bool> kept;
+  };
+  const Case cases[] = {
+      {"the error's column holds one annotation", {{1, 8}}, {false, true, true}},
+      {"a column outside any annotation drops the whole line", {{1, 17}}, {false, false, true}},
+      {"an error where a name is used drops that name's annotation", {{3, 7}}, {true, true, false}},
+      {"a line past the end drops nothing", {{40, 1}}, {true, true, true}},
+  };
+  for (const Case& c : cases) {
+    std::vector<bool> keep(insertions.size(), true);
+    drop_rejected_insertions(source, insertions, keep, c.errors);
+    EXPECT_EQ(keep, c.kept) << c.what;
+  }
+}
+
+TEST(InlineCheck, TracesAnErrorBackToTheResultAnnotation) {
+  // Output: "function f(): number {\n  return g();\n}\nfunction h(): string { return ''; }\nuse(h(1).size);\n"
+  const std::string source = "function f() {\n  return g();\n}\nfunction h() { return ''; }\nuse(h(1).size);\n";
+  const std::vector<InlineInsertion> insertions = {
+      {12, ": number", INLINE_RESULT, "f"},
+      {43, ": string", INLINE_RESULT, "h"},
+  };
+  struct Case {
+    const char* what;
+    CompilerError error;
+    std::vector<bool> kept;
+  };
+  const Case cases[] = {
+      {"an error at `return` drops its function's result", {2, 3}, {false, true}},
+      {"an error at `.size` of a call drops the called function's result", {5, 10}, {true, false}},
+  };
+  for (const Case& c : cases) {
+    std::vector<bool> keep(insertions.size(), true);
+    drop_rejected_insertions(source, insertions, keep, {c.error});
+    EXPECT_EQ(keep, c.kept) << c.what;
+  }
+}
+
+}  // namespace
