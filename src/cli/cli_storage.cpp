@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "cli/cli_parallel.h"
 #include "cli/cli_system.h"
 #include "core/console.h"
 #include "core/filesystem.h"
@@ -73,6 +74,20 @@ void run_counted(const std::string& path, const std::string& mode, int* total, i
   ++*total;
   if (cli_execute_with_mode(path, mode) == 0) ++*succeeded;
 }
+
+std::string processing_heading(const std::string& path) {
+  return CLR_CYAN "-> Processing: " + path + "\n" CLR_RESET;
+}
+
+// is_directory_path answers for these names without the file system.
+bool named_as_file(const std::string& path) { return path.size() >= 3 && path.ends_with(".js"); }
+
+// is_js_file's rule, without its message.
+bool passes_js_name_check(const std::string& path) {
+  return !(path.size() > 5 && path.ends_with(".js.js")) && path.size() > 2 && path.ends_with(".js");
+}
+
+int run_directory(const std::string& folder, int* total, int* succeeded, FileRunPool& pool);
 
 }  // namespace
 
@@ -528,16 +543,20 @@ int cli_runner_go() {
   int total = 0;
   int succeeded = 0;
   std::printf(CLR_CYAN "\n=== Running KVX Code Runner (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
+  FileRunPool pool(mode);
   for_each_entry(queue.get(), [&](const std::string& entry) {
+    // A folder test sees what the earlier files have written, as in a run in
+    // order.
+    if (!named_as_file(entry)) pool.drain();
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
-      cli_runner_run_directory(entry, mode, &total, &succeeded);
+      run_directory(entry, &total, &succeeded, pool);
     } else {
-      std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, entry.c_str());
-      run_counted(entry, mode, &total, &succeeded);
+      pool.run(processing_heading(entry), entry, &total, &succeeded);
     }
     return true;
   });
+  pool.drain();
   queue.reset();
   if (total == 0) {
     std::printf(CLR_YELLOW "[INFO] Runner list is empty.\n\n" CLR_RESET);
@@ -585,6 +604,14 @@ int cli_runner_go_safe_js() {
 
 int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
                              int* succeeded) {
+  FileRunPool pool(mode);
+  return run_directory(folder, total, succeeded, pool);
+}
+
+namespace {
+
+// The folder step with the files handed to `pool`; the caller has drained it.
+int run_directory(const std::string& folder, int* total, int* succeeded, FileRunPool& pool) {
   if (!is_directory_path(folder)) {
     std::printf(CLR_RED "[ERROR] Directory not found: '%s'\n" CLR_RESET, folder.c_str());
     return 1;
@@ -603,9 +630,15 @@ int cli_runner_run_directory(const std::string& folder, const std::string& mode,
         path.find("generated") != std::string::npos) {
       continue;
     }
-    if (!is_js_file(path)) continue;
-    std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, path.c_str());
-    run_counted(path, mode, total, succeeded);
+    if (!passes_js_name_check(path)) {
+      // Its rejection is printed at once: the earlier files' lines go first.
+      pool.drain();
+      is_js_file(path);
+      continue;
+    }
+    pool.run(processing_heading(path), path, total, succeeded);
   }
   return 0;
 }
+
+}  // namespace
