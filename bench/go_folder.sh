@@ -6,7 +6,7 @@
 # each the median of N runs. Both runs must print the same console and write
 # the same generated files; the script says so or fails.
 #
-#   bench/go_folder.sh [-n RUNS] [-j JOBS] [--kvx PATH] [--synthetic COUNT]
+#   bench/go_folder.sh [-n RUNS] [-j JOBS] [--kvx PATH] [--synthetic COUNT] [--folder DIR]
 #
 #   -n RUNS          runs per setting (default 3)
 #   -j JOBS          KVX_JOBS of the parallel runs (default: unset, the
@@ -14,6 +14,7 @@
 #   --kvx PATH       the kvx to time (default build/kvx)
 #   --synthetic N    a folder of N synthetic modules of 256 KB each instead of
 #                    the corpus files
+#   --folder DIR     a copy of the .js files below DIR instead
 #
 # The folder holds the corpus files of bench/corpus_files.txt from
 # .ci/corpus (installed by .ci/corpus.sh) and the TypeScript compiler's
@@ -27,6 +28,7 @@ runs=3
 jobs=
 kvx=$repo/build/kvx
 synthetic=0
+folder=
 
 while [ $# -gt 0 ]; do
   case $1 in
@@ -34,7 +36,8 @@ while [ $# -gt 0 ]; do
     -j) jobs=$2; shift 2 ;;
     --kvx) kvx=$2; shift 2 ;;
     --synthetic) synthetic=$2; shift 2 ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    --folder) folder=$2; shift 2 ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     *) echo "go_folder: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -50,7 +53,10 @@ mkdir -p "$src"
 
 corpus=$repo/.ci/corpus/node_modules
 typescript_js=$repo/.ci/tools/node_modules/typescript/lib/typescript.js
-if [ "$synthetic" = 0 ] && [ -d "$corpus" ]; then
+if [ -n "$folder" ]; then
+  (cd "$folder" && find . -name '*.js' -not -path '*/generated/*' -not -path '*/.kvx/*' -print0 |
+    xargs -0 -I{} cp --parents {} "$src/") || exit 1
+elif [ "$synthetic" = 0 ] && [ -d "$corpus" ]; then
   while read -r package file; do
     case $package in ''|'#'*) continue ;; esac
     name=${package%@*}
