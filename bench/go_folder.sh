@@ -11,7 +11,8 @@
 #   -n RUNS          runs per setting (default 3)
 #   -j JOBS          KVX_JOBS of the parallel runs (default: unset, the
 #                    processor count)
-#   --kvx PATH       the kvx to time (default build/kvx)
+#   --kvx PATH       the kvx to time (default build/kvx); workers start only
+#                    from a program named kvx (kvx.exe)
 #   --synthetic N    a folder of N synthetic modules of 256 KB each instead of
 #                    the corpus files
 #   --folder DIR     a copy of the .js files below DIR instead
@@ -37,7 +38,7 @@ while [ $# -gt 0 ]; do
     --kvx) kvx=$2; shift 2 ;;
     --synthetic) synthetic=$2; shift 2 ;;
     --folder) folder=$2; shift 2 ;;
-    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
     *) echo "go_folder: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done

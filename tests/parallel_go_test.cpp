@@ -203,22 +203,30 @@ TEST(ParallelGo, JobCountComesFromTheVariableOrTheProcessors) {
   }
 }
 
-TEST(ParallelGo, TheWorkerFormWritesNoWorkspaceFile) {
+TEST(ParallelGo, TheWorkerFormWritesNoWorkspaceFileAndAnswersWithItsFailures) {
   ScopedWorkDir dir;
   write_file("app.js", module_source("app"));
-  const std::string program = shell_quote(KVX_BINARY_PATH);
+  write_file("empty.js", "");
+  const std::string program = shell_quote(KVX_BINARY_PATH) + " " + kWorkerSwitch;
   std::string console;
-  EXPECT_EQ(run_shell(program + " " + kWorkerSwitch + " 0 w app.js", &console), 0) << console;
+  EXPECT_EQ(run_shell(program + " 0 w app.js empty.js missing.js app.js", &console), 2) << console;
   EXPECT_TRUE(fs::exists("generated/app.ts")) << console;
+  EXPECT_NE(console.find("-> Processing: empty.js\n"), std::string::npos) << console;
   EXPECT_FALSE(fs::exists(".kvx")) << "no statistics, history or settings of its own";
 
-  // Any other shape is an ordinary command line: the switch is no file name.
-  for (const std::string& rest : {std::string(""), std::string(" 0 g app.js"), std::string(" 2 w app.js")}) {
+  // Any other shape runs nothing.
+  std::string nine;
+  for (int i = 0; i < 9; ++i) nine += " app.js";
+  for (const std::string& rest : {std::string(" 0 g app.js"), std::string(" 2 w app.js"), std::string(" 0 w" + nine)}) {
     SCOPED_TRACE(rest);
     fs::remove_all("generated");
-    EXPECT_NE(run_shell(program + " " + kWorkerSwitch + rest, &console), 0) << console;
-    EXPECT_FALSE(fs::exists("generated/app.ts")) << console;
+    EXPECT_EQ(run_shell(program + rest, &console), 127) << console;
+    EXPECT_FALSE(fs::exists("generated")) << console;
   }
+  // Without a file it is no worker: the switch is then an ordinary argument,
+  // refused as a file name.
+  EXPECT_EQ(run_shell(program + " 0 w", &console), 1) << console;
+  EXPECT_FALSE(fs::exists("generated")) << console;
 }
 
 }  // namespace

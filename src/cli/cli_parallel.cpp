@@ -44,6 +44,19 @@ bool output_folder_exists() {
   return std::filesystem::is_directory("./generated", error);
 }
 
+// Workers are started only from the kvx program itself, whose entry knows
+// the worker switch: another program built on the same front end (a test
+// runner) would start copies of itself instead.
+bool is_kvx_program(const std::string& program) {
+  std::string name = output_key(program);
+  if (name.ends_with(".exe")) name.resize(name.size() - 4);
+  return name == "kvx";
+}
+
+void print_processing(const std::string& path) {
+  std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, path.c_str());
+}
+
 // Modes that may run out of order (see the header).
 bool runs_in_workers(const std::string& mode) { return mode != "g" && mode != "auto"; }
 
@@ -68,20 +81,28 @@ int cli_parallel_jobs_from(const char* setting, int processors) {
 int cli_parallel_jobs() { return cli_parallel_jobs_from(std::getenv("KVX_JOBS"), platform_processor_count()); }
 
 int cli_parallel_worker_main(int argc, char** argv) {
-  if (argc != 5) return 2;
+  constexpr int kOtherShape = 127;
+  if (argc < 5) return kOtherShape;
   const std::string verbose = argv[2];
   const std::string mode = argv[3];
-  const std::string path = argv[4];
-  if ((verbose != "0" && verbose != "1") || (mode != "a" && mode != "w")) return 2;
+  if ((verbose != "0" && verbose != "1") || (mode != "a" && mode != "w")) return kOtherShape;
+  if (static_cast<size_t>(argc - 4) > kFilesPerWorker) return kOtherShape;
   g_kvx_verbose = verbose == "1" ? 1 : 0;
-  // The mode itself, without the statistics: the front end counts the file.
-  return mode == "a" ? run_mode_append(path) : run_mode_write_full(path);
+  int failed = 0;
+  for (int i = 4; i < argc; ++i) {
+    const std::string path = argv[i];
+    print_processing(path);
+    // The mode itself, without the statistics: the front end counts the file.
+    const int status = mode == "a" ? run_mode_append(path) : run_mode_write_full(path);
+    if (status != 0) ++failed;
+  }
+  return failed;
 }
 
 FileRunPool::FileRunPool(const std::string& mode) : mode_(mode) {
   if (!runs_in_workers(mode)) return;
   program_ = platform_executable_path();
-  if (program_.empty()) return;
+  if (!is_kvx_program(program_)) return;
   jobs_ = cli_parallel_jobs();
 }
 
@@ -95,7 +116,7 @@ FileRunPool::~FileRunPool() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void FileRunPool::run(const std::string& heading, const std::string& path, int* total, int* succeeded) {
+void FileRunPool::run(const std::string& path, int* total, int* succeeded) {
   if (jobs_ > 1 && threads_.empty()) {
     try {
       for (int i = 0; i < jobs_; ++i) threads_.emplace_back([this] { work(); });
@@ -115,58 +136,80 @@ void FileRunPool::run(const std::string& heading, const std::string& path, int* 
     drain();
     output_folder_seen_ = output_folder_exists();
   }
+  ++*total;
   if (jobs_ <= 1 || !output_folder_seen_) {
-    std::printf("%s", heading.c_str());
-    ++*total;
+    print_processing(path);
     if (cli_execute_with_mode(path, mode_) == 0) ++*succeeded;
     return;
   }
 
-  ++*total;
-  PendingFile file{heading, path, output_key(path), succeeded, std::make_shared<WorkerJob>()};
-  while (std::any_of(pending_.begin(), pending_.end(),
-                     [&](const PendingFile& earlier) { return earlier.key == file.key; })) {
-    print_front();
+  succeeded_ = succeeded;
+  std::string key = output_key(path);
+  const auto holds_key = [&](const PendingFiles& files) {
+    return std::find(files.keys.begin(), files.keys.end(), key) != files.keys.end();
+  };
+  // A file of the open group runs before this one in the same worker.
+  if (!holds_key(open_) && std::any_of(pending_.begin(), pending_.end(), holds_key)) {
+    start_open();
+    while (std::any_of(pending_.begin(), pending_.end(), holds_key)) print_front();
   }
-  while (pending_.size() >= kPendingPerJob * static_cast<size_t>(jobs_)) print_front();
+  open_.paths.push_back(path);
+  open_.keys.push_back(std::move(key));
+  // The first groups are small, so that a short list still keeps every
+  // worker busy; later ones grow to amortise the start of a process.
+  const size_t group = std::min(kFilesPerWorker, size_t{1} << std::min<size_t>(groups_started_ / jobs_, 8));
+  if (open_.paths.size() >= group) start_open();
+}
 
-  file.job->argv = {program_, kWorkerSwitch, g_kvx_verbose != 0 ? "1" : "0", mode_ == "a" ? "a" : "w", path};
+void FileRunPool::start_open() {
+  if (open_.paths.empty()) return;
+  while (pending_.size() >= kPendingPerJob * static_cast<size_t>(jobs_)) print_front();
+  open_.job = std::make_shared<WorkerJob>();
+  open_.job->argv = {program_, kWorkerSwitch, g_kvx_verbose != 0 ? "1" : "0", mode_ == "a" ? "a" : "w"};
+  open_.job->argv.insert(open_.job->argv.end(), open_.paths.begin(), open_.paths.end());
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    waiting_.push_back(file.job);
+    waiting_.push_back(open_.job);
   }
   changed_.notify_all();
-  pending_.push_back(std::move(file));
+  pending_.push_back(std::move(open_));
+  open_ = PendingFiles();
+  ++groups_started_;
 }
 
 void FileRunPool::drain() {
+  start_open();
   while (!pending_.empty()) print_front();
 }
 
 void FileRunPool::print_front() {
-  const PendingFile file = std::move(pending_.front());
+  const PendingFiles files = std::move(pending_.front());
   pending_.pop_front();
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return file.job->done; });
+    changed_.wait(lock, [&] { return files.job->done; });
   }
-  std::printf("%s", file.heading.c_str());
-  const WorkerJob& job = *file.job;
+  const WorkerJob& job = *files.job;
   if (job.status == -1 && job.output.empty()) {
-    // The worker could not be started: the file runs here instead.
-    if (cli_execute_with_mode(file.path, mode_) == 0) ++*file.succeeded;
+    // The worker could not be started: the files run here instead.
+    for (const std::string& path : files.paths) {
+      print_processing(path);
+      if (cli_execute_with_mode(path, mode_) == 0) ++*succeeded_;
+    }
     return;
   }
-  // Counted where a run in order counts it: before the mode's own lines.
-  cli_stats_record(mode_);
+  // Counted as a run in order counts them, before their modes' lines.
+  for (size_t i = 0; i < files.paths.size(); ++i) cli_stats_record(mode_);
   std::fwrite(job.output.data(), 1, job.output.size(), stdout);
-  if (job.status == 0) {
-    ++*file.succeeded;
-  } else if (job.status != 1) {
-    // The mode itself answers 0 or 1; anything else means the worker ended
-    // before it could answer (a crash). The file failed, the others go on.
-    std::printf(CLR_RED "[ERROR] '%s' was not transpiled: its worker ended with status %d.\n" CLR_RESET,
-                file.path.c_str(), job.status);
+  if (job.status >= 0 && static_cast<size_t>(job.status) <= files.paths.size()) {
+    *succeeded_ += static_cast<int>(files.paths.size()) - job.status;
+  } else {
+    // The worker answers with the number of failed files; anything else
+    // means it ended before it could answer (a crash). Its files failed,
+    // the others go on.
+    std::printf(CLR_RED "[ERROR] A worker ended with status %d before its %d file(s) were transpiled; they "
+                        "count as failed.\n" CLR_RESET,
+                job.status, static_cast<int>(files.paths.size()));
   }
 }
 

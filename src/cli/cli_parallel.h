@@ -2,12 +2,15 @@
 // while the console, the counts and the workspace files stay exactly those
 // of a run that takes the files one after another.
 //
-// Each file runs in a worker: a process of this same executable, started
-// with an argument vector (never a command line), whose console is read back
-// through a pipe. The front end prints everything — a file's lines together,
-// in the order the files were handed over — and writes every workspace file
-// itself (statistics, history), so nothing there depends on which worker
-// ends first. Processes rather than threads, because the transpiler prints
+// The files run in workers: processes of this same executable, started with
+// an argument vector (never a command line), each given a few consecutive
+// files, whose console is read back through a pipe. The front end prints
+// each worker's lines whole, in the order the files were handed over, and
+// writes every workspace file itself (statistics, history), so nothing there
+// depends on which worker ends first. A worker takes several files because a
+// fresh process pays again for the memory the transpiler touches, which
+// costs as much as the transpiling where page faults are dear (virtual
+// machines). Processes rather than threads, because the transpiler prints
 // its lines straight to the console: a thread would need the console
 // redirected, which no process-wide switch may do.
 //
@@ -26,12 +29,15 @@
 #include <thread>
 #include <vector>
 
-// The argument that starts a worker: `kvx <switch> <verbose 0|1> <a|w> <path>`,
-// exactly five arguments. Not a command anyone types: no help names it.
+// The argument that starts a worker:
+// `kvx <switch> <verbose 0|1> <a|w> <path> [<path>...]`. Not a command anyone
+// types: no help names it.
 inline constexpr const char* kWorkerSwitch = "--kvx-internal-go-worker-v1";
 
 // Upper bound on workers, whatever KVX_JOBS asks for.
 inline constexpr int kMaxJobs = 64;
+// Files given to one worker at most.
+inline constexpr size_t kFilesPerWorker = 8;
 
 // How many files run at once: KVX_JOBS when it is a positive whole number
 // (at most kMaxJobs), else the processor count. Anything else in KVX_JOBS
@@ -42,11 +48,13 @@ int cli_parallel_jobs();
 int cli_parallel_jobs_from(const char* setting, int processors);
 
 // The worker's entry, called by main before anything else when argv[1] is
-// kWorkerSwitch; returns the exit status. Writes no workspace file of its
-// own: no statistics, no history, no editor settings.
+// kWorkerSwitch. Runs each file as `go` does after counting it (its
+// "-> Processing" heading, then the mode) and returns the number that
+// failed; 127 for arguments of another shape. Writes no workspace file of
+// its own: no statistics, no history, no editor settings.
 int cli_parallel_worker_main(int argc, char** argv);
 
-// One file handed to a worker and what it gave back.
+// Files handed to one worker and what it gave back.
 struct WorkerJob {
   std::vector<std::string> argv;
   std::string output;
@@ -54,12 +62,10 @@ struct WorkerJob {
   bool done = false;
 };
 
-// A file's place in the console order.
-struct PendingFile {
-  std::string heading;  // printed before the file's own lines
-  std::string path;
-  std::string key;  // files with one key write the same outputs
-  int* succeeded = nullptr;
+// Consecutive files of the console order, run by one worker.
+struct PendingFiles {
+  std::vector<std::string> paths;
+  std::vector<std::string> keys;  // files with one key write the same outputs
   std::shared_ptr<WorkerJob> job;
 };
 
@@ -73,15 +79,16 @@ class FileRunPool {
   FileRunPool(const FileRunPool&) = delete;
   FileRunPool& operator=(const FileRunPool&) = delete;
 
-  // Prints `heading`, hands the file to the mode and counts it: total now,
-  // succeeded once its mode returned 0.
-  void run(const std::string& heading, const std::string& path, int* total, int* succeeded);
+  // Prints "-> Processing: <path>", hands the file to the mode and counts
+  // it: total now, succeeded once its mode returned 0.
+  void run(const std::string& path, int* total, int* succeeded);
   // Prints the lines of every file handed over so far, once each has ended.
   // Call it before printing anything else and before looking at the file
   // system, which the earlier files may still be changing.
   void drain();
 
  private:
+  void start_open();
   void print_front();
   void work();
 
@@ -89,7 +96,10 @@ class FileRunPool {
   std::string program_;
   int jobs_ = 1;
   bool output_folder_seen_ = false;  // files before it run here, in order
-  std::deque<PendingFile> pending_;  // handed over, not yet printed
+  int* succeeded_ = nullptr;
+  PendingFiles open_;                 // handed over, no worker yet
+  size_t groups_started_ = 0;
+  std::deque<PendingFiles> pending_;  // given to workers, not yet printed
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -75,10 +75,6 @@ void run_counted(const std::string& path, const std::string& mode, int* total, i
   if (cli_execute_with_mode(path, mode) == 0) ++*succeeded;
 }
 
-std::string processing_heading(const std::string& path) {
-  return CLR_CYAN "-> Processing: " + path + "\n" CLR_RESET;
-}
-
 // is_directory_path answers for these names without the file system.
 bool named_as_file(const std::string& path) { return path.size() >= 3 && path.ends_with(".js"); }
 
@@ -552,7 +548,7 @@ int cli_runner_go() {
       std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
       run_directory(entry, &total, &succeeded, pool);
     } else {
-      pool.run(processing_heading(entry), entry, &total, &succeeded);
+      pool.run(entry, &total, &succeeded);
     }
     return true;
   });
@@ -636,7 +632,7 @@ int run_directory(const std::string& folder, int* total, int* succeeded, FileRun
       is_js_file(path);
       continue;
     }
-    pool.run(processing_heading(path), path, total, succeeded);
+    pool.run(path, total, succeeded);
   }
   return 0;
 }
