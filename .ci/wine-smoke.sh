@@ -155,6 +155,22 @@ cp geometry.js "scan dir/sub dir/b.js"
 run go "scan dir"
 check "folder scan" eval 'is_status 0 && has "[DONE] 2 / 2 file(s) transpiled successfully." && has "p%OS%q"'
 
+# go runs a folder's files in worker processes: with four of them the console
+# and the generated files are those of a run of one file after another (two
+# files of each name: the later one's output stays).
+mkdir -p "many/sub dir"
+cp "$root"/examples/*.js many/
+cp "$root"/examples/*.js "many/sub dir/"
+rm -rf generated
+KVX_JOBS=1 run go many
+one_out=$out
+one_status=$status
+cp -r generated "$work/generated-one"
+rm -rf generated
+KVX_JOBS=4 run go many
+check "go with four workers: the console of one" eval 'is_status "$one_status" && [ "$out" = "$one_out" ] && has "[DONE] "'
+check "go with four workers: the files of one" diff -r generated "$work/generated-one"
+
 # No Node.js in the prefix: mode g says so in red.
 run g inventory.js
 check "g without Node.js" eval 'is_status 1 && has "$red" && has "Node.js was not found."'

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_batch.h"
 #include "cli/cli_storage.h"
 #include "core/console.h"
 #include "core/filesystem.h"

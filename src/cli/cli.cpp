@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_maintenance.h"
+#include "cli/cli_batch.h"
 #include "cli/cli_storage.h"
 #include "cli/cli_system.h"
 #include "core/console.h"

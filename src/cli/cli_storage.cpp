@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -24,20 +25,19 @@ namespace {
 // Line buffers of the queue, of folder-scan output and of the history and
 // configuration displays; a longer line is read as several pieces.
 constexpr int kLineBuffer = 512;
-// The Windows folder test and scan are formatted into 512-character command
-// buffers; a path too long for them cannot be tested or scanned.
+// The Windows folder test is formatted into a 512-character command buffer;
+// a path too long for it cannot be tested.
 constexpr size_t kCommandBuffer = 512;
 constexpr size_t kFolderTestFrame = 22;  // if exist "<path>\*" echo DIR
-constexpr size_t kFolderScanFrame = 23;  // dir /b /s "<path>\*.js" 2>nul
 
 constexpr const char* kConfigDefaults = "output_dir=generated\nstrict_mode=true\nauto_compile_tsc=false\n";
 constexpr const char* kAppendHeader = "\n// --- Incremental updates (Mode A) ---\n";
 constexpr const char* kAppendPrefixes[] = {"declare ", "interface ", "function ", "export "};
 
-// Calls visit(entry) for each non-empty queue entry of an open queue file, in
-// file order, until it returns false.
-template <typename Visit>
-void for_each_entry(std::FILE* queue, Visit visit) {
+
+}  // namespace
+
+void cli_for_each_queue_entry(std::FILE* queue, const std::function<bool(const std::string&)>& visit) {
   std::string piece;
   while (cli_read_piece(queue, kLineBuffer, piece)) {
     const std::string entry = cli_cut_line(piece);
@@ -45,15 +45,6 @@ void for_each_entry(std::FILE* queue, Visit visit) {
     if (!visit(entry)) return;
   }
 }
-
-// Hands one file to a mode and counts it.
-void run_counted(const std::string& path, const std::string& mode, int* total, int* succeeded,
-                 const RunOptions& options) {
-  ++*total;
-  if (cli_execute_with_mode(path, mode, options) == 0) ++*succeeded;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // History and configuration
@@ -313,7 +304,7 @@ void cli_runner_add(const std::string& path) {
   }
   if (FilePtr queue = open_file(KVX_FILES_PATH, "r")) {
     bool listed = false;
-    for_each_entry(queue.get(), [&](const std::string& entry) {
+    cli_for_each_queue_entry(queue.get(), [&](const std::string& entry) {
       listed = entry == path;
       return !listed;
     });
@@ -346,7 +337,7 @@ void cli_runner_rm(const std::string& path) {
       std::printf(CLR_YELLOW "[INFO] The list is already empty.\n" CLR_RESET);
       return;
     }
-    for_each_entry(queue.get(), [&](const std::string& entry) {
+    cli_for_each_queue_entry(queue.get(), [&](const std::string& entry) {
       if (entry == path) {
         found = true;
       } else {
@@ -389,7 +380,7 @@ void cli_runner_ls() {
     return;
   }
   int number = 0;
-  for_each_entry(queue.get(), [&](const std::string& entry) {
+  cli_for_each_queue_entry(queue.get(), [&](const std::string& entry) {
     ++number;
     if (is_directory_path(entry)) {
       std::printf("  %d. " CLR_CYAN "/%s\n" CLR_RESET, number, entry.c_str());
@@ -414,96 +405,4 @@ void cli_runner_clear() {
   }
   std::printf(CLR_GREEN "[OK] Runner list cleared.\n" CLR_RESET);
   cli_history_log("clear", "all");
-}
-
-int cli_runner_go(const RunOptions& options) {
-  FilePtr queue = open_file(KVX_FILES_PATH, "r");
-  if (!queue) {
-    std::printf(CLR_YELLOW "[INFO] No files registered. Use 'kvx add <file.js>' first.\n" CLR_RESET);
-    return 1;
-  }
-  const std::string mode = cli_mode_get();
-  int total = 0;
-  int succeeded = 0;
-  std::printf(CLR_CYAN "\n=== Running KVX Code Runner (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
-  for_each_entry(queue.get(), [&](const std::string& entry) {
-    if (is_directory_path(entry)) {
-      std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
-      cli_runner_run_directory(entry, mode, &total, &succeeded, options);
-    } else {
-      std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, entry.c_str());
-      run_counted(entry, mode, &total, &succeeded, options);
-    }
-    return true;
-  });
-  queue.reset();
-  if (total == 0) {
-    std::printf(CLR_YELLOW "[INFO] Runner list is empty.\n\n" CLR_RESET);
-    return 1;
-  }
-  std::printf(CLR_GREEN "\n[DONE] %d / %d file(s) transpiled successfully.\n\n" CLR_RESET, succeeded, total);
-  cli_history_log("go", "runner-list");
-  return succeeded == total ? 0 : 1;
-}
-
-int cli_runner_go_safe_js(const RunOptions& options) {
-  constexpr size_t kBatchTable = 256;
-  std::vector<std::string> batch;
-  {
-    FilePtr queue = open_file(KVX_FILES_PATH, "r");
-    if (!queue) {
-      std::printf(CLR_YELLOW "[INFO] No files in runner list. Use 'kvx add <file.js|dir>' first.\n" CLR_RESET);
-      return 1;
-    }
-    for_each_entry(queue.get(), [&](const std::string& entry) {
-      batch.push_back(entry);
-      return batch.size() < kBatchTable;
-    });
-  }
-  if (batch.empty()) {
-    std::printf(CLR_YELLOW "[INFO] Runner list is empty.\n" CLR_RESET);
-    return 1;
-  }
-  std::printf(CLR_CYAN "\n=== Running KVX Safe JS Batch Pipeline (list -> dist/*.js) ===\n\n" CLR_RESET);
-  int total = 0;
-  int succeeded = 0;
-  for (const std::string& entry : batch) {
-    if (is_directory_path(entry)) {
-      std::printf(CLR_CYAN "-> Scanning directory: /%s\n" CLR_RESET, entry.c_str());
-      cli_runner_run_directory(entry, "auto", &total, &succeeded, options);
-    } else {
-      std::printf(CLR_CYAN "-> Building Safe JS: %s\n" CLR_RESET, entry.c_str());
-      run_counted(entry, "auto", &total, &succeeded, options);
-    }
-  }
-  std::printf(CLR_GREEN "\n[DONE] %d / %d safe JS file(s) built in dist/.\n\n" CLR_RESET, succeeded, total);
-  cli_history_log("run-liste", "batch-safe-js");
-  return total > 0 && succeeded == total ? 0 : 1;
-}
-
-int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
-                             int* succeeded, const RunOptions& options) {
-  if (!is_directory_path(folder)) {
-    std::printf(CLR_RED "[ERROR] Directory not found: '%s'\n" CLR_RESET, folder.c_str());
-    return 1;
-  }
-  std::string listing;
-  if (folder.size() + kFolderScanFrame > kCommandBuffer - 1 || platform_scan_js_files(folder, listing) != 0) {
-    std::printf(CLR_RED "[ERROR] Unable to scan directory: '%s'\n" CLR_RESET, folder.c_str());
-    return 1;
-  }
-  size_t pos = 0;
-  std::string piece;
-  while (cli_read_piece(listing, pos, kLineBuffer, piece)) {
-    const std::string path = cli_cut_line(piece);
-    if (path.empty()) continue;
-    if (path.find("node_modules") != std::string::npos || path.find(".kvx") != std::string::npos ||
-        path.find("generated") != std::string::npos) {
-      continue;
-    }
-    if (!is_js_file(path)) continue;
-    std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, path.c_str());
-    run_counted(path, mode, total, succeeded, options);
-  }
-  return 0;
 }

@@ -2,6 +2,8 @@
 // modes a and w, and the editor-settings bridge.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,10 +31,9 @@ void cli_runner_add(const std::string& path);
 void cli_runner_rm(const std::string& path);
 void cli_runner_ls();
 void cli_runner_clear();
-int cli_runner_go(const RunOptions& options = {});
-int cli_runner_go_safe_js(const RunOptions& options = {});
-int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
-                             int* succeeded, const RunOptions& options = {});
+// Calls visit(entry) for each non-empty entry of an open queue file, in file
+// order, until it returns false. Entries are read in 512-character pieces.
+void cli_for_each_queue_entry(std::FILE* queue, const std::function<bool(const std::string&)>& visit);
 
 // ---------------------------------------------------------------------------
 // Transpilation modes and the active mode

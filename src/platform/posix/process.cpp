@@ -2,6 +2,7 @@
 // with posix_spawnp from an argument vector, folders are tested and scanned
 // through the file system.
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,14 +40,21 @@ class SpawnActions {
   bool valid_ = false;
 };
 
+// How a program is started: its arguments, whether argv[0] is searched on
+// the PATH, and whether its standard error is discarded.
+struct SpawnRequest {
+  const std::vector<std::string>& args;
+  bool search_path = true;
+  bool discard_stderr = false;
+};
+
 // Starts the program; -1 when it could not be started (not found, not
 // executable). `pipe_write`/`pipe_read`, when not -1, become its standard
 // output (the read end is closed in the child).
-pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
-  std::fflush(stdout);
+pid_t spawn(const SpawnRequest& request, int pipe_read, int pipe_write) {
   // No shell is ever started: a command without an argument vector cannot
   // run, so no text of the user's can become a command.
-  const std::vector<std::string>& args = command.argv;
+  const std::vector<std::string>& args = request.args;
   if (args.empty()) return -1;
   std::vector<char*> pointers;
   pointers.reserve(args.size() + 1);
@@ -60,13 +68,35 @@ pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
     if (posix_spawn_file_actions_addclose(actions.get(), pipe_write) != 0) return -1;
     if (posix_spawn_file_actions_addclose(actions.get(), pipe_read) != 0) return -1;
   }
-  if (command.discard_stderr &&
+  if (request.discard_stderr &&
       posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0) != 0) {
     return -1;
   }
   pid_t pid = -1;
-  if (posix_spawnp(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ) != 0) return -1;
-  return pid;
+  const int failed = request.search_path
+                         ? posix_spawnp(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ)
+                         : posix_spawn(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ);
+  return failed != 0 ? -1 : pid;
+}
+
+pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
+  std::fflush(stdout);
+  return spawn(SpawnRequest{command.argv, true, command.discard_stderr}, pipe_read, pipe_write);
+}
+
+// A pipe whose ends no other program inherits. Where the system can, both
+// ends are created closed-on-exec at once: a program started by another
+// thread in between would otherwise hold the write end, and the reader would
+// wait for that program to end.
+bool open_pipe(int fds[2]) {
+#if defined(__linux__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__)
+  return pipe2(fds, O_CLOEXEC) == 0;
+#else
+  if (pipe(fds) != 0) return false;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#endif
 }
 
 // The program's own exit status; a program ended by a signal counts as
@@ -79,6 +109,26 @@ int wait_status(pid_t pid) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+// Everything the started program writes on the pipe, then its exit status.
+int read_until_exit(pid_t pid, int fds[2], std::string& output) {
+  close(fds[1]);
+  if (pid == -1) {
+    close(fds[0]);
+    return -1;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fds[0], buffer, sizeof buffer);
+    if (got > 0) {
+      output.append(buffer, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(fds[0]);
+  return wait_status(pid);
 }
 
 // Scan order of the Windows "dir /b /s": a folder's matching files in name
@@ -125,27 +175,29 @@ int platform_run_wait(const PlatformCommand& command) {
 int platform_run_read(const PlatformCommand& command, std::string& output) {
   output.clear();
   int fds[2];
-  if (pipe(fds) != 0) return -1;
-  // Neither end may leak into other children.
-  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  if (!open_pipe(fds)) return -1;
   const pid_t pid = spawn(command, fds[0], fds[1]);
-  close(fds[1]);
-  if (pid == -1) {
-    close(fds[0]);
-    return -1;
-  }
-  char buffer[4096];
-  for (;;) {
-    const ssize_t got = read(fds[0], buffer, sizeof buffer);
-    if (got > 0) {
-      output.append(buffer, static_cast<size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  close(fds[0]);
-  return wait_status(pid);
+  return read_until_exit(pid, fds, output);
+}
+
+int platform_run_program_read(const std::vector<std::string>& argv, std::string& output) {
+  output.clear();
+  int fds[2];
+  if (!open_pipe(fds)) return -1;
+  const pid_t pid = spawn(SpawnRequest{argv, false, false}, fds[0], fds[1]);
+  return read_until_exit(pid, fds, output);
+}
+
+int platform_processor_count() {
+#if defined(__linux__)
+  // The processors this process may use, which a container or `taskset` can
+  // limit below the machine's count.
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+#endif
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
 }
 
 void platform_shell_open(const std::string& target, const std::string& parameters) {

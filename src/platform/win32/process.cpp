@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -219,3 +220,145 @@ void platform_remove_tree(const std::string& folder) {
 }
 
 void platform_console_utf8() { run_command_line("chcp 65001 > nul"); }
+
+namespace {
+
+// One argument as the C runtime of the started program splits its command
+// line: between quotes when it holds a blank, a tab or a quote or is empty,
+// each quote escaped, and the backslashes before a quote (or before the
+// closing quote) doubled.
+std::string quoted_argument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      quoted.append(backslashes * 2 + 1, '\\');
+    } else {
+      quoted.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(backslashes * 2, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
+
+// Handles closed when the object goes.
+struct OwnedHandle {
+  HANDLE handle = nullptr;
+  OwnedHandle() = default;
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { reset(); }
+  void reset() {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    handle = nullptr;
+  }
+};
+
+// The attribute list that names the only handles a program inherits.
+class InheritList {
+ public:
+  explicit InheritList(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (!InitializeProcThreadAttributeList(list_, 1, 0, &size)) {
+      list_ = nullptr;
+      return;
+    }
+    if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                   handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      DeleteProcThreadAttributeList(list_);
+      list_ = nullptr;
+    }
+  }
+  InheritList(const InheritList&) = delete;
+  InheritList& operator=(const InheritList&) = delete;
+  ~InheritList() {
+    if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<HANDLE> handles_;
+  std::vector<char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+bool inheritable(HANDLE handle) {
+  DWORD flags = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetHandleInformation(handle, &flags) &&
+         (flags & HANDLE_FLAG_INHERIT) != 0;
+}
+
+}  // namespace
+
+int platform_run_program_read(const std::vector<std::string>& argv, std::string& output) {
+  output.clear();
+  if (argv.empty()) return -1;
+  std::string line;
+  for (const std::string& argument : argv) line += (line.empty() ? "" : " ") + quoted_argument(argument);
+
+  // The write end is made inheritable, but only this program gets it: the
+  // handle list keeps it from the programs other threads start meanwhile.
+  SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  OwnedHandle read_end;
+  OwnedHandle write_end;
+  if (!CreatePipe(&read_end.handle, &write_end.handle, &security, 0)) return -1;
+  SetHandleInformation(read_end.handle, HANDLE_FLAG_INHERIT, 0);
+
+  std::vector<HANDLE> handles = {write_end.handle};
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  const bool pass_error = inheritable(error);
+  if (pass_error) handles.push_back(error);
+  InheritList inherit(handles);
+  if (inherit.get() == nullptr) return -1;
+
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = nullptr;
+  startup.StartupInfo.hStdOutput = write_end.handle;
+  startup.StartupInfo.hStdError = pass_error ? error : nullptr;
+  startup.lpAttributeList = inherit.get();
+  PROCESS_INFORMATION process{};
+  std::vector<char> command(line.begin(), line.end());
+  command.push_back('\0');
+  if (!CreateProcessA(argv.front().c_str(), command.data(), nullptr, nullptr, TRUE,
+                      EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW, nullptr, nullptr, &startup.StartupInfo,
+                      &process)) {
+    return -1;
+  }
+  CloseHandle(process.hThread);
+  write_end.reset();  // the program holds the only write end: its exit ends the read
+
+  std::string raw;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(read_end.handle, buffer, sizeof buffer, &got, nullptr) && got > 0) raw.append(buffer, got);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+
+  // Read as text, as a read pipe of the command interpreter gives it.
+  output.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    output.push_back(raw[i]);
+  }
+  return static_cast<int>(status);
+}
+
+int platform_processor_count() {
+  const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return count > 0 ? static_cast<int>(count) : 1;
+}

@@ -1,0 +1,16 @@
+// The runs of `go` over the queue and over folders, and of the safe-JS batch.
+#pragma once
+
+#include <string>
+
+#include "pipeline/run.h"
+
+// `go`: every queue entry (a file, or the .js files below a folder) in the
+// active mode; 0 when every file succeeded.
+int cli_runner_go(const RunOptions& options = {});
+// `run-liste`: every queue entry through mode auto into dist/.
+int cli_runner_go_safe_js(const RunOptions& options = {});
+// The .js files below `folder` (outside node_modules, .kvx and generated) in
+// `mode`, added to the counts; 1 when the folder cannot be found or scanned.
+int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
+                             int* succeeded, const RunOptions& options = {});
