@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/analyzeR2.h"
+#include "analysis/syntax.h"
 #include "analysis/analyzer.h"
 #include "core/tokenizer.h"
 #include "test_support.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/analyzeR2.h"
+#include "analysis/syntax.h"
 #include "analysis/token_helpers.h"
 
 namespace {

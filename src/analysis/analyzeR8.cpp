@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "analysis/analyzeR2.h"
+#include "analysis/syntax.h"
 #include "analysis/class_walk.h"
 #include "analysis/token_helpers.h"
 

@@ -4,14 +4,8 @@
 #include <functional>
 #include <queue>
 
-#include "analysis/analyzeR2.h"
+#include "analysis/syntax.h"
 #include "analysis/analyzer.h"
-
-namespace {
-
-const Token& at(const TokenList& tokens, int index) { return tokens.items[static_cast<size_t>(index)]; }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Declaration scan

@@ -23,6 +23,13 @@
 
 inline bool in_bounds(const TokenList& tokens, int index) { return index >= 0 && index < tokens.count(); }
 
+// The token at an index the caller's own scan bound keeps inside the list
+// (unchecked: for the hot loops of the scan and the capture).
+inline const Token& at(const TokenList& tokens, int index) { return tokens.items[static_cast<std::size_t>(index)]; }
+
+inline bool is_opener(int kind) { return kind == TK_LPAREN || kind == TK_LBRACE || kind == TK_LBRACKET; }
+inline bool is_closer(int kind) { return kind == TK_RPAREN || kind == TK_RBRACE || kind == TK_RBRACKET; }
+
 // The token at `index`; null outside the list.
 inline const Token* token_at(const TokenList& tokens, int index) {
   return in_bounds(tokens, index) ? &tokens.items[static_cast<std::size_t>(index)] : nullptr;
