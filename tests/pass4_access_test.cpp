@@ -125,7 +125,7 @@ TEST(Pass4StringMethods, FiveMethodsMakeEveryVariableOfTheNameAString) {
     EXPECT_EQ(result.vars[1].type.kind, TYPE_NUMBER);
     EXPECT_EQ(result.vars[2].type.kind, c.expected);
     if (c.expected == TYPE_STRING) {
-      const std::string method = tokens.items[2].text;
+      const std::string method(tokens.items[2].text);
       const std::string pair =
           green("[ANALYZER4] STRING METHOD : label." + method + "()") + green("[ANALYZER4] label -> STRING");
       EXPECT_EQ(out, pair + pair) << "two lines per variable of the name";

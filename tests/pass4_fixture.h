@@ -23,6 +23,7 @@ namespace pass4_test {
 // numbers; known keywords and operators take their codes; every other word
 // is an identifier. The rules under test only see kinds, texts and lines, so
 // this pins them down without depending on the tokenizer's own choices.
+// The tokens view `source`, as the tokenizer's do.
 inline TokenList toks(std::string_view source) {
   static const std::pair<const char*, int> kFixed[] = {
       {"let", TK_LET},          {"const", TK_CONST},   {"var", TK_VAR},       {"return", TK_RETURN},
@@ -53,7 +54,7 @@ inline TokenList toks(std::string_view source) {
     }
     const size_t start = pos;
     while (pos < source.size() && source[pos] != ' ' && source[pos] != '\t' && source[pos] != '\n') ++pos;
-    std::string word(source.substr(start, pos - start));
+    std::string_view word = source.substr(start, pos - start);
     int kind = TK_IDENTIFIER;
     if ((word[0] == '\'' || word[0] == '"' || word[0] == '`') && word.size() >= 2) {
       kind = TK_STRING;
@@ -69,6 +70,9 @@ inline TokenList toks(std::string_view source) {
   }
   return list;
 }
+template <typename Text>
+  requires std::same_as<std::remove_cvref_t<Text>, std::string> && (!std::is_lvalue_reference_v<Text>)
+TokenList toks(Text&& source) = delete;
 
 inline VarInfo& add_var(AnalysisResult& result, const std::string& name, int kind = TYPE_NONE) {
   VarInfo var;

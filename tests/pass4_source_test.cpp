@@ -20,7 +20,7 @@ AnalysisResult declared_vars(const TokenList& tokens) {
   for (int i = 0; i + 1 < tokens.count(); ++i) {
     const int kind = tokens.items[i].kind;
     if ((kind == TK_LET || kind == TK_CONST || kind == TK_VAR) && tokens.items[i + 1].kind == TK_IDENTIFIER) {
-      add_var(result, tokens.items[i + 1].text);
+      add_var(result, std::string(tokens.items[i + 1].text));
     }
   }
   return result;

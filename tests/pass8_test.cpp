@@ -161,7 +161,7 @@ TEST(ClassBodyWalk, VisitsTheTokensAtDepthOneOfEachNamedClass) {
     result.classes.push_back(class_record("B"));
     std::vector<std::string> visited;
     walk_class_bodies(result, tokens, [&](ClassInfo& cls, int l) {
-      visited.push_back(cls.name + ":" + tokens.items[l].text);
+      visited.push_back(cls.name + ":" + std::string(tokens.items[l].text));
       return l + 1;
     });
     EXPECT_EQ(visited, c.visited) << c.source;
@@ -174,7 +174,7 @@ TEST(ClassBodyWalk, ResumesWhereTheMemberTestSays) {
   result.classes.push_back(class_record("A"));
   std::vector<std::string> visited;
   walk_class_bodies(result, tokens, [&](ClassInfo&, int l) {
-    visited.push_back(tokens.items[l].text);
+    visited.emplace_back(tokens.items[l].text);
     if (tokens.items[l].text == "a") return l + 3;  // skip b and c
     if (tokens.items[l].text == "d") return l;      // no progress: taken as the next token
     return l + 1;

@@ -13,6 +13,7 @@
 #include "generator/generator.h"
 #include "pipeline/run.h"
 #include "pipeline/transpile.h"
+#include "random_program.h"
 #include "test_support.h"
 
 namespace {
@@ -208,6 +209,19 @@ TEST(Transpile, TheTextIsTheEmittersTextOfTheResult) {
   EXPECT_EQ(again.str(), output.typescript);
   EXPECT_NE(output.typescript.find("function build(): { a: number; b: string }"), std::string::npos)
       << output.typescript;
+}
+
+// The text-only entry frees the source and the tokens before emitting: the
+// records must own everything the emitter reads, or this text would differ
+// (or read freed memory under the sanitizers).
+TEST(Transpile, TheTextOnlyEntryGivesTheSameText) {
+  std::vector<std::string> sources = {kBusySource};
+  for (uint32_t seed = 1; seed <= 40; ++seed) sources.push_back(kvx_test::program_text(kvx_test::random_program(seed)));
+  for (const std::string& source : sources) {
+    Recorder recorder;
+    const std::string text = transpile_to_typescript(source, recorder.observer());
+    EXPECT_EQ(text, transpile(source).typescript) << source;
+  }
 }
 
 TEST(Transpile, LastPassStopsTheAnalysisThere) {

@@ -12,7 +12,7 @@ using kvx_test::token_kinds;
 
 std::vector<std::string> token_texts(std::string_view source) {
   std::vector<std::string> texts;
-  for (const Token& token : tokenize(source).items) texts.push_back(token.text);
+  for (const Token& token : tokenize(source).items) texts.emplace_back(token.text);
   return texts;
 }
 
@@ -124,7 +124,7 @@ TEST(Tokenizer, SourceBytesBetweenStartAndEndAreTheToken) {
   for (const Token& token : tokenize(source).items) {
     const std::string spelled = source.substr(token.start, token.end - token.start);
     if (token.kind == TK_STRING) {
-      EXPECT_EQ(spelled, "'" + token.text + "'");
+      EXPECT_EQ(spelled, "'" + std::string(token.text) + "'");
     } else {
       EXPECT_EQ(spelled, token.text);
     }
@@ -155,7 +155,8 @@ TEST(Tokenizer, BadInputNeverCrashesOrHangs) {
       EXPECT_LE(static_cast<size_t>(token.end), input.size());
     }
   }
-  EXPECT_EQ(tokenize(std::string(100000, '{')).count(), 100000);
+  const std::string braces(100000, '{');
+  EXPECT_EQ(tokenize(braces).count(), 100000);
   EXPECT_EQ(token_kinds("'open\nlet"), (std::vector<int>{TK_STRING, TK_LET}));
   EXPECT_EQ(token_texts("'open\nlet")[0], "open");
   EXPECT_EQ(token_kinds(std::string("a\0b", 3)), (std::vector<int>{TK_IDENTIFIER, TK_IDENTIFIER}));

@@ -36,7 +36,7 @@ void detect_array_callbacks(const TokenList& tokens, AnalysisResult& result) {
     VarInfo* var = first_var.find(at(tokens, i + 1).text);
     if (var == nullptr) continue;
     TypeInfo& type = var->type;
-    const std::string& method = at(tokens, i + 5).text;
+    const std::string_view method = at(tokens, i + 5).text;
     if (method == "map") {
       type.kind = TYPE_ARRAY;
       type.element_kind = TYPE_STRING;
@@ -114,7 +114,7 @@ void collect_constructor_fields(ClassInfo& record, FieldIndex& fields, const Tok
         at(tokens, k + 2).kind == TK_IDENTIFIER && at(tokens, k + 3).kind == TK_ASSIGN &&
         (k == 0 || (at(tokens, k - 1).kind != TK_DOT && at(tokens, k - 1).kind != TK_OPTIONAL_CHAIN))) {
       int value_end = 0;
-      add_class_field(record, fields, at(tokens, k + 2).text, field_value_type(tokens, match, k + 4, value_end));
+      add_class_field(record, fields, std::string(at(tokens, k + 2).text), field_value_type(tokens, match, k + 4, value_end));
       k += 4;
       continue;
     }
@@ -185,12 +185,12 @@ void collect_class_members(ClassInfo& record, const TokenList& tokens, const std
     if (next == TK_ASSIGN && q < end) {
       int value_end = 0;
       TypeInfo type = field_value_type(tokens, match, q + 1, value_end);
-      if (named && !accessor) add_class_field(record, fields, name.text, std::move(type));
+      if (named && !accessor) add_class_field(record, fields, std::string(name.text), std::move(type));
       p = std::max(value_end, q + 1);
       continue;
     }
     if (named && !accessor && (q >= end || next == TK_SEMICOLON || next == TK_RBRACE || is_line_break_boundary(tokens, q))) {
-      add_class_field(record, fields, name.text, TypeInfo{});
+      add_class_field(record, fields, std::string(name.text), TypeInfo{});
     }
     p = std::max(q, p + 1);
   }
@@ -478,7 +478,7 @@ int property_kind_from_use(const TokenList& tokens, int read) {
   const int after = read + 3;
   const int next = kind_at(tokens, after);
   if (next == TK_DOT && kind_at(tokens, after + 1) == TK_IDENTIFIER && kind_at(tokens, after + 2) == TK_LPAREN) {
-    const std::string& method = at(tokens, after + 1).text;
+    const std::string_view method = at(tokens, after + 1).text;
     if (in_words(method, kShapeStringMethods)) return TYPE_STRING;
     if (in_words(method, kShapeNumberMethods)) return TYPE_NUMBER;
     if (in_words(method, kShapeArrayMethods)) return TYPE_ARRAY;
@@ -524,7 +524,7 @@ struct ShapeRecorder {
     }
   }
 
-  void record(std::string_view parameter, const std::string& field, int kind) {
+  void record(std::string_view parameter, std::string_view field, int kind) {
     auto found = scope.find(parameter);
     if (found == scope.end() || found->second.empty()) return;
     const auto [function, position] = found->second.back();
@@ -542,7 +542,7 @@ struct ShapeRecorder {
       }
       return;
     }
-    if (static_cast<int>(shape.fields.size()) < kMaxShapeFields) shape.fields.push_back(ShapeField{field, kind});
+    if (static_cast<int>(shape.fields.size()) < kMaxShapeFields) shape.fields.push_back(ShapeField{std::string(field), kind});
   }
 };
 

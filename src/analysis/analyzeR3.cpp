@@ -131,12 +131,12 @@ struct VarLookup {
   }
 
   // A variable created by this pass: zero-filled, is_const 0, at the end.
-  VarInfo& append(const std::string& name, int kind) {
+  VarInfo& append(std::string_view name, int kind) {
     VarInfo var;
     var.name = name;
     var.type.kind = kind;
     vars.push_back(std::move(var));
-    first.try_emplace(name, static_cast<int>(vars.size()) - 1);
+    first.try_emplace(std::string(name), static_cast<int>(vars.size()) - 1);
     return vars.back();
   }
 };
@@ -274,7 +274,7 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
     std::vector<std::string> names;
     for (int k = next_at(next_identifier, i + 2); k < close && static_cast<int>(names.size()) < kMaxDestructuredNames;
          k = next_at(next_identifier, k + 1)) {
-      names.push_back(token(tokens, k).text);
+      names.emplace_back(token(tokens, k).text);
     }
     for (const std::string& name : names) {
       VarInfo var;
@@ -352,7 +352,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
     const bool applies = op == TK_QUESTION ||
                          (token(tokens, j + 3).kind == TK_IDENTIFIER && op == TK_OPTIONAL_CHAIN) ||
                          is_logical(op) || op == TK_NULLISH;
-    if (applies) declaration.try_emplace(token(tokens, j + 1).text, j);
+    if (applies) declaration.try_emplace(std::string(token(tokens, j + 1).text), j);
   }
   std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> objects;
   for (size_t o = 0; o < result.objects.size(); ++o) objects[result.objects[o].name].push_back(static_cast<int>(o));
@@ -381,7 +381,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
         }
       }
     } else if (value.kind == TK_IDENTIFIER && op == TK_OPTIONAL_CHAIN) {
-      const std::string& field_name = token(tokens, j + 5).text;
+      const std::string_view field_name = token(tokens, j + 5).text;
       const Token* nested_name = is_kind(tokens, j + 6, TK_OPTIONAL_CHAIN) ? token_at(tokens, j + 7) : nullptr;
       const auto named = objects.find(value.text);
       if (named == objects.end()) continue;
@@ -416,7 +416,7 @@ void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
   VarLookup vars(result);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
-    const auto text = [&](int offset) -> const std::string& { return token(tokens, i + offset).text; };
+    const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
 
     if (kind(0) == TK_IDENTIFIER && kind(1) == TK_ASSIGN && kind(2) == TK_IDENTIFIER &&
         kind(3) == TK_OPTIONAL_CHAIN && kind(4) == TK_IDENTIFIER) {
@@ -447,7 +447,7 @@ void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
   VarLookup vars(result);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
-    const auto text = [&](int offset) -> const std::string& { return token(tokens, i + offset).text; };
+    const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
 
     if (kind(0) == TK_IDENTIFIER && kind(1) == TK_ASSIGN && kind(2) == TK_IDENTIFIER &&
         kind(3) == TK_NULLISH) {
@@ -746,7 +746,7 @@ std::optional<ObjectReturn> first_object_return(const TokenList& tokens, Analysi
               kind = TYPE_OBJECT;
             }
           }
-          write.fields.push_back(TypeField{key.text, kind});
+          write.fields.push_back(TypeField{std::string(key.text), kind});
         }
         if (depth == 0) break;
       }
@@ -923,7 +923,7 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
     if (t == TYPE_NONE) continue;
 
     TypeInfo& type = target->type;
-    const std::string& method = token(tokens, i + 4).text;
+    const std::string_view method = token(tokens, i + 4).text;
     if (method == "map") {
       type.kind = TYPE_ARRAY;
       type.element_kind = t;
@@ -975,7 +975,7 @@ void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
   NameMap<int> declaration;  // the first `decl NAME` of each name
   for (int j = 0; j < count - 3; ++j) {
     if (is_declaration_keyword(token(tokens, j).kind) && token(tokens, j + 1).kind == TK_IDENTIFIER) {
-      declaration.try_emplace(token(tokens, j + 1).text, j);
+      declaration.try_emplace(std::string(token(tokens, j + 1).text), j);
     }
   }
   VarLookup vars(result);

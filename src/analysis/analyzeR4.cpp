@@ -288,7 +288,7 @@ void run_usage_rows(std::span<const UsageRow> rows, const TokenList& tokens, Pas
   for (int i : below(index.positions().assignments, tokens.count() - reach)) {
     for (const UsageRow& row : rows) {
       if (!row_matches(tokens, i, row)) continue;
-      const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+      const std::string_view name = tokens.items[static_cast<size_t>(i)].text;
       if (VarInfo* var = index.first_var(name)) {
         var->type.kind = row.type;
         if (!row.type_name.empty()) var->type.type_name = row.type_name;
@@ -343,7 +343,7 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, Pa
       }
     }
     if (answer != 1) continue;
-    const std::string& array_name = tokens.items[i].text;
+    const std::string_view array_name = tokens.items[i].text;
     if (ArrayInfo* array = index.first_array(array_name)) array->element_kind = TYPE_PROMISE;
     emit(trace, CLR_GREEN, {"[ANALYZER4] ARRAY BINDING ", array_name, " -> Promise[]"});
   }
@@ -390,7 +390,7 @@ void detect_async_iife(const TokenList& tokens, Pass4Index& index, const Pass4Tr
     // The `)` that closes the `(` at i+1.
     const int close = index.closing(TK_LPAREN, TK_RPAREN)[static_cast<size_t>(i) + 1];
     if (close < 0 || close + 1 >= count || !is_kind(tokens, close + 1, TK_LPAREN)) continue;
-    const std::string& name = tokens.items[static_cast<size_t>(i) - 1].text;
+    const std::string_view name = tokens.items[static_cast<size_t>(i) - 1].text;
     if (VarInfo* var = index.first_var(name)) {
       var->type.kind = TYPE_PROMISE;
       emit(trace, CLR_GREEN, {"[ANALYZER4] ", name, " -> Promise<unknown> (Async IIFE)"});
@@ -434,7 +434,7 @@ void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, P
     if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(i)].line) continue;
     const int end = std::min(line_start.first_from(from + 1), semicolon.first_from(from));
     if (chain.first_from(from) >= end) continue;
-    const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+    const std::string_view name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = TYPE_UNKNOWN;
     emit(trace, CLR_GREEN, {"[ANALYZER4] OPTIONAL CHAINING : ", name});
   }
@@ -459,7 +459,7 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, 
     if (nullish >= end) continue;
     const int literal = infer_literal_type(&tokens.items[static_cast<size_t>(nullish) + 1]);
     if (literal == TYPE_NONE) continue;
-    const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+    const std::string_view name = tokens.items[static_cast<size_t>(i)].text;
     if (VarInfo* var = untyped.find(name)) var->type.kind = literal;
     emit(trace, CLR_GREEN, {"[ANALYZER4] NULLISH FALLBACK : ", name});
   }
@@ -473,9 +473,9 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass
   std::vector<char> typed;
   for (int i : below(index.positions().member_accesses, count - 4)) {
     if (!is_kind(tokens, i + 2, TK_IDENTIFIER)) continue;
-    const std::string& method = tokens.items[static_cast<size_t>(i) + 2].text;
+    const std::string_view method = tokens.items[static_cast<size_t>(i) + 2].text;
     if (!in_words(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
-    const std::string& name = tokens.items[static_cast<size_t>(i)].text;
+    const std::string_view name = tokens.items[static_cast<size_t>(i)].text;
     const NameGroups& vars = index.vars();
     const int id = vars.id(name);
     if (id < 0) continue;
@@ -597,7 +597,7 @@ void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens
         !is_kind(tokens, i + 2, TK_CONST) || !is_kind(tokens, i + 3, TK_IDENTIFIER)) {
       continue;
     }
-    const std::string& name = tokens.items[static_cast<size_t>(i) + 3].text;
+    const std::string_view name = tokens.items[static_cast<size_t>(i) + 3].text;
     emit(trace, CLR_GREEN, {"[ANALYZER4] FOR-OF DETECTE : ", name});
     ObjectInfo object;
     object.name = name;

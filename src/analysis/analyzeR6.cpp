@@ -128,7 +128,7 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
   // require ( 'MOD'  -> named "typeof import('MOD')"
   if (p + 3 < count && is_identifier(tokens, p, "require") && is_kind(tokens, p + 1, TK_LPAREN) &&
       is_kind(tokens, p + 2, TK_STRING)) {
-    require_text = "typeof import('" + tokens.items[p + 2].text + "')";
+    require_text = "typeof import('" + std::string(tokens.items[p + 2].text) + "')";
     if (require_text.size() > kRequireTypeCapacity) require_text.resize(kRequireTypeCapacity);
     return require_text.c_str();
   }
@@ -136,9 +136,9 @@ const char* node_value_type(const TokenList& tokens, int p, std::string& require
   // new CLASS  -> named CLASS for the constructible classes; `new` followed by
   // anything but an identifier falls through to the later forms
   if (is_identifier(tokens, p, "new") && p + 1 < count && is_kind(tokens, p + 1, TK_IDENTIFIER)) {
-    const std::string& class_name = tokens.items[p + 1].text;
+    const std::string_view class_name = tokens.items[p + 1].text;
     for (const char* constructible : kConstructibleClasses) {
-      if (class_name == constructible) return class_name.c_str();
+      if (class_name == constructible) return constructible;
     }
     return nullptr;
   }
@@ -230,7 +230,7 @@ void detect_node_callbacks(AnalysisResult& result, const TokenList& tokens) {
   for (int f = 0; f < static_cast<int>(result.funcs.size()); ++f) {
     first_func.emplace(result.funcs[f].name, f);
   }
-  auto set_param = [&](const std::string& handler, int index, std::string_view type_text) {
+  auto set_param = [&](std::string_view handler, int index, std::string_view type_text) {
     const auto found = first_func.find(handler);
     if (found != first_func.end()) write_param_node_type(result.funcs[found->second], index, type_text);
   };
@@ -240,7 +240,7 @@ void detect_node_callbacks(AnalysisResult& result, const TokenList& tokens) {
     if ((is_identifier(tokens, i, "http") || is_identifier(tokens, i, "https")) && is_kind(tokens, i + 1, TK_DOT) &&
         is_identifier(tokens, i + 2, "createServer") && is_kind(tokens, i + 3, TK_LPAREN) &&
         is_kind(tokens, i + 4, TK_IDENTIFIER)) {
-      const std::string& handler = tokens.items[i + 4].text;
+      const std::string_view handler = tokens.items[i + 4].text;
       set_param(handler, 0, "http.IncomingMessage");
       set_param(handler, 1, "http.ServerResponse");
     }
@@ -248,8 +248,8 @@ void detect_node_callbacks(AnalysisResult& result, const TokenList& tokens) {
     if (is_kind(tokens, i, TK_DOT) && is_identifier(tokens, i + 1, "on") && is_kind(tokens, i + 2, TK_LPAREN) &&
         is_kind(tokens, i + 3, TK_STRING) && is_kind(tokens, i + 4, TK_COMMA) &&
         is_kind(tokens, i + 5, TK_IDENTIFIER)) {
-      const std::string& event = tokens.items[i + 3].text;
-      const std::string& handler = tokens.items[i + 5].text;
+      const std::string_view event = tokens.items[i + 3].text;
+      const std::string_view handler = tokens.items[i + 5].text;
       if (event == "error") {
         set_param(handler, 0, "Error");
       } else if (event == "data") {

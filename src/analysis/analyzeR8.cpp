@@ -35,7 +35,7 @@ TypeInfo type_of_kind(int kind) {
 
 // The positions of each field name of one class, ascending, kept in step
 // with the renames and appends of the field detector.
-using FieldPositions = std::unordered_map<std::string, std::set<int>>;
+using FieldPositions = NameMap<std::set<int>>;
 
 FieldPositions& positions_of(std::unordered_map<const ClassInfo*, FieldPositions>& indexes,
                              const ClassInfo& cls) {
@@ -50,11 +50,11 @@ FieldPositions& positions_of(std::unordered_map<const ClassInfo*, FieldPositions
 // the first field of either name whose privacy agrees with the member's, so
 // that `#n` and a public `n` stay two fields; failing that the first field of
 // either name.
-int field_to_update(const ClassInfo& cls, const FieldPositions& positions, const std::string& written,
-                    const std::string& stored, bool is_private) {
+int field_to_update(const ClassInfo& cls, const FieldPositions& positions, std::string_view written,
+                    std::string_view stored, bool is_private) {
   std::set<int> candidates;
-  for (const std::string* name : {&written, &stored}) {
-    const auto found = positions.find(*name);
+  for (const std::string_view name : {written, stored}) {
+    const auto found = positions.find(name);
     if (found != positions.end()) candidates.insert(found->second.begin(), found->second.end());
   }
   for (const int f : candidates) {
@@ -77,25 +77,25 @@ int record_class_modifier(ClassInfo& cls, FieldPositions& positions, const Token
   // [static] NAME = VALUE  (an initializer token must exist)
   if (!(name_index + 2 < count) || tokens.items[name_index + 1].kind != TK_ASSIGN) return l + 1;
 
-  const std::string& written = tokens.items[name_index].text;
+  const std::string_view written = tokens.items[name_index].text;
   int kind = infer_literal_type(&tokens.items[name_index + 2]);
   if (kind == TYPE_NONE) kind = TYPE_UNKNOWN;
-  const std::string stored = written.starts_with('#') ? written.substr(1) : written;
+  const std::string_view stored = written.starts_with('#') ? written.substr(1) : written;
 
   const int found = field_to_update(cls, positions, written, stored, is_private);
   if (found >= 0) {
     std::string& name = cls.field_names[static_cast<size_t>(found)];
     if (name != stored) {
       positions[name].erase(found);
-      positions[stored].insert(found);
+      positions[std::string(stored)].insert(found);
       name = stored;
     }
     cls.field_types[static_cast<size_t>(found)] = type_of_kind(kind);
     cls.field_private[static_cast<size_t>(found)] = is_private ? 1 : 0;
     cls.field_static[static_cast<size_t>(found)] = is_static ? 1 : 0;
   } else {
-    positions[stored].insert(cls.field_count());
-    append_class_field(cls, stored, type_of_kind(kind), is_private ? 1 : 0, is_static ? 1 : 0, 0);
+    positions[std::string(stored)].insert(cls.field_count());
+    append_class_field(cls, std::string(stored), type_of_kind(kind), is_private ? 1 : 0, is_static ? 1 : 0, 0);
   }
   // After `static`, go on past the name so that `static #id = 1` is not seen
   // a second time as a plain private field.

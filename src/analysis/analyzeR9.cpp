@@ -40,7 +40,7 @@ int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGrou
   if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
 
   // No check for a field of the same name: the getter is always added.
-  append_class_field(cls, tokens.items[l + 1].text, std::move(type), 0, 0, 1);
+  append_class_field(cls, std::string(tokens.items[l + 1].text), std::move(type), 0, 0, 1);
   return groups.after(l + 4);  // just past the getter body's closing `}`, or the end of the list
 }
 
@@ -87,8 +87,8 @@ void detect_json_and_promises(AnalysisResult& result, const TokenList& tokens) {
         tokens.items[p + 3].kind != TK_LPAREN) {
       continue;
     }
-    const std::string& receiver = tokens.items[p].text;
-    const std::string& method = tokens.items[p + 2].text;
+    const std::string_view receiver = tokens.items[p].text;
+    const std::string_view method = tokens.items[p + 2].text;
     if (receiver == "JSON" && method == "parse") {
       VarInfo* var = vars.find(tokens.items[i + 1].text);
       if (var != nullptr) var->type.kind = TYPE_NONE;

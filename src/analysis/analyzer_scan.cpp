@@ -117,11 +117,11 @@ class ObjectLiteralReader {
       if (token.kind == TK_IDENTIFIER && index + 2 < count && at(tokens_, index + 1).kind == TK_COLON) {
         const Token& value = at(tokens_, index + 2);
         if (value.kind == TK_LBRACE) {
-          open.push_back(Open{{}, token.text});
+          open.push_back(Open{{}, std::string(token.text)});
           index += 3;
           continue;
         }
-        open.back().fields.emplace_back(token.text, infer_literal_type(&value));
+        open.back().fields.emplace_back(std::string(token.text), infer_literal_type(&value));
         ++size;
       }
       ++index;
@@ -321,7 +321,7 @@ int read_function_value(const Scan& scan, int q, ArrowInfo& arrow) {
 // `function () {}.bind(x)` or an immediately called function is a call.
 // Returns the index that ends the initializer, or -1 when it is not a
 // function value.
-int scan_function_value(Scan& scan, const std::string& name, int q) {
+int scan_function_value(Scan& scan, std::string_view name, int q) {
   int wrapped = 0;  // parentheses around the value
   while (kind_at(scan.tokens, q + wrapped) == TK_LPAREN) ++wrapped;
   for (int layers = 0; layers <= wrapped; ++layers) {
@@ -387,7 +387,7 @@ void array_element_kinds(const Scan& scan, int open, ArrayInfo& array) {
 // the index of the token that ends the initializer.
 int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool exported) {
   const TokenList& tokens = scan.tokens;
-  const std::string& name = at(tokens, name_index).text;
+  const std::string_view name = at(tokens, name_index).text;
   const int function_end = scan_function_value(scan, name, q);
   if (function_end >= 0) return function_end;
 

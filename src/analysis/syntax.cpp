@@ -177,7 +177,7 @@ std::vector<ShapeField> object_pattern_keys(const TokenList& tokens, const std::
   const int close = parameter_group_close(tokens, match, open, limit);
   for (const auto& [first, end] : elements_between(tokens, match, open, close)) {
     if (first >= end || at(tokens, first).kind != TK_IDENTIFIER) continue;
-    ShapeField key{at(tokens, first).text, TYPE_NONE};
+    ShapeField key{std::string(at(tokens, first).text), TYPE_NONE};
     const int next = kind_at(tokens, first + 1);
     if (first + 1 < end && next == TK_ASSIGN) {
       key.kind = literal_kind_of_range(tokens, first + 2, end);
@@ -235,7 +235,7 @@ int describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vecto
   for (const auto& [first, element_end] : elements) {
     const bool bare = first < element_end && at(tokens, first).kind == TK_IDENTIFIER &&
                       (first + 1 == element_end || at(tokens, first + 1).kind == TK_ASSIGN);
-    names.push_back(bare ? at(tokens, first).text : std::string());
+    names.push_back(bare ? std::string(at(tokens, first).text) : std::string());
   }
   param.name = joined(names, "[", "]");
   return close;
@@ -515,7 +515,7 @@ std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<i
       if (first + 1 >= end) continue;
       const Token& target = at(tokens, first + 1);
       if (target.kind == TK_IDENTIFIER) {
-        param.name = "..." + target.text;
+        param.name = "..." + std::string(target.text);
       } else if (target.kind == TK_LBRACE || target.kind == TK_LBRACKET) {
         ParamInfo pattern;
         describe_pattern(pattern, tokens, match, source, first + 1, end, for_signature);

@@ -14,8 +14,8 @@ const char* token_kind_name(int kind) {
   return "?";
 }
 
-Token make_token(int kind, std::string text, int line, int start, int end) {
-  return Token{kind, std::move(text), line, start, end};
+Token make_token(int kind, std::string_view text, int line, int start, int end) {
+  return Token{text, static_cast<TokenKind>(kind), line, start, end};
 }
 
 void push_token(TokenList& list, Token token) { list.items.push_back(std::move(token)); }
@@ -387,7 +387,7 @@ size_t number_length(std::string_view source, size_t pos) {
 
 }  // namespace
 
-std::string read_string(std::string_view source, size_t& pos, int& line) {
+std::string_view read_string(std::string_view source, size_t& pos, int& line) {
   const size_t open = pos;
   size_t content_end = 0;
   if (source[open] == '`') {
@@ -396,7 +396,7 @@ std::string read_string(std::string_view source, size_t& pos, int& line) {
     const bool closed = skip_quoted(source, pos, line);
     content_end = closed ? pos - 1 : pos;
   }
-  return std::string(source.substr(open + 1, content_end - (open + 1)));
+  return source.substr(open + 1, content_end - (open + 1));
 }
 
 namespace {
@@ -433,7 +433,7 @@ bool read_template_run(std::string_view source, size_t start, size_t from, size_
   }
   pos = std::min(pos, source.size());
   text_end = std::min(text_end, pos);
-  out.push(make_token(TK_STRING, std::string(source.substr(from, text_end - from)), first_line,
+  out.push(make_token(TK_STRING, source.substr(from, text_end - from), first_line,
                       static_cast<int>(start), static_cast<int>(pos)));
   return placeholder;
 }
@@ -484,19 +484,19 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
     if (is_ident_start(c) || (c == '#' && pos + 1 < size && is_ident_start(static_cast<unsigned char>(source[pos + 1])))) {
       size_t end = pos + 1;
       while (end < size && is_ident_part(static_cast<unsigned char>(source[end]))) ++end;
-      std::string word(source.substr(pos, end - pos));
+      const std::string_view word = source.substr(pos, end - pos);
       const Token* previous = out.recent(1);
       const bool after_dot = previous != nullptr && (previous->kind == TK_DOT || previous->kind == TK_OPTIONAL_CHAIN);
       // After `.` every word is a property name (`cache.delete(k)`).
       const int kind = (after_dot || c == '#') ? TK_IDENTIFIER : word_kind(word);
-      out.push(make_token(kind, std::move(word), line, start, static_cast<int>(end)));
+      out.push(make_token(kind, word, line, start, static_cast<int>(end)));
       pos = end;
       continue;
     }
 
     if (is_digit(c) || (c == '.' && pos + 1 < size && is_digit(static_cast<unsigned char>(source[pos + 1])))) {
       const size_t length = number_length(source, pos);
-      out.push(make_token(TK_NUMBER, std::string(source.substr(pos, length)), line, start,
+      out.push(make_token(TK_NUMBER, source.substr(pos, length), line, start,
                                   static_cast<int>(pos + length)));
       pos += length;
       continue;
@@ -514,15 +514,15 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
 
     if (c == '\'' || c == '"' || c == '`') {
       const int first_line = line;
-      std::string text = read_string(source, pos, line);
-      out.push(make_token(TK_STRING, std::move(text), first_line, start, static_cast<int>(pos)));
+      const std::string_view text = read_string(source, pos, line);
+      out.push(make_token(TK_STRING, text, first_line, start, static_cast<int>(pos)));
       continue;
     }
 
     if (c == '/' && regex_may_follow(out)) {
       const size_t length = regexes.length(pos);
       if (length > 0) {
-        out.push(make_token(TK_REGEX, std::string(source.substr(pos, length)), line, start,
+        out.push(make_token(TK_REGEX, source.substr(pos, length), line, start,
                                     static_cast<int>(pos + length)));
         pos += length;
         continue;
@@ -538,7 +538,7 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
       }
       if (split_templates && op.kind == TK_LBRACE) braces.push_back('{');
       if (split_templates && op.kind == TK_RBRACE && !braces.empty()) braces.pop_back();
-      out.push(make_token(op.kind, std::string(op.text), line, start,
+      out.push(make_token(op.kind, source.substr(pos, op.text.size()), line, start,
                                   static_cast<int>(pos + op.text.size())));
       pos += op.text.size();
       matched = true;
@@ -548,7 +548,7 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
 
     // Anything else (a lone backslash, `#`, stray punctuation) is kept as one
     // token of its own so that no rule matches across it.
-    out.push(make_token(TK_UNKNOWN, std::string(1, static_cast<char>(c)), line, start, start + 1));
+    out.push(make_token(TK_UNKNOWN, source.substr(pos, 1), line, start, start + 1));
     ++pos;
   }
 }

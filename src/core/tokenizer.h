@@ -2,9 +2,11 @@
 // analysis stage matches by index.
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 // The kind codes the passes test. They are numbers on purpose: the analysis
@@ -80,32 +82,39 @@ inline bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == 
 // Name of a kind code for messages and test output ("?" for unused codes).
 const char* token_kind_name(int kind);
 
+// A token views its text in the source it was read from, which must outlive
+// it: a copy per token would double a large file's memory.
 struct Token {
-  int kind = TK_UNKNOWN;
-  std::string text;  // never null; strings and templates without delimiters
-  int line = 1;      // 1-based source line of the token's first character
-  int start = 0;     // byte offset of the first character
-  int end = 0;       // byte offset one past the last character
+  std::string_view text;  // strings and templates without delimiters
+  TokenKind kind = TK_UNKNOWN;
+  int line = 1;   // 1-based source line of the token's first character
+  int start = 0;  // byte offset of the first character
+  int end = 0;    // byte offset one past the last character
 };
 
 // The tokens of one file, in source order. Built once by tokenize() and never
-// changed afterwards.
+// changed afterwards; they view the source text given to tokenize().
 struct TokenList {
   std::vector<Token> items;
   int count() const { return static_cast<int>(items.size()); }
 };
 
-Token make_token(int kind, std::string text, int line, int start, int end);
+Token make_token(int kind, std::string_view text, int line, int start, int end);
 void push_token(TokenList& list, Token token);
 
 // Reads a string or template literal whose opening delimiter is at `pos`;
 // returns its content and leaves `pos` one past the closing delimiter (or at the
 // end of the line or text when it is unterminated). `line` advances over the
 // line breaks it crosses.
-std::string read_string(std::string_view source, size_t& pos, int& line);
+std::string_view read_string(std::string_view source, size_t& pos, int& line);
 
-// Never fails: malformed input yields whatever tokens could be read.
+// Never fails: malformed input yields whatever tokens could be read. The
+// tokens view `source`, so it must outlive them.
 TokenList tokenize(std::string_view source);
+// A temporary string would leave the tokens viewing freed text.
+template <typename Text>
+  requires std::same_as<std::remove_cvref_t<Text>, std::string> && (!std::is_lvalue_reference_v<Text>)
+TokenList tokenize(Text&& source) = delete;
 
 // As tokenize, except that a template literal is not one string token: each
 // run of its text is a string token (from the backquote, or the `}` that

@@ -294,9 +294,9 @@ struct Emitter {
       if (first_kind == TK_LBRACKET && type.kind != TYPE_ARRAY) continue;
       const std::string text = concrete_type(context, type);
       if (text.empty()) continue;
-      const std::string& name = first_kind == TK_IDENTIFIER || first_kind == TK_SPREAD
-                                    ? tokens.items[static_cast<size_t>(after)].text
-                                    : std::string();
+      const std::string name = first_kind == TK_IDENTIFIER || first_kind == TK_SPREAD
+                                   ? std::string(tokens.items[static_cast<size_t>(after)].text)
+                                   : std::string();
       add(tokens.items[static_cast<size_t>(after)].end, ": " + text, INLINE_PARAMETER, name);
     }
   }
@@ -511,7 +511,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
   // Names, declaration sites and classes, counted once over the file.
   for (int i = 0; i < count; ++i) {
     const Token& token = tokens.items[static_cast<size_t>(i)];
-    if (token.kind == TK_IDENTIFIER) context.identifiers.insert(token.text);
+    if (token.kind == TK_IDENTIFIER) context.identifiers.insert(std::string(token.text));
     const bool declares = is_declaration_keyword(token.kind) || token.kind == TK_CLASS || word_is(tokens, i, "function") ||
                           word_is(tokens, i, "catch");
     if (!declares) continue;
@@ -519,8 +519,8 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     if (kind_at(tokens, name) == TK_STAR) ++name;
     if (kind_at(tokens, name) == TK_LPAREN) ++name;  // catch (e)
     if (kind_at(tokens, name) == TK_IDENTIFIER) {
-      ++context.declared[tokens.items[static_cast<size_t>(name)].text];
-      if (token.kind == TK_CLASS) ++context.class_count[tokens.items[static_cast<size_t>(name)].text];
+      ++context.declared[std::string(tokens.items[static_cast<size_t>(name)].text)];
+      if (token.kind == TK_CLASS) ++context.class_count[std::string(tokens.items[static_cast<size_t>(name)].text)];
     }
   }
   // Parameters declare names too: a name bound in two places cannot be told apart by name.
@@ -534,12 +534,12 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     for (const ParamSlot& slot : split_params(context, i, close)) {
       int at = slot.first;
       if (kind_at(tokens, at) == TK_SPREAD) ++at;
-      if (kind_at(tokens, at) == TK_IDENTIFIER) ++context.declared[tokens.items[static_cast<size_t>(at)].text];
+      if (kind_at(tokens, at) == TK_IDENTIFIER) ++context.declared[std::string(tokens.items[static_cast<size_t>(at)].text)];
     }
   }
   for (int i = 1; i < count; ++i) {
     if (kind_at(tokens, i) == TK_ARROW && kind_at(tokens, i - 1) == TK_IDENTIFIER) {
-      ++context.declared[tokens.items[static_cast<size_t>(i - 1)].text];
+      ++context.declared[std::string(tokens.items[static_cast<size_t>(i - 1)].text)];
     }
   }
 
@@ -588,7 +588,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     // DECL NAME = [async] ( PARAMS ) =>   or   DECL NAME = [async] PARAM =>
     if (is_declaration_keyword(token.kind) && kind_at(tokens, i + 1) == TK_IDENTIFIER &&
         kind_at(tokens, i + 2) == TK_ASSIGN && kind_at(tokens, i - 1) != TK_DOT) {
-      const std::string& name = tokens.items[static_cast<size_t>(i + 1)].text;
+      const std::string name(tokens.items[static_cast<size_t>(i + 1)].text);
       int at = i + 3;
       const bool is_async = kind_at(tokens, at) == TK_ASYNC;
       if (is_async) ++at;
@@ -615,7 +615,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
             if (!text.empty()) {
               emitter.add(tokens.items[static_cast<size_t>(at)].start, "(", INLINE_PARAMETER);
               emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text + ")", INLINE_PARAMETER,
-                          tokens.items[static_cast<size_t>(at)].text);
+                          std::string(tokens.items[static_cast<size_t>(at)].text));
             }
           }
         }
@@ -629,7 +629,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     // DECL NAME [= VALUE]: not in a for head, not bound to a function or class.
     if (is_declaration_keyword(token.kind) && kind_at(tokens, i + 1) == TK_IDENTIFIER &&
         kind_at(tokens, i - 1) != TK_DOT && kind_at(tokens, i - 1) != TK_LPAREN && arrow_names.count(i + 1) == 0) {
-      const std::string& name = tokens.items[static_cast<size_t>(i + 1)].text;
+      const std::string name(tokens.items[static_cast<size_t>(i + 1)].text);
       const int next = kind_at(tokens, i + 2);
       if (next == TK_ASSIGN && (word_is(tokens, i + 3, "function") || kind_at(tokens, i + 3) == TK_CLASS ||
                                 kind_at(tokens, i + 3) == TK_ASYNC)) {
@@ -659,7 +659,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       bool complete = false;
       const std::vector<Member> members = class_members(context, open, close, member_names, complete);
       if (kind_at(tokens, i + 1) != TK_IDENTIFIER) continue;
-      const std::string& name = tokens.items[static_cast<size_t>(i + 1)].text;
+      const std::string name(tokens.items[static_cast<size_t>(i + 1)].text);
       const ClassInfo* cls = only_record(classes, name);
       if (cls == nullptr || context.class_count[name] != 1) continue;
 

@@ -129,11 +129,9 @@ int run_transpile_single_file(const std::string& path, const RunOptions& options
     return write_inline_output(path, output);
   }
 
-  TranspileOutput output = transpile(*source, console_observer());
+  const std::string typescript = transpile_to_typescript(std::move(*source), console_observer());
   source.reset();
-  free_token_list(output.tokens);
-  free_analysis_result(output.result);
 
   ensure_generated_folder();
-  return write_output(output_base_for(path), output.typescript);
+  return write_output(output_base_for(path), typescript);
 }

@@ -56,6 +56,18 @@ TranspileOutput transpile(std::string_view source, const TranspileObserver& obse
   return output;
 }
 
+std::string transpile_to_typescript(std::string source, const TranspileObserver& observer) {
+  TokenList tokens = tokenize(source);
+  if (observer.tokenized) observer.tokenized(tokens.count());
+  AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
+  // The records own their texts: the emitter needs neither tokens nor source.
+  free_token_list(tokens);
+  std::string().swap(source);
+  std::ostringstream text;
+  write_ts_typed(text, result);
+  return std::move(text).str();
+}
+
 InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer) {
   TokenList tokens = tokenize(source);
   if (observer.tokenized) observer.tokenized(tokens.count());

@@ -42,6 +42,11 @@ AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, 
 TranspileOutput transpile(std::string_view source, const TranspileObserver& observer = {},
                           int last_pass = kLastPass);
 
+// The typed emitter's text of one source, for a front end that wants only
+// the text: the source and its tokens are released once the analysis is
+// done, so that a large file is not held beside the emitter's work.
+std::string transpile_to_typescript(std::string source, const TranspileObserver& observer = {});
+
 // The inline form of one source: the source itself with the inferred types
 // written in place (tokens and analysis as transpile() runs them).
 InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer = {});

@@ -36,11 +36,11 @@ void parse_object(FieldList& out, const TokenList& tokens, int& index) {
     if (token.kind == TK_IDENTIFIER && index + 2 < count && at(index + 1).kind == TK_COLON) {
       const Token& value = at(index + 2);
       if (value.kind == TK_LBRACE) {
-        open.push_back(Literal{{}, token.text});
+        open.push_back(Literal{{}, std::string(token.text)});
         index += 3;  // the nested reader starts past its `{`
         continue;
       }
-      open.back().fields.emplace_back(token.text, infer_literal_type(&value));
+      open.back().fields.emplace_back(std::string(token.text), infer_literal_type(&value));
     }
     ++index;
   }

@@ -26,7 +26,6 @@ int kind_at(const TokenList& tokens, int index) {
 
 bool is_kind(const TokenList& tokens, int index, int kind) { return kind_at(tokens, index) == kind; }
 
-bool is_declaration_keyword(int kind) { return kind == TK_LET || kind == TK_CONST || kind == TK_VAR; }
 bool is_arithmetic(int kind) { return kind >= TK_PLUS && kind <= TK_SLASH; }
 bool is_equality(int kind) { return kind == TK_EQUAL || kind == TK_NOT_EQUAL; }
 bool is_logical(int kind) { return kind == TK_AND || kind == TK_OR; }
@@ -199,7 +198,7 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
     for (; k < count && tokens.items[static_cast<size_t>(k)].kind != TK_RBRACKET; ++k) {
       const Token& token = tokens.items[static_cast<size_t>(k)];
       if (token.kind == TK_IDENTIFIER && static_cast<int>(names.size()) < kMaxDestructuredNames) {
-        names.push_back(token.text);
+        names.emplace_back(token.text);
       }
     }
     // The `=` between `]` and the source is not checked.
@@ -244,9 +243,9 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
 
     const int next = tokens.items[static_cast<size_t>(i + 1)].kind;
     if (next == TK_QUESTION || is_logical(next)) {
-      append_var(result, token.text, TYPE_BOOLEAN);
+      append_var(result, std::string(token.text), TYPE_BOOLEAN);
     } else if (next == TK_NULLISH) {
-      append_var(result, token.text, TYPE_UNION);
+      append_var(result, std::string(token.text), TYPE_UNION);
       TypeInfo& type = result.vars.back().type;
       type.members[0] = TYPE_NUMBER;
       type.members[1] = TYPE_NONE;
@@ -304,7 +303,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
       }
 
       if (value.kind == TK_IDENTIFIER && op == TK_OPTIONAL_CHAIN) {
-        const std::string& field_name = tokens.items[static_cast<size_t>(j + 5)].text;
+        const std::string field_name(tokens.items[static_cast<size_t>(j + 5)].text);
         const Token* nested_name =
             is_kind(tokens, j + 6, TK_OPTIONAL_CHAIN) ? token_at(tokens, j + 7) : nullptr;
         // Every object and field of those names counts; the last match decides.
@@ -343,7 +342,7 @@ void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return tokens.items[static_cast<size_t>(i + offset)].kind; };
-    const auto text = [&](int offset) -> const std::string& {
+    const auto text = [&](int offset) -> std::string_view {
       return tokens.items[static_cast<size_t>(i + offset)].text;
     };
 
@@ -375,10 +374,10 @@ void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return tokens.items[static_cast<size_t>(i + offset)].kind; };
-    const auto text = [&](int offset) -> const std::string& {
+    const auto text = [&](int offset) -> std::string_view {
       return tokens.items[static_cast<size_t>(i + offset)].text;
     };
-    const auto var_kind = [&](const std::string& name) {
+    const auto var_kind = [&](std::string_view name) {
       const VarInfo* var = find_var(result, name);
       return var == nullptr ? TYPE_NONE : var->type.kind;
     };
@@ -545,7 +544,7 @@ void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
                 kind = TYPE_OBJECT;
               }
             }
-            fields.push_back(TypeField{key.text, kind});
+            fields.push_back(TypeField{std::string(key.text), kind});
           }
           if (depth == 0) break;
         }
@@ -665,7 +664,7 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
     if (t == TYPE_NONE) continue;
 
     TypeInfo& type = target->type;
-    const std::string& method = tokens.items[static_cast<size_t>(i + 4)].text;
+    const std::string method(tokens.items[static_cast<size_t>(i + 4)].text);
     if (method == "map") {
       type.kind = TYPE_ARRAY;
       type.element_kind = t;

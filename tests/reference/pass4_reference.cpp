@@ -80,7 +80,7 @@ void detect_read_stream(AnalysisResult& result, const TokenList& tokens, const P
                             kind_at(tokens, i + 3, TK_DOT) &&
                             ident_at(tokens, i + 4, "createReadStream");
     if (!direct && !through_fs) continue;
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_READSTREAM;
       if (trace) say(trace, CLR_GREEN "[ANALYZER4] READSTREAM DETECTE : %s\n" CLR_RESET, name.c_str());
@@ -96,7 +96,7 @@ void detect_readline_interface(AnalysisResult& result, const TokenList& tokens, 
         !kind_at(tokens, i + 3, TK_DOT) || !ident_at(tokens, i + 4, "createInterface")) {
       continue;
     }
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_NAMED;
       var->type.type_name = "readline.Interface";
@@ -118,7 +118,7 @@ void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens, const P
       kind = TYPE_PROMISE;
     }
     if (kind == TYPE_NONE) continue;
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = kind;
       if (trace) say(trace, CLR_GREEN "[ANALYZER4] FETCH DETECTE : %s\n" CLR_RESET, name.c_str());
@@ -134,7 +134,7 @@ void detect_set_usage(AnalysisResult& result, const TokenList& tokens, const Pas
         !ident_at(tokens, i + 3, "Set")) {
       continue;
     }
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_SET;
       if (trace) say(trace, CLR_GREEN "[ANALYZER4] SET DETECTE : %s\n" CLR_RESET, name.c_str());
@@ -150,7 +150,7 @@ void detect_map_usage(AnalysisResult& result, const TokenList& tokens, const Pas
         !ident_at(tokens, i + 3, "Map")) {
       continue;
     }
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_MAP;
       if (trace) say(trace, CLR_GREEN "[ANALYZER4] MAP DETECTEE : %s\n" CLR_RESET, name.c_str());
@@ -167,7 +167,7 @@ void detect_promise_all(AnalysisResult& result, const TokenList& tokens, const P
         !text_at(tokens, i + 5, "all")) {
       continue;
     }
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_ARRAY;
       var->type.element_kind = TYPE_NONE;
@@ -185,7 +185,7 @@ void detect_promise_race(AnalysisResult& result, const TokenList& tokens, const 
         !text_at(tokens, i + 5, "race")) {
       continue;
     }
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_NONE;
       if (trace) say(trace, CLR_GREEN "[ANALYZER4] PROMISE.RACE DETECTE : %s\n" CLR_RESET, name.c_str());
@@ -204,7 +204,7 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, co
         !kind_at(tokens, i + 4, TK_IDENTIFIER)) {
       continue;
     }
-    const std::string& pushed = tokens.items[i + 4].text;
+    const std::string pushed(tokens.items[i + 4].text);
     bool pushes_promise = false;
     for (const VarInfo& var : result.vars) {
       if (var.name == pushed && var.type.kind == TYPE_PROMISE) {
@@ -213,7 +213,7 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, co
       }
     }
     if (!pushes_promise) continue;
-    const std::string& array_name = tokens.items[i].text;
+    const std::string array_name(tokens.items[i].text);
     if (ArrayInfo* array = find_array(result, array_name)) array->element_kind = TYPE_PROMISE;
     if (trace) {
       say(trace, CLR_GREEN "[ANALYZER4] ARRAY BINDING %s -> Promise[]\n" CLR_RESET, array_name.c_str());
@@ -266,7 +266,7 @@ void detect_async_iife(AnalysisResult& result, const TokenList& tokens, const Pa
       }
     }
     if (close < 0 || close + 1 >= count || !kind_at(tokens, close + 1, TK_LPAREN)) continue;
-    const std::string& name = tokens.items[i - 1].text;
+    const std::string name(tokens.items[i - 1].text);
     if (VarInfo* var = find_var(result, name)) {
       var->type.kind = TYPE_PROMISE;
       if (trace) {
@@ -286,8 +286,8 @@ void detect_property_access(AnalysisResult&, const TokenList& tokens, const Pass
   for (int i = 0; i < count - 2; ++i) {
     if (kind_at(tokens, i, TK_IDENTIFIER) && kind_at(tokens, i + 1, TK_DOT) &&
         kind_at(tokens, i + 2, TK_IDENTIFIER)) {
-      say(trace, CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, tokens.items[i].text.c_str(),
-                  tokens.items[i + 2].text.c_str());
+      say(trace, CLR_GREEN "[ANALYZER4] PROPERTY : %s.%s\n" CLR_RESET, std::string(tokens.items[i].text).c_str(),
+                  std::string(tokens.items[i + 2].text).c_str());
     }
   }
 }
@@ -301,7 +301,7 @@ void detect_optional_chaining(AnalysisResult& result, const TokenList& tokens, c
     for (int k = i + 2; k < count && !kind_at(tokens, k, TK_SEMICOLON) && tokens.items[k].line == line;
          ++k) {
       if (!kind_at(tokens, k, TK_OPTIONAL_CHAIN)) continue;
-      const std::string& name = tokens.items[i].text;
+      const std::string name(tokens.items[i].text);
       for (VarInfo& var : result.vars) {
         if (var.name == name && var.type.kind == TYPE_NONE) {
           var.type.kind = TYPE_UNKNOWN;
@@ -325,7 +325,7 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, 
       if (!kind_at(tokens, k, TK_NULLISH)) continue;
       const int literal = infer_literal_type(&tokens.items[k + 1]);
       if (literal != TYPE_NONE) {
-        const std::string& name = tokens.items[i].text;
+        const std::string name(tokens.items[i].text);
         for (VarInfo& var : result.vars) {
           if (var.name == name && var.type.kind == TYPE_NONE) {
             var.type.kind = literal;
@@ -347,9 +347,9 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, cons
         !kind_at(tokens, i + 2, TK_IDENTIFIER)) {
       continue;
     }
-    const std::string& method = tokens.items[i + 2].text;
+    const std::string method(tokens.items[i + 2].text);
     if (!in_words(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
-    const std::string& name = tokens.items[i].text;
+    const std::string name(tokens.items[i].text);
     for (VarInfo& var : result.vars) {
       if (var.name != name) continue;
       var.type.kind = TYPE_STRING;
@@ -395,7 +395,7 @@ void detect_array_object_push(AnalysisResult& result, const TokenList& tokens, c
       if (kind_at(tokens, k, TK_RBRACE)) {
         if (--depth == 0) break;
       } else if (kind_at(tokens, k, TK_IDENTIFIER) && k + 1 < count && kind_at(tokens, k + 1, TK_COLON)) {
-        if (trace) say(trace, CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, tokens.items[k].text.c_str());
+        if (trace) say(trace, CLR_CYAN "[ANALYZER4] FIELD : %s\n" CLR_RESET, std::string(tokens.items[k].text).c_str());
       }
     }
   }
@@ -418,7 +418,7 @@ void detect_for_of_array_objects(AnalysisResult& result, const TokenList& tokens
       }
     }
     if (shape == nullptr) continue;
-    const std::string& name = tokens.items[i + 3].text;
+    const std::string name(tokens.items[i + 3].text);
     if (trace) say(trace, CLR_GREEN "[ANALYZER4] FOR-OF DETECTE : %s\n" CLR_RESET, name.c_str());
     ObjectInfo object;
     object.name = name;
@@ -436,7 +436,7 @@ void detect_readline_lines(AnalysisResult& result, const TokenList& tokens, cons
     for (int k = i; k <= i + 19 && k < count; ++k) {
       if (!ident_at(tokens, k, "line")) continue;
       if (trace) {
-        say(trace, CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET, tokens.items[k].text.c_str());
+        say(trace, CLR_GREEN "[ANALYZER4] READLINE LINE DETECTE : %s\n" CLR_RESET, std::string(tokens.items[k].text).c_str());
       }
       for (VarInfo& var : result.vars) {
         if (var.name != "line") continue;
@@ -630,8 +630,8 @@ int resolve_token_type(const AnalysisResult& result, const Token* token) {
   if (token == nullptr) return TYPE_NONE;
   const int literal = infer_literal_type(token);
   if (literal != TYPE_NONE || token->kind != TK_IDENTIFIER) return literal;
-  if (const VarInfo* var = first_var(result, token->text)) return var->type.kind;
-  if (const ArrowInfo* arrow = first_arrow(result, token->text)) return arrow->return_type.kind;
+  if (const VarInfo* var = first_var(result, std::string(token->text))) return var->type.kind;
+  if (const ArrowInfo* arrow = first_arrow(result, std::string(token->text))) return arrow->return_type.kind;
   return TYPE_NONE;
 }
 
