@@ -58,7 +58,7 @@ inline ClassInfo class_record(const std::string& name, std::vector<std::string> 
   cls.field_names = std::move(fields);
   for (size_t f = 0; f < cls.field_names.size(); ++f) {
     TypeInfo type;
-    type.kind = f < kinds.size() ? kinds[f] : TYPE_NONE;
+    type.kind = static_cast<TypeKind>(f < kinds.size() ? kinds[f] : TYPE_NONE);
     cls.field_types.push_back(type);
   }
   return cls;

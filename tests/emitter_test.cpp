@@ -142,7 +142,7 @@ TEST_F(Emitter, WritesEverySectionInOrder) {
 
   FuncInfo load = func("load", {{"url", ts("string")}, {"opts", ts("any")}}, ts("Response"),
                        "\n  const local = 1;\n  return fetch(url);\n", 1);
-  load.param_shapes[1].fields = {{"retries", 1}, {"url", 2}};
+  load.param_shapes[1].fields = {{"retries", TYPE_NUMBER}, {"url", TYPE_STRING}};
   result.funcs.push_back(std::move(load));
   result.funcs.push_back(func("check", {{"n", ts("number | string")}}, ts("number"),
                               " if (n > 0) { log(n); } const helper = () => 1; "));
@@ -365,8 +365,8 @@ TEST_F(Emitter, ParameterShapesReplaceTheFirstSixteenParameterTypes) {
     function.param_names.push_back("p" + std::to_string(i));
     function.param_types.push_back(ts("number"));
   }
-  function.param_shapes[0].fields = {{"url", 2}, {"retries", 1}, {"extra", 7}};
-  function.param_shapes[15].fields = {{"last", 3}};
+  function.param_shapes[0].fields = {{"url", TYPE_STRING}, {"retries", TYPE_NUMBER}, {"extra", TYPE_ARRAY}};
+  function.param_shapes[15].fields = {{"last", TYPE_BOOLEAN}};
   AnalysisResult result;
   result.funcs.push_back(function);
   const std::string file = emit(result);

@@ -77,7 +77,7 @@ TokenList toks(Text&& source) = delete;
 inline VarInfo& add_var(AnalysisResult& result, const std::string& name, int kind = TYPE_NONE) {
   VarInfo var;
   var.name = name;
-  var.type.kind = kind;
+  var.type.kind = static_cast<TypeKind>(kind);
   result.vars.push_back(std::move(var));
   return result.vars.back();
 }
@@ -105,7 +105,7 @@ inline ArrayInfo& add_array(AnalysisResult& result, const std::string& name, int
 inline ArrowInfo& add_arrow(AnalysisResult& result, const std::string& name, int return_kind = TYPE_NONE) {
   ArrowInfo arrow;
   arrow.name = name;
-  arrow.return_type.kind = return_kind;
+  arrow.return_type.kind = static_cast<TypeKind>(return_kind);
   result.arrows.push_back(std::move(arrow));
   return result.arrows.back();
 }

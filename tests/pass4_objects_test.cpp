@@ -224,7 +224,7 @@ TEST(Pass4ReturnObjectVariable, TheLastReturnedObjectVariableGivesTheReturnType)
                {{"a", TYPE_NUMBER}, {"b", TYPE_STRING}, {"n", TYPE_OBJECT}});
     FuncInfo& func = add_func(result, "build");
     func.body = c.body;
-    func.return_type.kind = c.return_kind;
+    func.return_type.kind = static_cast<TypeKind>(c.return_kind);
     func.return_type.element_kind = TYPE_BOOLEAN;
     const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_return_object_variable(result, trace); });
     const FuncInfo& after = result.funcs[0];

@@ -68,7 +68,7 @@ TEST(Pass4ParameterInference, EveryRuleAtEveryToken) {
     SCOPED_TRACE(c.label);
     AnalysisResult result;
     FuncInfo& func = add_func(result, "f", {"p"});
-    func.param_types[0].kind = c.start_kind;
+    func.param_types[0].kind = static_cast<TypeKind>(c.start_kind);
     const TokenList tokens = toks(c.source);
     const std::string out = traced(true, [&](const Pass4Trace& trace) { detect_parameter_usage_inference(result, tokens, trace); });
     EXPECT_EQ(result.funcs[0].param_types[0].kind, c.expected);

@@ -191,11 +191,11 @@ class SourceGenerator {
       for (const std::string& param : function.params) {
         func.param_names.push_back(param);
         TypeInfo type;
-        type.kind = pick(kParamKinds);
+        type.kind = static_cast<TypeKind>(pick(kParamKinds));
         func.param_types.push_back(type);
       }
       if (!func.param_types.empty() && pick(8) == 0) func.param_types.pop_back();
-      func.return_type.kind = pick(kReturnKinds);
+      func.return_type.kind = static_cast<TypeKind>(pick(kReturnKinds));
       if (pick(3) != 0) func.body = fill(pick(kBodies));
       result.funcs.push_back(std::move(func));
     }
@@ -219,7 +219,7 @@ class SourceGenerator {
     for (int a = pick(5); a > 0; --a) {
       ArrowInfo arrow;
       arrow.name = pick(2) == 0 ? pick(kArrowNames) : pick(kVarNames);
-      arrow.return_type.kind = pick(kParamKinds);
+      arrow.return_type.kind = static_cast<TypeKind>(pick(kParamKinds));
       result.arrows.push_back(std::move(arrow));
     }
     if (pick(6) == 0) {
@@ -234,7 +234,7 @@ class SourceGenerator {
  private:
   TypeInfo random_type() {
     TypeInfo type;
-    type.kind = pick(kVarKinds);
+    type.kind = static_cast<TypeKind>(pick(kVarKinds));
     type.element_kind = pick(3) == 0 ? pick(4) : 0;
     type.key_kind = pick(4) == 0 ? pick(4) : 0;
     type.value_kind = pick(4) == 0 ? pick(4) : 0;

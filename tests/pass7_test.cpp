@@ -205,7 +205,7 @@ struct Fixture {
 
   FuncInfo& func(const std::string& name, const std::vector<std::string>& params, int return_kind = TYPE_NONE) {
     result.funcs.push_back(func_record(name, params));
-    result.funcs.back().return_type.kind = return_kind;
+    result.funcs.back().return_type.kind = static_cast<TypeKind>(return_kind);
     return result.funcs.back();
   }
   void run(const std::string& source) { propagate_function_calls(result, tokenize(source)); }

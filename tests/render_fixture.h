@@ -13,7 +13,7 @@ namespace render_test {
 
 inline TypeInfo kind(int k) {
   TypeInfo type;
-  type.kind = k;
+  type.kind = static_cast<TypeKind>(k);
   return type;
 }
 

@@ -49,7 +49,7 @@ TEST(TypeToString, RendersEveryKind) {
       {named("typeof import('path')"), "typeof import('path')"},
       {kind(TYPE_NAMED), "any"},
       // objects from returned literals
-      {object_of({{"id", 1}, {"name", 2}, {"ok", 3}, {"tags", 7}}),
+      {object_of({{"id", TYPE_NUMBER}, {"name", TYPE_STRING}, {"ok", TYPE_BOOLEAN}, {"tags", TYPE_ARRAY}}),
        "{ id: number; name: string; ok: boolean; tags: any }"},
       {object_of({}), "{  }"},
   };
@@ -101,11 +101,11 @@ TEST(TypeToString, CollectionWordTablesDiffer) {
 TEST(TypeToString, LongObjectTextBecomesObject) {
   // "{ " + name + ": number" + " }" is exactly 511 characters.
   const std::string fits(511 - 2 - 8 - 2, 'f');
-  EXPECT_EQ(type_to_string(object_of({{fits, 1}})), "{ " + fits + ": number }");
-  EXPECT_EQ(type_to_string(object_of({{fits + "x", 1}})), "object");
+  EXPECT_EQ(type_to_string(object_of({{fits, TYPE_NUMBER}})), "{ " + fits + ": number }");
+  EXPECT_EQ(type_to_string(object_of({{fits + "x", TYPE_NUMBER}})), "object");
 
   std::vector<TypeField> many;
-  for (int i = 0; i < 100; ++i) many.push_back({"field" + std::to_string(i), 2});
+  for (int i = 0; i < 100; ++i) many.push_back({"field" + std::to_string(i), TYPE_STRING});
   EXPECT_EQ(type_to_string(object_of(many)), "object");
 }
 

@@ -322,7 +322,7 @@ std::vector<std::pair<std::string, TypeInfo>> parse_named_types(std::string_view
 VarInfo var_record(const std::string& name, int kind, const std::string& interface_name) {
   VarInfo var;
   var.name = name;
-  var.type.kind = kind;
+  var.type.kind = static_cast<TypeKind>(kind);
   var.type.interface_name = interface_name;
   return var;
 }

@@ -67,7 +67,7 @@ TypeInfo field_value_type(const TokenList& tokens, const std::vector<int>& match
   const ExpressionScan value = scan_expression(tokens, match, start, true);
   end = value.end;
   TypeInfo type;
-  type.kind = value.kind;
+  type.kind = static_cast<TypeKind>(value.kind);
   if (value.top_tokens == 1 && kind_at(tokens, start) == TK_LBRACKET) {
     type.kind = TYPE_ARRAY;
     bool first = true;
@@ -447,7 +447,7 @@ void detect_exports(AnalysisResult& result, const TokenList& tokens, std::string
 void add_return_type(FuncInfo& function, int kind) {
   TypeInfo& type = function.return_type;
   if (type.kind == TYPE_NONE) {
-    type.kind = kind;
+    type.kind = static_cast<TypeKind>(kind);
     return;
   }
   if (type.kind != TYPE_UNION) {
@@ -535,14 +535,14 @@ struct ShapeRecorder {
                             static_cast<long long>(n);
       if (kind == TYPE_NONE || shape.fields[n].kind == kind || conflicts.count(key) != 0) return;
       if (shape.fields[n].kind == TYPE_NONE) {
-        shape.fields[n].kind = kind;
+        shape.fields[n].kind = static_cast<TypeKind>(kind);
       } else {
         shape.fields[n].kind = TYPE_NONE;
         conflicts.insert(key);
       }
       return;
     }
-    if (static_cast<int>(shape.fields.size()) < kMaxShapeFields) shape.fields.push_back(ShapeField{std::string(field), kind});
+    if (static_cast<int>(shape.fields.size()) < kMaxShapeFields) shape.fields.push_back(ShapeField{std::string(field), static_cast<TypeKind>(kind)});
   }
 };
 

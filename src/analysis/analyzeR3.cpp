@@ -134,7 +134,7 @@ struct VarLookup {
   VarInfo& append(std::string_view name, int kind) {
     VarInfo var;
     var.name = name;
-    var.type.kind = kind;
+    var.type.kind = static_cast<TypeKind>(kind);
     vars.push_back(std::move(var));
     first.try_emplace(std::string(name), static_cast<int>(vars.size()) - 1);
     return vars.back();
@@ -184,7 +184,7 @@ void rebuild_members(TypeInfo& type, std::initializer_list<int> kinds) {
 // non-zero ones (possibly with a single member or none).
 void set_from_two_kinds(TypeInfo& type, int a, int b) {
   if (a == b && a != TYPE_NONE) {
-    type.kind = a;
+    type.kind = static_cast<TypeKind>(a);
     return;
   }
   type.kind = TYPE_UNION;
@@ -374,7 +374,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
         const int ky = resolved_kind(token_at(tokens, colon + 1));
         if (kx != TYPE_NONE && ky != TYPE_NONE) {
           if (kx == ky) {
-            type.kind = kx;
+            type.kind = static_cast<TypeKind>(kx);
           } else {
             set_pair_union(type, kx, ky);
           }
@@ -390,10 +390,10 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
         for (const ObjectField& field : *result.objects[static_cast<size_t>(o)].fields) {
           if (field.name != field_name) continue;
           if (field.kind != TYPE_OBJECT) {
-            type.kind = field.kind;
+            type.kind = static_cast<TypeKind>(field.kind);
           } else if (nested_name != nullptr) {
             for (const ObjectField& nested : field.nested_fields) {
-              if (nested.name == nested_name->text) type.kind = nested.kind;
+              if (nested.name == nested_name->text) type.kind = static_cast<TypeKind>(nested.kind);
             }
           }
         }
@@ -401,7 +401,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
     } else {
       // A logical operator or `??`: only the right-hand operand counts.
       const int right = resolved_kind(token_at(tokens, j + 5));
-      if (right != TYPE_NONE) type.kind = right;
+      if (right != TYPE_NONE) type.kind = static_cast<TypeKind>(right);
     }
   }
 }
@@ -686,7 +686,7 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
   }
   if (found_kind == TYPE_NONE) return;
   for (FuncInfo& func : result.funcs) {
-    if (is_gated(func) && is_open(func.return_type)) func.return_type.kind = found_kind;  // the kind only
+    if (is_gated(func) && is_open(func.return_type)) func.return_type.kind = static_cast<TypeKind>(found_kind);  // the kind only
   }
 }
 
@@ -746,7 +746,7 @@ std::optional<ObjectReturn> first_object_return(const TokenList& tokens, Analysi
               kind = TYPE_OBJECT;
             }
           }
-          write.fields.push_back(TypeField{std::string(key.text), kind});
+          write.fields.push_back(TypeField{std::string(key.text), static_cast<TypeKind>(kind)});
         }
         if (depth == 0) break;
       }
@@ -821,7 +821,7 @@ struct ReturnWrite {
 };
 
 void apply_return_write(const ReturnWrite& write, TypeInfo& type) {
-  type.kind = write.kind;
+  type.kind = static_cast<TypeKind>(write.kind);
   if (write.rebuild) rebuild_members(type, {write.first, write.second});
 }
 
@@ -933,7 +933,7 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
         type.element_kind = source->type.element_kind;
       }
     } else if (method == "reduce") {
-      type.kind = t;
+      type.kind = static_cast<TypeKind>(t);
     } else if (method == "find") {
       if (source->type.kind == TYPE_ARRAY && source->type.element_kind != TYPE_NONE) {
         set_pair_union(type, source->type.element_kind, TYPE_VOID);
@@ -990,7 +990,7 @@ void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
     // One chain on the value: an identifier that names no variable sets
     // nothing and is not tried as an operand of the later bullets.
     if (literal != TYPE_NONE) {
-      var.type.kind = literal;
+      var.type.kind = static_cast<TypeKind>(literal);
     } else if (value.kind == TK_IDENTIFIER) {
       const VarInfo* other = vars.find(value.text);
       if (other != nullptr) var.type.kind = other->type.kind;
@@ -1017,6 +1017,6 @@ void simplify_unions(AnalysisResult& result) {
     }
     type.members = distinct;
     type.member_count = kept;
-    if (kept == 1) type.kind = distinct[0];
+    if (kept == 1) type.kind = static_cast<TypeKind>(distinct[0]);
   }
 }

@@ -460,7 +460,7 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, 
     const int literal = infer_literal_type(&tokens.items[static_cast<size_t>(nullish) + 1]);
     if (literal == TYPE_NONE) continue;
     const std::string_view name = tokens.items[static_cast<size_t>(i)].text;
-    if (VarInfo* var = untyped.find(name)) var->type.kind = literal;
+    if (VarInfo* var = untyped.find(name)) var->type.kind = static_cast<TypeKind>(literal);
     emit(trace, CLR_GREEN, {"[ANALYZER4] NULLISH FALLBACK : ", name});
   }
 }

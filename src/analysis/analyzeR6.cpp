@@ -216,7 +216,7 @@ void detect_node_ecosystem(AnalysisResult& result, const TokenList& tokens) {
   for (VarInfo& var : result.vars) {
     const auto found = writes_by_name.find(var.name);
     if (found == writes_by_name.end()) continue;
-    var.type.kind = found->second.kind;
+    var.type.kind = static_cast<TypeKind>(found->second.kind);
     if (found->second.named) var.type.type_name = found->second.type_name;
   }
 }

@@ -29,7 +29,7 @@ bool in_list(const std::array<std::string_view, N>& words, std::string_view word
 // A zero-filled type of one kind.
 TypeInfo type_of_kind(int kind) {
   TypeInfo type;
-  type.kind = kind;
+  type.kind = static_cast<TypeKind>(kind);
   return type;
 }
 

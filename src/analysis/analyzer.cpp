@@ -9,7 +9,7 @@
 void add_union_type(TypeInfo& type, int kind) {
   if (kind == TYPE_NONE) return;
   if (type.kind == TYPE_NONE) {
-    type.kind = kind;
+    type.kind = static_cast<TypeKind>(kind);
     return;
   }
   if (kind == type.kind) return;

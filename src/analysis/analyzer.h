@@ -36,13 +36,13 @@ inline constexpr int kMaxUnionMembers = 4;
 
 struct TypeField {
   std::string name;
-  int kind = TYPE_NONE;  // only 1, 2 and 3 are rendered by name
+  TypeKind kind = TYPE_NONE;  // only 1, 2 and 3 are rendered by name
 };
 
 // One inferred type. A default-constructed TypeInfo is the empty type. It is a
 // plain value: passes copy whole TypeInfos from one record to another.
 struct TypeInfo {
-  int kind = TYPE_NONE;
+  TypeKind kind = TYPE_NONE;
   std::array<int, kMaxUnionMembers> members{};
   int member_count = 0;
   int element_kind = TYPE_NONE;
@@ -73,12 +73,12 @@ int is_array_method(std::string_view name);
 // iteratively and never copied implicitly.
 struct ObjectField {
   std::string name;
-  int kind = TYPE_NONE;
+  TypeKind kind = TYPE_NONE;
   std::vector<ObjectField> nested_fields;
 
   ObjectField() = default;
   ObjectField(std::string field_name, int field_kind)
-      : name(std::move(field_name)), kind(field_kind) {}
+      : name(std::move(field_name)), kind(static_cast<TypeKind>(field_kind)) {}
   ObjectField(ObjectField&&) noexcept = default;
   ObjectField& operator=(ObjectField&&) noexcept = default;
   ObjectField(const ObjectField&) = delete;
@@ -103,7 +103,7 @@ inline constexpr int kMaxParamShapes = 16;
 
 struct ShapeField {
   std::string name;
-  int kind = TYPE_NONE;
+  TypeKind kind = TYPE_NONE;
 };
 
 // An object shape of at most sixteen flat fields.

@@ -308,7 +308,7 @@ int read_function_value(const Scan& scan, int q, ArrowInfo& arrow) {
     const ExpressionScan value = scan_expression(tokens, scan.match, body, true);
     end = value.end;
     if (!is_async) {
-      arrow.return_type.kind = value.kind;
+      arrow.return_type.kind = static_cast<TypeKind>(value.kind);
       arrow.is_generic = is_generic_arrow(scan, params, body, value.end) ? 1 : 0;
     }
   }
@@ -395,7 +395,7 @@ int scan_initializer(Scan& scan, int name_index, int q, int keyword, bool export
   VarInfo variable;
   variable.name = name;
   variable.is_const = keyword == TK_CONST ? 1 : 0;
-  variable.type.kind = value.kind;
+  variable.type.kind = static_cast<TypeKind>(value.kind);
   const bool whole_literal = value.top_tokens == 1 && q < scan.count();
   if (whole_literal && at(tokens, q).kind == TK_LBRACE) {
     // NAME = { ... }   -> ObjectInfo with the literal's fields (read after the walk)

@@ -180,11 +180,11 @@ std::vector<ShapeField> object_pattern_keys(const TokenList& tokens, const std::
     ShapeField key{std::string(at(tokens, first).text), TYPE_NONE};
     const int next = kind_at(tokens, first + 1);
     if (first + 1 < end && next == TK_ASSIGN) {
-      key.kind = literal_kind_of_range(tokens, first + 2, end);
+      key.kind = static_cast<TypeKind>(literal_kind_of_range(tokens, first + 2, end));
     } else if (first + 1 < end && next == TK_COLON) {
       // `a: b = 1` takes the default of the renamed binding.
       if (first + 3 < end && at(tokens, first + 2).kind == TK_IDENTIFIER && at(tokens, first + 3).kind == TK_ASSIGN) {
-        key.kind = literal_kind_of_range(tokens, first + 4, end);
+        key.kind = static_cast<TypeKind>(literal_kind_of_range(tokens, first + 4, end));
       }
     } else if (first + 1 < end) {
       continue;
@@ -528,7 +528,7 @@ std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<i
       param.name = head.text;
       param.plain = true;
       if (first + 1 < end && at(tokens, first + 1).kind == TK_ASSIGN) {
-        param.type.kind = literal_kind_of_range(tokens, first + 2, end);
+        param.type.kind = static_cast<TypeKind>(literal_kind_of_range(tokens, first + 2, end));
         default_at = first + 1;
       }
     } else if (head.kind == TK_LBRACE || head.kind == TK_LBRACKET) {

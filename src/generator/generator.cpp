@@ -18,7 +18,7 @@ namespace {
 
 TypeInfo kind_only(int kind) {
   TypeInfo type;
-  type.kind = kind;
+  type.kind = static_cast<TypeKind>(kind);
   return type;
 }
 

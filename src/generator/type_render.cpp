@@ -103,7 +103,7 @@ std::string render_named(const TypeInfo& type) {
 
 TypeInfo kind_only(int kind) {
   TypeInfo type;
-  type.kind = kind;
+  type.kind = static_cast<TypeKind>(kind);
   return type;
 }
 

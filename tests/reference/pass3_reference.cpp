@@ -81,7 +81,7 @@ void rebuild_members(TypeInfo& type, std::initializer_list<int> kinds) {
 // non-zero ones (possibly with a single member or none).
 void set_from_two_kinds(TypeInfo& type, int a, int b) {
   if (a == b && a != TYPE_NONE) {
-    type.kind = a;
+    type.kind = static_cast<TypeKind>(a);
     return;
   }
   type.kind = TYPE_UNION;
@@ -100,7 +100,7 @@ void set_pair_union(TypeInfo& type, int first, int second) {
 void append_var(AnalysisResult& result, const std::string& name, int kind) {
   VarInfo var;
   var.name = name;
-  var.type.kind = kind;
+  var.type.kind = static_cast<TypeKind>(kind);
   result.vars.push_back(std::move(var));
 }
 
@@ -293,7 +293,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
           const int ky = resolved_kind(token_at(tokens, colon + 1));
           if (kx != TYPE_NONE && ky != TYPE_NONE) {
             if (kx == ky) {
-              type.kind = kx;
+              type.kind = static_cast<TypeKind>(kx);
             } else {
               set_pair_union(type, kx, ky);
             }
@@ -325,7 +325,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
 
       if (is_logical(op) || op == TK_NULLISH) {
         const int right = resolved_kind(token_at(tokens, j + 5));
-        if (right != TYPE_NONE) type.kind = right;
+        if (right != TYPE_NONE) type.kind = static_cast<TypeKind>(right);
         break;
       }
       // No rule applies to this declaration: look for a later one.
@@ -486,7 +486,7 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
             if (t.kind == TK_IDENTIFIER || t.text == "case" || t.kind == TK_RBRACE) break;
             if (t.kind == TK_RETURN && q + 1 < count) {
               const int kind = literal_kind(tokens, q + 1);
-              if (kind != TYPE_NONE && is_open(return_type)) return_type.kind = kind;
+              if (kind != TYPE_NONE && is_open(return_type)) return_type.kind = static_cast<TypeKind>(kind);
               break;
             }
           }
@@ -496,7 +496,7 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
             if (t.kind == TK_RBRACE) break;
             if (t.kind == TK_RETURN && q + 1 < count) {
               const int kind = literal_kind(tokens, q + 1);
-              if (kind != TYPE_NONE) return_type.kind = kind;
+              if (kind != TYPE_NONE) return_type.kind = static_cast<TypeKind>(kind);
               break;
             }
           }
@@ -544,7 +544,7 @@ void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
                 kind = TYPE_OBJECT;
               }
             }
-            fields.push_back(TypeField{std::string(key.text), kind});
+            fields.push_back(TypeField{std::string(key.text), static_cast<TypeKind>(kind)});
           }
           if (depth == 0) break;
         }
@@ -616,7 +616,7 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
       } else if (is_comparison(after)) {
         return_type.kind = TYPE_BOOLEAN;
       } else if (literal != TYPE_NONE) {
-        return_type.kind = literal;
+        return_type.kind = static_cast<TypeKind>(literal);
       } else if (x.kind == TK_IDENTIFIER) {
         const VarInfo* var = find_var(result, x.text);
         if (var != nullptr && var->type.kind != TYPE_NONE) return_type.kind = var->type.kind;
@@ -627,7 +627,7 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
         const int a = literal_kind(tokens, found->question + 1);
         const int b = literal_kind(tokens, found->colon + 1);
         if (a == b && a != TYPE_NONE) {
-          return_type.kind = a;
+          return_type.kind = static_cast<TypeKind>(a);
         } else {
           return_type.kind = TYPE_UNION;
           rebuild_members(return_type, {a, b});
@@ -674,7 +674,7 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
         type.element_kind = source->type.element_kind;
       }
     } else if (method == "reduce") {
-      type.kind = t;
+      type.kind = static_cast<TypeKind>(t);
     } else if (method == "find") {
       if (source->type.kind == TYPE_ARRAY && source->type.element_kind != TYPE_NONE) {
         set_pair_union(type, source->type.element_kind, TYPE_VOID);
@@ -728,7 +728,7 @@ void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
       // One chain on the value: an identifier that names no variable sets
       // nothing and is not tried as an operand of the later bullets.
       if (literal != TYPE_NONE) {
-        result.vars[v].type.kind = literal;
+        result.vars[v].type.kind = static_cast<TypeKind>(literal);
       } else if (value.kind == TK_IDENTIFIER) {
         const VarInfo* other = find_var(result, value.text);
         if (other != nullptr) result.vars[v].type.kind = other->type.kind;
@@ -757,7 +757,7 @@ void simplify_unions(AnalysisResult& result) {
     }
     type.members = distinct;
     type.member_count = kept;
-    if (kept == 1) type.kind = distinct[0];
+    if (kept == 1) type.kind = static_cast<TypeKind>(distinct[0]);
   }
 }
 

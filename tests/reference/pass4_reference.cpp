@@ -120,7 +120,7 @@ void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens, const P
     if (kind == TYPE_NONE) continue;
     const std::string name(tokens.items[i].text);
     if (VarInfo* var = find_var(result, name)) {
-      var->type.kind = kind;
+      var->type.kind = static_cast<TypeKind>(kind);
       if (trace) say(trace, CLR_GREEN "[ANALYZER4] FETCH DETECTE : %s\n" CLR_RESET, name.c_str());
     }
   }
@@ -328,7 +328,7 @@ void detect_nullish_coalescing(AnalysisResult& result, const TokenList& tokens, 
         const std::string name(tokens.items[i].text);
         for (VarInfo& var : result.vars) {
           if (var.name == name && var.type.kind == TYPE_NONE) {
-            var.type.kind = literal;
+            var.type.kind = static_cast<TypeKind>(literal);
             break;
           }
         }
