@@ -233,9 +233,9 @@ TEST(InlineCheck, ReadsCompilerErrorsOfTheFileOnly) {
 TEST(InlineCheck, DropsTheAnnotationsTheErrorsPointAt) {
   const std::string source = "let a = f(), b = 2;\nconst c = 1;\nuse(c.size);\n";
   const std::vector<InlineInsertion> insertions = {
-      {5, ": number", INLINE_VARIABLE, "a"},
-      {14, ": number", INLINE_VARIABLE, "b"},
-      {26, ": number", INLINE_VARIABLE, "c"},
+      {5, ": number", INLINE_VARIABLE, "a", "", -1},
+      {14, ": number", INLINE_VARIABLE, "b", "", -1},
+      {26, ": number", INLINE_VARIABLE, "c", "", -1},
   };
   // Output: "let a: number = f(), b: number = 2;\nconst c: number = 1;\nuse(c.size);\n"
   struct Case {
@@ -260,8 +260,8 @@ TEST(InlineCheck, TracesAnErrorBackToTheResultAnnotation) {
   // Output: "function f(): number {\n  return g();\n}\nfunction h(): string { return ''; }\nuse(h(1).size);\n"
   const std::string source = "function f() {\n  return g();\n}\nfunction h() { return ''; }\nuse(h(1).size);\n";
   const std::vector<InlineInsertion> insertions = {
-      {12, ": number", INLINE_RESULT, "f"},
-      {43, ": string", INLINE_RESULT, "h"},
+      {12, ": number", INLINE_RESULT, "f", "", -1},
+      {43, ": string", INLINE_RESULT, "h", "", -1},
   };
   struct Case {
     const char* what;
