@@ -243,6 +243,24 @@ int expression_end(const Context& context, int first) {
   return tokens.count();
 }
 
+// The name tokens of the declarators after the first in the declaration
+// whose first name is at `first` (`var a = 1, b, c = 2` gives b and c).
+std::vector<int> later_declarators(const Context& context, int first) {
+  const TokenList& tokens = context.tokens;
+  std::vector<int> names;
+  int at = first;
+  for (;;) {
+    int end = at + 1;
+    if (kind_at(tokens, end) == TK_ASSIGN) end = expression_end(context, end + 1);
+    if (kind_at(tokens, end) != TK_COMMA || kind_at(tokens, end + 1) != TK_IDENTIFIER) break;
+    const int after = kind_at(tokens, end + 2);
+    if (after != TK_ASSIGN && after != TK_COMMA && after != TK_SEMICOLON) break;
+    at = end + 1;
+    names.push_back(at);
+  }
+  return names;
+}
+
 Shape expression_shape(const Context& context, int first, int end) {
   const TokenList& tokens = context.tokens;
   if (first >= end) return Shape::unknown;
@@ -692,6 +710,11 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       if (token.kind == TK_CLASS) ++context.class_count[tokens.items[static_cast<size_t>(name)].text];
     }
   }
+  // Later declarators declare names as well.
+  for (int i = 0; i + 1 < count; ++i) {
+    if (!is_declaration_keyword(kind_at(tokens, i)) || kind_at(tokens, i + 1) != TK_IDENTIFIER) continue;
+    for (const int at : later_declarators(context, i + 1)) ++context.declared[std::string(tokens.items[static_cast<size_t>(at)].text)];
+  }
   // Parameters declare names too: a name bound in two places cannot be told apart by name.
   for (int i = 0; i < count; ++i) {
     const int kind = tokens.items[static_cast<size_t>(i)].kind;
@@ -795,30 +818,35 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       }
     }
 
-    // DECL NAME [= VALUE]: not in a for head, not bound to a function or class.
+    // DECL NAME [= VALUE], NAME [= VALUE] ...: not in a for head, not bound
+    // to a function or class.
     if (is_declaration_keyword(token.kind) && kind_at(tokens, i + 1) == TK_IDENTIFIER &&
-        kind_at(tokens, i - 1) != TK_DOT && kind_at(tokens, i - 1) != TK_LPAREN && arrow_names.count(i + 1) == 0) {
-      const std::string& name = tokens.items[static_cast<size_t>(i + 1)].text;
-      const int next = kind_at(tokens, i + 2);
-      if (next == TK_ASSIGN && (word_is(tokens, i + 3, "function") || kind_at(tokens, i + 3) == TK_CLASS ||
-                                kind_at(tokens, i + 3) == TK_ASYNC)) {
-        continue;
-      }
-      if (!declared_once(name)) continue;
-      std::string text;
-      if (const VarInfo* var = only_record(vars, name)) {
-        text = concrete_type(context, var->type);
-      } else if (const ObjectInfo* object = only_record(objects, name); object != nullptr && next == TK_ASSIGN &&
-                                                                       kind_at(tokens, i + 3) == TK_LBRACE) {
-        text = object_literal_type(context, *object);
-      } else if (const ArrayInfo* array = only_record(arrays, name); array != nullptr && next == TK_ASSIGN &&
-                                                                    kind_at(tokens, i + 3) == TK_LBRACKET) {
-        text = array_literal_type(*array);
-      }
-      if (next == TK_ASSIGN && !shape_fits(expression_shape(context, i + 3, expression_end(context, i + 3)), text)) {
-        text.clear();
-      }
-      if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(i + 1)].end, ": " + text, INLINE_VARIABLE, name);
+        kind_at(tokens, i - 1) != TK_DOT && kind_at(tokens, i - 1) != TK_LPAREN) {
+      auto annotate_variable = [&](int at) {
+        const std::string name(tokens.items[static_cast<size_t>(at)].text);
+        const int next = kind_at(tokens, at + 1);
+        if (next == TK_ASSIGN && (word_is(tokens, at + 2, "function") || kind_at(tokens, at + 2) == TK_CLASS ||
+                                  kind_at(tokens, at + 2) == TK_ASYNC)) {
+          return;
+        }
+        if (!declared_once(name)) return;
+        std::string text;
+        if (const VarInfo* var = only_record(vars, name)) {
+          text = concrete_type(context, var->type);
+        } else if (const ObjectInfo* object = only_record(objects, name); object != nullptr && next == TK_ASSIGN &&
+                                                                         kind_at(tokens, at + 2) == TK_LBRACE) {
+          text = object_literal_type(context, *object);
+        } else if (const ArrayInfo* array = only_record(arrays, name); array != nullptr && next == TK_ASSIGN &&
+                                                                      kind_at(tokens, at + 2) == TK_LBRACKET) {
+          text = array_literal_type(*array);
+        }
+        if (next == TK_ASSIGN && !shape_fits(expression_shape(context, at + 2, expression_end(context, at + 2)), text)) {
+          text.clear();
+        }
+        if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text, INLINE_VARIABLE, name);
+      };
+      if (arrow_names.count(i + 1) == 0) annotate_variable(i + 1);
+      for (const int at : later_declarators(context, i + 1)) annotate_variable(at);
       continue;
     }
 
@@ -884,6 +912,53 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
         if (!type.empty()) text += ": " + type;
         text += ";";
         emitter.add(body_end, std::move(text), INLINE_FIELD);
+      }
+      // Properties the methods assign (`this.version = ...` outside the
+      // constructor) and the program assigns on the class itself
+      // (`Name.create = ...`): declared without a type, which the compiler
+      // then takes as it did before, but no longer as missing.
+      auto declare_untyped = [&](const std::string& field, bool is_static) {
+        if (!is_identifier_name(field) || member_names.count(field) != 0 || field == "constructor" ||
+            !written.insert(field).second) {
+          return;
+        }
+        emitter.add(body_end, std::string(" declare ") + (is_static ? "static " : "") + field + ";", INLINE_FIELD);
+      };
+      for (const Member& member : members) {
+        if (member.is_static != 0 || member.body < 0) continue;
+        const int body_close = context.match[static_cast<size_t>(member.body)];
+        for (int t = member.body + 1; t + 3 < body_close; ++t) {
+          // A `function` has a `this` of its own.
+          if (word_is(tokens, t, "function")) {
+            int paren = t + 1;
+            while (paren < body_close && kind_at(tokens, paren) != TK_LPAREN) ++paren;
+            const int paren_close = paren < body_close ? context.match[static_cast<size_t>(paren)] : -1;
+            if (paren_close > paren && kind_at(tokens, paren_close + 1) == TK_LBRACE &&
+                context.match[static_cast<size_t>(paren_close + 1)] > paren_close) {
+              t = context.match[static_cast<size_t>(paren_close + 1)];
+            }
+            continue;
+          }
+          if (word_is(tokens, t, "this") && kind_at(tokens, t + 1) == TK_DOT && kind_at(tokens, t + 2) == TK_IDENTIFIER &&
+              (kind_at(tokens, t + 3) == TK_ASSIGN || kind_at(tokens, t + 3) == TK_COMPOUND_ASSIGN)) {
+            declare_untyped(std::string(tokens.items[static_cast<size_t>(t + 2)].text), false);
+          }
+        }
+      }
+      if (class_is_nameable(context, name)) {
+        for (int t = 1; t + 3 < count; ++t) {
+          if (kind_at(tokens, t) != TK_IDENTIFIER || tokens.items[static_cast<size_t>(t)].text != name ||
+              kind_at(tokens, t - 1) == TK_DOT || kind_at(tokens, t + 1) != TK_DOT ||
+              kind_at(tokens, t + 2) != TK_IDENTIFIER || kind_at(tokens, t + 3) != TK_ASSIGN) {
+            continue;
+          }
+          const std::string field(tokens.items[static_cast<size_t>(t + 2)].text);
+          // Function's own properties cannot be redeclared as static ones.
+          if (field == "name" || field == "length" || field == "prototype" || field == "caller" || field == "arguments") {
+            continue;
+          }
+          declare_untyped(field, true);
+        }
       }
     }
   }
