@@ -105,6 +105,45 @@ TEST(InlineEmitter, WritesConcreteTypesInPlace) {
   }
 }
 
+// Types the code in place contradicts are not written; later declarators
+// and properties assigned outside the constructor are covered.
+TEST(InlineEmitter, WritesNothingTheCodeInPlaceContradicts) {
+  struct Case {
+    const char* what;
+    const char* source;
+    const char* must_not_contain;  // empty: nothing to rule out
+    const char* must_contain;      // empty: nothing required
+  };
+  const Case cases[] = {
+      {"a method that returns a value is not void",
+       "class A {\n  get() { return this.x; }\n  run() { this.x = 1; return this; }\n}\nnew A().run().get();\n",
+       "): void", ""},
+      {"a regular expression is no string", "const re = /a+/;\nconsole.log(re.test('aa'));\n", "re: string", ""},
+      {"Symbol() is no number", "const KEY = Symbol('k');\nconst o = {};\no[KEY] = 1;\n", "KEY: number", ""},
+      {"a body without a value returns no object",
+       "function set(ref) { if (ref) { ref.value = true; } }\nfunction make() { return { value: false }; }\nset(make());\n",
+       "set(ref): {", ""},
+      {"a property a method assigns is declared",
+       "class V {\n  constructor(v) { this.raw = v; }\n  format() { this.version = this.raw + ''; return this.version; }\n}\n"
+       "new V('1').format();\n",
+       "", "declare version;"},
+      {"an assignment on the class declares a static property",
+       "class S {\n  constructor() { this.a = 1; }\n}\nS.create = () => new S();\nS.create();\n", "", "declare static create;"},
+      {"a later declarator is annotated", "var has = Object.prototype.hasOwnProperty\n  , prefix = '~';\nconsole.log(has, prefix);\n",
+       "", "prefix: string"},
+  };
+  for (const Case& c : cases) {
+    const InlineOutput output = inline_of(c.source);
+    if (*c.must_not_contain != '\0') {
+      EXPECT_EQ(output.text.find(c.must_not_contain), std::string::npos) << c.what << "\n" << output.text;
+    }
+    if (*c.must_contain != '\0') {
+      EXPECT_NE(output.text.find(c.must_contain), std::string::npos) << c.what << "\n" << output.text;
+    }
+    EXPECT_EQ(remove_insertions(output), c.source) << c.what;
+  }
+}
+
 TEST(InlineEmitter, DeclaresWrittenFieldsAndPlacesInterfacesAfterImports) {
   const std::string source =
       "import fs from 'fs';\n"
@@ -233,9 +272,9 @@ TEST(InlineCheck, ReadsCompilerErrorsOfTheFileOnly) {
 TEST(InlineCheck, DropsTheAnnotationsTheErrorsPointAt) {
   const std::string source = "let a = f(), b = 2;\nconst c = 1;\nuse(c.size);\n";
   const std::vector<InlineInsertion> insertions = {
-      {5, ": number", INLINE_VARIABLE, "a"},
-      {14, ": number", INLINE_VARIABLE, "b"},
-      {26, ": number", INLINE_VARIABLE, "c"},
+      {5, ": number", INLINE_VARIABLE, "a", "", -1},
+      {14, ": number", INLINE_VARIABLE, "b", "", -1},
+      {26, ": number", INLINE_VARIABLE, "c", "", -1},
   };
   // Output: "let a: number = f(), b: number = 2;\nconst c: number = 1;\nuse(c.size);\n"
   struct Case {
@@ -256,12 +295,50 @@ TEST(InlineCheck, DropsTheAnnotationsTheErrorsPointAt) {
   }
 }
 
+TEST(InlineCheck, OnlyErrorsTheSourceLacksCount) {
+  // Output: "const a: number = 1;\nfoo(a);\n"; the source has the error at foo.
+  const std::string source = "const a = 1;\nfoo(a);\n";
+  const std::vector<InlineInsertion> insertions = {{7, ": number", INLINE_VARIABLE, "a", "", -1}};
+  const std::vector<bool> keep(1, true);
+  const std::vector<CompilerError> source_errors = {{2, 1, 2304}};
+  const std::vector<CompilerError> errors = {{2, 1, 2304}, {1, 9, 2322}, {2, 5, 2345}};
+  const std::vector<CompilerError> fresh = errors_not_in_source(source, insertions, keep, errors, source_errors);
+  ASSERT_EQ(fresh.size(), 2u);
+  EXPECT_EQ(fresh[0].code, 2322);
+  EXPECT_EQ(fresh[1].code, 2345);
+}
+
+TEST(InlineCheck, TracesArgumentsAndLiteralsToTheirAnnotations) {
+  // Output: "function f(a: string, b: number) {}\nvar o: Box = {\n  n: 1\n};\nf(x, [1,\n  y]);\n"
+  const std::string source = "function f(a, b) {}\nvar o = {\n  n: 1\n};\nf(x, [1,\n  y]);\n";
+  const std::vector<InlineInsertion> insertions = {
+      {12, ": string", INLINE_PARAMETER, "a", "f", 0},
+      {15, ": number", INLINE_PARAMETER, "b", "f", 1},
+      {25, ": Box", INLINE_VARIABLE, "o", "", -1},
+  };
+  struct Case {
+    const char* what;
+    CompilerError error;
+    std::vector<bool> kept;
+  };
+  const Case cases[] = {
+      {"an argument drops the callee's parameter at its position", {5, 3, 2345}, {false, true, true}},
+      {"an element of an array argument leads to that position too", {6, 3, 2322}, {true, false, true}},
+      {"a property of an object literal drops the variable's annotation", {3, 3, 2353}, {true, true, false}},
+  };
+  for (const Case& c : cases) {
+    std::vector<bool> keep(insertions.size(), true);
+    drop_rejected_insertions(source, insertions, keep, {c.error});
+    EXPECT_EQ(keep, c.kept) << c.what;
+  }
+}
+
 TEST(InlineCheck, TracesAnErrorBackToTheResultAnnotation) {
   // Output: "function f(): number {\n  return g();\n}\nfunction h(): string { return ''; }\nuse(h(1).size);\n"
   const std::string source = "function f() {\n  return g();\n}\nfunction h() { return ''; }\nuse(h(1).size);\n";
   const std::vector<InlineInsertion> insertions = {
-      {12, ": number", INLINE_RESULT, "f"},
-      {43, ": string", INLINE_RESULT, "h"},
+      {12, ": number", INLINE_RESULT, "f", "", -1},
+      {43, ": string", INLINE_RESULT, "h", "", -1},
   };
   struct Case {
     const char* what;

@@ -214,6 +214,183 @@ std::string array_literal_type(const ArrayInfo& array) {
   return "(" + out + ")[]";
 }
 
+// What the syntax alone tells of an expression's value. The analysis guesses
+// some types from far away (a name's other uses, a callee's record); where the
+// text in place says otherwise the guess is wrong, and nothing is written.
+enum class Shape { unknown, number, string, boolean, array, object, function, symbol };
+
+// Where the expression starting at `first` ends: at `,` `;` or a closing
+// bracket of the enclosing level, or at a line break before a token that
+// cannot continue it. Bracket groups are skipped whole.
+int expression_end(const Context& context, int first) {
+  const TokenList& tokens = context.tokens;
+  for (int i = first; i < tokens.count(); ++i) {
+    const int kind = kind_at(tokens, i);
+    if (kind == TK_COMMA || kind == TK_SEMICOLON || kind == TK_RPAREN || kind == TK_RBRACKET || kind == TK_RBRACE) {
+      return i;
+    }
+    if (i > first && tokens.items[static_cast<size_t>(i)].line != tokens.items[static_cast<size_t>(i - 1)].line &&
+        (kind == TK_IDENTIFIER || kind == TK_RESERVED || kind == TK_NUMBER || kind == TK_STRING ||
+         is_declaration_keyword(kind) || kind == TK_RETURN || kind == TK_CLASS || kind == TK_FOR)) {
+      return i;
+    }
+    if (kind == TK_LPAREN || kind == TK_LBRACKET || kind == TK_LBRACE) {
+      const int end = context.match[static_cast<size_t>(i)];
+      if (end < i) return tokens.count();
+      i = end;
+    }
+  }
+  return tokens.count();
+}
+
+// The name tokens of the declarators after the first in the declaration
+// whose first name is at `first` (`var a = 1, b, c = 2` gives b and c).
+std::vector<int> later_declarators(const Context& context, int first) {
+  const TokenList& tokens = context.tokens;
+  std::vector<int> names;
+  int at = first;
+  for (;;) {
+    int end = at + 1;
+    if (kind_at(tokens, end) == TK_ASSIGN) end = expression_end(context, end + 1);
+    if (kind_at(tokens, end) != TK_COMMA || kind_at(tokens, end + 1) != TK_IDENTIFIER) break;
+    const int after = kind_at(tokens, end + 2);
+    if (after != TK_ASSIGN && after != TK_COMMA && after != TK_SEMICOLON) break;
+    at = end + 1;
+    names.push_back(at);
+  }
+  return names;
+}
+
+Shape expression_shape(const Context& context, int first, int end) {
+  const TokenList& tokens = context.tokens;
+  if (first >= end) return Shape::unknown;
+  const int kind = kind_at(tokens, first);
+  const std::string_view text = tokens.items[static_cast<size_t>(first)].text;
+  if (end - first == 1) {
+    if (kind == TK_NUMBER) return Shape::number;
+    if (kind == TK_STRING) return Shape::string;
+    if (kind == TK_REGEX) return Shape::object;
+    if (kind == TK_RESERVED && (text == "true" || text == "false")) return Shape::boolean;
+    if (kind == TK_RESERVED && text == "this") return Shape::object;
+    return Shape::unknown;
+  }
+  if (kind == TK_MINUS && end - first == 2 && kind_at(tokens, first + 1) == TK_NUMBER) return Shape::number;
+  if (kind == TK_NOT) return Shape::boolean;
+  if ((kind == TK_LBRACE || kind == TK_LBRACKET) && context.match[static_cast<size_t>(first)] == end - 1) {
+    return kind == TK_LBRACE ? Shape::object : Shape::array;
+  }
+  if (kind == TK_RESERVED && text == "new") return Shape::object;
+  if (kind == TK_RESERVED && text == "typeof") return Shape::string;
+  if ((kind == TK_RESERVED && text == "function") || kind == TK_CLASS) return Shape::function;
+  if (kind == TK_ASYNC && word_is(tokens, first + 1, "function")) return Shape::function;
+  if (kind_at(tokens, first + 1) == TK_ARROW ||
+      (kind == TK_LPAREN && kind_at(tokens, context.match[static_cast<size_t>(first)] + 1) == TK_ARROW)) {
+    return Shape::function;
+  }
+  if (kind == TK_IDENTIFIER && end - first == 3 && kind_at(tokens, first + 1) == TK_DOT &&
+      word_is(tokens, first + 2, "prototype")) {
+    return Shape::object;
+  }
+  if (kind == TK_IDENTIFIER && text == "Symbol" && kind_at(tokens, first + 1) == TK_LPAREN &&
+      context.match[static_cast<size_t>(first + 1)] == end - 1) {
+    return Shape::symbol;
+  }
+  return Shape::unknown;
+}
+
+// Whether a value of `shape` may have the written type `type`.
+bool shape_fits(Shape shape, std::string_view type) {
+  if (type.starts_with("Promise<")) return true;  // an async body's returns are the awaited values
+  const bool array = type.ends_with("[]");
+  bool primitive = !array;
+  bool has_number = false;
+  bool has_string = false;
+  bool has_boolean = false;
+  for (size_t start = 0; primitive && start <= type.size();) {
+    size_t bar = type.find(" | ", start);
+    if (bar == std::string_view::npos) bar = type.size();
+    const std::string_view member = type.substr(start, bar - start);
+    has_number = has_number || member == "number";
+    has_string = has_string || member == "string";
+    has_boolean = has_boolean || member == "boolean";
+    primitive = member == "number" || member == "string" || member == "boolean";
+    start = bar + 3;
+  }
+  switch (shape) {
+    case Shape::unknown: return true;
+    case Shape::number: return primitive && has_number;
+    case Shape::string: return primitive && has_string;
+    case Shape::boolean: return primitive && has_boolean;
+    case Shape::array: return array;
+    case Shape::object: return !primitive && !array && type != "void";
+    case Shape::function:
+    case Shape::symbol: return false;
+  }
+  return false;
+}
+
+// The `return` statements of a body (tokens [first, last)), nested function
+// bodies left out: whether one gives a value, and whether every value it
+// shows by its syntax fits `type`.
+struct Returns {
+  bool valued = false;
+  bool fit = true;
+  bool object_literal = false;  // one returns `{ ... }`
+};
+
+Returns own_returns(const Context& context, int first, int last, std::string_view type) {
+  const TokenList& tokens = context.tokens;
+  Returns returns;
+  for (int i = first; i < last; ++i) {
+    const int kind = kind_at(tokens, i);
+    // A nested function's body: its returns are its own.
+    if ((kind == TK_LBRACE && (kind_at(tokens, i - 1) == TK_ARROW || kind_at(tokens, i - 1) == TK_RPAREN)) ||
+        (kind == TK_CLASS)) {
+      int open = i;
+      if (kind == TK_CLASS) {
+        while (open < last && kind_at(tokens, open) != TK_LBRACE) ++open;
+      }
+      const int end = open < last ? context.match[static_cast<size_t>(open)] : -1;
+      // `if (...) {` and `for (...) {` blocks are the body's own.
+      bool function_body = kind == TK_CLASS || kind_at(tokens, i - 1) == TK_ARROW;
+      if (!function_body && kind_at(tokens, i - 1) == TK_RPAREN) {
+        const int paren = context.match[static_cast<size_t>(i - 1)];
+        const int before = paren - 1;
+        function_body = paren > 0 && (word_is(tokens, before, "function") ||
+                                      (kind_at(tokens, before) == TK_IDENTIFIER &&
+                                       (word_is(tokens, before - 1, "function") || kind_at(tokens, before - 1) == TK_LBRACE ||
+                                        kind_at(tokens, before - 1) == TK_RBRACE || kind_at(tokens, before - 1) == TK_SEMICOLON ||
+                                        kind_at(tokens, before - 1) == TK_COMMA || kind_at(tokens, before - 1) == TK_ASYNC ||
+                                        kind_at(tokens, before - 1) == TK_STAR)) ||
+                                      (kind_at(tokens, before) == TK_STAR && word_is(tokens, before - 1, "function")));
+        // `if`, `for`, `while`, `switch`, `catch`, `with` are statements.
+        if (kind_at(tokens, before) == TK_FOR || kind_at(tokens, before) == TK_SWITCH ||
+            word_is(tokens, before, "if") || word_is(tokens, before, "while") || word_is(tokens, before, "catch") ||
+            word_is(tokens, before, "with")) {
+          function_body = false;
+        }
+      }
+      if (function_body && end > i) {
+        i = end;
+        continue;
+      }
+    }
+    if (kind != TK_RETURN) continue;
+    const int next = i + 1;
+    const int next_kind = kind_at(tokens, next);
+    if (next >= last || next_kind == TK_SEMICOLON || next_kind == TK_RBRACE ||
+        tokens.items[static_cast<size_t>(next)].line != tokens.items[static_cast<size_t>(i)].line) {
+      continue;
+    }
+    returns.valued = true;
+    const int end = expression_end(context, next);
+    const Shape shape = expression_shape(context, next, end);
+    if (!shape_fits(shape, type)) returns.fit = false;
+    if (shape == Shape::object && next_kind == TK_LBRACE) returns.object_literal = true;
+  }
+  return returns;
+}
+
 // First records by name, built once so that lookups stay constant time.
 template <typename Record>
 std::unordered_map<std::string, std::pair<const Record*, int>> index_by_name(const std::vector<Record>& records) {
@@ -261,13 +438,13 @@ struct Emitter {
   Context& context;
   std::vector<InlineInsertion> insertions;
 
-  void add(int offset, std::string text, int kind, std::string name = {}) {
-    insertions.push_back({offset, std::move(text), kind, std::move(name)});
+  void add(int offset, std::string text, int kind, std::string name = {}, std::string owner = {}, int index = -1) {
+    insertions.push_back({offset, std::move(text), kind, std::move(name), std::move(owner), index});
   }
 
   // Annotates the parameters (open..close) with `types`; a list whose length
   // differs from the record's is left alone.
-  void annotate_params(int open, int close, const std::vector<TypeInfo>& types) {
+  void annotate_params(int open, int close, const std::vector<TypeInfo>& types, const std::string& owner) {
     const std::vector<ParamSlot> slots = split_params(context, open, close);
     if (slots.size() != types.size()) return;
     const TokenList& tokens = context.tokens;
@@ -294,29 +471,39 @@ struct Emitter {
       if (first_kind == TK_LBRACKET && type.kind != TYPE_ARRAY) continue;
       const std::string text = concrete_type(context, type);
       if (text.empty()) continue;
+      if (kind_at(tokens, after + 1) == TK_ASSIGN && !shape_fits(expression_shape(context, after + 2, slot.last), text)) {
+        continue;
+      }
       const std::string name = first_kind == TK_IDENTIFIER || first_kind == TK_SPREAD
                                    ? std::string(tokens.items[static_cast<size_t>(after)].text)
                                    : std::string();
-      add(tokens.items[static_cast<size_t>(after)].end, ": " + text, INLINE_PARAMETER, name);
+      add(tokens.items[static_cast<size_t>(after)].end, ": " + text, INLINE_PARAMETER, name, owner, static_cast<int>(p));
     }
   }
 
-  // The result annotation after the `)` at `close`.
-  void annotate_result(int close, const TypeInfo& type, bool is_async, bool block_without_return,
-                       const std::string& name) {
+  // The result annotation after the `)` at `close`, for the body tokens
+  // [first, last): `void` only for a body whose returns give no value, and no
+  // type a returned value's syntax contradicts.
+  // An expression body (`x => x * 2`) is its own returned value: `last` is -1.
+  void annotate_result(int close, const TypeInfo& type, bool is_async, int first, int last, const std::string& name) {
     std::string text = concrete_type(context, type);
-    if (text.empty() && type.kind == TYPE_VOID) text = "void";
-    if (text.empty() && type.kind == TYPE_NONE && block_without_return) text = "void";
-    if (text.empty()) return;
+    Returns returns;
+    if (last < 0) {
+      const Shape shape = expression_shape(context, first, expression_end(context, first));
+      returns.valued = true;
+      returns.fit = shape_fits(shape, text);
+      returns.object_literal = shape == Shape::object;
+    } else {
+      returns = own_returns(context, first, last, text.empty() ? "void" : text);
+    }
+    if (text.empty() && !returns.valued && (type.kind == TYPE_VOID || type.kind == TYPE_NONE)) text = "void";
+    if (text.empty() || !returns.fit) return;
+    // A type for a body that returns nothing, or an object type where no
+    // object is built in place, came from elsewhere.
+    if (text != "void" && !returns.valued) return;
+    if ((text.starts_with('{') || type.kind == TYPE_INTERFACE) && last >= 0 && !returns.object_literal) return;
     if (is_async) text = "Promise<" + text + ">";
     add(context.tokens.items[static_cast<size_t>(close)].end, ": " + text, INLINE_RESULT, name);
-  }
-
-  bool has_return(int first, int last) const {
-    for (int i = first; i < last; ++i) {
-      if (context.tokens.items[static_cast<size_t>(i)].kind == TK_RETURN) return true;
-    }
-    return false;
   }
 };
 
@@ -523,6 +710,11 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       if (token.kind == TK_CLASS) ++context.class_count[std::string(tokens.items[static_cast<size_t>(name)].text)];
     }
   }
+  // Later declarators declare names as well.
+  for (int i = 0; i + 1 < count; ++i) {
+    if (!is_declaration_keyword(kind_at(tokens, i)) || kind_at(tokens, i + 1) != TK_IDENTIFIER) continue;
+    for (const int at : later_declarators(context, i + 1)) ++context.declared[std::string(tokens.items[static_cast<size_t>(at)].text)];
+  }
   // Parameters declare names too: a name bound in two places cannot be told apart by name.
   for (int i = 0; i < count; ++i) {
     const int kind = tokens.items[static_cast<size_t>(i)].kind;
@@ -575,12 +767,11 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       const auto found = funcs_by_body.find(tokens.items[static_cast<size_t>(close + 1)].end);
       if (found == funcs_by_body.end()) continue;
       const FuncInfo& func = *found->second;
-      emitter.annotate_params(at, close, func.param_types);
+      emitter.annotate_params(at, close, func.param_types, func.name);
       const int body_close = context.match[static_cast<size_t>(close + 1)];
       if (!generator && func.is_generator == 0 && body_close > close) {
         const bool is_async = func.is_async != 0 || kind_at(tokens, i - 1) == TK_ASYNC;
-        emitter.annotate_result(close, func.return_type, is_async, !emitter.has_return(close + 2, body_close),
-                                func.name);
+        emitter.annotate_result(close, func.return_type, is_async, close + 2, body_close, func.name);
       }
       continue;
     }
@@ -598,13 +789,14 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
           const int close = context.match[static_cast<size_t>(at)];
           if (close > at && kind_at(tokens, close + 1) == TK_ARROW) {
             arrow_names.insert(i + 1);
-            emitter.annotate_params(at, close, arrow->param_types);
+            emitter.annotate_params(at, close, arrow->param_types, name);
             const int body = close + 2;
             const bool block = kind_at(tokens, body) == TK_LBRACE && context.match[static_cast<size_t>(body)] > body;
-            const bool no_return = block && !emitter.has_return(body + 1, context.match[static_cast<size_t>(body)]);
-            // An expression body's value is the result: only a known type is written.
-            if (block || arrow->return_type.kind != TYPE_VOID) {
-              emitter.annotate_result(close, arrow->return_type, is_async, no_return, name);
+            if (block) {
+              emitter.annotate_result(close, arrow->return_type, is_async, body + 1,
+                                      context.match[static_cast<size_t>(body)], name);
+            } else {
+              emitter.annotate_result(close, arrow->return_type, is_async, body, -1, name);
             }
           }
         } else if (kind_at(tokens, at) == TK_IDENTIFIER && kind_at(tokens, at + 1) == TK_ARROW) {
@@ -613,9 +805,9 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
           if (arrow->param_types.size() == 1) {
             const std::string text = concrete_type(context, arrow->param_types[0]);
             if (!text.empty()) {
-              emitter.add(tokens.items[static_cast<size_t>(at)].start, "(", INLINE_PARAMETER);
-              emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text + ")", INLINE_PARAMETER,
-                          std::string(tokens.items[static_cast<size_t>(at)].text));
+              const std::string param(tokens.items[static_cast<size_t>(at)].text);
+              emitter.add(tokens.items[static_cast<size_t>(at)].start, "(", INLINE_PARAMETER, param, name, 0);
+              emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text + ")", INLINE_PARAMETER, param, name, 0);
             }
           }
         }
@@ -626,27 +818,35 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       }
     }
 
-    // DECL NAME [= VALUE]: not in a for head, not bound to a function or class.
+    // DECL NAME [= VALUE], NAME [= VALUE] ...: not in a for head, not bound
+    // to a function or class.
     if (is_declaration_keyword(token.kind) && kind_at(tokens, i + 1) == TK_IDENTIFIER &&
-        kind_at(tokens, i - 1) != TK_DOT && kind_at(tokens, i - 1) != TK_LPAREN && arrow_names.count(i + 1) == 0) {
-      const std::string name(tokens.items[static_cast<size_t>(i + 1)].text);
-      const int next = kind_at(tokens, i + 2);
-      if (next == TK_ASSIGN && (word_is(tokens, i + 3, "function") || kind_at(tokens, i + 3) == TK_CLASS ||
-                                kind_at(tokens, i + 3) == TK_ASYNC)) {
-        continue;
-      }
-      if (!declared_once(name)) continue;
-      std::string text;
-      if (const VarInfo* var = only_record(vars, name)) {
-        text = concrete_type(context, var->type);
-      } else if (const ObjectInfo* object = only_record(objects, name); object != nullptr && next == TK_ASSIGN &&
-                                                                       kind_at(tokens, i + 3) == TK_LBRACE) {
-        text = object_literal_type(context, *object);
-      } else if (const ArrayInfo* array = only_record(arrays, name); array != nullptr && next == TK_ASSIGN &&
-                                                                    kind_at(tokens, i + 3) == TK_LBRACKET) {
-        text = array_literal_type(*array);
-      }
-      if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(i + 1)].end, ": " + text, INLINE_VARIABLE, name);
+        kind_at(tokens, i - 1) != TK_DOT && kind_at(tokens, i - 1) != TK_LPAREN) {
+      auto annotate_variable = [&](int at) {
+        const std::string name(tokens.items[static_cast<size_t>(at)].text);
+        const int next = kind_at(tokens, at + 1);
+        if (next == TK_ASSIGN && (word_is(tokens, at + 2, "function") || kind_at(tokens, at + 2) == TK_CLASS ||
+                                  kind_at(tokens, at + 2) == TK_ASYNC)) {
+          return;
+        }
+        if (!declared_once(name)) return;
+        std::string text;
+        if (const VarInfo* var = only_record(vars, name)) {
+          text = concrete_type(context, var->type);
+        } else if (const ObjectInfo* object = only_record(objects, name); object != nullptr && next == TK_ASSIGN &&
+                                                                         kind_at(tokens, at + 2) == TK_LBRACE) {
+          text = object_literal_type(context, *object);
+        } else if (const ArrayInfo* array = only_record(arrays, name); array != nullptr && next == TK_ASSIGN &&
+                                                                      kind_at(tokens, at + 2) == TK_LBRACKET) {
+          text = array_literal_type(*array);
+        }
+        if (next == TK_ASSIGN && !shape_fits(expression_shape(context, at + 2, expression_end(context, at + 2)), text)) {
+          text.clear();
+        }
+        if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(at)].end, ": " + text, INLINE_VARIABLE, name);
+      };
+      if (arrow_names.count(i + 1) == 0) annotate_variable(i + 1);
+      for (const int at : later_declarators(context, i + 1)) annotate_variable(at);
       continue;
     }
 
@@ -675,19 +875,19 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       for (const Member& member : members) {
         if (member.accessor != 0 || method_count[member.name + (member.is_static != 0 ? "/s" : "")] != 1) continue;
         if (member.name == "constructor" && member.is_static == 0) {
-          emitter.annotate_params(member.open, member.close, cls->ctor_param_types);
+          emitter.annotate_params(member.open, member.close, cls->ctor_param_types, name);
           continue;
         }
         const auto found = methods.find(member.name + (member.is_static != 0 ? "/s" : ""));
         if (found == methods.end() || found->second.second != 1) continue;
         const MethodInfo* method = found->second.first;
         if (method->param_types.size() == static_cast<size_t>(method->param_count())) {
-          emitter.annotate_params(member.open, member.close, method->param_types);
+          emitter.annotate_params(member.open, member.close, method->param_types, member.name);
         }
         if (member.is_generator == 0) {
           const int body_close = context.match[static_cast<size_t>(member.body)];
           emitter.annotate_result(member.close, method->return_type, member.is_async != 0 || method->is_async != 0,
-                                  !emitter.has_return(member.body + 1, body_close), member.name);
+                                  member.body + 1, body_close, member.name);
         }
       }
 
@@ -712,6 +912,53 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
         if (!type.empty()) text += ": " + type;
         text += ";";
         emitter.add(body_end, std::move(text), INLINE_FIELD);
+      }
+      // Properties the methods assign (`this.version = ...` outside the
+      // constructor) and the program assigns on the class itself
+      // (`Name.create = ...`): declared without a type, which the compiler
+      // then takes as it did before, but no longer as missing.
+      auto declare_untyped = [&](const std::string& field, bool is_static) {
+        if (!is_identifier_name(field) || member_names.count(field) != 0 || field == "constructor" ||
+            !written.insert(field).second) {
+          return;
+        }
+        emitter.add(body_end, std::string(" declare ") + (is_static ? "static " : "") + field + ";", INLINE_FIELD);
+      };
+      for (const Member& member : members) {
+        if (member.is_static != 0 || member.body < 0) continue;
+        const int body_close = context.match[static_cast<size_t>(member.body)];
+        for (int t = member.body + 1; t + 3 < body_close; ++t) {
+          // A `function` has a `this` of its own.
+          if (word_is(tokens, t, "function")) {
+            int paren = t + 1;
+            while (paren < body_close && kind_at(tokens, paren) != TK_LPAREN) ++paren;
+            const int paren_close = paren < body_close ? context.match[static_cast<size_t>(paren)] : -1;
+            if (paren_close > paren && kind_at(tokens, paren_close + 1) == TK_LBRACE &&
+                context.match[static_cast<size_t>(paren_close + 1)] > paren_close) {
+              t = context.match[static_cast<size_t>(paren_close + 1)];
+            }
+            continue;
+          }
+          if (word_is(tokens, t, "this") && kind_at(tokens, t + 1) == TK_DOT && kind_at(tokens, t + 2) == TK_IDENTIFIER &&
+              (kind_at(tokens, t + 3) == TK_ASSIGN || kind_at(tokens, t + 3) == TK_COMPOUND_ASSIGN)) {
+            declare_untyped(std::string(tokens.items[static_cast<size_t>(t + 2)].text), false);
+          }
+        }
+      }
+      if (class_is_nameable(context, name)) {
+        for (int t = 1; t + 3 < count; ++t) {
+          if (kind_at(tokens, t) != TK_IDENTIFIER || tokens.items[static_cast<size_t>(t)].text != name ||
+              kind_at(tokens, t - 1) == TK_DOT || kind_at(tokens, t + 1) != TK_DOT ||
+              kind_at(tokens, t + 2) != TK_IDENTIFIER || kind_at(tokens, t + 3) != TK_ASSIGN) {
+            continue;
+          }
+          const std::string field(tokens.items[static_cast<size_t>(t + 2)].text);
+          // Function's own properties cannot be redeclared as static ones.
+          if (field == "name" || field == "length" || field == "prototype" || field == "caller" || field == "arguments") {
+            continue;
+          }
+          declare_untyped(field, true);
+        }
       }
     }
   }

@@ -25,6 +25,11 @@ struct InlineInsertion {
   // The name a variable or parameter annotation types, or the function a
   // result annotation belongs to; empty otherwise.
   std::string name;
+  // For a parameter annotation: the function it belongs to (the class for a
+  // constructor) and its position, so that an argument the type rejects leads
+  // back to it.
+  std::string owner;
+  int index = -1;
 };
 
 struct InlineOutput {

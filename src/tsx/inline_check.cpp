@@ -62,6 +62,43 @@ std::vector<std::string> words_at(std::string_view text, int at) {
   return words;
 }
 
+// The word that ends right before `end` (spaces skipped).
+std::string word_before(std::string_view text, size_t end) {
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  size_t start = end;
+  while (start > 0 && is_word_byte(text[start - 1])) --start;
+  return std::string(text.substr(start, end - start));
+}
+
+// The bracket that encloses `at` on its left, at most `reach` bytes back,
+// with the commas passed at its level; npos when there is none.
+size_t enclosing_open(std::string_view text, size_t at, int& commas) {
+  constexpr size_t reach = 4000;
+  commas = 0;
+  int depth = 0;
+  const size_t stop = at > reach ? at - reach : 0;
+  for (size_t i = at; i-- > stop;) {
+    const char c = text[i];
+    if (c == ')' || c == ']' || c == '}') {
+      ++depth;
+    } else if (c == '(' || c == '[' || c == '{') {
+      if (depth == 0) return i;
+      --depth;
+    } else if (c == ',' && depth == 0) {
+      ++commas;
+    } else if (c == ';' && depth == 0) {
+      return std::string_view::npos;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// The last non-blank byte before `end`, or 0.
+char byte_before(std::string_view text, size_t end) {
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+  return end > 0 ? text[end - 1] : '\0';
+}
+
 bool file_exists(const char* path) {
   std::error_code ignored;
   return std::filesystem::is_regular_file(path, ignored);
@@ -109,9 +146,61 @@ std::vector<CompilerError> parse_compiler_errors(std::string_view output, std::s
     if (!parse_number(line, at, error.line) || at >= line.size() || line[at] != ',') continue;
     ++at;
     if (!parse_number(line, at, error.column) || line.substr(at, 10) != "): error T") continue;
+    at += 11;
+    if (at < line.size() && line[at] == 'S') ++at;
+    parse_number(line, at, error.code);
     errors.push_back(error);
   }
   return errors;
+}
+
+std::vector<CompilerError> errors_not_in_source(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                                                const std::vector<bool>& keep, const std::vector<CompilerError>& errors,
+                                                const std::vector<CompilerError>& source_errors) {
+  const std::string text = apply_insertions(source, insertions, keep);
+  const std::vector<int> offsets = insertion_output_offsets(insertions, keep);
+  auto starts_of = [](std::string_view t) {
+    std::vector<int> starts = {0};
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (t[i] == '\n') starts.push_back(static_cast<int>(i) + 1);
+    }
+    return starts;
+  };
+  const std::vector<int> text_starts = starts_of(text);
+  const std::vector<int> source_starts = starts_of(source);
+  // Source errors by place, each matched once.
+  std::vector<std::pair<std::pair<int, int>, int>> remaining;
+  for (const CompilerError& error : source_errors) remaining.push_back({{error.line, error.column}, error.code});
+  std::vector<CompilerError> fresh;
+  for (const CompilerError& error : errors) {
+    if (error.line < 1 || error.line > static_cast<int>(text_starts.size())) continue;
+    const int at = text_starts[static_cast<size_t>(error.line - 1)] + error.column - 1;
+    int shift = 0;
+    bool inside = false;
+    for (size_t i = 0; i < insertions.size(); ++i) {
+      if (offsets[i] < 0) continue;
+      const int length = static_cast<int>(insertions[i].text.size());
+      if (offsets[i] + length <= at) {
+        shift += length;
+      } else if (offsets[i] <= at) {
+        inside = true;
+      }
+    }
+    if (!inside) {
+      const int source_at = at - shift;
+      const int line = static_cast<int>(std::upper_bound(source_starts.begin(), source_starts.end(), source_at) -
+                                        source_starts.begin());
+      const int column = source_at - source_starts[static_cast<size_t>(line - 1)] + 1;
+      const auto found = std::find(remaining.begin(), remaining.end(),
+                                   std::pair<std::pair<int, int>, int>{{line, column}, error.code});
+      if (found != remaining.end()) {
+        remaining.erase(found);
+        continue;
+      }
+    }
+    fresh.push_back(error);
+  }
+  return fresh;
 }
 
 int drop_rejected_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
@@ -127,6 +216,14 @@ int drop_rejected_insertions(std::string_view source, const std::vector<InlineIn
     return static_cast<int>(std::upper_bound(line_starts.begin(), line_starts.end(), offset) - line_starts.begin());
   };
   std::vector<bool> drop(insertions.size(), false);
+  auto drop_result_before = [&](int at) {
+    for (size_t i = insertions.size(); i-- > 0;) {
+      if (offsets[i] >= 0 && offsets[i] < at && insertions[i].kind == INLINE_RESULT) {
+        drop[i] = true;
+        break;
+      }
+    }
+  };
   for (const CompilerError& error : errors) {
     if (error.line < 1 || error.line > static_cast<int>(line_starts.size())) continue;
     const int at = line_starts[static_cast<size_t>(error.line - 1)] + error.column - 1;
@@ -151,14 +248,56 @@ int drop_rejected_insertions(std::string_view source, const std::vector<InlineIn
         }
         // A `return` the result type rejects: the nearest result annotation
         // before it is its function's (or an enclosing one's).
-        if (word == "return") {
-          for (size_t i = insertions.size(); i-- > 0;) {
-            if (offsets[i] >= 0 && offsets[i] < at && insertions[i].kind == INLINE_RESULT) {
+        if (word == "return") drop_result_before(at);
+      }
+      // In an argument list the called function's parameter is the suspect;
+      // in a literal, the name it is assigned to or the result it returns.
+      size_t inner = static_cast<size_t>(at);
+      for (int level = 0; level < 3; ++level) {
+        int commas = 0;
+        const size_t open = enclosing_open(text, inner, commas);
+        if (open == std::string_view::npos) break;
+        if (text[open] == '(') {
+          const std::string callee = word_before(text, open);
+          if (callee.empty()) break;
+          for (size_t i = 0; i < insertions.size(); ++i) {
+            if (offsets[i] >= 0 && insertions[i].kind == INLINE_PARAMETER && insertions[i].owner == callee &&
+                insertions[i].index == commas) {
               drop[i] = true;
-              break;
             }
           }
+          break;
         }
+        const char before = byte_before(text, open);
+        if (before == '=') {
+          // `name: T = {`: the annotation ends where the name's text does.
+          size_t end = open;
+          while (end > 0 && text[end - 1] != '=') --end;
+          if (end == 0) break;
+          size_t name_end = end - 1;
+          while (name_end > 0 && (text[name_end - 1] == ' ' || text[name_end - 1] == '\t')) --name_end;
+          for (size_t i = 0; i < insertions.size(); ++i) {
+            if (offsets[i] >= 0 && offsets[i] + insertions[i].text.size() == name_end) drop[i] = true;
+          }
+          break;
+        }
+        if (word_before(text, open) == "return") {
+          drop_result_before(static_cast<int>(open));
+          break;
+        }
+        if (before != '(' && before != ',' && before != ':' && before != '[') break;
+        inner = open;
+      }
+    }
+  }
+  // A single-parameter arrow's `(` and its `: T)` stand or fall together.
+  for (size_t i = 0; i + 1 < insertions.size(); ++i) {
+    if (insertions[i].kind != INLINE_PARAMETER || insertions[i].text != "(") continue;
+    for (size_t j = i + 1; j < insertions.size(); ++j) {
+      if (insertions[j].kind == INLINE_PARAMETER && insertions[j].name == insertions[i].name &&
+          insertions[j].text.ends_with(")")) {
+        if (drop[i] || drop[j]) drop[i] = drop[j] = true;
+        break;
       }
     }
   }
@@ -202,38 +341,56 @@ int tsx_run_inline_pipeline(const std::string& path) {
   std::printf(CLR_CYAN "[TSC] Compiling inline %s -> dist/%s.js...\n" CLR_RESET, input_path.c_str(), stem.c_str());
   std::vector<bool> keep(output.insertions.size(), true);
   Compile result = compile(input_path, true);
-  for (int round = 0; round < kRecompiles && !result.errors.empty(); ++round) {
-    if (drop_rejected_insertions(source, output.insertions, keep, result.errors) == 0) break;
+  // The source's own errors, to tell them from those the annotations cause.
+  Compile baseline;
+  const bool checked = !result.errors.empty() && annotations_kept(keep) > 0;
+  if (checked) {
+    if (!write_text(input_path, source)) return 1;
+    baseline = compile(input_path, false);
+  }
+  // The fewest errors seen so far, and the annotations that gave them.
+  std::vector<bool> best_keep = keep;
+  size_t best_errors = result.errors.size();
+  bool on_disk = false;  // whether input_path and dist/ hold the last compile
+  for (int round = 0; checked && round < kRecompiles && !result.errors.empty(); ++round) {
+    const std::vector<CompilerError> caused =
+        errors_not_in_source(source, output.insertions, keep, result.errors, baseline.errors);
+    if (caused.empty() || drop_rejected_insertions(source, output.insertions, keep, caused) == 0) break;
+    if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) return 1;
+    result = compile(input_path, true);
+    on_disk = true;
+    if (result.errors.size() <= best_errors) {
+      best_keep = keep;
+      best_errors = result.errors.size();
+    } else {
+      on_disk = false;
+    }
+  }
+  if (checked && (!on_disk || keep != best_keep)) {
+    keep = best_keep;
     if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) return 1;
     result = compile(input_path, true);
   }
-  // Never worse than the source as it is: compared with the same flags,
-  // and the source itself when the annotations still cost errors.
-  if (!result.errors.empty() && annotations_kept(keep) > 0) {
-    if (!write_text(input_path, source)) return 1;
-    const Compile baseline = compile(input_path, false);
-    if (baseline.errors.size() < result.errors.size()) {
-      // Fewer annotations first: the field declarations alone, which mostly
-      // remove errors (properties the class never declared); then none.
-      std::vector<bool> fields(output.insertions.size(), false);
-      for (size_t i = 0; i < output.insertions.size(); ++i) {
-        fields[i] = keep[i] && output.insertions[i].kind == INLINE_FIELD;
-      }
-      Compile fewer;
-      if (annotations_kept(fields) > 0) {
-        if (!write_text(input_path, apply_insertions(source, output.insertions, fields))) return 1;
-        fewer = compile(input_path, true);
-      }
-      if (annotations_kept(fields) > 0 && fewer.errors.size() <= baseline.errors.size()) {
-        keep = fields;
-        result = fewer;
-      } else {
-        keep.assign(output.insertions.size(), false);
-        if (!write_text(input_path, source)) return 1;
-        result = compile(input_path, true);
-      }
-    } else if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) {
-      return 1;
+  // Never worse than the source as it is, compared with the same flags.
+  if (checked && baseline.errors.size() < result.errors.size()) {
+    // Fewer annotations first: the field declarations alone, which mostly
+    // remove errors (properties the class never declared); then none.
+    std::vector<bool> fields(output.insertions.size(), false);
+    for (size_t i = 0; i < output.insertions.size(); ++i) {
+      fields[i] = keep[i] && output.insertions[i].kind == INLINE_FIELD;
+    }
+    Compile fewer;
+    if (annotations_kept(fields) > 0) {
+      if (!write_text(input_path, apply_insertions(source, output.insertions, fields))) return 1;
+      fewer = compile(input_path, true);
+    }
+    if (annotations_kept(fields) > 0 && fewer.errors.size() <= baseline.errors.size()) {
+      keep = fields;
+      result = fewer;
+    } else {
+      keep.assign(output.insertions.size(), false);
+      if (!write_text(input_path, source)) return 1;
+      result = compile(input_path, true);
     }
   }
   const int kept = annotations_kept(keep);

@@ -12,18 +12,30 @@
 struct CompilerError {
   int line = 0;    // 1-based
   int column = 0;  // 1-based
+  int code = 0;    // the number of TSxxxx
 };
 
 // The errors tsc reported for `file` in its plain output, lines of the form
 // "file(LINE,COLUMN): error TSxxxx: ...".
 std::vector<CompilerError> parse_compiler_errors(std::string_view output, std::string_view file);
 
+// The errors of the inline text (the insertions in `keep` applied) that the
+// source compiled unchanged does not have at the same place with the same
+// code, and those inside an insertion: only these can be the annotations'.
+std::vector<CompilerError> errors_not_in_source(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                                                const std::vector<bool>& keep, const std::vector<CompilerError>& errors,
+                                                const std::vector<CompilerError>& source_errors);
+
 // Takes out of `keep` the annotations the errors point at: on an error's
 // line, the insertions that hold the error's column, or every insertion on
 // that line when none does; on a line without insertions, the annotations of
 // the name at the error (or of the object before `.name`, or of the function
 // in `f(...).name`), and for an error at `return` the nearest result
-// annotation before it. Returns how many were taken out.
+// annotation before it; for an error in a call's argument list, the
+// annotation of the called function's parameter at that position, and inside
+// an object or array literal, the annotation of the name it is assigned to
+// (or the result it is returned as). A single-parameter arrow's parentheses
+// go with its annotation. Returns how many were taken out.
 int drop_rejected_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
                              std::vector<bool>& keep, const std::vector<CompilerError>& errors);
 
