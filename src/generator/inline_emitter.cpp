@@ -6,44 +6,14 @@
 #include <unordered_set>
 #include <utility>
 
+#include "analysis/syntax.h"
+#include "analysis/token_helpers.h"
+
 namespace {
-
-const Token* token_at(const TokenList& tokens, int index) {
-  return index >= 0 && index < tokens.count() ? &tokens.items[static_cast<size_t>(index)] : nullptr;
-}
-
-int kind_at(const TokenList& tokens, int index) {
-  const Token* token = token_at(tokens, index);
-  return token != nullptr ? token->kind : -1;
-}
 
 bool word_is(const TokenList& tokens, int index, std::string_view word) {
   const Token* token = token_at(tokens, index);
   return token != nullptr && (token->kind == TK_IDENTIFIER || token->kind == TK_RESERVED) && token->text == word;
-}
-
-// The partner of every bracket token, -1 for other tokens and unmatched ones.
-std::vector<int> match_brackets(const TokenList& tokens) {
-  std::vector<int> match(static_cast<size_t>(tokens.count()), -1);
-  std::vector<int> open;
-  for (int i = 0; i < tokens.count(); ++i) {
-    const int kind = tokens.items[static_cast<size_t>(i)].kind;
-    if (kind == TK_LPAREN || kind == TK_LBRACKET || kind == TK_LBRACE) {
-      open.push_back(i);
-    } else if (kind == TK_RPAREN || kind == TK_RBRACKET || kind == TK_RBRACE) {
-      const int want = kind == TK_RPAREN ? TK_LPAREN : kind == TK_RBRACKET ? TK_LBRACKET : TK_LBRACE;
-      // A stray closer is skipped; a mismatched one leaves both unmatched.
-      if (open.empty()) continue;
-      if (tokens.items[static_cast<size_t>(open.back())].kind != want) {
-        open.clear();
-        continue;
-      }
-      match[static_cast<size_t>(open.back())] = i;
-      match[static_cast<size_t>(i)] = open.back();
-      open.pop_back();
-    }
-  }
-  return match;
 }
 
 bool is_identifier_name(std::string_view name) {
