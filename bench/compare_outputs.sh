@@ -9,6 +9,7 @@
 # .ci/install-node-tools.sh has installed it, and a set of generated random
 # programs. Each input runs twice per binary, with and without --verbose, each
 # time in a fresh scratch folder. Exit status 1 when anything differs.
+# KVX_COMPARE_FLAGS adds switches to every run (for example --inline).
 set -u
 
 if [ $# -lt 2 ]; then
@@ -105,7 +106,7 @@ run_one() {
 differences=0
 compared=0
 for input in "${inputs[@]}"; do
-  for flags in "" "--verbose"; do
+  for flags in "${KVX_COMPARE_FLAGS:-}" "${KVX_COMPARE_FLAGS:-} --verbose"; do
     run_one "$baseline" "$input" "$work/a" $flags
     run_one "$candidate" "$input" "$work/b" $flags
     compared=$((compared + 1))

@@ -49,20 +49,35 @@ bool is_short_comparison(int kind) {
 // The literal type of a token; 0 past the end of the list.
 int literal_kind(const TokenList& tokens, int index) { return infer_literal_type(token_at(tokens, index)); }
 
-// next[i] is the first index >= i whose token has `kind`, count when there is
-// none; next[count] is count.
-std::vector<int> next_of_kind(const TokenList& tokens, int kind) {
-  const int count = tokens.count();
-  std::vector<int> next(static_cast<size_t>(count) + 1, count);
-  for (int i = count - 1; i >= 0; --i) {
-    next[static_cast<size_t>(i)] = token(tokens, i).kind == kind ? i : next[static_cast<size_t>(i) + 1];
+// The positions of the tokens of one kind, in order. "The first token of that
+// kind at or after i" is a binary search in them: one number per such token
+// rather than one per token of the file, which a bundle of a million tokens
+// would feel in its peak memory.
+struct KindPositions {
+  std::vector<int> positions;
+  int count = 0;  // the token count, what a search past the last one gives
+};
+
+KindPositions positions_of_kind(const TokenList& tokens, int kind) {
+  KindPositions index;
+  index.count = tokens.count();
+  for (int i = 0; i < index.count; ++i) {
+    if (token(tokens, i).kind == kind) index.positions.push_back(i);
   }
-  return next;
+  return index;
 }
 
-int next_at(const std::vector<int>& next, int index) {
-  const int count = static_cast<int>(next.size()) - 1;
-  return next[static_cast<size_t>(std::clamp(index, 0, count))];
+// The first index >= `index` whose token has the kind; the token count when
+// there is none.
+int next_at(const KindPositions& index, int from) {
+  const auto found = std::lower_bound(index.positions.begin(), index.positions.end(), std::max(from, 0));
+  return found == index.positions.end() ? index.count : *found;
+}
+
+// The last index <= `index` whose token has the kind; -1 when there is none.
+int last_at(const KindPositions& index, int from) {
+  const auto found = std::upper_bound(index.positions.begin(), index.positions.end(), from);
+  return found == index.positions.begin() ? -1 : *(found - 1);
 }
 
 struct Conditional {
@@ -72,20 +87,15 @@ struct Conditional {
 
 struct ConditionalIndex {
   int count = 0;
-  std::vector<int> next_colon;     // first `:` at or after i
-  std::vector<int> last_question;  // last `?` at or before i, -1 when none
+  KindPositions colons;
+  KindPositions questions;
 };
 
 ConditionalIndex index_conditionals(const TokenList& tokens) {
   ConditionalIndex index;
   index.count = tokens.count();
-  index.next_colon = next_of_kind(tokens, TK_COLON);
-  index.last_question.resize(static_cast<size_t>(index.count));
-  int last = -1;
-  for (int i = 0; i < index.count; ++i) {
-    if (token(tokens, i).kind == TK_QUESTION) last = i;
-    index.last_question[static_cast<size_t>(i)] = last;
-  }
+  index.colons = positions_of_kind(tokens, TK_COLON);
+  index.questions = positions_of_kind(tokens, TK_QUESTION);
   return index;
 }
 
@@ -94,9 +104,9 @@ ConditionalIndex index_conditionals(const TokenList& tokens) {
 // colon, or when the colon is the last token. It is not bounded by statements
 // or brackets.
 std::optional<Conditional> conditional_search(const ConditionalIndex& index, int from) {
-  const int colon = next_at(index.next_colon, from);
+  const int colon = next_at(index.colons, from);
   if (colon >= index.count || colon + 1 >= index.count) return std::nullopt;
-  const int question = index.last_question[static_cast<size_t>(colon)];
+  const int question = last_at(index.questions, colon);
   if (question < std::max(from, 0)) return std::nullopt;
   return Conditional{question, colon};
 }
@@ -253,11 +263,11 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
   // This rule alone looks up the last variable of a name.
   NameMap<int> last;
   for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
-  const std::vector<int> next_bracket = next_of_kind(tokens, TK_RBRACKET);
+  const KindPositions next_bracket = positions_of_kind(tokens, TK_RBRACKET);
   // The names are read by jumping from identifier to identifier: patterns
   // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
   // to its end.
-  const std::vector<int> next_identifier = next_of_kind(tokens, TK_IDENTIFIER);
+  const KindPositions next_identifier = positions_of_kind(tokens, TK_IDENTIFIER);
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
@@ -356,7 +366,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
   }
   std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> objects;
   for (size_t o = 0; o < result.objects.size(); ++o) objects[result.objects[o].name].push_back(static_cast<int>(o));
-  const std::vector<int> next_colon = next_of_kind(tokens, TK_COLON);
+  const KindPositions next_colon = positions_of_kind(tokens, TK_COLON);
 
   for (VarInfo& var : result.vars) {
     if (var.type.kind != TYPE_NONE) continue;
@@ -673,7 +683,7 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
     next_yield[static_cast<size_t>(p)] = kind != TYPE_NONE ? p : next_yield[static_cast<size_t>(p) + 1];
   }
 
-  const std::vector<int> next_brace = next_of_kind(tokens, TK_LBRACE);
+  const KindPositions next_brace = positions_of_kind(tokens, TK_LBRACE);
   int found_kind = TYPE_NONE;
   for (int j = 0; j < count && found_kind == TYPE_NONE; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
@@ -898,7 +908,7 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
 void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
-  const std::vector<int> next_arrow = next_of_kind(tokens, TK_ARROW);
+  const KindPositions next_arrow = positions_of_kind(tokens, TK_ARROW);
   for (int i = 0; i < count - 6; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     if (kind(0) != TK_IDENTIFIER || kind(1) != TK_ASSIGN || kind(2) != TK_IDENTIFIER ||

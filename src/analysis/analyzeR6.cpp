@@ -116,7 +116,7 @@ void write_param_node_type(FuncInfo& func, int index, std::string_view type_text
     func.param_types[index].type_name = std::string(type_text);
   }
   // The emitter prints a non-empty shape in place of the type.
-  if (index < kMaxParamShapes) func.param_shapes[index].fields.clear();
+  if (index < kMaxParamShapes) func.param_shapes.clear(static_cast<std::size_t>(index));
 }
 
 // The type a declaration's value gives its variable, from the value's first

@@ -168,7 +168,7 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
         func.param_types[0].kind = TYPE_INTERFACE;
         func.param_types[0].interface_name = var.type.interface_name;
         // The emitter prints a non-empty shape in place of the type.
-        func.param_shapes[0].fields.clear();
+        func.param_shapes.clear(0);
       }
     }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -112,6 +113,33 @@ struct ShapeInfo {
   std::vector<ShapeField> fields;  // field_count is fields.size(), at most 16
 };
 
+// The shapes of a function's first sixteen parameters. Most functions have
+// none, so a record is allocated only when its position (or a later one) is
+// first written: a bundle of tens of thousands of functions would otherwise
+// hold megabytes of empty shapes. Reading a position never allocates and finds
+// an empty shape.
+class ParamShapes {
+ public:
+  static constexpr std::size_t size() { return kMaxParamShapes; }
+
+  ShapeInfo& operator[](std::size_t index) {
+    if (index >= shapes_.size()) shapes_.resize(index + 1);
+    return shapes_[index];
+  }
+  const ShapeInfo& operator[](std::size_t index) const {
+    static const ShapeInfo kNone;
+    return index < shapes_.size() ? shapes_[index] : kNone;
+  }
+
+  // Empties the shape at `index` without allocating the others.
+  void clear(std::size_t index) {
+    if (index < shapes_.size()) shapes_[index].fields.clear();
+  }
+
+ private:
+  std::vector<ShapeInfo> shapes_;
+};
+
 struct FuncInfo {
   std::string name;
   std::vector<std::string> param_names;
@@ -120,7 +148,7 @@ struct FuncInfo {
   std::optional<std::string> body;    // captured body text; nullopt when none
   int is_async = 0;
   int is_generator = 0;  // `function*`
-  std::array<ShapeInfo, kMaxParamShapes> param_shapes;
+  ParamShapes param_shapes;
   int flow_enabled = 0;
   // Declared inside another function, arrow, method or class body: it lives
   // in its parent's copied body, never at the output's top level.

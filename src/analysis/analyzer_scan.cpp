@@ -487,7 +487,7 @@ void scan_function_declaration(Scan& scan, int i) {
     for (size_t j = 0; j < params.size(); ++j) {
       ParamInfo& param = params[j];
       // A destructured parameter expects an object with the pattern's keys.
-      if (j < static_cast<size_t>(kMaxParamShapes)) {
+      if (j < static_cast<size_t>(kMaxParamShapes) && !param.keys.empty()) {
         std::vector<ShapeField>& fields = function.param_shapes[j].fields;
         for (ShapeField& key : param.keys) {
           if (static_cast<int>(fields.size()) < kMaxShapeFields) fields.push_back(std::move(key));
