@@ -339,7 +339,7 @@ TEST(ClassMethods, ReservedWordsNeverStartAMethod) {
 
   TokenList words = tokenize("class A { x() { } }");
   for (const char* name : {"constructor", "if", "for", "while", "switch"}) {
-    words.items[3].text = name;  // same token run, the name as an identifier
+    words.items[3].text = TokenText(name);  // same token run, the name as an identifier
     AnalysisResult named;
     named.classes.push_back(class_record("A"));
     detect_class_methods(named, words);

@@ -138,8 +138,8 @@ TEST(TokenizeSplitTemplates, ReadsPlaceholdersAsCode) {
     int end = 0;
     for (const Token& token : tokens.items) {
       EXPECT_LE(end, token.start) << c.source;
-      EXPECT_LT(token.start, token.end) << c.source;
-      end = token.end;
+      EXPECT_LT(token.start, token.end()) << c.source;
+      end = token.end();
     }
     EXPECT_LE(end, static_cast<int>(c.source.size())) << c.source;
   }

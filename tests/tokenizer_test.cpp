@@ -111,8 +111,8 @@ TEST(Tokenizer, PositionsAndLines) {
   ASSERT_EQ(list.count(), 10);
   const Token& string_token = list.items[3];
   EXPECT_EQ(string_token.start, 8);
-  EXPECT_EQ(string_token.end, 11);  // one past the closing quote
-  EXPECT_EQ(list.items[4].end, 12);
+  EXPECT_EQ(string_token.end(), 11);  // one past the closing quote
+  EXPECT_EQ(list.items[4].end(), 12);
   EXPECT_EQ(list.items[0].line, 1);
   EXPECT_EQ(list.items[5].line, 3);  // b
   EXPECT_EQ(list.items[7].line, 3);  // the template starts on line 3
@@ -122,7 +122,7 @@ TEST(Tokenizer, PositionsAndLines) {
 TEST(Tokenizer, SourceBytesBetweenStartAndEndAreTheToken) {
   const std::string source = "import fs from 'fs';\nconst r = /a/g; x?.y >>>= 1;";
   for (const Token& token : tokenize(source).items) {
-    const std::string spelled = source.substr(token.start, token.end - token.start);
+    const std::string spelled = source.substr(token.start, token.end() - token.start);
     if (token.kind == TK_STRING) {
       EXPECT_EQ(spelled, "'" + std::string(token.text) + "'");
     } else {
@@ -151,8 +151,8 @@ TEST(Tokenizer, BadInputNeverCrashesOrHangs) {
   for (const std::string& input : inputs) {
     const TokenList list = tokenize(input);
     for (const Token& token : list.items) {
-      EXPECT_LE(token.start, token.end);
-      EXPECT_LE(static_cast<size_t>(token.end), input.size());
+      EXPECT_LE(token.start, token.end());
+      EXPECT_LE(static_cast<size_t>(token.end()), input.size());
     }
   }
   const std::string braces(100000, '{');

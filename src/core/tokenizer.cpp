@@ -1,5 +1,7 @@
 #include "core/tokenizer.h"
 
+#include <ostream>
+
 #include <algorithm>
 #include <utility>
 
@@ -15,8 +17,17 @@ const char* token_kind_name(int kind) {
 }
 
 Token make_token(int kind, std::string_view text, int line, int start, int end) {
-  return Token{text, static_cast<TokenKind>(kind), line, start, end};
+  Token token;
+  token.text = TokenText(text);
+  token.line = line;
+  token.start = start;
+  token.kind = static_cast<TokenKind>(kind);
+  // At most an opening and a two-byte closing delimiter lie outside the text.
+  token.pad = static_cast<std::uint8_t>(end - start - static_cast<int>(text.size()));
+  return token;
 }
+
+std::ostream& operator<<(std::ostream& out, TokenText text) { return out << text.view(); }
 
 void push_token(TokenList& list, Token token) { list.items.push_back(std::move(token)); }
 
