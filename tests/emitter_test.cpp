@@ -569,7 +569,7 @@ TEST(IsDeclaredInsideAnyFunction, IndexAgreesWithThePerNameTest) {
   const std::regex word("[A-Za-z_$][A-Za-z0-9_$]*");
   for (const FuncInfo& function : result.funcs) {
     if (!function.body) continue;
-    for (std::sregex_iterator it(function.body->begin(), function.body->end(), word), end; it != end;
+    for (std::cregex_iterator it(function.body->begin(), function.body->end(), word), end; it != end;
          ++it) {
       words.insert(it->str());
     }

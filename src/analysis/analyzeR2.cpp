@@ -652,7 +652,7 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
     if (!enclosing_ends.empty() && copied) nested_budget -= size;
     enclosing_ends.push_back(body_end);
     if (copied) {
-      function.body = source_text(source, body_start, body_end);
+      function.body = BodyText::viewing(source_view(source, body_start, body_end));
       function.flow_enabled = 1;
     }
     function.body_start = body_start;

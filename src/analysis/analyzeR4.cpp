@@ -620,9 +620,9 @@ void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& tra
   }
   for (FuncInfo& func : result.funcs) {
     if (!func.body || (func.return_type.kind != TYPE_NONE && func.return_type.kind != TYPE_VOID)) continue;
-    const std::string& body = *func.body;
+    const std::string_view body = *func.body;
     const size_t at = body.rfind(kReturn);
-    if (at == std::string::npos) continue;
+    if (at == std::string_view::npos) continue;
     size_t pos = at + kReturn.size();
     while (pos < body.size() && (body[pos] == ' ' || body[pos] == '\t')) ++pos;
     const size_t name_start = pos;
@@ -630,7 +630,7 @@ void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& tra
       return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
     };
     while (pos < body.size() && is_word(body[pos])) ++pos;
-    const std::string name = body.substr(name_start, std::min(pos - name_start, kMaxName));
+    const std::string_view name = body.substr(name_start, std::min(pos - name_start, kMaxName));
     if (name.empty()) continue;
     const auto found = first_with_fields.find(name);
     if (found == first_with_fields.end()) continue;

@@ -140,12 +140,50 @@ class ParamShapes {
   std::vector<ShapeInfo> shapes_;
 };
 
+// A function's body text. The structure capture views the source, which
+// outlives the analysis and its emitter: copying each body would hold nested
+// bodies several times over. A record built by hand (a test, a tool) gives a
+// text of its own, which its copies share. Reads like an optional view.
+class BodyText {
+ public:
+  BodyText() = default;
+  BodyText(std::nullopt_t) {}
+  BodyText(std::string text)
+      : owned_(std::make_shared<const std::string>(std::move(text))), view_(*owned_), present_(true) {}
+  BodyText(const char* text) : BodyText(std::string(text)) {}
+  BodyText(std::optional<std::string> text) {
+    if (text) *this = BodyText(std::move(*text));
+  }
+
+  // A body that views text owned elsewhere, which must outlive the record.
+  static BodyText viewing(std::string_view text) {
+    BodyText body;
+    body.view_ = text;
+    body.present_ = true;
+    return body;
+  }
+
+  bool has_value() const { return present_; }
+  explicit operator bool() const { return present_; }
+  const std::string_view& operator*() const { return view_; }
+  const std::string_view* operator->() const { return &view_; }
+
+  // Holds exactly `text` (an empty body is not no body).
+  friend bool operator==(const BodyText& body, std::string_view text) { return body.present_ && body.view_ == text; }
+  friend bool operator==(const BodyText& body, std::nullopt_t) { return !body.present_; }
+
+ private:
+  std::shared_ptr<const std::string> owned_;  // null when viewing
+  std::string_view view_;
+  bool present_ = false;
+};
+
 struct FuncInfo {
   std::string name;
   std::vector<std::string> param_names;
   std::vector<TypeInfo> param_types;  // one per parameter name
   TypeInfo return_type;
-  std::optional<std::string> body;    // captured body text; nullopt when none
+  BodyText body;                      // captured body text; empty when none
   int is_async = 0;
   int is_generator = 0;  // `function*`
   ParamShapes param_shapes;

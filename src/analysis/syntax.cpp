@@ -164,11 +164,15 @@ int parameter_group_close(const TokenList& tokens, const std::vector<int>& match
   return std::min(k, limit);
 }
 
-std::string source_text(std::string_view source, int start, int end) {
+std::string_view source_view(std::string_view source, int start, int end) {
   const size_t size = source.size();
   const size_t from = std::min(static_cast<size_t>(std::max(start, 0)), size);
   const size_t to = std::min(static_cast<size_t>(std::max(end, 0)), size);
-  return to > from ? std::string(source.substr(from, to - from)) : std::string();
+  return to > from ? source.substr(from, to - from) : std::string_view();
+}
+
+std::string source_text(std::string_view source, int start, int end) {
+  return std::string(source_view(source, start, end));
 }
 
 std::vector<ShapeField> object_pattern_keys(const TokenList& tokens, const std::vector<int>& match,

@@ -112,6 +112,8 @@ int after_group(const std::vector<int>& match, int open, int count);
 // The source bytes [start, end), clamped to the source; empty when the range
 // is empty.
 std::string source_text(std::string_view source, int start, int end);
+// The same extent as a view of `source`.
+std::string_view source_view(std::string_view source, int start, int end);
 
 // The keys of the object pattern `{ ... }` opening at `open`: `a`, `a = 1`,
 // `a: b`, `a: b = 1`. Rest elements and computed or quoted keys are left out.

@@ -60,9 +60,8 @@ std::string transpile_to_typescript(std::string source, const TranspileObserver&
   TokenList tokens = tokenize(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
   AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
-  // The records own their texts: the emitter needs neither tokens nor source.
+  // The emitter needs the source (the function bodies view it), not the tokens.
   free_token_list(tokens);
-  std::string().swap(source);
   std::ostringstream text;
   write_ts_typed(text, result);
   return std::move(text).str();

@@ -455,7 +455,7 @@ void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& tra
   constexpr size_t kMaxName = 63;
   for (FuncInfo& func : result.funcs) {
     if (!func.body || (func.return_type.kind != TYPE_NONE && func.return_type.kind != TYPE_VOID)) continue;
-    const std::string& body = *func.body;
+    const std::string body(*func.body);
     const size_t at = body.rfind(kReturn);
     if (at == std::string::npos) continue;
     size_t pos = at + kReturn.size();
