@@ -257,23 +257,17 @@ namespace {
 struct ModuleStatements {
   const TokenList& tokens;
   std::vector<int> match;
-  std::vector<int> line_last;       // per token: the last token on its line
-  std::vector<int> next_semicolon;  // per token: the first `;` at or after it (count when none)
+  TokenPositions line_last;   // the last token of each line
+  TokenPositions semicolons;
 
   explicit ModuleStatements(const TokenList& list)
       : tokens(list),
         match(match_brackets(list)),
-        line_last(static_cast<size_t>(list.count())),
-        next_semicolon(static_cast<size_t>(list.count())) {
-    const int count = list.count();
-    for (int k = count - 1; k >= 0; --k) {
-      const bool line_ends = k + 1 == count || at(list, k + 1).line != at(list, k).line;
-      line_last[static_cast<size_t>(k)] = line_ends ? k : line_last[static_cast<size_t>(k) + 1];
-      const bool semicolon = at(list, k).kind == TK_SEMICOLON;
-      next_semicolon[static_cast<size_t>(k)] =
-          semicolon ? k : (k + 1 == count ? count : next_semicolon[static_cast<size_t>(k) + 1]);
-    }
-  }
+        line_last(line_last_positions(list)),
+        semicolons(positions_of_kind(list, TK_SEMICOLON)) {}
+
+  // The last token on the line of the token at `index`.
+  int line_last_of(int index) const { return next_at(line_last, index); }
 
   int count() const { return tokens.count(); }
   int partner(int index) const { return match[static_cast<size_t>(index)]; }
@@ -281,7 +275,7 @@ struct ModuleStatements {
   // A statement whose grammar does not close ends at the first `;` of its
   // line, or else with the line.
   int line_end(int index) const {
-    return std::min(next_semicolon[static_cast<size_t>(index)], line_last[static_cast<size_t>(index)]);
+    return std::min(next_at(semicolons, index), line_last_of(index));
   }
 
   // After the module string at `string`: a `with { ... }` clause (or `assert
@@ -405,7 +399,7 @@ int export_statement_last(const ModuleStatements& module, int keyword) {
     if (token.kind == TK_SEMICOLON) return k;
     if (is_closer(token.kind)) return k - 1;  // a stray closer
     if (is_opener(token.kind)) {
-      if (module.partner(k) < 0) return module.line_last[static_cast<size_t>(k)];  // never closes
+      if (module.partner(k) < 0) return module.line_last_of(k);  // never closes
       if (declaration && token.kind == TK_LBRACE) return module.partner(k);
       k = module.partner(k);
     }

@@ -12,6 +12,7 @@
 // the two against each other.
 #include "analysis/analyzeR3.h"
 
+#include "analysis/syntax.h"
 #include "analysis/token_helpers.h"
 
 #include <algorithm>
@@ -49,37 +50,6 @@ bool is_short_comparison(int kind) {
 // The literal type of a token; 0 past the end of the list.
 int literal_kind(const TokenList& tokens, int index) { return infer_literal_type(token_at(tokens, index)); }
 
-// The positions of the tokens of one kind, in order. "The first token of that
-// kind at or after i" is a binary search in them: one number per such token
-// rather than one per token of the file, which a bundle of a million tokens
-// would feel in its peak memory.
-struct KindPositions {
-  std::vector<int> positions;
-  int count = 0;  // the token count, what a search past the last one gives
-};
-
-KindPositions positions_of_kind(const TokenList& tokens, int kind) {
-  KindPositions index;
-  index.count = tokens.count();
-  for (int i = 0; i < index.count; ++i) {
-    if (token(tokens, i).kind == kind) index.positions.push_back(i);
-  }
-  return index;
-}
-
-// The first index >= `index` whose token has the kind; the token count when
-// there is none.
-int next_at(const KindPositions& index, int from) {
-  const auto found = std::lower_bound(index.positions.begin(), index.positions.end(), std::max(from, 0));
-  return found == index.positions.end() ? index.count : *found;
-}
-
-// The last index <= `index` whose token has the kind; -1 when there is none.
-int last_at(const KindPositions& index, int from) {
-  const auto found = std::upper_bound(index.positions.begin(), index.positions.end(), from);
-  return found == index.positions.begin() ? -1 : *(found - 1);
-}
-
 struct Conditional {
   int question;  // the last `?` before the colon
   int colon;     // the first `:` from the start
@@ -87,8 +57,8 @@ struct Conditional {
 
 struct ConditionalIndex {
   int count = 0;
-  KindPositions colons;
-  KindPositions questions;
+  TokenPositions colons;
+  TokenPositions questions;
 };
 
 ConditionalIndex index_conditionals(const TokenList& tokens) {
@@ -263,11 +233,11 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
   // This rule alone looks up the last variable of a name.
   NameMap<int> last;
   for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
-  const KindPositions next_bracket = positions_of_kind(tokens, TK_RBRACKET);
+  const TokenPositions next_bracket = positions_of_kind(tokens, TK_RBRACKET);
   // The names are read by jumping from identifier to identifier: patterns
   // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
   // to its end.
-  const KindPositions next_identifier = positions_of_kind(tokens, TK_IDENTIFIER);
+  const TokenPositions next_identifier = positions_of_kind(tokens, TK_IDENTIFIER);
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
@@ -366,7 +336,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
   }
   std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> objects;
   for (size_t o = 0; o < result.objects.size(); ++o) objects[result.objects[o].name].push_back(static_cast<int>(o));
-  const KindPositions next_colon = positions_of_kind(tokens, TK_COLON);
+  const TokenPositions next_colon = positions_of_kind(tokens, TK_COLON);
 
   for (VarInfo& var : result.vars) {
     if (var.type.kind != TYPE_NONE) continue;
@@ -683,7 +653,7 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
     next_yield[static_cast<size_t>(p)] = kind != TYPE_NONE ? p : next_yield[static_cast<size_t>(p) + 1];
   }
 
-  const KindPositions next_brace = positions_of_kind(tokens, TK_LBRACE);
+  const TokenPositions next_brace = positions_of_kind(tokens, TK_LBRACE);
   int found_kind = TYPE_NONE;
   for (int j = 0; j < count && found_kind == TYPE_NONE; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
@@ -908,7 +878,7 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
 void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
-  const KindPositions next_arrow = positions_of_kind(tokens, TK_ARROW);
+  const TokenPositions next_arrow = positions_of_kind(tokens, TK_ARROW);
   for (int i = 0; i < count - 6; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     if (kind(0) != TK_IDENTIFIER || kind(1) != TK_ASSIGN || kind(2) != TK_IDENTIFIER ||

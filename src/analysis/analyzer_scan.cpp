@@ -3,6 +3,7 @@
 // bound to function values, in source order.
 #include <functional>
 #include <queue>
+#include <unordered_map>
 
 #include "analysis/syntax.h"
 #include "analysis/analyzer.h"
@@ -47,19 +48,19 @@ class ObjectLiteralReader {
  public:
   explicit ObjectLiteralReader(const TokenList& tokens)
       : tokens_(tokens),
-        read_from_(static_cast<size_t>(tokens.count()), -1),
         copy_budget_(8 * static_cast<size_t>(tokens.count()) + 4096) {}
 
   void add(size_t object, int open) { literals_.push_back({object, open}); }
 
   void read_all(std::vector<ObjectInfo>& objects) {
+    read_from_.reserve(literals_.size());
     for (auto literal = literals_.rbegin(); literal != literals_.rend(); ++literal) {
       int index = literal->open;
       size_t size = 0;
       FieldList fields = read(index, objects, size);
       *objects[literal->object].fields = std::move(fields);
       if (literal->open + 1 < tokens_.count()) {
-        read_from_[static_cast<size_t>(literal->open + 1)] = static_cast<int>(stops_.size());
+        read_from_[literal->open + 1] = stops_.size();
         stops_.push_back({literal->object, index, size});
       }
     }
@@ -91,8 +92,9 @@ class ObjectLiteralReader {
     std::vector<Open> open(1);
     ++index;
     for (;;) {
-      if (index < count && read_from_[static_cast<size_t>(index)] >= 0) {
-        const Stop& stop = stops_[static_cast<size_t>(read_from_[static_cast<size_t>(index)])];
+      const auto read_before = read_from_.find(index);
+      if (read_before != read_from_.end()) {
+        const Stop& stop = stops_[read_before->second];
         if (stop.size <= copy_budget_) {
           copy_budget_ -= stop.size;
           size += stop.size;
@@ -132,7 +134,10 @@ class ObjectLiteralReader {
 
   const TokenList& tokens_;
   std::vector<Literal> literals_;
-  std::vector<int> read_from_;  // per token: the literal read from it (index into stops_), or -1
+  // The token each literal read so far was read from -> its stop. Keyed by
+  // token rather than a number per token: a bundle has a million tokens and
+  // a few thousand literals.
+  std::unordered_map<int, size_t> read_from_;
   std::vector<Stop> stops_;
   size_t copy_budget_;  // fields that may still be copied from one literal into another
 };

@@ -250,6 +250,34 @@ int describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vecto
 // ---------------------------------------------------------------------------
 // Token helpers
 
+TokenPositions positions_of_kind(const TokenList& tokens, int kind) {
+  TokenPositions index;
+  index.count = tokens.count();
+  for (int i = 0; i < index.count; ++i) {
+    if (at(tokens, i).kind == kind) index.positions.push_back(i);
+  }
+  return index;
+}
+
+TokenPositions line_last_positions(const TokenList& tokens) {
+  TokenPositions index;
+  index.count = tokens.count();
+  for (int i = 0; i < index.count; ++i) {
+    if (i + 1 == index.count || at(tokens, i + 1).line != at(tokens, i).line) index.positions.push_back(i);
+  }
+  return index;
+}
+
+int next_at(const TokenPositions& index, int from) {
+  const auto found = std::lower_bound(index.positions.begin(), index.positions.end(), std::max(from, 0));
+  return found == index.positions.end() ? index.count : *found;
+}
+
+int last_at(const TokenPositions& index, int from) {
+  const auto found = std::upper_bound(index.positions.begin(), index.positions.end(), from);
+  return found == index.positions.begin() ? -1 : *(found - 1);
+}
+
 std::vector<int> match_brackets(const TokenList& tokens) {
   const int count = tokens.count();
   std::vector<int> match(static_cast<size_t>(count), -1);

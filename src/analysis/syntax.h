@@ -16,6 +16,23 @@
 // open brackets of another kind leaves those unmatched.
 std::vector<int> match_brackets(const TokenList& tokens);
 
+// The positions of some tokens (those of one kind, the last of each line), in
+// order. "The first such token at or after i" is a binary search in them: one
+// number per such token rather than one per token of the file, which a bundle
+// of a million tokens would feel in its peak memory.
+struct TokenPositions {
+  std::vector<int> positions;
+  int count = 0;  // the token count, what a search past the last one gives
+};
+
+TokenPositions positions_of_kind(const TokenList& tokens, int kind);
+// The last token of each line.
+TokenPositions line_last_positions(const TokenList& tokens);
+// The first position >= `from`; the token count when there is none.
+int next_at(const TokenPositions& index, int from);
+// The last position <= `from`; -1 when there is none.
+int last_at(const TokenPositions& index, int from);
+
 // A line break before token `index` ends the statement before it: the previous
 // token ends a value and this one cannot continue an expression.
 bool is_line_break_boundary(const TokenList& tokens, int index);
