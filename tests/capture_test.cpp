@@ -212,7 +212,7 @@ TEST(FunctionBodies, CapturesTheExactTextBetweenTheBracesAndItsRegion) {
     EXPECT_EQ(function.flow_enabled, 1) << c.source;
     // The region's tokens are exactly those that start inside the body.
     for (int i = 0; i < tokens.count(); ++i) {
-      const int start = tokens.items[static_cast<size_t>(i)].start;
+      const int start = tokens.start(i);
       const bool inside = i >= function.body_first_token && i < function.body_end_token;
       EXPECT_EQ(inside, start >= function.body_start && start < function.body_end) << c.source << " token " << i;
     }

@@ -80,8 +80,8 @@ struct Fixture {
         const int kind = tokens.items[static_cast<size_t>(close)].kind;
         if (kind == TK_LBRACE) ++depth;
         if (kind == TK_RBRACE && --depth == 0) {
-          func.body_start = tokens.items[static_cast<size_t>(open)].end();
-          func.body_end = tokens.items[static_cast<size_t>(close)].start;
+          func.body_start = tokens.end(open);
+          func.body_end = tokens.start(close);
           func.body_first_token = open + 1;
           func.body_end_token = close;
           func.body = source.substr(static_cast<size_t>(func.body_start),

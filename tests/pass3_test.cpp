@@ -707,6 +707,7 @@ TEST(Analyzer3Run, EveryPrefixOfASourceIsSafe) {
   for (int cut = 0; cut <= all.count(); ++cut) {
     SCOPED_TRACE(cut);
     TokenList tokens;
+    tokens.base = all.base;
     tokens.items.assign(all.items.begin(), all.items.begin() + cut);
     AnalysisResult result;
     for (const char* name : {"xs", "x", "y", "w", "d", "v", "p", "q", "done"}) {

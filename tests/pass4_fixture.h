@@ -39,6 +39,7 @@ inline TokenList toks(std::string_view source) {
       {"?.", TK_OPTIONAL_CHAIN}, {"++", TK_INCREMENT},
   };
   TokenList list;
+  list.base = source.data();
   int line = 1;
   size_t pos = 0;
   while (pos < source.size()) {
@@ -66,7 +67,7 @@ inline TokenList toks(std::string_view source) {
         if (word == text) kind = code;
       }
     }
-    list.items.push_back(make_token(kind, word, line, static_cast<int>(start), static_cast<int>(pos)));
+    list.items.push_back(make_token(kind, source, word, line, static_cast<int>(start), static_cast<int>(pos)));
   }
   return list;
 }

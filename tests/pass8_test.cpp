@@ -446,6 +446,7 @@ TEST(ClassPasses, EveryPrefixOfASourceIsSafe) {
   const TokenList all = tokenize(source);
   for (int cut = 0; cut <= all.count(); ++cut) {
     TokenList tokens;
+    tokens.base = all.base;
     tokens.items.assign(all.items.begin(), all.items.begin() + cut);
     AnalysisResult result;
     for (const char* name : {"A", "B"}) result.classes.push_back(class_record(name, {"#p", "f"}, {3, 1}));

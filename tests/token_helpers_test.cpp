@@ -130,16 +130,17 @@ TEST(TokenizeSplitTemplates, ReadsPlaceholdersAsCode) {
   };
   for (const Case& c : cases) {
     TokenList tokens;
+    tokens.base = c.source.data();
     tokenize_split_templates(c.source, [&tokens](const Token& token) { tokens.items.push_back(token); });
     std::vector<TokenKind> kinds;
     for (const Token& token : tokens.items) kinds.push_back(static_cast<TokenKind>(token.kind));
     EXPECT_EQ(kinds, c.kinds) << c.source;
     // Tokens cover the source in order, without overlap.
     int end = 0;
-    for (const Token& token : tokens.items) {
-      EXPECT_LE(end, token.start) << c.source;
-      EXPECT_LT(token.start, token.end()) << c.source;
-      end = token.end();
+    for (int i = 0; i < tokens.count(); ++i) {
+      EXPECT_LE(end, tokens.start(i)) << c.source;
+      EXPECT_LT(tokens.start(i), tokens.end(i)) << c.source;
+      end = tokens.end(i);
     }
     EXPECT_LE(end, static_cast<int>(c.source.size())) << c.source;
   }

@@ -419,7 +419,7 @@ void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string
     if (next == TK_LPAREN || next == TK_DOT) return keyword;
     int last = import_statement_last(module, keyword);
     if (last < 0) last = module.line_end(keyword);
-    result.imports.push_back(source_text(source, at(tokens, keyword).start, at(tokens, last).end()));
+    result.imports.push_back(source_text(source, tokens.start(keyword), tokens.end(last)));
     return last;
   });
 }
@@ -430,7 +430,7 @@ void detect_exports(AnalysisResult& result, const TokenList& tokens, std::string
   const ModuleStatements module(tokens);
   for_each_top_level(module, TK_EXPORT, [&](int keyword) {
     const int last = export_statement_last(module, keyword);
-    result.exports.push_back(source_text(source, at(tokens, keyword).start, at(tokens, last).end()));
+    result.exports.push_back(source_text(source, tokens.start(keyword), tokens.end(last)));
     return last;
   });
 }
@@ -636,8 +636,8 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
     if (close < 0) continue;  // a body that never closes is not captured
 
     // The body is exactly the source between the braces.
-    const int body_start = at(tokens, open).end();
-    const int body_end = std::max(at(tokens, close).start, body_start);
+    const int body_start = tokens.end(open);
+    const int body_end = std::max(tokens.start(close), body_start);
     // Records are in source order, so the bodies around this one are the
     // captured ones that have not ended yet.
     while (!enclosing_ends.empty() && enclosing_ends.back() <= body_start) enclosing_ends.pop_back();

@@ -225,12 +225,12 @@ int describe_pattern(ParamInfo& param, const TokenList& tokens, const std::vecto
       names.push_back(key.name);
     }
     param.name = for_signature ? (names.empty() ? std::string("{}") : joined(names, "{ ", " }"))
-                               : source_text(source, at(tokens, open).start, at(tokens, close).end());
+                               : source_text(source, tokens.start(open), tokens.end(close));
     return close;
   }
   param.type.kind = TYPE_ARRAY;
   if (!for_signature) {
-    param.name = source_text(source, at(tokens, open).start, at(tokens, close).end());
+    param.name = source_text(source, tokens.start(open), tokens.end(close));
     return close;
   }
   std::vector<std::string> names;
@@ -572,7 +572,7 @@ std::vector<ParamInfo> parse_params(const TokenList& tokens, const std::vector<i
     if (default_at >= 0) {
       param.has_default = true;
       if (default_at + 1 < end) {
-        param.default_text = source_text(source, at(tokens, default_at + 1).start, at(tokens, end - 1).end());
+        param.default_text = source_text(source, tokens.start(default_at + 1), tokens.end(end - 1));
       }
     }
     params.push_back(std::move(param));

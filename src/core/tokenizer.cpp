@@ -5,8 +5,6 @@
 #include <ostream>
 #include <utility>
 
-#include "platform/memory.h"
-
 const char* token_kind_name(int kind) {
   switch (kind) {
 #define KVX_TOKEN_NAME(name, code, text) \
@@ -18,14 +16,15 @@ const char* token_kind_name(int kind) {
   return "?";
 }
 
-Token make_token(int kind, std::string_view text, int line, int start, int end) {
+Token make_token(int kind, std::string_view source, std::string_view text, int line, int start, int end) {
   Token token;
   token.text = TokenText(text);
   token.line = line;
-  token.start = start;
   token.kind = static_cast<TokenKind>(kind);
   // At most an opening and a two-byte closing delimiter lie outside the text.
-  token.pad = static_cast<std::uint8_t>(end - start - static_cast<int>(text.size()));
+  const int text_start = static_cast<int>(text.data() - source.data());
+  token.lead = static_cast<std::uint8_t>(text_start - start);
+  token.trail = static_cast<std::uint8_t>(end - text_start - static_cast<int>(text.size()));
   return token;
 }
 
@@ -446,7 +445,7 @@ bool read_template_run(std::string_view source, size_t start, size_t from, size_
   }
   pos = std::min(pos, source.size());
   text_end = std::min(text_end, pos);
-  out.push(make_token(TK_STRING, source.substr(from, text_end - from), first_line,
+  out.push(make_token(TK_STRING, source, source.substr(from, text_end - from), first_line,
                       static_cast<int>(start), static_cast<int>(pos)));
   return placeholder;
 }
@@ -502,14 +501,14 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
       const bool after_dot = previous != nullptr && (previous->kind == TK_DOT || previous->kind == TK_OPTIONAL_CHAIN);
       // After `.` every word is a property name (`cache.delete(k)`).
       const int kind = (after_dot || c == '#') ? TK_IDENTIFIER : word_kind(word);
-      out.push(make_token(kind, word, line, start, static_cast<int>(end)));
+      out.push(make_token(kind, source, word, line, start, static_cast<int>(end)));
       pos = end;
       continue;
     }
 
     if (is_digit(c) || (c == '.' && pos + 1 < size && is_digit(static_cast<unsigned char>(source[pos + 1])))) {
       const size_t length = number_length(source, pos);
-      out.push(make_token(TK_NUMBER, source.substr(pos, length), line, start,
+      out.push(make_token(TK_NUMBER, source, source.substr(pos, length), line, start,
                                   static_cast<int>(pos + length)));
       pos += length;
       continue;
@@ -528,14 +527,14 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
     if (c == '\'' || c == '"' || c == '`') {
       const int first_line = line;
       const std::string_view text = read_string(source, pos, line);
-      out.push(make_token(TK_STRING, text, first_line, start, static_cast<int>(pos)));
+      out.push(make_token(TK_STRING, source, text, first_line, start, static_cast<int>(pos)));
       continue;
     }
 
     if (c == '/' && regex_may_follow(out)) {
       const size_t length = regexes.length(pos);
       if (length > 0) {
-        out.push(make_token(TK_REGEX, source.substr(pos, length), line, start,
+        out.push(make_token(TK_REGEX, source, source.substr(pos, length), line, start,
                                     static_cast<int>(pos + length)));
         pos += length;
         continue;
@@ -551,7 +550,7 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
       }
       if (split_templates && op.kind == TK_LBRACE) braces.push_back('{');
       if (split_templates && op.kind == TK_RBRACE && !braces.empty()) braces.pop_back();
-      out.push(make_token(op.kind, source.substr(pos, op.text.size()), line, start,
+      out.push(make_token(op.kind, source, source.substr(pos, op.text.size()), line, start,
                                   static_cast<int>(pos + op.text.size())));
       pos += op.text.size();
       matched = true;
@@ -561,25 +560,34 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
 
     // Anything else (a lone backslash, `#`, stray punctuation) is kept as one
     // token of its own so that no rule matches across it.
-    out.push(make_token(TK_UNKNOWN, source.substr(pos, 1), line, start, start + 1));
+    out.push(make_token(TK_UNKNOWN, source, source.substr(pos, 1), line, start, start + 1));
     ++pos;
   }
 }
 
 }  // namespace
 
-TokenList tokenize(std::string_view source) {
+TokenList token_list_for(std::string_view source) {
   TokenList list;
+  list.base = source.data();
   // Room for a token every three bytes, which real code (bundles: one every
   // four to seven) rarely exceeds: growing the list would hold the old and
   // the new copy at once, the largest block of the whole run. The pages of
   // the room left unused are never touched.
   list.items.reserve(source.size() / 3 + 16);
-  // Every stage walks this list, back and forth; with large pages a bundle's
-  // tokens take a few translation entries instead of thousands.
-  platform_prefer_large_pages(list.items.data(), list.items.capacity() * sizeof(Token));
+  return list;
+}
+
+void tokenize_into(std::string_view source, TokenList& list) {
+  list.items.clear();
+  list.base = source.data();
   TokenOutput out(list);
   tokenize_text(source, false, out);
+}
+
+TokenList tokenize(std::string_view source) {
+  TokenList list = token_list_for(source);
+  tokenize_into(source, list);
   return list;
 }
 

@@ -127,29 +127,44 @@ class __attribute__((packed)) TokenText {
 };
 
 // A token views its text in the source it was read from, which must outlive
-// it: a copy per token would double a large file's memory.
+// it: a copy per token would double a large file's memory. Its offsets in
+// that source follow from where its text lies there (TokenList::start, end).
 struct Token {
   TokenText text;  // strings and templates without delimiters
   int line = 1;    // 1-based source line of the token's first character
-  int start = 0;   // byte offset of the first character
   TokenKind kind = TK_UNKNOWN;
-  // The delimiters around the text (a string's quotes, a template run's
-  // backquote, brace or `${`): the token ends at start + text size + pad.
-  std::uint8_t pad = 0;
-
-  // Byte offset one past the last character.
-  int end() const { return start + static_cast<int>(text.size()) + pad; }
+  // The delimiters before and after the text (a string's quotes; a template
+  // run's backquote, brace or `${`).
+  std::uint8_t lead = 0;
+  std::uint8_t trail = 0;
 };
-static_assert(sizeof(Token) <= 24, "a token is held for every few bytes of input");
+static_assert(sizeof(Token) <= 20, "a token is held for every few bytes of input");
+
+// Byte offsets of a token in the text it was read from, which begins at
+// `base`: its first character, and one past its last.
+inline int token_start(const char* base, const Token& token) {
+  return static_cast<int>(token.text.data() - base) - token.lead;
+}
+inline int token_end(const char* base, const Token& token) {
+  return static_cast<int>(token.text.data() - base) + static_cast<int>(token.text.size()) + token.trail;
+}
 
 // The tokens of one file, in source order. Built once by tokenize() and never
 // changed afterwards; they view the source text given to tokenize().
 struct TokenList {
   std::vector<Token> items;
+  const char* base = nullptr;  // the first byte of that source
+
   int count() const { return static_cast<int>(items.size()); }
+  // Byte offsets of the token at `index`: its first character, and one past
+  // its last.
+  int start(int index) const { return token_start(base, items[static_cast<std::size_t>(index)]); }
+  int end(int index) const { return token_end(base, items[static_cast<std::size_t>(index)]); }
 };
 
-Token make_token(int kind, std::string_view text, int line, int start, int end);
+// A token of `kind` whose text lies in `source` and which spans the bytes
+// [start, end) of it, delimiters included.
+Token make_token(int kind, std::string_view source, std::string_view text, int line, int start, int end);
 void push_token(TokenList& list, Token token);
 
 // Reads a string or template literal whose opening delimiter is at `pos`;
@@ -165,6 +180,12 @@ TokenList tokenize(std::string_view source);
 template <typename Text>
   requires std::same_as<std::remove_cvref_t<Text>, std::string> && (!std::is_lvalue_reference_v<Text>)
 TokenList tokenize(Text&& source) = delete;
+
+// tokenize() in two steps, for a caller that wants a say over the list's
+// memory before it is written: an empty list with room for the tokens of
+// `source`, then the tokens of `source` in it.
+TokenList token_list_for(std::string_view source);
+void tokenize_into(std::string_view source, TokenList& list);
 
 // As tokenize, except that a template literal is not one string token: each
 // run of its text is a string token (from the backquote, or the `}` that

@@ -447,7 +447,7 @@ struct Emitter {
       const std::string name = first_kind == TK_IDENTIFIER || first_kind == TK_SPREAD
                                    ? std::string(tokens.items[static_cast<size_t>(after)].text)
                                    : std::string();
-      add(tokens.items[static_cast<size_t>(after)].end(), ": " + text, INLINE_PARAMETER, name, owner, static_cast<int>(p));
+      add(tokens.end(after), ": " + text, INLINE_PARAMETER, name, owner, static_cast<int>(p));
     }
   }
 
@@ -473,7 +473,7 @@ struct Emitter {
     if (text != "void" && !returns.valued) return;
     if ((text.starts_with('{') || type.kind == TYPE_INTERFACE) && last >= 0 && !returns.object_literal) return;
     if (is_async) text = "Promise<" + text + ">";
-    add(context.tokens.items[static_cast<size_t>(close)].end(), ": " + text, INLINE_RESULT, name);
+    add(context.tokens.end(close), ": " + text, INLINE_RESULT, name);
   }
 };
 
@@ -734,7 +734,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       if (kind_at(tokens, at) != TK_LPAREN) continue;
       const int close = context.match[static_cast<size_t>(at)];
       if (close < at || kind_at(tokens, close + 1) != TK_LBRACE) continue;
-      const auto found = funcs_by_body.find(tokens.items[static_cast<size_t>(close + 1)].end());
+      const auto found = funcs_by_body.find(tokens.end(close + 1));
       if (found == funcs_by_body.end()) continue;
       const FuncInfo& func = *found->second;
       emitter.annotate_params(at, close, func.param_types, func.name);
@@ -776,8 +776,8 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
             const std::string text = concrete_type(context, arrow->param_types[0]);
             if (!text.empty()) {
               const std::string param(tokens.items[static_cast<size_t>(at)].text);
-              emitter.add(tokens.items[static_cast<size_t>(at)].start, "(", INLINE_PARAMETER, param, name, 0);
-              emitter.add(tokens.items[static_cast<size_t>(at)].end(), ": " + text + ")", INLINE_PARAMETER, param, name, 0);
+              emitter.add(tokens.start(at), "(", INLINE_PARAMETER, param, name, 0);
+              emitter.add(tokens.end(at), ": " + text + ")", INLINE_PARAMETER, param, name, 0);
             }
           }
         }
@@ -813,7 +813,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
         if (next == TK_ASSIGN && !shape_fits(expression_shape(context, at + 2, expression_end(context, at + 2)), text)) {
           text.clear();
         }
-        if (!text.empty()) emitter.add(tokens.items[static_cast<size_t>(at)].end(), ": " + text, INLINE_VARIABLE, name);
+        if (!text.empty()) emitter.add(tokens.end(at), ": " + text, INLINE_VARIABLE, name);
       };
       if (arrow_names.count(i + 1) == 0) annotate_variable(i + 1);
       for (const int at : later_declarators(context, i + 1)) annotate_variable(at);
@@ -865,7 +865,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
       // and emits no JavaScript, so construction stays as it was.
       if (!complete) continue;  // a member name may be missing: a field could clash with it
       std::unordered_set<std::string> written;
-      const int body_end = tokens.items[static_cast<size_t>(open)].end();
+      const int body_end = tokens.end(open);
       for (int f = 0; f < cls->field_count(); ++f) {
         const std::string& field = cls->field_names[static_cast<size_t>(f)];
         const bool is_static = f < static_cast<int>(cls->field_static.size()) && cls->field_static[static_cast<size_t>(f)] != 0;
@@ -977,7 +977,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     }
     int offset = 0;
     if (after_token >= 0) {
-      offset = tokens.items[static_cast<size_t>(after_token)].end();
+      offset = tokens.end(after_token);
     } else if (source.starts_with("#!")) {
       const size_t line_end = source.find('\n');
       offset = line_end == std::string_view::npos ? static_cast<int>(source.size()) : static_cast<int>(line_end);
@@ -987,7 +987,7 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     } else {
       // At the start of the next line unless a comment spans the break.
       const size_t line_end = source.find('\n', static_cast<size_t>(offset));
-      const int next_start = after_token + 1 < count ? tokens.items[static_cast<size_t>(after_token + 1)].start
+      const int next_start = after_token + 1 < count ? tokens.start(after_token + 1)
                                                      : static_cast<int>(source.size());
       const std::string_view gap = source.substr(static_cast<size_t>(offset),
                                                  static_cast<size_t>(std::max(next_start - offset, 0)));

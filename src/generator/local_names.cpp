@@ -72,8 +72,8 @@ std::vector<Piece> body_pieces(std::string_view body) {
   std::vector<Piece> pieces;
   std::size_t previous_end = 0;
   tokenize_split_templates(body, [&](const Token& token) {
-    const auto start = static_cast<std::size_t>(token.start);
-    const auto end = static_cast<std::size_t>(token.end());
+    const auto start = static_cast<std::size_t>(token_start(body.data(), token));
+    const auto end = static_cast<std::size_t>(token_end(body.data(), token));
     const bool line_start = body.substr(previous_end, start - previous_end).find('\n') != std::string_view::npos;
     pieces.push_back({piece_kind(static_cast<TokenKind>(token.kind)), body.substr(start, end - start), line_start});
     previous_end = end;

@@ -17,6 +17,21 @@
 #include "analysis/analyzeR9.h"
 #include "generator/generator.h"
 #include "generator/inline_emitter.h"
+#include "platform/memory.h"
+
+namespace {
+
+// The tokens of a source, in a list backed by large pages where the system
+// offers them: every stage walks the list back and forth, and a bundle's list
+// would otherwise span thousands of small pages.
+TokenList tokenize_source(std::string_view source) {
+  TokenList tokens = token_list_for(source);
+  platform_prefer_large_pages(tokens.items.data(), tokens.items.capacity() * sizeof(Token));
+  tokenize_into(source, tokens);
+  return tokens;
+}
+
+}  // namespace
 
 AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
                               const TranspileObserver& observer) {
@@ -47,7 +62,7 @@ AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, 
 
 TranspileOutput transpile(std::string_view source, const TranspileObserver& observer, int last_pass) {
   TranspileOutput output;
-  output.tokens = tokenize(source);
+  output.tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(output.tokens.count());
   output.result = analyze_source(output.tokens, source, last_pass, observer);
   std::ostringstream text;
@@ -57,7 +72,7 @@ TranspileOutput transpile(std::string_view source, const TranspileObserver& obse
 }
 
 std::string transpile_to_typescript(std::string source, const TranspileObserver& observer) {
-  TokenList tokens = tokenize(source);
+  TokenList tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
   AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
   // The emitter needs the source (the function bodies view it), not the tokens.
@@ -68,7 +83,7 @@ std::string transpile_to_typescript(std::string source, const TranspileObserver&
 }
 
 InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer) {
-  TokenList tokens = tokenize(source);
+  TokenList tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
   AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
   InlineOutput output = emit_inline(source, tokens, result);
