@@ -46,6 +46,16 @@ bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 bool is_ident_part(unsigned char c) { return is_ident_start(c) || is_digit(c); }
 
+// `text` is spelled at `pos` of `source`. Compared byte by byte: the
+// spellings are one to six bytes long, shorter than a call to compare them.
+bool spelled_at(std::string_view source, size_t pos, std::string_view text) {
+  if (source.size() - pos < text.size()) return false;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (source[pos + k] != text[k]) return false;
+  }
+  return true;
+}
+
 struct Word {
   std::string_view text;
   int kind;
@@ -76,12 +86,25 @@ constexpr std::string_view kReservedWords[] = {
     "null",   "super",      "throw",    "try",      "void",   "while", "with",
     "yield"};
 
-int word_kind(std::string_view word) {
-  for (const Word& keyword : kKeywords) {
-    if (keyword.text == word) return keyword.kind;
+// The keywords and reserved words by first letter, so that a word is compared
+// with the few spelled like its start rather than with all of them.
+struct WordTable {
+  std::array<std::vector<Word>, 128> by_first;
+
+  WordTable() {
+    for (const Word& keyword : kKeywords) by_first[static_cast<unsigned char>(keyword.text[0])].push_back(keyword);
+    for (std::string_view reserved : kReservedWords) {
+      by_first[static_cast<unsigned char>(reserved[0])].push_back(Word{reserved, TK_RESERVED});
+    }
   }
-  for (std::string_view reserved : kReservedWords) {
-    if (reserved == word) return TK_RESERVED;
+};
+
+int word_kind(std::string_view word) {
+  static const WordTable table;
+  const unsigned char first = static_cast<unsigned char>(word[0]);
+  if (first >= table.by_first.size()) return TK_IDENTIFIER;
+  for (const Word& candidate : table.by_first[first]) {
+    if (candidate.text.size() == word.size() && spelled_at(word, 0, candidate.text)) return candidate.kind;
   }
   return TK_IDENTIFIER;
 }
@@ -151,6 +174,16 @@ constexpr Operator kOperators[] = {
     {"|", TK_BITWISE},
     {"^", TK_BITWISE},
     {"@", TK_AT},
+};
+
+// The operators by first character, each list in the order of kOperators, so
+// that the first match is the one a walk of the whole table finds.
+struct OperatorTable {
+  std::array<std::vector<Operator>, 128> by_first;
+
+  OperatorTable() {
+    for (const Operator& op : kOperators) by_first[static_cast<unsigned char>(op.text[0])].push_back(op);
+  }
 };
 
 // Skips a quoted string whose opening quote is at `pos`; stops after the
@@ -541,9 +574,10 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
       }
     }
 
+    static const OperatorTable operators;
     bool matched = false;
-    for (const Operator& op : kOperators) {
-      if (source.substr(pos, op.text.size()) != op.text) continue;
+    for (const Operator& op : operators.by_first[c < 128 ? c : 0]) {
+      if (!spelled_at(source, pos, op.text)) continue;
       // `a?.5:b` is a conditional with a decimal, not optional chaining.
       if (op.kind == TK_OPTIONAL_CHAIN && pos + 2 < size && is_digit(static_cast<unsigned char>(source[pos + 2]))) {
         continue;
