@@ -25,10 +25,13 @@
 #include "generator/inline_emitter.h"
 #include "pipeline/transpile.h"
 
-// Files a thread may run ahead of the one the run takes next, each holding a
-// whole output once done: enough to keep the threads busy while the run
-// writes, few enough that memory stays that of a handful of files.
-inline constexpr size_t kPrefetchAheadPerThread = 2;
+// Files per thread that may be started beyond the one the run takes next,
+// each holding a whole output once done. The run takes files in order, so a
+// long file at the front holds up the rest once the window is full: more
+// files keep the threads busy behind it, fewer bound the outputs held. Four
+// hold a few times one file's output, against the nineteen or so times its
+// size that transpiling it takes.
+inline constexpr size_t kPrefetchAheadPerThread = 4;
 
 // One call of a TranspileObserver, as recorded for replay.
 struct ObserverCall {
