@@ -155,9 +155,9 @@ cp geometry.js "scan dir/sub dir/b.js"
 run go "scan dir"
 check "folder scan" eval 'is_status 0 && has "[DONE] 2 / 2 file(s) transpiled successfully." && has "p%OS%q"'
 
-# go runs a folder's files in worker processes: with four of them the console
-# and the generated files are those of a run of one file after another (two
-# files of each name: the later one's output stays).
+# go transpiles a folder's next files ahead on threads: with four of them the
+# console and the generated files are those of a run of one file after
+# another (two files of each name: the later one's output stays).
 mkdir -p "many/sub dir"
 cp "$root"/examples/*.js many/
 cp "$root"/examples/*.js "many/sub dir/"
@@ -168,8 +168,8 @@ one_status=$status
 cp -r generated "$work/generated-one"
 rm -rf generated
 KVX_JOBS=4 run go many
-check "go with four workers: the console of one" eval 'is_status "$one_status" && [ "$out" = "$one_out" ] && has "[DONE] "'
-check "go with four workers: the files of one" diff -r generated "$work/generated-one"
+check "go with four threads: the console of one" eval 'is_status "$one_status" && [ "$out" = "$one_out" ] && has "[DONE] "'
+check "go with four threads: the files of one" diff -r generated "$work/generated-one"
 
 # No Node.js in the prefix: mode g says so in red.
 run g inventory.js

@@ -1,18 +1,17 @@
 #!/bin/bash
 # Times `kvx go <folder>` with one job (KVX_JOBS=1, the files one after
-# another) and with the default pool (one worker per processor, or
+# another) and with the default pool (one prefetch thread per processor, or
 # KVX_JOBS as given with -j), whole process, with /usr/bin/time -v: wall time,
-# CPU (user + system, workers included) and peak memory of the front end,
-# each the median of N runs. Both runs must print the same console and write
-# the same generated files; the script says so or fails.
+# CPU (user + system, all threads) and peak memory, each the median of N
+# runs. Both runs must print the same console and write the same generated
+# files; the script says so or fails.
 #
 #   bench/go_folder.sh [-n RUNS] [-j JOBS] [--kvx PATH] [--synthetic COUNT] [--folder DIR]
 #
 #   -n RUNS          runs per setting (default 3)
 #   -j JOBS          KVX_JOBS of the parallel runs (default: unset, the
 #                    processor count)
-#   --kvx PATH       the kvx to time (default build/kvx); workers start only
-#                    from a program named kvx (kvx.exe)
+#   --kvx PATH       the kvx to time (default build/kvx)
 #   --synthetic N    a folder of N synthetic modules of 256 KB each instead of
 #                    the corpus files
 #   --folder DIR     a copy of the .js files below DIR instead
@@ -38,7 +37,7 @@ while [ $# -gt 0 ]; do
     --kvx) kvx=$2; shift 2 ;;
     --synthetic) synthetic=$2; shift 2 ;;
     --folder) folder=$2; shift 2 ;;
-    -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     *) echo "go_folder: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done

@@ -4,12 +4,9 @@
 
 #include "cli/cli.h"
 #include "cli/cli_launcher.h"
-#include "cli/cli_parallel.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-  // A worker of a parallel `go`, started by this same program.
-  if (argc >= 6 && std::strcmp(argv[1], kWorkerSwitch) == 0) return cli_parallel_worker_main(argc, argv);
   platform_start_up();
   if (argc == 2 && std::strcmp(argv[1], "--gui") == 0) {
     kvx_try_gui_launcher(1);

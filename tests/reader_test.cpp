@@ -122,4 +122,25 @@ TEST(Reader, BinaryContentIsReadWhole) {
   EXPECT_EQ(*text, bytes);
 }
 
+// The quiet read answers exactly where the three printing steps, run as the
+// front end runs them, all pass, and then with their text.
+TEST(Reader, QuietReadAgreesWithTheCheckedRead) {
+  ScopedWorkDir dir;
+  write_file("app.js", "let a = 1;\r\nlet b;\n");
+  write_file("empty.js", "");
+  write_file("twice.js.js", "let a;");
+  write_file("app.ts", "let a;");
+  std::filesystem::create_directory("folder.js");
+  for (const char* path : {"app.js", "empty.js", "twice.js.js", "app.ts", "folder.js", "missing.js", ""}) {
+    testing::internal::CaptureStdout();
+    std::optional<std::string> checked;
+    if (is_js_file(path) != 0 && open_js_file(path).is_open()) checked = read_js_content(path);
+    testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    const std::optional<std::string> quiet = read_js_source_quietly(path);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
+    EXPECT_EQ(quiet, checked) << path;
+  }
+}
+
 }  // namespace

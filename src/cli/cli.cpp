@@ -84,7 +84,7 @@ int run_folder_batch(const Args& args, const RunOptions& options) {
   int total = 0;
   int succeeded = 0;
   std::printf(CLR_CYAN "\n=== Running KVX Batch Processor (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
-  for (size_t i = 2; i < args.size(); ++i) cli_runner_run_directory(args[i], mode, &total, &succeeded, options);
+  cli_runner_run_directories({args.begin() + 2, args.end()}, mode, &total, &succeeded, options);
   std::printf(CLR_GREEN "\n[DONE] %d / %d file(s) transpiled successfully.\n\n" CLR_RESET, succeeded, total);
   cli_history_log("run-dir", args[2]);
   return total > 0 && succeeded == total ? 0 : 1;  // a batch that found nothing fails

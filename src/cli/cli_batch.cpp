@@ -3,6 +3,7 @@
 #include "cli/cli_batch.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "core/console.h"
 #include "core/filesystem.h"
 #include "core/reader.h"
+#include "pipeline/prefetch.h"
 #include "platform/platform.h"
 
 namespace {
@@ -22,15 +24,86 @@ void run_counted(const std::string& path, const std::string& mode, int* total, i
   if (cli_execute_with_mode(path, mode, options) == 0) ++*succeeded;
 }
 
-// is_directory_path answers for these names without the file system.
-bool named_as_file(const std::string& path) { return path.size() >= 3 && path.ends_with(".js"); }
-
-// is_js_file's rule, without its message.
-bool passes_js_name_check(const std::string& path) {
-  return !(path.size() > 5 && path.ends_with(".js.js")) && path.size() > 2 && path.ends_with(".js");
+void print_processing(const std::string& path) {
+  std::printf(CLR_CYAN "-> Processing: %s\n" CLR_RESET, path.c_str());
 }
 
-int run_directory(const std::string& folder, int* total, int* succeeded, FileRunPool& pool);
+enum class FolderScan { found, not_found, cannot_scan };
+
+// The paths of the .js files below `folder`, in scan order, without those of
+// node_modules, .kvx and generated; the name check is the caller's.
+FolderScan scan_folder(const std::string& folder, std::vector<std::string>& paths) {
+  if (!is_directory_path(folder)) return FolderScan::not_found;
+  // The Windows scan is formatted into a 512-character command buffer; a path
+  // too long for it cannot be scanned. Its output is read in 512-character
+  // pieces, like the queue.
+  constexpr size_t kCommandBuffer = 512;
+  constexpr size_t kFolderScanFrame = 23;  // dir /b /s "<path>\*.js" 2>nul
+  constexpr int kLineBuffer = 512;
+  std::string listing;
+  if (folder.size() + kFolderScanFrame > kCommandBuffer - 1 || platform_scan_js_files(folder, listing) != 0) {
+    return FolderScan::cannot_scan;
+  }
+  size_t pos = 0;
+  std::string piece;
+  while (cli_read_piece(listing, pos, kLineBuffer, piece)) {
+    std::string path = cli_cut_line(piece);
+    if (path.empty()) continue;
+    if (path.find("node_modules") != std::string::npos || path.find(".kvx") != std::string::npos ||
+        path.find("generated") != std::string::npos) {
+      continue;
+    }
+    paths.push_back(std::move(path));
+  }
+  return FolderScan::found;
+}
+
+// The files below `folder` that its run will hand to the mode.
+void add_folder_files(const std::string& folder, std::vector<std::string>& files) {
+  std::vector<std::string> paths;
+  if (scan_folder(folder, paths) != FolderScan::found) return;
+  for (std::string& path : paths) {
+    if (has_js_name(path)) files.push_back(std::move(path));
+  }
+}
+
+// The files of `folder` in `mode`, added to the counts; 1 when the folder
+// cannot be found or scanned.
+int run_directory(const std::string& folder, const std::string& mode, int* total, int* succeeded,
+                  const RunOptions& options) {
+  std::vector<std::string> paths;
+  switch (scan_folder(folder, paths)) {
+    case FolderScan::found:
+      break;
+    case FolderScan::not_found:
+      std::printf(CLR_RED "[ERROR] Directory not found: '%s'\n" CLR_RESET, folder.c_str());
+      return 1;
+    case FolderScan::cannot_scan:
+      std::printf(CLR_RED "[ERROR] Unable to scan directory: '%s'\n" CLR_RESET, folder.c_str());
+      return 1;
+  }
+  for (const std::string& path : paths) {
+    if (!is_js_file(path)) continue;
+    print_processing(path);
+    run_counted(path, mode, total, succeeded, options);
+  }
+  return 0;
+}
+
+// The files a run of the queue `entries` will hand to the mode, in order: a
+// folder's scan taken now stands for the one its run takes (the modes that
+// prefetch write no .js file). Where it differs, the prefetcher only misses.
+std::vector<std::string> queue_files(const std::vector<std::string>& entries) {
+  std::vector<std::string> files;
+  for (const std::string& entry : entries) {
+    if (is_directory_path(entry)) {
+      add_folder_files(entry, files);
+    } else if (has_js_name(entry)) {
+      files.push_back(entry);
+    }
+  }
+  return files;
+}
 
 }  // namespace
 
@@ -44,21 +117,25 @@ int cli_runner_go(const RunOptions& options) {
   int total = 0;
   int succeeded = 0;
   std::printf(CLR_CYAN "\n=== Running KVX Code Runner (mode: %s) ===\n\n" CLR_RESET, mode.c_str());
-  FileRunPool pool(mode, options);
+  std::vector<std::string> entries;
   cli_for_each_queue_entry(queue.get(), [&](const std::string& entry) {
-    // A folder test sees what the earlier files have written, as in a run in
-    // order.
-    if (!named_as_file(entry)) pool.drain();
-    if (is_directory_path(entry)) {
-      std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
-      run_directory(entry, &total, &succeeded, pool);
-    } else {
-      pool.run(entry, &total, &succeeded);
-    }
+    entries.push_back(entry);
     return true;
   });
-  pool.drain();
   queue.reset();
+  const std::unique_ptr<TranspilePrefetcher> prefetcher =
+      cli_parallel_prefetcher(mode, options, [&] { return queue_files(entries); });
+  RunOptions run_options = options;
+  run_options.prefetch = prefetcher.get();
+  for (const std::string& entry : entries) {
+    if (is_directory_path(entry)) {
+      std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
+      run_directory(entry, mode, &total, &succeeded, run_options);
+    } else {
+      print_processing(entry);
+      run_counted(entry, mode, &total, &succeeded, run_options);
+    }
+  }
   if (total == 0) {
     std::printf(CLR_YELLOW "[INFO] Runner list is empty.\n\n" CLR_RESET);
     return 1;
@@ -105,47 +182,21 @@ int cli_runner_go_safe_js(const RunOptions& options) {
 
 int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
                              int* succeeded, const RunOptions& options) {
-  FileRunPool pool(mode, options);
-  return run_directory(folder, total, succeeded, pool);
+  return cli_runner_run_directories({folder}, mode, total, succeeded, options);
 }
 
-namespace {
-
-// The folder step with the files handed to `pool`; the caller has drained it.
-int run_directory(const std::string& folder, int* total, int* succeeded, FileRunPool& pool) {
-  if (!is_directory_path(folder)) {
-    std::printf(CLR_RED "[ERROR] Directory not found: '%s'\n" CLR_RESET, folder.c_str());
-    return 1;
+int cli_runner_run_directories(const std::vector<std::string>& folders, const std::string& mode, int* total,
+                               int* succeeded, const RunOptions& options) {
+  const std::unique_ptr<TranspilePrefetcher> prefetcher = cli_parallel_prefetcher(mode, options, [&] {
+    std::vector<std::string> files;
+    for (const std::string& folder : folders) add_folder_files(folder, files);
+    return files;
+  });
+  RunOptions run_options = options;
+  run_options.prefetch = prefetcher.get();
+  int status = 0;
+  for (const std::string& folder : folders) {
+    if (run_directory(folder, mode, total, succeeded, run_options) != 0) status = 1;
   }
-  // The Windows scan is formatted into a 512-character command buffer; a path
-  // too long for it cannot be scanned. Its output is read in 512-character
-  // pieces, like the queue.
-  constexpr size_t kCommandBuffer = 512;
-  constexpr size_t kFolderScanFrame = 23;  // dir /b /s "<path>\*.js" 2>nul
-  constexpr int kLineBuffer = 512;
-  std::string listing;
-  if (folder.size() + kFolderScanFrame > kCommandBuffer - 1 || platform_scan_js_files(folder, listing) != 0) {
-    std::printf(CLR_RED "[ERROR] Unable to scan directory: '%s'\n" CLR_RESET, folder.c_str());
-    return 1;
-  }
-  size_t pos = 0;
-  std::string piece;
-  while (cli_read_piece(listing, pos, kLineBuffer, piece)) {
-    const std::string path = cli_cut_line(piece);
-    if (path.empty()) continue;
-    if (path.find("node_modules") != std::string::npos || path.find(".kvx") != std::string::npos ||
-        path.find("generated") != std::string::npos) {
-      continue;
-    }
-    if (!passes_js_name_check(path)) {
-      // Its rejection is printed at once: the earlier files' lines go first.
-      pool.drain();
-      is_js_file(path);
-      continue;
-    }
-    pool.run(path, total, succeeded);
-  }
-  return 0;
+  return status;
 }
-
-}  // namespace

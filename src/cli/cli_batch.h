@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "pipeline/run.h"
 
@@ -14,3 +15,7 @@ int cli_runner_go_safe_js(const RunOptions& options = {});
 // `mode`, added to the counts; 1 when the folder cannot be found or scanned.
 int cli_runner_run_directory(const std::string& folder, const std::string& mode, int* total,
                              int* succeeded, const RunOptions& options = {});
+// The same for each of `folders` in turn; 1 when any of them cannot be found
+// or scanned.
+int cli_runner_run_directories(const std::vector<std::string>& folders, const std::string& mode, int* total,
+                               int* succeeded, const RunOptions& options = {});

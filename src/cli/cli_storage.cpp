@@ -159,7 +159,7 @@ int run_mode_append(const std::string& path, const RunOptions& options) {
     FilePtr probe = open_file(target.c_str(), "r");
     if (!probe) {
       std::printf(CLR_YELLOW "[MODE A] Target TS not found. Switching to full rebuild (W).\n" CLR_RESET);
-      return run_mode_write_full(path);
+      return run_mode_write_full(path, options);
     }
   }
   try {
@@ -168,7 +168,7 @@ int run_mode_append(const std::string& path, const RunOptions& options) {
     old_held = false;
   }
 
-  const int status = run_transpile_single_file(path);
+  const int status = run_transpile_single_file(path, options);
   if (status != 0) return status;
 
   std::string new_text;

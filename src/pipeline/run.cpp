@@ -13,6 +13,7 @@
 #include "core/filesystem.h"
 #include "core/reader.h"
 #include "generator/generator.h"
+#include "pipeline/prefetch.h"
 #include "pipeline/transpile.h"
 
 std::int32_t g_kvx_verbose = 0;
@@ -118,7 +119,27 @@ int run_transpile_inline(const std::string& path, std::string& source, InlineOut
   return write_inline_output(path, output);
 }
 
+namespace {
+
+// A file the prefetch threads transpiled: the lines and the file a run here
+// would give, the checks' lines and the observer's replayed in their order.
+int finish_prefetched(const std::string& path, const RunOptions& options, const PrefetchedFile& file) {
+  print_js_file_opened(path);
+  replay_observer_calls(file.calls, console_observer());
+  ensure_generated_folder();
+  if (options.inline_form) return write_inline_output(path, file.inline_output);
+  return write_output(output_base_for(path), file.typescript);
+}
+
+}  // namespace
+
 int run_transpile_single_file(const std::string& path, const RunOptions& options) {
+  if (options.prefetch != nullptr) {
+    const std::optional<PrefetchedFile> ready =
+        options.prefetch->take(path, PrefetchForm{options.inline_form, g_kvx_verbose != 0});
+    if (ready) return finish_prefetched(path, options, *ready);
+  }
+
   std::optional<std::string> source = read_source(path);
   if (!source) return 1;
 

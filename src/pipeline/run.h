@@ -12,11 +12,16 @@
 // the front end prints pass 4's trace lines.
 extern std::int32_t g_kvx_verbose;
 
+class TranspilePrefetcher;
+
 // How a run writes its output, chosen on the command line.
 struct RunOptions {
   // generated/<stem>.ts is the program itself with the inferred types
   // written in place, rather than the typed declarations.
   bool inline_form = false;
+  // Transpiles the next files of a batch ahead; a file it has ready is taken
+  // from it rather than read and transpiled here. Not owned.
+  TranspilePrefetcher* prefetch = nullptr;
 };
 
 // Turns one .js file into ./generated/<stem>.ts; 0 when the file was written,

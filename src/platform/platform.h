@@ -32,15 +32,6 @@ int platform_run_wait(const PlatformCommand& command);
 // could not be started.
 int platform_run_read(const PlatformCommand& command, std::string& output);
 
-// Run and read for a program given by its own path (argv[0], not searched on
-// the PATH and never passed through the command interpreter), with the other
-// arguments reaching it unchanged whatever they hold. Safe to call from
-// several threads at once: no pipe of one call reaches another call's
-// program. `output` receives standard output as text (Windows: CR LF read as
-// LF); standard error stays the caller's. Returns the exit status, or -1 when
-// the program could not be started.
-int platform_run_program_read(const std::vector<std::string>& argv, std::string& output);
-
 // The number of processors this process may run on; at least 1.
 int platform_processor_count();
 

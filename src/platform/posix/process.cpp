@@ -40,21 +40,14 @@ class SpawnActions {
   bool valid_ = false;
 };
 
-// How a program is started: its arguments, whether argv[0] is searched on
-// the PATH, and whether its standard error is discarded.
-struct SpawnRequest {
-  const std::vector<std::string>& args;
-  bool search_path = true;
-  bool discard_stderr = false;
-};
-
 // Starts the program; -1 when it could not be started (not found, not
 // executable). `pipe_write`/`pipe_read`, when not -1, become its standard
 // output (the read end is closed in the child).
-pid_t spawn(const SpawnRequest& request, int pipe_read, int pipe_write) {
+pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
+  std::fflush(stdout);
   // No shell is ever started: a command without an argument vector cannot
   // run, so no text of the user's can become a command.
-  const std::vector<std::string>& args = request.args;
+  const std::vector<std::string>& args = command.argv;
   if (args.empty()) return -1;
   std::vector<char*> pointers;
   pointers.reserve(args.size() + 1);
@@ -68,20 +61,13 @@ pid_t spawn(const SpawnRequest& request, int pipe_read, int pipe_write) {
     if (posix_spawn_file_actions_addclose(actions.get(), pipe_write) != 0) return -1;
     if (posix_spawn_file_actions_addclose(actions.get(), pipe_read) != 0) return -1;
   }
-  if (request.discard_stderr &&
+  if (command.discard_stderr &&
       posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null", O_WRONLY, 0) != 0) {
     return -1;
   }
   pid_t pid = -1;
-  const int failed = request.search_path
-                         ? posix_spawnp(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ)
-                         : posix_spawn(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ);
-  return failed != 0 ? -1 : pid;
-}
-
-pid_t spawn(const PlatformCommand& command, int pipe_read, int pipe_write) {
-  std::fflush(stdout);
-  return spawn(SpawnRequest{command.argv, true, command.discard_stderr}, pipe_read, pipe_write);
+  if (posix_spawnp(&pid, pointers[0], actions.get(), nullptr, pointers.data(), environ) != 0) return -1;
+  return pid;
 }
 
 // A pipe whose ends no other program inherits. Where the system can, both
@@ -177,14 +163,6 @@ int platform_run_read(const PlatformCommand& command, std::string& output) {
   int fds[2];
   if (!open_pipe(fds)) return -1;
   const pid_t pid = spawn(command, fds[0], fds[1]);
-  return read_until_exit(pid, fds, output);
-}
-
-int platform_run_program_read(const std::vector<std::string>& argv, std::string& output) {
-  output.clear();
-  int fds[2];
-  if (!open_pipe(fds)) return -1;
-  const pid_t pid = spawn(SpawnRequest{argv, false, false}, fds[0], fds[1]);
   return read_until_exit(pid, fds, output);
 }
 
