@@ -612,10 +612,11 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
   }
   std::unordered_map<std::string_view, size_t> taken;
 
-  // A body inside another function's body is a second copy of the same
-  // text. Functions nested a thousand levels deep would hold a number of
-  // copies that grows with the square of the file, so nested bodies are
-  // copied only while they stay within a budget linear in the source size;
+  // A body inside another function's body is the same text again, which the
+  // passes that read body texts read once more. Functions nested a thousand
+  // levels deep would have them read an amount of text that grows with the
+  // square of the file, so nested bodies get their text only while they stay
+  // within a budget linear in the source size;
   // past it a nested function keeps its body region, return kinds and
   // parameter shapes but no body text (its parent's body holds its code, and
   // the output never writes it on its own). Real code stays far below it.
@@ -642,10 +643,10 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
     // captured ones that have not ended yet.
     while (!enclosing_ends.empty() && enclosing_ends.back() <= body_start) enclosing_ends.pop_back();
     const size_t size = static_cast<size_t>(body_end - body_start);
-    const bool copied = enclosing_ends.empty() || size <= nested_budget;
-    if (!enclosing_ends.empty() && copied) nested_budget -= size;
+    const bool with_text = enclosing_ends.empty() || size <= nested_budget;
+    if (!enclosing_ends.empty() && with_text) nested_budget -= size;
     enclosing_ends.push_back(body_end);
-    if (copied) {
+    if (with_text) {
       function.body = BodyText::viewing(source_view(source, body_start, body_end));
       function.flow_enabled = 1;
     }
