@@ -13,12 +13,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TokenList tokens = tokenize(source);
   int previous_start = -1;
   int previous_line = 1;
-  for (const Token& token : tokens.items) {
-    const bool inside = token.start >= 0 && token.start <= token.end &&
-                        static_cast<std::size_t>(token.end) <= size;
-    const bool ordered = token.start > previous_start && token.line >= previous_line;
+  for (int i = 0; i < tokens.count(); ++i) {
+    const Token& token = tokens.items[static_cast<std::size_t>(i)];
+    const int start = tokens.start(i);
+    const int end = tokens.end(i);
+    // The text lies between the token's ends, delimiters excluded.
+    const int text_start = static_cast<int>(token.text.data() - source.data());
+    const bool inside = start >= 0 && start <= text_start &&
+                        text_start + static_cast<int>(token.text.size()) <= end &&
+                        static_cast<std::size_t>(end) <= size;
+    const bool ordered = start > previous_start && token.line >= previous_line;
     if (!inside || !ordered) std::abort();
-    previous_start = token.start;
+    previous_start = start;
     previous_line = token.line;
   }
   free_token_list(tokens);
