@@ -87,7 +87,7 @@ const char* token_kind_name(int kind);
 
 // The text of a token: a view of the source in twelve bytes rather than a
 // std::string_view's sixteen (no token is 4 GB long), which keeps a token at
-// 24 bytes; a bundle holds a token for every three to seven bytes of input.
+// 20 bytes; a bundle holds a token for every three to seven bytes of input.
 // It reads like a std::string_view and converts to one.
 class __attribute__((packed)) TokenText {
  public:
