@@ -429,7 +429,7 @@ TEST(Runner, RemovalThatCannotRewriteTheQueueSaysSo) {
   ScopedWorkDir dir;
   ensure_kvx_dir();
   write_file(".kvx/files.txt", "a.js\nb.js\n");
-  fs::create_directory(".kvx/files.txt.kvx-tmp");  // blocks the rewrite
+  fs::create_directory(staged_temporary_path(".kvx/files.txt"));  // blocks the rewrite
   EXPECT_EQ(capture([] { cli_runner_rm("a.js"); }), CLR_RED "[ERROR] Unable to open runner database.\n" CLR_RESET);
   EXPECT_EQ(read_file(".kvx/files.txt"), "a.js\nb.js\n");
   EXPECT_FALSE(fs::exists(".kvx/history.txt"));
@@ -565,7 +565,9 @@ TEST(ModeSwitch, ModeAKeepsTheOldTextAndAddsOnlyNewTopLevelLines) {
   EXPECT_NE(console.find(CLR_GREEN "[MODE A] Added " + std::to_string(expected_count) +
                          " new signature(s) to generated/app.ts\n" CLR_RESET),
             std::string::npos);
-  EXPECT_FALSE(fs::exists("generated/app.ts.kvx-tmp"));
+  for (const auto& entry : fs::directory_iterator("generated")) {
+    EXPECT_FALSE(entry.path().string().ends_with(".kvx-tmp")) << entry.path();  // no temporary left
+  }
 }
 
 TEST(ModeSwitch, ModeAFailsWithThePipelineAndKeepsWhatItLeft) {

@@ -2,10 +2,14 @@
 // when they succeed and when they cannot write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/filesystem.h"
+#include "pipeline/run.h"
 #include "test_support.h"
 
 namespace {
@@ -14,6 +18,64 @@ namespace fs = std::filesystem;
 using kvx_test::read_file;
 using kvx_test::ScopedWorkDir;
 using kvx_test::write_file;
+
+// The names in a folder, sorted.
+std::vector<std::string> folder_entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// File names up to 255 bytes are written whole: the temporary beside the
+// target has a name of its own length, whatever the target's.
+TEST(StagedWrite, TargetsOfEveryNameLengthUpTo255BytesAreWritten) {
+  ScopedWorkDir dir;
+  fs::create_directory("out");
+  for (const size_t length : {1, 100, 246, 247, 248, 250, 254, 255}) {
+    const std::string name(length, 'a');
+    const std::string target = "out/" + name;
+    std::string reason;
+    ASSERT_TRUE(replace_file_text(target, "first\n", reason)) << length << ": " << reason;
+    ASSERT_TRUE(replace_file_text(target, "second\n", reason)) << length << ": " << reason;
+    EXPECT_EQ(read_file(target), "second\n") << length;
+    EXPECT_EQ(folder_entries("out"), std::vector<std::string>{name}) << length;  // no temporary left
+    fs::remove(target);
+  }
+}
+
+TEST(StagedWrite, TheTemporaryIsAShortHiddenNameBesideTheTargetAndDiffersBetweenThreads) {
+  ScopedWorkDir dir;
+  const std::string long_name = "generated/" + std::string(255, 'x');
+  const std::string temporary = staged_temporary_path(long_name);
+  EXPECT_EQ(temporary.size(), std::string("generated/").size() + 25) << temporary;
+  EXPECT_TRUE(temporary.starts_with("generated/.")) << temporary;
+  EXPECT_TRUE(temporary.ends_with(".kvx-tmp")) << temporary;
+  EXPECT_EQ(staged_temporary_path(long_name), temporary);  // the same on one thread
+  EXPECT_NE(staged_temporary_path("generated/a.ts"), staged_temporary_path("generated/b.ts"));
+  EXPECT_EQ(staged_temporary_path("a.ts").find('/'), std::string::npos);
+
+  std::string other_thread;
+  std::thread([&] { other_thread = staged_temporary_path(long_name); }).join();
+  EXPECT_NE(other_thread, temporary);
+}
+
+// The source name of the longest stem that still fits: a 255-byte file
+// name, and the pipeline writes its ./generated/<stem>.ts.
+TEST(StagedWrite, ASourceOfA255ByteNameIsConverted) {
+  for (const size_t length : {245, 248, 252}) {
+    ScopedWorkDir dir;
+    const std::string stem(length, 'a');
+    write_file(stem + ".js", "const limit = 5;\n");
+    testing::internal::CaptureStdout();
+    const int status = run_transpile_single_file(stem + ".js");
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0) << length << "\n" << console;
+    EXPECT_NE(read_file("generated/" + stem + ".ts").find("declare const limit: number;\n"), std::string::npos)
+        << length;
+    EXPECT_EQ(folder_entries("generated"), std::vector<std::string>{stem + ".ts"}) << length;
+  }
+}
 
 TEST(StagedWrite, ReplacesTheFileALinkPointsToAndKeepsItsPermissions) {
   ScopedWorkDir dir;
@@ -28,7 +90,7 @@ TEST(StagedWrite, ReplacesTheFileALinkPointsToAndKeepsItsPermissions) {
   EXPECT_EQ(read_file("real/out.ts"), "new\n");
   EXPECT_EQ(fs::status("real/out.ts").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_FALSE(fs::exists("real/out.ts.kvx-tmp"));
+  EXPECT_EQ(folder_entries("real"), std::vector<std::string>{"out.ts"});
 }
 
 TEST(StagedWrite, AFileThatIsNeverCommittedLeavesTheTargetAndNoTemporary) {
@@ -40,10 +102,10 @@ TEST(StagedWrite, AFileThatIsNeverCommittedLeavesTheTargetAndNoTemporary) {
     file.out() << "half of the new text";
   }  // abandoned, as when the writer stops on an error
   EXPECT_EQ(read_file("out.ts"), "old\n");
-  EXPECT_FALSE(fs::exists("out.ts.kvx-tmp"));
+  EXPECT_EQ(folder_entries("."), std::vector<std::string>{"out.ts"});
 
   // A temporary that cannot be created: nothing is touched.
-  fs::create_directory("out.ts.kvx-tmp");
+  fs::create_directory(staged_temporary_path("out.ts"));
   std::string reason;
   EXPECT_FALSE(replace_file_text("out.ts", "new\n", reason));
   EXPECT_FALSE(reason.empty());

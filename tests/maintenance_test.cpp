@@ -556,9 +556,14 @@ TEST_F(InstallFootprint, AStepThatDidNotTakeEffectMakesTheInstallFail) {
 
 TEST_F(InstallFootprint, UninstallThatCouldNotCleanThePathSaysSoInRed) {
   std::string output;
+  const std::string own_line = "alias ll='ls -l'\n";
+  write_file(home_ / ".bashrc", own_line);
   ASSERT_EQ(kvx({"install"}, "", &output), 0);
-  fs::create_directory(home_ / ".bashrc.kvx-tmp");  // the profile cannot be rewritten
-  EXPECT_EQ(kvx({"uninstall"}, "y\n", &output), 1);
+  // The profile cannot be rewritten: no file may grow, so its kept line
+  // cannot be written (the shell ignores SIGXFSZ so that the write fails).
+  EXPECT_EQ(run_program("/bin/sh", {"-c", "ulimit -f 0; trap '' XFSZ; exec \"$0\" uninstall", KVX_BINARY_PATH},
+                        {"HOME=" + home_.string(), "SHELL=/bin/bash"}, "y\n", &output),
+            1);
   EXPECT_NE(output.find(CLR_RED "[2/3] Could not clean KORVEX from shell profile PATH: " +
                         (home_ / "KORVEX").string() + " is still on it.\n" CLR_RESET),
             std::string::npos)
@@ -568,7 +573,7 @@ TEST_F(InstallFootprint, UninstallThatCouldNotCleanThePathSaysSoInRed) {
                         " off your shell profile PATH by hand"),
             std::string::npos)
       << output;
-  EXPECT_EQ(read_file(home_ / ".bashrc"), kProfileLine);
+  EXPECT_EQ(read_file(home_ / ".bashrc"), own_line + kProfileLine);
 }
 
 TEST_F(InstallFootprint, UninstallWithoutHomeChangesNothing) {

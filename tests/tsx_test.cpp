@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/console.h"
+#include "core/filesystem.h"
 #include "test_support.h"
 #include "tsx/tsx_engine.h"
 
@@ -201,7 +202,7 @@ TEST_F(HardenFile, FailsOnlyWhenTheFileCannotBeReadOrWritten) {
 
   // The temporary file cannot be created: the original stays as it was.
   write_file("generated/locked.ts", "let a: any;\n");
-  std::filesystem::create_directory("generated/locked.ts.kvx-tmp");
+  std::filesystem::create_directory(staged_temporary_path("generated/locked.ts"));
   EXPECT_EQ(harden("locked.js", &console), 1);
   EXPECT_NE(console.find(CLR_RED "[ERROR] TSX engine cannot write 'generated/locked.ts' ("),
             std::string::npos)

@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <random>
+#include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "core/console.h"
 
@@ -14,7 +18,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kStagedSuffix = ".kvx-tmp";
+constexpr std::string_view kStagedSuffix = ".kvx-tmp";
+
+// 64-bit FNV-1a, continued from `hash`.
+std::uint64_t mix(std::uint64_t hash, std::string_view bytes) {
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
+  char bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  return mix(hash, std::string_view(bytes, sizeof bytes));
+}
+
+// A number drawn once per process: together with the thread it keeps the
+// temporaries of two processes writing one target apart.
+std::uint64_t process_tag() {
+  static const std::uint64_t tag = [] {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  }();
+  return tag;
+}
 
 // The system's reason for the last failed call, or a plain one when it left
 // none.
@@ -32,6 +61,18 @@ std::string written_path(const std::string& path) {
 }
 
 }  // namespace
+
+std::string staged_temporary_path(const std::string& target) {
+  const std::string written = written_path(target);
+  const size_t separator = written.find_last_of("/\\");
+  const size_t name_start = separator == std::string::npos ? 0 : separator + 1;
+  std::uint64_t hash = mix(0xcbf29ce484222325ULL, std::string_view(written).substr(name_start));
+  hash = mix(hash, process_tag());
+  hash = mix(hash, static_cast<std::uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id())));
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  return written.substr(0, name_start) + "." + digits + std::string(kStagedSuffix);
+}
 
 FilePtr open_file(const std::string& path, const char* mode) { return FilePtr(std::fopen(path.c_str(), mode)); }
 
@@ -67,7 +108,7 @@ int ensure_generated_folder() {
 }
 
 StagedFile::StagedFile(std::string target, bool binary)
-    : target_(written_path(target)), temporary_(target_ + kStagedSuffix) {
+    : target_(written_path(target)), temporary_(staged_temporary_path(target_)) {
   std::ios::openmode mode = std::ios::out | std::ios::trunc;
   if (binary) mode |= std::ios::binary;
   out_.open(temporary_, mode);

@@ -31,10 +31,18 @@ std::optional<std::string> read_file_text(const std::string& path, bool binary =
 // Creates ./generated when it is missing; always returns 0.
 int ensure_generated_folder();
 
-// A file written beside its target (the target's name + ".kvx-tmp") and
-// renamed over the target by commit() only once every byte was written and
-// the file closed without error. Until then, and after any failure, the
-// target keeps its previous content; an uncommitted temporary is removed.
+// The temporary a StagedFile of `target` writes, in the folder of the file
+// the target stands for (a symbolic link is followed): a hidden name of fixed
+// length, ".<16 hex digits>.kvx-tmp", whatever the target's own length, so a
+// target of 255 bytes still has one. The digits mix the target's name with
+// this process and thread, so that two writers of one file never share a
+// temporary; the same call on the same thread gives the same name.
+std::string staged_temporary_path(const std::string& target);
+
+// A file written beside its target (staged_temporary_path) and renamed over
+// the target by commit() only once every byte was written and the file
+// closed without error. Until then, and after any failure, the target keeps
+// its previous content; an uncommitted temporary is removed.
 class StagedFile {
  public:
   // Text mode unless `binary`: text files are written the way the platform's
