@@ -251,6 +251,30 @@ std::string after_header(const std::string& file) {
   return sections;
 }
 
+// Interfaces of one name merge. Records promoted from one variable name (a
+// local of two bodies) are one variable's: the first is written. Records of
+// two variables (`user`, `User`) are both written, a later block leaving out
+// what an earlier one declares and a block with nothing left not written.
+TEST_F(Emitter, InterfacesOfOneNameFromTwoVariablesAreBothWritten) {
+  const auto interface = [](const char* name, const char* object, std::vector<std::pair<const char*, int>> fields) {
+    InterfaceInfo record;
+    record.name = name;
+    record.object_name = object;
+    for (const auto& [field, kind] : fields) record.fields->emplace_back(field, kind);
+    return record;
+  };
+  AnalysisResult result;
+  result.interfaces.push_back(interface("User", "user", {{"a", TYPE_NUMBER}, {"id", TYPE_NUMBER}}));
+  result.interfaces.push_back(interface("User", "user", {{"z", TYPE_STRING}}));          // same variable
+  result.interfaces.push_back(interface("User", "User", {{"b", TYPE_STRING}, {"id", TYPE_STRING}}));
+  result.interfaces.push_back(interface("User", "USER_", {{"a", TYPE_BOOLEAN}}));       // nothing new
+  result.interfaces.push_back(interface("Item", "item", {}));
+  EXPECT_EQ(after_header(emit(result)),
+            "\ninterface User {\n    a: number;\n    id: number;\n}\n\n"
+            "interface User {\n    b: string;\n}\n\n"
+            "interface Item {\n}\n\n");
+}
+
 TEST_F(Emitter, TypeOnlyImportsFollowTheRenderedVariableTypes) {
   struct Case {
     std::vector<TypeInfo> types;

@@ -116,6 +116,7 @@ TEST(PromoteObjects, TurnsTopLevelObjectsIntoInterfacesSharingTheirFields) {
   EXPECT_EQ(result.interfaces[0].name, "User");
   EXPECT_EQ(result.interfaces[0].fields.get(), result.objects[0].fields.get());
   EXPECT_EQ(result.interfaces[0].field_count(), 2);
+  EXPECT_EQ(result.interfaces[0].object_name, "user");  // the emitter tells two variables apart by it
   // Only the first variable of the name, and only its kind and interface name.
   EXPECT_EQ(result.vars[1].type.kind, TYPE_INTERFACE);
   EXPECT_EQ(result.vars[1].type.interface_name, "User");

@@ -122,7 +122,7 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
     if (is_reserved_ts_type(interface_name)) continue;
 
     // The interface shares the object's field list: both always show the same fields.
-    result.interfaces.push_back(InterfaceInfo{interface_name, object.fields});
+    result.interfaces.push_back(InterfaceInfo{interface_name, object.fields, object.name});
 
     if (VarInfo* var = first_var.find(object.name)) {
       TypeInfo& type = var->type;

@@ -291,6 +291,9 @@ struct InterfaceInfo {
   std::string name;
   // The field list of the object it was promoted from, shared, not copied.
   std::shared_ptr<FieldList> fields = std::make_shared<FieldList>();
+  // The name of the variable whose literal it was promoted from (`user` for
+  // the interface User); empty for an interface made otherwise.
+  std::string object_name = {};
 
   int field_count() const { return static_cast<int>(fields->size()); }
 };

@@ -100,13 +100,30 @@ void write_type_imports(std::ostream& out, const AnalysisResult& result) {
 
 // 4. interface NAME { field: type; ... }
 void write_interfaces(std::ostream& out, const AnalysisResult& result) {
-  // Interfaces of one name merge, and a property they type differently fails
-  // to compile: like every lookup by name, the first one wins.
-  std::unordered_set<std::string_view> written;
+  // Interfaces of one name merge. Two records promoted from literals of one
+  // variable name (a local `user` in two bodies) describe that one variable:
+  // like every lookup by name, the first one wins. Records of two variables
+  // (`user` and `User` both give User) are both written; a property that an
+  // earlier block of the name declares is left out of a later one, since one
+  // typed differently twice would not compile, and a block left with no
+  // property is not written.
+  struct Written {
+    std::unordered_set<std::string_view> variables;
+    std::unordered_set<std::string_view> fields;
+  };
+  std::unordered_map<std::string_view, Written> written;
   for (const InterfaceInfo& interface : result.interfaces) {
-    if (!written.insert(interface.name).second) continue;
-    out << "interface " << interface.name << " {\n";
+    const auto [entry, first] = written.try_emplace(interface.name);
+    Written& name = entry->second;
+    if (!name.variables.insert(interface.object_name).second) continue;
+    std::vector<const ObjectField*> fields;
     for (const ObjectField& field : *interface.fields) {
+      if (name.fields.insert(field.name).second) fields.push_back(&field);
+    }
+    if (!first && fields.empty()) continue;
+    out << "interface " << interface.name << " {\n";
+    for (const ObjectField* declared : fields) {
+      const ObjectField& field = *declared;
       out << "    " << field.name << ": ";
       if (field.kind == TYPE_OBJECT) {
         generate_object_type(out, field.nested_fields, false);
