@@ -67,8 +67,8 @@ TEST(ReturnObjects, ObjectLiteralReturnCollectsEveryKeyFlat) {
       // the walk ends at the literal's closing brace
       {"function f() { return { a: { b: 1 }, c: 2 }; } const z = { q: 1 };", "", "f", "",
        "f: { a: object; b: number; c: number }"},
-      // an unterminated literal runs to the end of the list
-      {"return { a: 1, b: 'x'", "", "f", "", "f: { a: number; b: string }"},
+      // a return of no function's own code types none
+      {"return { a: 1, b: 'x' };", "", "f", "", "f: any"},
   });
 }
 
@@ -83,32 +83,35 @@ TEST(ReturnObjects, ConditionalObjectReturn) {
       {"function f() { return ok ? 1 : 2; }", "", "f", "", "f: any"},
       // the last `?` before the colon
       {"function f() { return a ? b ? {} : 1 : 2; }", "", "f", "", "f: object | number"},
-      // the search is not bounded by the statement
-      {"function f() { return x; } const y = c ? {} : 1;", "", "f", "", "f: object | number"},
+      // the search ends with the returned expression
+      {"function f() { return x; } const y = c ? {} : 1;", "", "f", "", "f: any"},
+      {"function f() { return x; } function g() { return c ? {} : 1; }", "", "f g", "", "f: any, g: object | number"},
       // a colon with nothing after it, or none at all, fails
       {"return ok ? {} :", "", "f", "", "f: any"},
       {"function f() { return ok ? {} ; }", "", "f", "", "f: any"},
   });
 }
 
-TEST(ReturnObjects, FillsOnlyOpenTypesOfGatedFunctionsFromTheFirstReturnOfTheFile) {
+TEST(ReturnObjects, FillsOnlyOpenTypesOfGatedFunctionsFromTheirOwnReturns) {
   check(analyze_return_objects, {
       {"function f() { return { a: 1 }; }", "", "f: string", "", "f: string"},
       {"function f() { return { a: 1 }; }", "", "f: void", "", "f: { a: number }"},
       {"function f() { return { a: 1 }; }", "", "f: (number)", "", "f: (number)"},
-      // every gated function takes the first matching return of the file
+      // each gated function takes the first matching return of its own code
       {"function f() { return 1; } function g() { return { a: 1 }; } function h() { return { b: 2 }; }",
-       "", "f g !h ?k", "", "f: { a: number }, g: { a: number }, h: any, k: any"},
-      // an earlier open conditional return wins over a later object
+       "", "f g !h ?k", "", "f: any, g: { a: number }, h: any, k: any"},
       {"function f() { return c ? {} : 'x'; } function g() { return { a: 1 }; }", "", "f g", "",
-       "f: object | string, g: object | string"},
+       "f: object | string, g: { a: number }"},
+      // a nested function's return is its own
+      {"function f(list) { return list.map(function (x) { return { a: 1 }; }); }", "", "f", "", "f: any"},
+      {"function f() { if (x) return { a: 1 }; return { b: 'x' }; }", "", "f", "", "f: { a: number }"},
   });
 }
 
-TEST(ReturnObjects, ScanStopsThreeTokensBeforeTheEnd) {
+TEST(ReturnObjects, OnlyReturnsOfAFunctionsOwnCodeCount) {
   check(analyze_return_objects, {
-      {"return {};", "", "f", "", "f: object"},
-      {"return {}", "", "f", "", "f: any"},
+      {"function f() { return {} }", "", "f", "", "f: object"},
+      {"return {};", "", "f", "", "f: any"},
   });
 }
 
@@ -337,18 +340,19 @@ TEST(OptionalChain, AssignmentFromAnObjectField) {
   });
 }
 
-TEST(OptionalChain, ReturnTypesTheLastFunctionOfTheList) {
+TEST(OptionalChain, ReturnTypesTheFunctionHoldingIt) {
   check(analyze_optional_chain, {
       {"function a() { return user?.name; } function b() {}", "user: { name: string }", "a b", "user: { name: string }",
-       "a: any, b: string | void"},
+       "a: string | void, b: any"},
       // neither gating nor an open type is required
-      {"function a() { return user?.name; }", "user: { name: string }", "a, !b: number", "user: { name: string }",
-       "a: any, b: string | void"},
+      {"function a() { return user?.name; }", "user: { name: string }", "!a: number, b", "user: { name: string }",
+       "a: string | void, b: any"},
       {"function a() { return user?.name; }", "user: { name: string }", "", "user: { name: string }", ""},
       {"function a() { return user?.age; }", "user: { name: string }", "a", "user: { name: string }", "a: any"},
-      // the bound i < count - 4 leaves out a return among the last four tokens
-      {"return user?.name", "user: { name: string }", "a", "user: { name: string }", "a: any"},
-      {"return user?.name;", "user: { name: string }", "a", "user: { name: string }", "a: string | void"},
+      // a return of no function's own code types none
+      {"return user?.name;", "user: { name: string }", "a", "user: { name: string }", "a: any"},
+      {"function a() { return [1].map(function () { return user?.name; }); }", "user: { name: string }", "a",
+       "user: { name: string }", "a: any"},
   });
 }
 
@@ -371,13 +375,14 @@ TEST(Nullish, AssignmentByTheTwoKindRule) {
   });
 }
 
-TEST(Nullish, ReturnTypesTheLastFunctionOfTheList) {
+TEST(Nullish, ReturnTypesTheFunctionHoldingIt) {
   check(analyze_nullish, {
-      {"function f() { return a ?? 0; } function g() {}", "a: string", "f, g: boolean", "a: string", "f: any, g: string | number"},
+      {"function f() { return a ?? 0; } function g() {}", "a: string", "f, g: boolean", "a: string", "f: string | number, g: boolean"},
       {"function f() { return a ?? b; }", "a b", "f", "a: any, b: any", "f: any"},
       {"function f() { return a ?? 0; }", "", "", "", ""},
       {"return a ?? 0", "", "f", "", "f: any"},
-      {"return a ?? 0;", "", "f", "", "f: (number)"},
+      {"return a ?? 0;", "", "f", "", "f: any"},
+      {"function f() { return a ?? 0 }", "", "f", "", "f: (number)"},
   });
 }
 
@@ -398,19 +403,22 @@ TEST(LogicalOps, AssignmentByTheTwoKindRule) {
 // ---------------------------------------------------------------------------
 // analyze_ternary
 
-TEST(Ternary, ConditionalReturnTypesEveryOpenGatedFunction) {
+TEST(Ternary, ConditionalReturnTypesItsOwnFunction) {
   check(analyze_ternary, {
       {"function f() { return ok ? 'yes' : 'no'; }", "", "f, g, g5: void, g1: number, !h, ?k", "",
-       "f: string, g: string, g5: string, g1: number, h: any, k: any"},
+       "f: string, g: any, g5: void, g1: number, h: any, k: any"},
+      {"function f() { return ok ? 'yes' : 'no'; } function g() { return o.v; }", "", "f g", "", "f: string, g: any"},
+      {"function f() { return o.v; } const m = c ? 'a' : 'b';", "", "f", "", "f: any"},
       {"function f() { return ok ? 1 : 'one'; }", "", "f", "", "f: number | string"},
       {"function f() { return ok ? x : 'one'; }", "x: boolean", "f", "x: boolean", "f: boolean | string"},
-      // a return whose branches give nothing leaves the type open for a later one
-      {"function f() { return ok ? x : y; } function g() { return c ? 1 : 1; }", "", "f", "", "f: number"},
+      // a return whose branches give nothing leaves the type open
+      {"function f() { return ok ? x : y; } function g() { return c ? 1 : 1; }", "", "f g", "", "f: any, g: number"},
+      {"function f() { if (a) return ok ? x : y; return c ? 1 : 1; }", "", "f", "", "f: number"},
       // the last `?` before the first `:`
       {"function f() { return a ? b ? 1 : 'x' : 2; }", "", "f", "", "f: number | string"},
       // two operands of kind 5 leave the type open for the next return
       {"function f() { return c ? v : v; } function g() { return c ? 1 : 1; }", "v: void", "f g h", "v: void",
-       "f: number, g: number, h: number"},
+       "f: void, g: number, h: any"},
       {"function f() { return 1; }", "", "f", "", "f: any"},
       {"return ok ? 1 :", "", "f", "", "f: any"},
   });
@@ -438,7 +446,12 @@ TEST(Ternary, AssignmentIsRefinedOncePerGatedFunction) {
 TEST(Switch, CaseAndDefaultReturns) {
   check(analyze_switch, {
       {"function f(k) { switch (k) { case 'a': return 1; default: return 'z'; } }", "", "f g ?h !i",
-       "", "f: number, g: number, h: any, i: any"},
+       "", "f: number, g: any, h: any, i: any"},
+      // only a return of the function's own code types it
+      {"function f(k) { switch (k) { case 1: return 'a'; } } function g() { return o.v; }", "", "f g", "",
+       "f: string, g: any"},
+      {"function f(k) { return [1].map(function () { switch (k) { default: return 'z'; } }); }", "", "f", "",
+       "f: any"},
       {"function f(k) { switch (k) { default: return 'z'; } }", "", "f", "", "f: string"},
       {"function f(k) { switch (k) { default: log(); return 'z'; } }", "", "f", "", "f: string"},
       {"function f(k) { switch (k) { case 'a': log(); return 1; } }", "", "f", "", "f: any"},
@@ -455,25 +468,27 @@ TEST(Switch, CaseAndDefaultReturns) {
       {"function f(k) { switch (k) { case 'a': foo(); case 'b': return 'b'; } }", "", "f", "", "f: string"},
       {"function f(k) { switch (k) { case 'a': return; case 'b': return 'b'; } }", "", "f", "", "f: string"},
       {"function f(k) { switch (k) { case 'a': return 1; } }", "", "f: string, g: void, h: (number)", "",
-       "f: string, g: number, h: (number)"},
+       "f: string, g: void, h: (number)"},
+      {"function f(k) { switch (k) { case 'a': return 1; } }", "", "f: void", "", "f: number"},
   });
 }
 
 TEST(Switch, BlockBoundsAndTheEndOfTheList) {
   check(analyze_switch, {
-      {"switch (k) { case 1: return 'a';", "", "f", "", "f: string"},
-      {"switch (k) { case 1: return 'a'", "", "f", "", "f: string"},
+      // a return of no function's own code types none
+      {"switch (k) { case 1: return 'a';", "", "f", "", "f: any"},
       {"switch (k) { case 1: return", "", "f", "", "f: any"},
       {"switch (k)", "", "f", "", "f: any"},
       {"switch (", "", "f", "", "f: any"},
       {"switch k", "", "f", "", "f: any"},
       // the block ends at its own closing brace
-      {"switch (k) { case 1: x; } default: return 'z';", "", "f", "", "f: any"},
-      {"switch (k) { case 1: if (x) { y(); } default: return 'z'; }", "", "f", "", "f: string"},
+      {"function f(k) { switch (k) { case 1: x; } default: return 'z'; }", "", "f", "", "f: any"},
+      {"function f(k) { switch (k) { case 1: if (x) { y(); } default: return 'z'; } }", "", "f", "", "f: string"},
       // members stay as they were, only the kind is written
-      {"switch (k) { default: return 1; }", "", "f: void", "", "f: number"},
+      {"function f(k) { switch (k) { default: return 1; } }", "", "f: void", "", "f: number"},
   });
-  check_writes_only_the_kind(analyze_switch, "switch (k) { default: return 1; }", "f", {2, 3, 0, 0}, 2, 1);
+  check_writes_only_the_kind(analyze_switch, "function f(k) { switch (k) { default: return 1; } }", "f",
+                             {2, 3, 0, 0}, 2, 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -531,16 +546,18 @@ TEST(ComplexReturns, FirstTypedReturnFromTheBody) {
   });
 }
 
-TEST(ComplexReturns, ScanRunsFromTheBodyToTheEndOfTheFile) {
+TEST(ComplexReturns, OnlyTheFunctionsOwnReturnsCount) {
   check(analyze_complex_returns, {
-      {"function f() { } function g() { return 1; }", "", "f !g", "", "f: number, g: any"},
+      {"function f() { } function g() { return 1; }", "", "f !g", "", "f: any, g: any"},
       {"function g() { return 1; } function f() { x; }", "", "!g f", "", "g: any, f: any"},
-      // an empty body has no token region: the scan starts at the first token
-      {"function g() { return 1; } function f() {}", "", "!g f", "", "g: any, f: number"},
-      // without a token region the scan starts at the first token
-      {"return 'x';", "", "f", "", "f: string"},
+      {"function g() { return 1; } function f() {}", "", "!g f", "", "g: any, f: any"},
+      {"function f(o) { return o.v; } function g() { return 1; }", "", "f g", "", "f: any, g: number"},
+      {"function f(l) { return l.map(function (x) { return 'a'; }); }", "", "f", "", "f: any"},
+      {"function f(l) { l.map((x) => { return 'a'; }); return 1; }", "", "f", "", "f: number"},
+      // a return of no function's own code types none
+      {"return 'x';", "", "f", "", "f: any"},
       {"function f() {} return", "", "f", "", "f: any"},
-      {"function f() { return 1; }", "", "f: string, g: void, !h, ?k", "", "f: string, g: number, h: any, k: any"},
+      {"function f() { return 1; }", "", "f: string, g: void, !h, ?k", "", "f: string, g: void, h: any, k: any"},
   });
   // Only the kind is written by a literal return.
   check_writes_only_the_kind(analyze_complex_returns, "function f() { return 1; }", "f: void", {2, 0, 0, 0}, 1, 1);
@@ -598,8 +615,10 @@ TEST(FinalizeReturnTypes, NoValueReturnInTheBodyMakesVoid) {
       // a value return of another function does not count
       {"function f() {} function g() { return 1; }", "", "f g", "", "f: void, g: any"},
       {"function g() { return 1; } function f() {}", "", "g f", "", "g: any, f: void"},
-      // a nested function's return lies inside the region
-      {"function f() { function g() { return 1; } }", "", "f", "", "f: any"},
+      // a nested function's or callback's return is not the function's own
+      {"function f() { function g() { return 1; } }", "", "f", "", "f: void"},
+      {"function f(l) { l.forEach((x) => { return x; }); }", "", "f", "", "f: void"},
+      {"function f(l) { l.forEach(function (x) { return x; }); return l; }", "", "f", "", "f: any"},
       {"function f() {}", "", "f: string, g: (number), !h, ?k", "", "f: string, g: (number), h: any, k: any"},
       {"return 1;", "", "f", "", "f: void"},
   });
@@ -674,9 +693,9 @@ TEST(Analyzer3Run, OrderDecidesBetweenFillingAndOverwritingRules) {
   check(analyzer3_run, {
       // the object rule runs first; the first-return rule finds the type set
       {"function f() { return { a: 1 }; }", "", "f", "", "f: { a: number }"},
-      // the conditional return of g types f before f's own literal return is seen
+      // each function keeps to its own returns: g's conditional does not type f
       {"function f() { return 1; } function g() { return c ? 'a' : 'b'; }", "", "f g", "c: boolean",
-       "f: string, g: string"},
+       "f: number, g: string"},
       // a plain reassignment types d before the array-method rule looks at it
       {"let d; d = nums.map(n => n * 2);", "d, nums: number[]", "", "d: any[], nums: number[]", ""},
       // the first-return rule runs before the switch rule

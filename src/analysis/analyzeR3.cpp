@@ -190,6 +190,43 @@ int body_first_index(const FuncInfo& func, const TokenList& tokens) {
   return func.body_first_token;
 }
 
+// The `return` tokens of each function's own code, in order: those of its
+// body region but not of a function, arrow, method or class nested in it. A
+// function's result comes from these alone, never from another function's.
+struct OwnReturns {
+  std::vector<std::vector<int>> of_func;  // per function of funcs
+  std::unordered_map<int, int> owner;     // return token -> its function (the first to own it)
+};
+
+OwnReturns own_returns_of_functions(const TokenList& tokens, const AnalysisResult& result,
+                                    const std::vector<int>& match) {
+  OwnReturns own;
+  own.of_func.resize(result.funcs.size());
+  for (size_t f = 0; f < result.funcs.size(); ++f) {
+    const FuncInfo& func = result.funcs[f];
+    const int first = body_first_index(func, tokens);
+    if (first < 0) continue;
+    own.of_func[f] = own_returns(tokens, match, first, std::min(func.body_end_token, tokens.count()));
+    for (const int r : own.of_func[f]) own.owner.try_emplace(r, static_cast<int>(f));
+  }
+  return own;
+}
+
+// The function whose own code holds the `return` at `r`; null for none.
+FuncInfo* owner_of(const OwnReturns& own, AnalysisResult& result, int r) {
+  const auto found = own.owner.find(r);
+  return found == own.owner.end() ? nullptr : &result.funcs[static_cast<size_t>(found->second)];
+}
+
+// The conditional of the value a `return` at `r` hands back: the search must
+// end inside that value's expression, not in code after it.
+std::optional<Conditional> returned_conditional(const TokenList& tokens, const std::vector<int>& match,
+                                                const ConditionalIndex& conditionals, int r) {
+  const auto found = conditional_search(conditionals, r);
+  if (!found || found->colon >= scan_expression(tokens, match, r + 1, false).end) return std::nullopt;
+  return found;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -390,10 +427,11 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
 // Expression refinements
 
 // X = Y ?. F       -> X becomes the union (kind of field F in Y) | 5, overwriting
-// return Y ?. F    -> the last function's return type likewise
+// return Y ?. F    -> the return type of the function holding it likewise
 void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
+  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -408,23 +446,25 @@ void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
       }
     }
 
-    // The target is the last declared function, whichever holds the return.
-    if (kind(0) == TK_RETURN && kind(1) == TK_IDENTIFIER && kind(2) == TK_OPTIONAL_CHAIN &&
-        kind(3) == TK_IDENTIFIER && !result.funcs.empty()) {
+    // The target is the function whose own code holds the return.
+    FuncInfo* owner = kind(0) == TK_RETURN ? owner_of(own, result, i) : nullptr;
+    if (owner != nullptr && kind(1) == TK_IDENTIFIER && kind(2) == TK_OPTIONAL_CHAIN &&
+        kind(3) == TK_IDENTIFIER) {
       const VarInfo* object = vars.find(text(1));
       if (object != nullptr) {
         const int k = field_kind(*object, text(3));
-        if (k != TYPE_NONE) set_pair_union(result.funcs.back().return_type, k, TYPE_VOID);
+        if (k != TYPE_NONE) set_pair_union(owner->return_type, k, TYPE_VOID);
       }
     }
   }
 }
 
 // X = Y ?? V       -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
-// return Y ?? V    -> the last function's return type likewise
+// return Y ?? V    -> the return type of the function holding it likewise
 void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
+  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -437,11 +477,11 @@ void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
       if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
     }
 
-    if (kind(0) == TK_RETURN && kind(1) == TK_IDENTIFIER && kind(2) == TK_NULLISH &&
-        !result.funcs.empty()) {
+    FuncInfo* owner = kind(0) == TK_RETURN ? owner_of(own, result, i) : nullptr;
+    if (owner != nullptr && kind(1) == TK_IDENTIFIER && kind(2) == TK_NULLISH) {
       const int a = vars.kind_of(text(1));
       const int b = value_kind(vars, token_at(tokens, i + 3));
-      if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(result.funcs.back().return_type, a, b);
+      if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(owner->return_type, a, b);
     }
   }
 }
@@ -494,27 +534,21 @@ struct TernarySite {
   int target;  // the assigned variable; -1 for a return
   Operand a;
   Operand b;
+  int owner = -1;  // for a return, the function whose own code holds it
 };
 
-// One walk over the sites as the walk for one gated function makes it; the
-// return rule writes `return_type` while it is open. Returns the (a, b) pairs
-// it wrote there, in order.
-std::vector<std::pair<int, int>> walk_ternary_sites(const std::vector<TernarySite>& sites,
-                                                    std::vector<VarInfo>& vars, TypeInfo& return_type) {
-  std::vector<std::pair<int, int>> written;
+// One walk over the sites as the walk for gated function `func` makes it:
+// the return rule writes `return_type` from the function's own returns while
+// it is open.
+void walk_ternary_sites(const std::vector<TernarySite>& sites, std::vector<VarInfo>& vars, int func,
+                        TypeInfo& return_type) {
   for (const TernarySite& site : sites) {
-    if (site.target < 0 && !is_open(return_type)) continue;
+    if (site.target < 0 && (site.owner != func || !is_open(return_type))) continue;
     const int a = operand_kind(site.a, vars);
     const int b = operand_kind(site.b, vars);
     if (a == TYPE_NONE && b == TYPE_NONE) continue;
-    if (site.target < 0) {
-      set_from_two_kinds(return_type, a, b);
-      written.emplace_back(a, b);
-    } else {
-      set_from_two_kinds(vars[static_cast<size_t>(site.target)].type, a, b);
-    }
+    set_from_two_kinds(site.target < 0 ? return_type : vars[static_cast<size_t>(site.target)].type, a, b);
   }
-  return written;
 }
 
 struct UnionState {
@@ -536,16 +570,19 @@ std::vector<UnionState> union_states(const std::vector<VarInfo>& vars, const std
 
 }  // namespace
 
-// return ... ? A ... : B   -> each open gated return type from (A, B) by the two-kind rule
+// return ... ? A ... : B   -> the open return type of the gated function whose own
+//                             return it is, from (A, B) by the two-kind rule
 // X = ... ? A ... : B      -> X likewise, once per gated function
 void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
   // The rule walks the whole file once per gated function. Only the sites
   // below can write, so each walk visits them alone. The variable rule reads
   // what it wrote before; once a whole walk leaves the variables as it found
   // them, every later walk repeats it exactly, and each open return type then
-  // takes the writes of one such walk.
+  // takes the writes of its own returns in such a walk.
   const int count = tokens.count();
   const ConditionalIndex conditionals = index_conditionals(tokens);
+  const std::vector<int> match = match_brackets(tokens);
+  const OwnReturns own = own_returns_of_functions(tokens, result, match);
   VarLookup lookup(result);
   std::vector<TernarySite> sites;
   std::vector<int> targets;
@@ -553,7 +590,14 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
     const Token& start = token(tokens, j);
     const bool is_return = start.kind == TK_RETURN;
     if (!is_return && (start.kind != TK_IDENTIFIER || token(tokens, j + 1).kind != TK_ASSIGN)) continue;
-    const auto found = conditional_search(conditionals, j);
+    int owner = -1;
+    if (is_return) {
+      const auto held = own.owner.find(j);
+      if (held == own.owner.end()) continue;  // no function's own return
+      owner = held->second;
+    }
+    const auto found =
+        is_return ? returned_conditional(tokens, match, conditionals, j) : conditional_search(conditionals, j);
     if (!found) continue;
     int target = -1;
     if (!is_return) {
@@ -563,36 +607,43 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
       targets.push_back(target);
     }
     sites.push_back(TernarySite{target, operand_at(tokens, found->question + 1, lookup),
-                                operand_at(tokens, found->colon + 1, lookup)});
+                                operand_at(tokens, found->colon + 1, lookup), owner});
   }
   std::sort(targets.begin(), targets.end());
   targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
 
+  // The return sites of each function, for the walks after the variables settled.
+  std::unordered_map<int, std::vector<const TernarySite*>> returns_of;
+  for (const TernarySite& site : sites) {
+    if (site.target < 0) returns_of[site.owner].push_back(&site);
+  }
   bool settled = false;
-  std::optional<std::vector<std::pair<int, int>>> settled_writes;
-  for (FuncInfo& func : result.funcs) {
+  for (size_t f = 0; f < result.funcs.size(); ++f) {
+    FuncInfo& func = result.funcs[f];
     if (!is_gated(func)) continue;
     if (!settled) {
       const std::vector<UnionState> before = union_states(result.vars, targets);
-      walk_ternary_sites(sites, result.vars, func.return_type);
+      walk_ternary_sites(sites, result.vars, static_cast<int>(f), func.return_type);
       settled = union_states(result.vars, targets) == before;
       continue;
     }
-    if (!is_open(func.return_type)) continue;
-    if (!settled_writes) {
-      TypeInfo open_type;
-      settled_writes = walk_ternary_sites(sites, result.vars, open_type);
+    const auto held = returns_of.find(static_cast<int>(f));
+    if (held == returns_of.end()) continue;
+    for (const TernarySite* site : held->second) {
+      if (!is_open(func.return_type)) break;
+      const int a = operand_kind(site->a, result.vars);
+      const int b = operand_kind(site->b, result.vars);
+      if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(func.return_type, a, b);
     }
-    for (const auto& [a, b] : *settled_writes) set_from_two_kinds(func.return_type, a, b);
   }
 }
 
-// switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind
+// switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind,
+//                                                   for the function whose own return it is
 // switch ... { default ... return VALUE          -> likewise
 void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
-  // The switches of the whole file are examined for every gated function, and
-  // only an open return type is written: each one takes the first kind that
-  // the examination yields, the same for all. It is found once.
+  // Only an open return type is written, from a `return` of the function's
+  // own code.
   //
   // A case or default scan stops at a `}` at the latest, and a block ends at
   // its closing `}` or at the end of the list, so what a label yields does
@@ -634,39 +685,42 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
     return literal_kind(tokens, stop + 1);
   };
 
-  // next_yield[p]: the first label at or after p whose scan yields a kind.
-  std::vector<int> kinds(static_cast<size_t>(count), TYPE_NONE);
-  std::vector<int> next_yield(static_cast<size_t>(count) + 1, count);
-  for (int p = count - 1; p >= 0; --p) {
-    const Token& word = token(tokens, p);
-    int kind = TYPE_NONE;
-    if (word.kind == TK_IDENTIFIER) {
-      if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
-        // From the label on; the next identifier (another label, a call)
-        // ends the case without a type.
-        kind = yielded(case_stop[static_cast<size_t>(p) + 1]);
-      } else if (word.text == "default") {
-        kind = yielded(default_stop[static_cast<size_t>(p)]);
-      }
-    }
-    kinds[static_cast<size_t>(p)] = kind;
-    next_yield[static_cast<size_t>(p)] = kind != TYPE_NONE ? p : next_yield[static_cast<size_t>(p) + 1];
-  }
-
+  // The labels inside some switch block, from the `{` to its `}` (or the end
+  // of the list).
   const TokenPositions next_brace = positions_of_kind(tokens, TK_LBRACE);
-  int found_kind = TYPE_NONE;
-  for (int j = 0; j < count && found_kind == TYPE_NONE; ++j) {
+  std::vector<int> block_change(static_cast<size_t>(count) + 1, 0);
+  for (int j = 0; j < count; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
     const int k = next_at(next_brace, j);
     if (k >= count) continue;
-    // Every label from the `{` to its `}` (or the end of the list).
-    const int l = closing[static_cast<size_t>(k)];
-    const int p = next_yield[static_cast<size_t>(k)];
-    if (p <= l && p < count) found_kind = kinds[static_cast<size_t>(p)];
+    ++block_change[static_cast<size_t>(k)];
+    --block_change[static_cast<size_t>(std::min(closing[static_cast<size_t>(k)] + 1, count))];
   }
-  if (found_kind == TYPE_NONE) return;
-  for (FuncInfo& func : result.funcs) {
-    if (is_gated(func) && is_open(func.return_type)) func.return_type.kind = static_cast<TypeKind>(found_kind);  // the kind only
+
+  // Each function takes the kind of the first label, in the order of the
+  // switches and of their labels, whose scan ends at one of its own returns;
+  // nested switches are inside their parents' blocks, so that order is the
+  // order of the labels in the file.
+  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  int inside = 0;
+  for (int p = 0; p < count; ++p) {
+    inside += block_change[static_cast<size_t>(p)];
+    const Token& word = token(tokens, p);
+    if (inside <= 0 || word.kind != TK_IDENTIFIER) continue;
+    int stop = count;
+    if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
+      // From the label on; the next identifier (another label, a call)
+      // ends the case without a type.
+      stop = case_stop[static_cast<size_t>(p) + 1];
+    } else if (word.text == "default") {
+      stop = default_stop[static_cast<size_t>(p)];
+    }
+    const int kind = yielded(stop);
+    if (kind == TYPE_NONE) continue;
+    FuncInfo* owner = owner_of(own, result, stop);
+    if (owner != nullptr && is_gated(*owner) && is_open(owner->return_type)) {
+      owner->return_type.kind = static_cast<TypeKind>(kind);  // the kind only
+    }
   }
 }
 
@@ -695,58 +749,54 @@ void apply_object_return(const ObjectReturn& write, TypeInfo& type) {
   }
 }
 
-// The first `return {` or conditional object return of the file.
-std::optional<ObjectReturn> first_object_return(const TokenList& tokens, AnalysisResult& result) {
+// What the `return` at `j` writes when it hands back an object literal
+// (`return {`) or a conditional with an object branch; nothing otherwise.
+std::optional<ObjectReturn> object_return_at(const TokenList& tokens, const std::vector<int>& match,
+                                             const ConditionalIndex& conditionals, VarLookup& vars, int j) {
   const int count = tokens.count();
-  const ConditionalIndex conditionals = index_conditionals(tokens);
-  VarLookup vars(result);
-  for (int j = 0; j < count - 3; ++j) {
-    if (token(tokens, j).kind != TK_RETURN) continue;
-
-    if (token(tokens, j + 1).kind == TK_LBRACE) {
-      ObjectReturn write;
-      write.with_fields = true;
-      int depth = 0;
-      for (int k = j + 1; k < count; ++k) {
-        const Token& key = token(tokens, k);
-        if (key.kind == TK_LBRACE) ++depth;
-        if (key.kind == TK_RBRACE) --depth;
-        if (key.kind == TK_IDENTIFIER && is_kind(tokens, k + 1, TK_COLON) && k + 2 < count) {
-          const Token& value = token(tokens, k + 2);
-          const int after = kind_at(tokens, k + 3);
-          int kind = infer_literal_type(&value);
-          if (kind == TYPE_NONE) {
-            if (value.kind == TK_IDENTIFIER) {
-              kind = vars.kind_of(value.text);
-            } else if (is_short_comparison(after)) {
-              kind = TYPE_BOOLEAN;
-            } else if (is_arithmetic(after)) {
-              kind = TYPE_NUMBER;
-            } else if (value.kind == TK_LBRACE) {
-              kind = TYPE_OBJECT;
-            }
+  if (token(tokens, j + 1).kind == TK_LBRACE) {
+    ObjectReturn write;
+    write.with_fields = true;
+    int depth = 0;
+    for (int k = j + 1; k < count; ++k) {
+      const Token& key = token(tokens, k);
+      if (key.kind == TK_LBRACE) ++depth;
+      if (key.kind == TK_RBRACE) --depth;
+      if (key.kind == TK_IDENTIFIER && is_kind(tokens, k + 1, TK_COLON) && k + 2 < count) {
+        const Token& value = token(tokens, k + 2);
+        const int after = kind_at(tokens, k + 3);
+        int kind = infer_literal_type(&value);
+        if (kind == TYPE_NONE) {
+          if (value.kind == TK_IDENTIFIER) {
+            kind = vars.kind_of(value.text);
+          } else if (is_short_comparison(after)) {
+            kind = TYPE_BOOLEAN;
+          } else if (is_arithmetic(after)) {
+            kind = TYPE_NUMBER;
+          } else if (value.kind == TK_LBRACE) {
+            kind = TYPE_OBJECT;
           }
-          write.fields.push_back(TypeField{std::string(key.text), static_cast<TypeKind>(kind)});
         }
-        if (depth == 0) break;
+        write.fields.push_back(TypeField{std::string(key.text), static_cast<TypeKind>(kind)});
       }
-      return write;
+      if (depth == 0) break;
     }
+    return write;
+  }
 
-    // The first `:` may be a key's colon inside an object branch:
-    // `return ok ? { a: 1 } : null` pairs `{` with 1.
-    const auto found = conditional_search(conditionals, j);
-    if (!found) continue;
-    const Token& a = token(tokens, found->question + 1);
-    const Token& b = token(tokens, found->colon + 1);
-    const bool a_object = a.kind == TK_LBRACE;
-    const bool b_object = b.kind == TK_LBRACE;
-    if (a_object && b_object) return ObjectReturn{};
-    if (a_object || b_object) {
-      ObjectReturn write;
-      write.union_other = infer_literal_type(a_object ? &b : &a);
-      return write;
-    }
+  // The first `:` may be a key's colon inside an object branch:
+  // `return ok ? { a: 1 } : null` pairs `{` with 1.
+  const auto found = returned_conditional(tokens, match, conditionals, j);
+  if (!found) return std::nullopt;
+  const Token& a = token(tokens, found->question + 1);
+  const Token& b = token(tokens, found->colon + 1);
+  const bool a_object = a.kind == TK_LBRACE;
+  const bool b_object = b.kind == TK_LBRACE;
+  if (a_object && b_object) return ObjectReturn{};
+  if (a_object || b_object) {
+    ObjectReturn write;
+    write.union_other = infer_literal_type(a_object ? &b : &a);
+    return write;
   }
   return std::nullopt;
 }
@@ -756,14 +806,24 @@ std::optional<ObjectReturn> first_object_return(const TokenList& tokens, Analysi
 // return { KEY : V , ... }        -> open return type: object with every key, nested ones too
 // return ... ? A ... : B          -> open return type: object when A or B is `{`
 void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
-  // The whole file is scanned for every gated function and both rules only
-  // fill an open type: each open one takes the first such return of the file,
-  // wherever it stands. It is found once.
+  // Both rules only fill an open type: each open one takes the first such
+  // return of its own code.
   if (!any_open_gated(result)) return;
-  const std::optional<ObjectReturn> write = first_object_return(tokens, result);
-  if (!write) return;
-  for (FuncInfo& func : result.funcs) {
-    if (is_gated(func) && is_open(func.return_type)) apply_object_return(*write, func.return_type);
+  const int count = tokens.count();
+  const std::vector<int> match = match_brackets(tokens);
+  const ConditionalIndex conditionals = index_conditionals(tokens);
+  const OwnReturns own = own_returns_of_functions(tokens, result, match);
+  VarLookup vars(result);
+  for (size_t f = 0; f < result.funcs.size(); ++f) {
+    FuncInfo& func = result.funcs[f];
+    if (!is_gated(func) || !is_open(func.return_type)) continue;
+    for (const int r : own.of_func[f]) {
+      if (r >= count - 3) break;
+      if (const auto write = object_return_at(tokens, match, conditionals, vars, r)) {
+        apply_object_return(*write, func.return_type);
+        break;
+      }
+    }
   }
 }
 
@@ -805,8 +865,8 @@ void apply_return_write(const ReturnWrite& write, TypeInfo& type) {
   if (write.rebuild) rebuild_members(type, {write.first, write.second});
 }
 
-std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const ConditionalIndex& conditionals,
-                                                VarLookup& vars, int r) {
+std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const std::vector<int>& match,
+                                                const ConditionalIndex& conditionals, VarLookup& vars, int r) {
   const int count = tokens.count();
   const Token& x = token(tokens, r + 1);
   const int after = kind_at(tokens, r + 2);
@@ -823,7 +883,7 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const C
   if (r + 3 < count && (is_logical(after) || after == TK_NULLISH)) {
     return ReturnWrite{TYPE_UNION, true, literal_kind(tokens, r + 3), TYPE_NONE};
   }
-  const auto found = conditional_search(conditionals, r);
+  const auto found = returned_conditional(tokens, match, conditionals, r);
   if (!found) return std::nullopt;
   const int a = literal_kind(tokens, found->question + 1);
   const int b = literal_kind(tokens, found->colon + 1);
@@ -834,43 +894,35 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const C
 }  // namespace
 
 // return !X | return A cmp B | return LITERAL | return VAR | return (..) op LIT | return .. ? A : B
-// -> the first such return from the body's first token to the end of the file
-//    types an open return type
+// -> the first such return of the function's own code types an open return type
 void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
-  // Each `return` writes the same thing whichever function's walk meets it,
-  // and every write closes the type except a void variable, after which
-  // the walk goes on. So a walk from index s ends with the first closing write
-  // at or after s, or void when only void writes follow s.
+  // Every write closes the type except a void variable, after which the walk
+  // goes on: the type ends with the first closing write, or void when only
+  // void writes were met.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
+  const std::vector<int> match = match_brackets(tokens);
   const ConditionalIndex conditionals = index_conditionals(tokens);
+  const OwnReturns own = own_returns_of_functions(tokens, result, match);
   VarLookup vars(result);
-  std::vector<ReturnWrite> writes;
-  std::vector<int> next_closing(static_cast<size_t>(count) + 1, -1);  // index into writes
-  std::vector<char> void_follows(static_cast<size_t>(count) + 1, 0);
-  for (int r = count - 1; r >= 0; --r) {
-    next_closing[static_cast<size_t>(r)] = next_closing[static_cast<size_t>(r) + 1];
-    void_follows[static_cast<size_t>(r)] = void_follows[static_cast<size_t>(r) + 1];
-    if (token(tokens, r).kind != TK_RETURN || r + 1 >= count) continue;
-    const std::optional<ReturnWrite> write = complex_return_write(tokens, conditionals, vars, r);
-    if (!write) continue;
-    if (write->kind == TYPE_VOID) {  // the only write that leaves the type open
-      void_follows[static_cast<size_t>(r)] = 1;
-    } else {
-      next_closing[static_cast<size_t>(r)] = static_cast<int>(writes.size());
-      writes.push_back(*write);
-    }
-  }
-
-  for (FuncInfo& func : result.funcs) {
+  for (size_t f = 0; f < result.funcs.size(); ++f) {
+    FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
-    const size_t first = static_cast<size_t>(std::max(body_first_index(func, tokens), 0));
-    const int closing = next_closing[first];
-    if (closing >= 0) {
-      apply_return_write(writes[static_cast<size_t>(closing)], func.return_type);
-    } else if (void_follows[first] != 0) {
-      func.return_type.kind = TYPE_VOID;
+    bool void_met = false;
+    bool closed = false;
+    for (const int r : own.of_func[f]) {
+      if (r + 1 >= count) continue;
+      const std::optional<ReturnWrite> write = complex_return_write(tokens, match, conditionals, vars, r);
+      if (!write) continue;
+      if (write->kind == TYPE_VOID) {  // the only write that leaves the type open
+        void_met = true;
+        continue;
+      }
+      apply_return_write(*write, func.return_type);
+      closed = true;
+      break;
     }
+    if (!closed && void_met) func.return_type.kind = TYPE_VOID;
   }
 }
 
@@ -924,24 +976,21 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
-// no `return VALUE` in the body region   -> open return type becomes void
+// no `return VALUE` of the function's own code   -> open return type becomes void
 void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
+  // A value returned by a function nested in the body (a callback) is not the
+  // function's own result.
+  if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  // value_return[i]: the first `return` at or after i (below count - 1) that
-  // a token other than `;` or `}` follows; count when none. Nested functions
-  // have nested regions, so each region is not walked on its own.
-  std::vector<int> value_return(static_cast<size_t>(count) + 1, count);
-  for (int index = count - 2; index >= 0; --index) {
-    const int next = token(tokens, index + 1).kind;
-    const bool returns_value = token(tokens, index).kind == TK_RETURN && next != TK_SEMICOLON && next != TK_RBRACE;
-    value_return[static_cast<size_t>(index)] = returns_value ? index : value_return[static_cast<size_t>(index) + 1];
-  }
-  for (FuncInfo& func : result.funcs) {
+  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  for (size_t f = 0; f < result.funcs.size(); ++f) {
+    FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
-    const int first = body_first_index(func, tokens);
-    // Tokens before the region are passed over; the walk ends after it.
-    const bool returns_value =
-        first >= 0 && value_return[static_cast<size_t>(first)] < std::min(count - 1, func.body_end_token);
+    const bool returns_value = std::any_of(own.of_func[f].begin(), own.of_func[f].end(), [&](int r) {
+      if (r >= count - 1) return false;
+      const int next = token(tokens, r + 1).kind;
+      return next != TK_SEMICOLON && next != TK_RBRACE;
+    });
     if (!returns_value) {
       func.return_type.kind = TYPE_VOID;
       func.return_type.member_count = 0;

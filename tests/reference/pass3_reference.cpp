@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/syntax.h"
+
 namespace pass3_reference {
 
 namespace {
@@ -14,17 +16,8 @@ namespace {
 // ignored.
 constexpr int kMaxDestructuredNames = 16;
 
-const Token* token_at(const TokenList& tokens, int index) {
-  if (index < 0 || index >= tokens.count()) return nullptr;
-  return &tokens.items[static_cast<size_t>(index)];
-}
-
-int kind_at(const TokenList& tokens, int index) {
-  const Token* token = token_at(tokens, index);
-  return token == nullptr ? -1 : token->kind;
-}
-
-bool is_kind(const TokenList& tokens, int index, int kind) { return kind_at(tokens, index) == kind; }
+// token_at, kind_at and is_kind: the bounds-checked helpers of
+// analysis/token_helpers.h (null, TK_NONE and false outside the list).
 
 bool is_arithmetic(int kind) { return kind >= TK_PLUS && kind <= TK_SLASH; }
 bool is_equality(int kind) { return kind == TK_EQUAL || kind == TK_NOT_EQUAL; }
@@ -141,6 +134,34 @@ int body_first_index(const FuncInfo& func, const TokenList& tokens) {
     return -1;
   }
   return func.body_first_token;
+}
+
+// The `return` tokens of the function's own code: its body region without
+// the functions, arrows, methods and classes nested in it.
+std::vector<int> own_returns_of(const FuncInfo& func, const TokenList& tokens) {
+  const int first = body_first_index(func, tokens);
+  if (first < 0) return {};
+  return own_returns(tokens, match_brackets(tokens), first, std::min(func.body_end_token, tokens.count()));
+}
+
+// The first function (in list order) whose own code holds the `return` at
+// `r`; -1 for none.
+int owner_index(const AnalysisResult& result, const TokenList& tokens, int r) {
+  for (size_t f = 0; f < result.funcs.size(); ++f) {
+    const std::vector<int> own = own_returns_of(result.funcs[f], tokens);
+    if (std::find(own.begin(), own.end(), r) != own.end()) return static_cast<int>(f);
+  }
+  return -1;
+}
+
+// The conditional search from a `return` at `r`, which must end inside the
+// returned expression.
+std::optional<Conditional> returned_conditional(const TokenList& tokens, int r) {
+  const auto found = conditional_search(tokens, r);
+  if (!found || found->colon >= scan_expression(tokens, match_brackets(tokens), r + 1, false).end) {
+    return std::nullopt;
+  }
+  return found;
 }
 
 }  // namespace
@@ -337,7 +358,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
 // Expression refinements
 
 // X = Y ?. F       -> X becomes the union (kind of field F in Y) | 5, overwriting
-// return Y ?. F    -> the last function's return type likewise
+// return Y ?. F    -> the return type of the function holding it likewise
 void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
@@ -356,20 +377,21 @@ void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
       }
     }
 
-    // The target is the last declared function, whichever holds the return.
+    // The target is the function whose own code holds the return.
     if (kind(0) == TK_RETURN && kind(1) == TK_IDENTIFIER && kind(2) == TK_OPTIONAL_CHAIN &&
-        kind(3) == TK_IDENTIFIER && !result.funcs.empty()) {
+        kind(3) == TK_IDENTIFIER && owner_index(result, tokens, i) >= 0) {
       const VarInfo* object = find_var(result, text(1));
       if (object != nullptr) {
         const int k = field_kind(*object, text(3));
-        if (k != TYPE_NONE) set_pair_union(result.funcs.back().return_type, k, TYPE_VOID);
+        const int owner = owner_index(result, tokens, i);
+        if (k != TYPE_NONE) set_pair_union(result.funcs[static_cast<size_t>(owner)].return_type, k, TYPE_VOID);
       }
     }
   }
 }
 
 // X = Y ?? V       -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
-// return Y ?? V    -> the last function's return type likewise
+// return Y ?? V    -> the return type of the function holding it likewise
 void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (int i = 0; i < count - 4; ++i) {
@@ -391,10 +413,13 @@ void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
     }
 
     if (kind(0) == TK_RETURN && kind(1) == TK_IDENTIFIER && kind(2) == TK_NULLISH &&
-        !result.funcs.empty()) {
+        owner_index(result, tokens, i) >= 0) {
       const int a = var_kind(text(1));
       const int b = value_kind(result, token_at(tokens, i + 3));
-      if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(result.funcs.back().return_type, a, b);
+      const int owner = owner_index(result, tokens, i);
+      if (a != TYPE_NONE || b != TYPE_NONE) {
+        set_from_two_kinds(result.funcs[static_cast<size_t>(owner)].return_type, a, b);
+      }
     }
   }
 }
@@ -417,7 +442,8 @@ void analyze_logical_ops(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
-// return ... ? A ... : B   -> each open gated return type from (A, B) by the two-kind rule
+// return ... ? A ... : B   -> the open return type of the gated function whose own
+//                             return it is, from (A, B) by the two-kind rule
 // X = ... ? A ... : B      -> X likewise, once per gated function
 // The whole file is scanned once per gated function.
 void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
@@ -429,7 +455,8 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
       TypeInfo& return_type = result.funcs[f].return_type;
 
       if (token.kind == TK_RETURN && is_open(return_type)) {
-        if (const auto found = conditional_search(tokens, j)) {
+        if (owner_index(result, tokens, j) != static_cast<int>(f)) continue;  // not its own return
+        if (const auto found = returned_conditional(tokens, j)) {
           const int a = value_kind(result, token_at(tokens, found->question + 1));
           const int b = value_kind(result, token_at(tokens, found->colon + 1));
           if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(return_type, a, b);
@@ -447,9 +474,11 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
-// switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind
+// switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind,
+//                                                   for the function whose own return it is
 // switch ... { default ... return VALUE          -> likewise
-// The whole file's switches are examined once per gated function.
+// The whole file's switches are examined once per gated function; only a
+// `return` of its own code writes its type.
 void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (size_t f = 0; f < result.funcs.size(); ++f) {
@@ -486,7 +515,9 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
             if (t.kind == TK_IDENTIFIER || t.text == "case" || t.kind == TK_RBRACE) break;
             if (t.kind == TK_RETURN && q + 1 < count) {
               const int kind = literal_kind(tokens, q + 1);
-              if (kind != TYPE_NONE && is_open(return_type)) return_type.kind = static_cast<TypeKind>(kind);
+              if (kind != TYPE_NONE && is_open(return_type) && owner_index(result, tokens, q) == static_cast<int>(f)) {
+                return_type.kind = static_cast<TypeKind>(kind);
+              }
               break;
             }
           }
@@ -496,7 +527,9 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
             if (t.kind == TK_RBRACE) break;
             if (t.kind == TK_RETURN && q + 1 < count) {
               const int kind = literal_kind(tokens, q + 1);
-              if (kind != TYPE_NONE) return_type.kind = static_cast<TypeKind>(kind);
+              if (kind != TYPE_NONE && owner_index(result, tokens, q) == static_cast<int>(f)) {
+                return_type.kind = static_cast<TypeKind>(kind);
+              }
               break;
             }
           }
@@ -511,15 +544,15 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
 
 // return { KEY : V , ... }        -> open return type: object with every key, nested ones too
 // return ... ? A ... : B          -> open return type: object when A or B is `{`
-// The whole file is scanned once per gated function.
+// The function's own returns are walked, once per gated function.
 void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     if (!is_gated(result.funcs[f])) continue;
     TypeInfo& return_type = result.funcs[f].return_type;
     // Both rules only fill an open type, so the walk may end once it is set.
-    for (int j = 0; j < count - 3 && is_open(return_type); ++j) {
-      if (tokens.items[static_cast<size_t>(j)].kind != TK_RETURN) continue;
+    for (const int j : own_returns_of(result.funcs[f], tokens)) {
+      if (j >= count - 3 || !is_open(return_type)) break;
 
       if (is_kind(tokens, j + 1, TK_LBRACE) && is_open(return_type)) {
         std::vector<TypeField> fields;
@@ -555,7 +588,7 @@ void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
       // The first `:` may be a key's colon inside an object branch:
       // `return ok ? { a: 1 } : null` pairs `{` with 1.
       if (is_open(return_type)) {
-        const auto found = conditional_search(tokens, j);
+        const auto found = returned_conditional(tokens, j);
         if (!found) continue;
         const Token& a = tokens.items[static_cast<size_t>(found->question + 1)];
         const Token& b = tokens.items[static_cast<size_t>(found->colon + 1)];
@@ -596,17 +629,15 @@ void analyze_reassignments(const TokenList& tokens, AnalysisResult& result) {
 }
 
 // return !X | return A cmp B | return LITERAL | return VAR | return (..) op LIT | return .. ? A : B
-// -> the first such return from the body's first token to the end of the file
-//    types an open return type
+// -> the first such return of the function's own code types an open return type
 void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   for (FuncInfo& func : result.funcs) {
     if (!is_gated(func)) continue;
     TypeInfo& return_type = func.return_type;
-    const int first = std::max(body_first_index(func, tokens), 0);
-
-    for (int r = first; r < count && is_open(return_type); ++r) {
-      if (tokens.items[static_cast<size_t>(r)].kind != TK_RETURN || r + 1 >= count) continue;
+    for (const int r : own_returns_of(func, tokens)) {
+      if (!is_open(return_type)) break;
+      if (r + 1 >= count) continue;
       const Token& x = tokens.items[static_cast<size_t>(r + 1)];
       const int after = kind_at(tokens, r + 2);
       const int literal = infer_literal_type(&x);
@@ -623,7 +654,7 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
       } else if (r + 3 < count && (is_logical(after) || after == TK_NULLISH)) {
         return_type.kind = TYPE_UNION;
         rebuild_members(return_type, {literal_kind(tokens, r + 3)});
-      } else if (const auto found = conditional_search(tokens, r)) {
+      } else if (const auto found = returned_conditional(tokens, r)) {
         const int a = literal_kind(tokens, found->question + 1);
         const int b = literal_kind(tokens, found->colon + 1);
         if (a == b && a != TYPE_NONE) {
@@ -691,16 +722,13 @@ void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
   for (FuncInfo& func : result.funcs) {
     if (!is_gated(func) || !is_open(func.return_type)) continue;
     bool returns_value = false;
-    const int first = body_first_index(func, tokens);
-    if (first >= 0) {
-      // Tokens before the region are passed over; the walk ends after it.
-      for (int index = first; index < count - 1 && index < func.body_end_token; ++index) {
-        if (tokens.items[static_cast<size_t>(index)].kind != TK_RETURN) continue;
-        const int next = tokens.items[static_cast<size_t>(index + 1)].kind;
-        if (next != TK_SEMICOLON && next != TK_RBRACE) {
-          returns_value = true;
-          break;
-        }
+    // The function's own returns: a nested callback's value is not its own.
+    for (const int index : own_returns_of(func, tokens)) {
+      if (index >= count - 1) continue;
+      const int next = tokens.items[static_cast<size_t>(index + 1)].kind;
+      if (next != TK_SEMICOLON && next != TK_RBRACE) {
+        returns_value = true;
+        break;
       }
     }
     if (!returns_value) {
