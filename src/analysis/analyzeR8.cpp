@@ -102,6 +102,81 @@ int record_class_modifier(ClassInfo& cls, FieldPositions& positions, const Token
   return is_static ? name_index + 1 : l + 1;
 }
 
+// Words a member may be named by besides identifiers: `delete(k) {}` and
+// `import() {}` are methods as much as `get(k) {}`.
+bool is_member_name(const TokenList& tokens, int index) {
+  switch (kind_at(tokens, index)) {
+    case TK_IDENTIFIER:
+    case TK_RESERVED:
+    case TK_LET:
+    case TK_CONST:
+    case TK_VAR:
+    case TK_RETURN:
+    case TK_FOR:
+    case TK_SWITCH:
+    case TK_CLASS:
+    case TK_EXTENDS:
+    case TK_IMPORT:
+    case TK_EXPORT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Token `index` ends the returned expression: `;`, `}`, a line break or the
+// end of the list.
+bool ends_return_value(const TokenList& tokens, int index) {
+  const int kind = kind_at(tokens, index);
+  return kind == TK_NONE || kind == TK_SEMICOLON || kind == TK_RBRACE ||
+         tokens.items[static_cast<size_t>(index)].line != tokens.items[static_cast<size_t>(index) - 1].line;
+}
+
+// The class itself as a type.
+TypeInfo class_type(const ClassInfo& cls) {
+  TypeInfo type;
+  type.kind = TYPE_NAMED;
+  type.type_name = cls.name;
+  return type;
+}
+
+// The result of a method from its own returns (not those of functions nested
+// in it): void when none hands back a value; the union of the literal kinds
+// when every value is a literal; the class for `return this` and `return new
+// CLASS(...)`; otherwise open, since a value of no known kind is returned.
+TypeInfo method_result(const ClassInfo& cls, const TokenList& tokens, const std::vector<int>& match, int body) {
+  const int count = tokens.count();
+  const int close = match[static_cast<size_t>(body)] < 0 ? count : match[static_cast<size_t>(body)];
+  TypeInfo literals;
+  bool returns_value = false;
+  bool returns_class = false;
+  bool returns_other = false;
+  for (const int r : own_returns(tokens, match, body + 1, close)) {
+    if (r + 1 >= count || ends_return_value(tokens, r + 1)) continue;  // `return;`
+    returns_value = true;
+    const Token& value = tokens.items[static_cast<size_t>(r + 1)];
+    const int literal = infer_literal_type(&value);
+    if (literal != TYPE_NONE && ends_return_value(tokens, r + 2)) {
+      add_union_type(literals, literal);
+    } else if (is_identifier(tokens, r + 1, "this") && ends_return_value(tokens, r + 2)) {
+      returns_class = true;
+    } else if (is_identifier(tokens, r + 1, "new") && is_identifier(tokens, r + 2, cls.name) &&
+               is_kind(tokens, r + 3, TK_LPAREN) && match[static_cast<size_t>(r + 3)] >= 0 &&
+               ends_return_value(tokens, match[static_cast<size_t>(r + 3)] + 1)) {
+      returns_class = true;
+    } else {
+      returns_other = true;
+    }
+  }
+  if (!returns_value) {
+    TypeInfo none;
+    none.kind = TYPE_VOID;
+    return none;
+  }
+  if (returns_other || (returns_class && literals.kind != TYPE_NONE)) return TypeInfo{};
+  return returns_class ? class_type(cls) : literals;
+}
+
 // Member test of the method detector at the member-level token l.
 int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vector<int>& match,
                         const BraceGroups& groups, int l) {
@@ -109,17 +184,34 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
   MethodInfo method;
   int m = l;
   // [static] [async] NAME ( PARAMS ) { BODY }
-  if (is_identifier(tokens, m, "static")) {
+  if (is_identifier(tokens, m, "static") && !is_kind(tokens, m + 1, TK_LPAREN)) {
     method.is_static = 1;
     ++m;
   }
-  if (m < count && tokens.items[m].kind == TK_ASYNC) {
+  if (m < count && tokens.items[m].kind == TK_ASYNC && !is_kind(tokens, m + 1, TK_LPAREN)) {
     method.is_async = 1;
     ++m;
   }
-  if (!is_kind(tokens, m, TK_IDENTIFIER) || !(m + 1 < count) ||
+  if (!is_member_name(tokens, m) || !(m + 1 < count) ||
       tokens.items[m + 1].kind != TK_LPAREN || in_list(kNeverMethodNames, tokens.items[m].text)) {
     return l + 1;
+  }
+  // The walk reaches the name of a generator `[static] [async] * NAME (` and
+  // of an accessor `[static] get|set NAME (` on its own, past the words
+  // before it.
+  bool generator = false;
+  if (m == l) {
+    int k = l - 1;
+    const bool accessor = is_identifier(tokens, k, "get") || is_identifier(tokens, k, "set");
+    generator = is_kind(tokens, k, TK_STAR);
+    if (accessor || generator) {
+      --k;
+      if (generator && is_kind(tokens, k, TK_ASYNC)) {
+        method.is_async = 1;
+        --k;
+      }
+      if (is_identifier(tokens, k, "static")) method.is_static = 1;
+    }
   }
 
   // The parameters are the list's own elements: a default value adds none, a
@@ -133,10 +225,15 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
     method.param_forms.push_back(param.plain ? TypeInfo{} : std::move(param.type));
   }
 
-  // return LITERAL anywhere in the body, nested functions included.
   const int body = close + 1;
-  for (const int returned : groups.returned_kinds(body)) add_union_type(method.return_type, returned);
-  if (method.return_type.kind == TYPE_NONE) method.return_type.kind = TYPE_VOID;
+  if (generator) {
+    // A generator method returns its generator, never a promise.
+    method.return_type.kind = TYPE_NAMED;
+    method.return_type.type_name = method.is_async != 0 ? "AsyncGenerator" : "Generator";
+    method.is_async = 0;
+  } else {
+    method.return_type = method_result(cls, tokens, match, body);
+  }
 
   method.name = tokens.items[m].text;
   cls.methods.push_back(std::move(method));
@@ -192,9 +289,11 @@ void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens) {
   });
 }
 
-// [static] [async] NAME ( PARAMS ) { BODY }  (class member)
-//   -> method NAME with its parameter names, returned literal kinds (or 5),
-//      static and async flags; the walk resumes after BODY
+// [static] [async] [*] NAME ( PARAMS ) { BODY }  (class member; NAME may be a
+// keyword, and `get`/`set` may stand before it)
+//   -> method NAME with its parameter names, its result (void, the returned
+//      literal kinds, the class, a generator, or open), static and async
+//      flags; the walk resumes after BODY
 void detect_class_methods(AnalysisResult& result, const TokenList& tokens) {
   for (ClassInfo& cls : result.classes) cls.methods.clear();
   const BraceGroups groups(tokens);

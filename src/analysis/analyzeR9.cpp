@@ -27,7 +27,7 @@ bool is_modern_builtin(std::string_view name) {
 // Member test of the getter detector at the member-level token l.
 int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGroups& groups, int l) {
   const int count = tokens.count();
-  // get NAME ( ) {   (a `static` before it is not looked at)
+  // [static] get NAME ( ) {
   if (!is_identifier(tokens, l, "get") || !(l + 4 < count) ||
       tokens.items[l + 1].kind != TK_IDENTIFIER || tokens.items[l + 2].kind != TK_LPAREN ||
       tokens.items[l + 3].kind != TK_RPAREN || tokens.items[l + 4].kind != TK_LBRACE) {
@@ -39,8 +39,10 @@ int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGrou
   for (const int returned : groups.returned_kinds(l + 4)) add_union_type(type, returned);
   if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
 
-  // No check for a field of the same name: the getter is always added.
-  append_class_field(cls, std::string(tokens.items[l + 1].text), std::move(type), 0, 0, 1);
+  // No check for a field of the same name: the getter is always added. A
+  // static getter reads the class, not its instances.
+  const int is_static = is_identifier(tokens, l - 1, "static") ? 1 : 0;
+  append_class_field(cls, std::string(tokens.items[l + 1].text), std::move(type), 0, is_static, 1);
   return groups.after(l + 4);  // just past the getter body's closing `}`, or the end of the list
 }
 
@@ -59,8 +61,9 @@ void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
   type_new_builtin_declarations(result, tokens, is_modern_builtin);
 }
 
-// get NAME ( ) { BODY }  (class member)
-//   -> read-only field NAME typed by the returned literal kinds (or 8)
+// [static] get NAME ( ) { BODY }  (class member)
+//   -> read-only field NAME typed by the returned literal kinds (or 8), static
+//      after `static`
 void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
   for (ClassInfo& cls : result.classes) {
     cls.field_readonly.assign(static_cast<size_t>(cls.field_count()), 0);
