@@ -275,6 +275,8 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
   // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
   // to its end.
   const TokenPositions next_identifier = positions_of_kind(tokens, TK_IDENTIFIER);
+  // A pattern inside a body declares locals of that body.
+  const std::vector<char> in_function = function_body_tokens(tokens, match_brackets(tokens));
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
@@ -299,14 +301,56 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
       var.type.kind = TYPE_UNION;
       var.type.members = {TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN, TYPE_NONE};
       var.type.member_count = 3;
+      var.is_local = in_function[static_cast<size_t>(i)];
       result.vars.push_back(std::move(var));
       last[name] = static_cast<int>(result.vars.size()) - 1;
     }
   }
 }
 
+namespace {
+
+// The names that functions, arrows, methods and catch clauses declare for
+// their bodies: parameters (every name in a parameter list) and `const`,
+// `let`, `var` names inside a body.
+NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<int>& match,
+                                   const std::vector<char>& in_function) {
+  const int count = tokens.count();
+  NameViewMap<char> names;
+  const auto add_group = [&](int open) {
+    if (!is_kind(tokens, open, TK_LPAREN) || match[static_cast<size_t>(open)] < 0) return;
+    for (int k = open + 1; k < match[static_cast<size_t>(open)]; ++k) {
+      if (token(tokens, k).kind == TK_IDENTIFIER) names.try_emplace(token(tokens, k).text, 1);
+    }
+  };
+  for (int k = 0; k < count; ++k) {
+    const Token& t = token(tokens, k);
+    if (t.kind == TK_ARROW) {
+      if (is_kind(tokens, k - 1, TK_RPAREN) && match[static_cast<size_t>(k - 1)] >= 0) {
+        add_group(match[static_cast<size_t>(k - 1)]);
+      } else if (is_kind(tokens, k - 1, TK_IDENTIFIER)) {
+        names.try_emplace(token(tokens, k - 1).text, 1);
+      }
+    } else if (t.kind == TK_RESERVED && t.text == "catch") {
+      add_group(k + 1);
+    } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] != 0 &&
+               is_kind(tokens, k + 1, TK_IDENTIFIER)) {
+      names.try_emplace(token(tokens, k + 1).text, 1);
+    }
+    const int body = nested_body_open(tokens, match, k, false);
+    if (body > 0 && is_kind(tokens, body - 1, TK_RPAREN) && match[static_cast<size_t>(body - 1)] >= 0) {
+      add_group(match[static_cast<size_t>(body - 1)]);
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
 // NAME ?   NAME &&   NAME ||   -> undeclared NAME appended as boolean
 // NAME ??                       -> undeclared NAME appended as number | none
+// A name that some function or method declares, used inside a body, is that
+// body's own: the appended record is a local, never a top-level declaration.
 void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
   // undefined, NaN and Infinity are global constants: declaring one of them
   // would break the output, and `x === undefined || y` is everywhere.
@@ -316,6 +360,25 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
   const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
+  const std::vector<int> match = match_brackets(tokens);
+  const std::vector<char> in_function = function_body_tokens(tokens, match);
+  const NameViewMap<char> bound = body_bound_names(tokens, match, in_function);
+  // The code of functions: their bodies, and the expression of an arrow
+  // without braces (`(opt) => opt && other`).
+  std::vector<int> arrow_change(static_cast<size_t>(count) + 1, 0);
+  for (int k = 0; k + 1 < count; ++k) {
+    if (token(tokens, k).kind != TK_ARROW || token(tokens, k + 1).kind == TK_LBRACE) continue;
+    ++arrow_change[static_cast<size_t>(k) + 1];
+    --arrow_change[static_cast<size_t>(std::max(scan_expression(tokens, match, k + 1, false).end, k + 1))];
+  }
+  std::vector<char> in_code(in_function);
+  for (int k = 0, depth = 0; k < count; ++k) {
+    depth += arrow_change[static_cast<size_t>(k)];
+    if (depth > 0) in_code[static_cast<size_t>(k)] = 1;
+  }
+  const auto is_local_use = [&](int i, std::string_view name) {
+    return in_code[static_cast<size_t>(i)] != 0 && bound.find(name) != bound.end();
+  };
 
   for (int i = 0; i < count - 2; ++i) {
     const Token& name = token(tokens, i);
@@ -331,9 +394,11 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
 
     const int next = token(tokens, i + 1).kind;
     if (next == TK_QUESTION || is_logical(next)) {
-      vars.append(name.text, TYPE_BOOLEAN);
+      vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i, name.text) ? 1 : 0;
     } else if (next == TK_NULLISH) {
-      TypeInfo& type = vars.append(name.text, TYPE_UNION).type;
+      VarInfo& var = vars.append(name.text, TYPE_UNION);
+      var.is_local = is_local_use(i, name.text) ? 1 : 0;
+      TypeInfo& type = var.type;
       type.members[0] = TYPE_NUMBER;
       type.members[1] = TYPE_NONE;
       type.member_count = 2;

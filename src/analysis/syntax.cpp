@@ -607,7 +607,11 @@ int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int
     return body_after(j);
   }
   if (arrows && token.kind == TK_ARROW) return kind_at(tokens, index + 1) == TK_LBRACE ? index + 1 : -1;
-  if (token.kind == TK_IDENTIFIER) return body_after(index + 1);  // method shorthand
+  if (token.kind == TK_IDENTIFIER) {  // method shorthand
+    // `for await (...) {` is a loop: its block is no body of a method `await`.
+    if (token.text == "await" && kind_at(tokens, index - 1) == TK_FOR) return -1;
+    return body_after(index + 1);
+  }
   if (token.kind == TK_CLASS) {
     for (int j = index + 1; j < count;) {
       const int kind = at(tokens, j).kind;

@@ -204,10 +204,14 @@ void write_variables(std::ostream& out, const AnalysisResult& result, const Loca
   for (const ArrowInfo& arrow : result.arrows) {
     if (arrow.is_local == 0) arrows.insert(arrow.name);
   }
-  // Names that the imports and the class section declare.
+  // Names that the imports and the class section declare. A class of some
+  // body, or a class expression, binds no top-level name: a top-level
+  // variable of its name is still declared here.
   std::unordered_set<std::string_view> others;
   for (const std::string& statement : result.imports) add_import_bindings(statement, others);
-  for (const ClassInfo& klass : result.classes) others.insert(klass.name);
+  for (const ClassInfo& klass : result.classes) {
+    if (klass.is_local == 0) others.insert(klass.name);
+  }
   // Every name written so far is remembered: a repeated `declare` of one
   // name would not compile, however many names came before it.
   std::unordered_set<std::string_view> declared;
