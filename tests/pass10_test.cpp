@@ -225,7 +225,8 @@ TEST(MethodParams, TypesFromDefaultsAndCallSites) {
       {"class G { m(a, b) { } } o.m(1);", {}, {"m(a: number, b: unknown)"}},
       {"class G { m(a) { } } o.m(1, 'x', true);", {}, {"m(a: number)"}},
       {"class G { m(a, b) { } } o.m(true, `t${x}`);", {}, {"m(a: boolean, b: string)"}},
-      // Variables give their kind only.
+      // Variables give their kind only (an interface or named type without
+      // its name as well).
       {"class G { m(a) { } } o.m(user);", {{"user", TYPE_INTERFACE}}, {"m(a: Interface)"}},
       {"class G { m(a) { } } o.m(when);", {{"when", TYPE_NAMED}}, {"m(a: NamedType)"}},
       {"class G { m(a) { } } this.m(user.name);", {{"user", TYPE_STRING}}, {"m(a: string)"}},
@@ -250,8 +251,11 @@ TEST(MethodParams, TypesFromDefaultsAndCallSites) {
   for (const ParamCase& c : cases) EXPECT_EQ(methods_after(c), c.methods) << c.source;
 }
 
-TEST(MethodParams, KindsCarryNoNamesOrFields) {
-  const TokenList tokens = tokenize("class G { m(a, b) { } } o.m(user, when);");
+// An interface or named type is only ever written with its name: an
+// argument of such a type gives an empty parameter the type with its name,
+// never its fields.
+TEST(MethodParams, InterfaceAndNamedKindsCarryTheirNamesButNoFields) {
+  const TokenList tokens = tokenize("class G { m(a, b, c) { } } o.m(user, when, user); o.m(user, when, 2);");
   AnalysisResult result;
   result.classes.push_back(class_record("G"));
   result.vars.push_back(var_record("user", TYPE_INTERFACE, "User"));
@@ -262,10 +266,11 @@ TEST(MethodParams, KindsCarryNoNamesOrFields) {
   infer_class_method_params(result, tokens);
   const MethodInfo& method = result.classes[0].methods[0];
   EXPECT_EQ(method.param_types[0].kind, TYPE_INTERFACE);
-  EXPECT_TRUE(method.param_types[0].interface_name.empty());
+  EXPECT_EQ(method.param_types[0].interface_name, "User");
   EXPECT_EQ(method.param_types[1].kind, TYPE_NAMED);
-  EXPECT_TRUE(method.param_types[1].type_name.empty());
+  EXPECT_EQ(method.param_types[1].type_name, "Date");
   EXPECT_TRUE(method.param_types[1].fields.empty());
+  EXPECT_EQ(type_text(method.param_types[2]), "Interface | number");  // a later kind makes a union
 }
 
 TEST(MethodParams, SameNameInTwoClassesSharesEveryCall) {
@@ -383,11 +388,22 @@ void reference_method_params(AnalysisResult& result, const TokenList& tokens) {
         int position = 0;
         while (m < count && tokens.items[m].kind != TK_RPAREN && position < method.param_count()) {
           int kind = infer_literal_type(&tokens.items[m]);
+          const VarInfo* var = nullptr;
           if (kind == 0 && tokens.items[m].kind == TK_IDENTIFIER) {
-            const VarInfo* var = find_var(result, tokens.items[m].text);
+            var = find_var(result, tokens.items[m].text);
             kind = var != nullptr ? var->type.kind : 0;
           }
-          if (kind != 0) add_union_type(method.param_types[position], kind);
+          TypeInfo& type = method.param_types[position];
+          const bool named = var != nullptr && ((kind == TYPE_INTERFACE && !var->type.interface_name.empty()) ||
+                                                (kind == TYPE_NAMED && !var->type.type_name.empty()));
+          if (named && type.kind == 0) {
+            // An empty parameter takes an interface or named type whole, name included.
+            type.kind = static_cast<TypeKind>(kind);
+            type.interface_name = var->type.interface_name;
+            type.type_name = var->type.type_name;
+          } else if (kind != 0) {
+            add_union_type(type, kind);
+          }
           while (m < count && tokens.items[m].kind != TK_COMMA && tokens.items[m].kind != TK_RPAREN) {
             ++m;
           }

@@ -310,6 +310,24 @@ TEST(PropagateCalls, ResultRuleCopiesTheWholeType) {
   EXPECT_EQ(type.fields[0].name, "id");
 }
 
+// A generator function's call gives its generator, whatever its body returns.
+TEST(PropagateCalls, ResultRuleGivesAGeneratorForAGeneratorFunction) {
+  struct Case {
+    bool async;
+    const char* type_name;
+  } cases[] = {{false, "Generator"}, {true, "AsyncGenerator"}};
+  for (const Case& c : cases) {
+    Fixture fx;
+    FuncInfo& gen = fx.func("gen", {}, TYPE_VOID);
+    gen.is_generator = 1;
+    gen.is_async = c.async ? 1 : 0;
+    fx.result.vars.push_back(var_record("it"));
+    fx.run("const it = gen();");
+    EXPECT_EQ(fx.result.vars[0].type.kind, TYPE_NAMED) << c.type_name;
+    EXPECT_EQ(fx.result.vars[0].type.type_name, c.type_name);
+  }
+}
+
 TEST(PropagateCalls, LaterCallsSeeTypesWrittenByEarlierDeclarations) {
   struct Case {
     const char* source;

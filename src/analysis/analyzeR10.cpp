@@ -79,11 +79,23 @@ void merge_call_arguments(std::vector<TypeInfo>& types, const TokenList& tokens,
   while (m < count && tokens.items[m].kind != TK_RPAREN && position < param_count_of(types)) {
     const Token& first = tokens.items[m];
     int kind = infer_literal_type(&first);
+    const VarInfo* var = nullptr;
     if (kind == TYPE_NONE && first.kind == TK_IDENTIFIER) {
-      const VarInfo* var = vars.find(first.text);
+      var = vars.find(first.text);
       if (var != nullptr) kind = var->type.kind;
     }
-    if (kind != TYPE_NONE) add_union_type(types[position], kind);
+    TypeInfo& type = types[static_cast<size_t>(position)];
+    if (var != nullptr && type.kind == TYPE_NONE &&
+        ((kind == TYPE_INTERFACE && !var->type.interface_name.empty()) ||
+         (kind == TYPE_NAMED && !var->type.type_name.empty()))) {
+      // An interface or named type is only written with its name: a kind
+      // alone would name nothing the file declares.
+      type.kind = static_cast<TypeKind>(kind);
+      type.interface_name = var->type.interface_name;
+      type.type_name = var->type.type_name;
+    } else if (kind != TYPE_NONE) {
+      add_union_type(type, kind);
+    }
     while (m < count && tokens.items[m].kind != TK_COMMA && tokens.items[m].kind != TK_RPAREN) ++m;
     if (m < count && tokens.items[m].kind == TK_COMMA) {
       ++position;

@@ -79,6 +79,16 @@ class LocalKeywordPatterns {
   std::vector<std::string_view> followers_[std::size(kLocalKeywords)];
 };
 
+// What a call of the function gives. A generator function's call gives its
+// generator, whatever its body returns (a body without `return` is void).
+TypeInfo call_result_type(const FuncInfo& func) {
+  if (func.is_generator == 0) return func.return_type;
+  TypeInfo generator;
+  generator.kind = TYPE_NAMED;
+  generator.type_name = func.is_async != 0 ? "AsyncGenerator" : "Generator";
+  return generator;
+}
+
 }  // namespace
 
 int is_reserved_ts_type(std::string_view name) {
@@ -178,7 +188,7 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
       const auto named = vars_by_name.find(tokens.items[i - 2].text);
       if (named != vars_by_name.end()) {
         const int target = named->second.first;
-        result.vars[target].type = func.return_type;
+        result.vars[target].type = call_result_type(func);
         if (result.vars[target].type.kind == TYPE_INTERFACE) {
           named->second.interface_typed.insert(target);
         } else {

@@ -121,7 +121,8 @@ std::string type_to_string(const TypeInfo& type) {
       return cut_to_room(std::string(array_element_word(type.element_kind)) + "[]", kArrayRoom);
     case TYPE_RESPONSE: return "Response";
     case TYPE_READSTREAM: return "ReadStream";
-    case TYPE_INTERFACE: return type.interface_name.empty() ? "Interface" : type.interface_name;
+    // Without its name an interface type names nothing the file declares.
+    case TYPE_INTERFACE: return type.interface_name.empty() ? "unknown" : type.interface_name;
     case TYPE_SET:
       return cut_to_room(std::string("Set<") + set_element_word(type.element_kind) + ">", kSetRoom);
     case TYPE_PROMISE: return "Promise<void>";
