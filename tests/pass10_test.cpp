@@ -526,8 +526,9 @@ TEST(Pass10Pipeline, MethodParametersFromDefaultsAndCalls) {
       "const g = new Greeter();\n"
       "g.say('a');\n"
       "g.say(5);\n");
-  EXPECT_THAT(ts, testing::HasSubstr("    greet(name?: string, times?: number): void;\n"));
-  EXPECT_THAT(ts, testing::HasSubstr("    say(word: string | number): void;\n"));
+  // The returned parameters are values of no literal kind: the results stay open.
+  EXPECT_THAT(ts, testing::HasSubstr("    greet(name?: string, times?: number): unknown;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    say(word: string | number): unknown;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    idle(x: unknown): void;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    ping(): boolean;\n"));
 }

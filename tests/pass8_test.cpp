@@ -527,7 +527,7 @@ TEST(Pass8Pipeline, FillsTheCapturedClasses) {
                           [](const std::string& f) { return f.find("secret") != std::string::npos; }),
             1);
   EXPECT_EQ(describe_methods(*dog),
-            (std::vector<std::string>{"async load(url): boolean | string", "static create(): void", "#check(): number"}));
+            (std::vector<std::string>{"async load(url): boolean | string", "static create(): Dog", "#check(): number"}));
 }
 
 TEST(Pass8Pipeline, WritesTheClassBlock) {
@@ -539,7 +539,7 @@ TEST(Pass8Pipeline, WritesTheClassBlock) {
   EXPECT_THAT(ts, testing::HasSubstr("    static count: number;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    private secret: string;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    load(url: unknown): Promise<boolean | string>;\n"));
-  EXPECT_THAT(ts, testing::HasSubstr("    static create(): void;\n"));
+  EXPECT_THAT(ts, testing::HasSubstr("    static create(): Dog;\n"));
   EXPECT_THAT(ts, testing::HasSubstr("    #check(): number;\n"));
   EXPECT_THAT(ts, testing::Not(testing::HasSubstr("handler(")));
 }
