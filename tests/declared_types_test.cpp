@@ -142,6 +142,13 @@ const std::vector<DeclarationCase>& declaration_cases() {
        "const s = new Store();\ns.save(user);\ns.stamp(when);\n",
        {{"    save(u: User): void;\n", 1}, {"    stamp(d: Date): void;\n", 1}, {"Interface", 0}}},
 
+      {"a Node module's type is reached through the module",
+       "const readline = require('readline');\nconst rl = readline.createInterface({ input: process.stdin });\n"
+       "const fs = require('fs');\nconst st = fs.statSync('x');\nconst http = require('http');\n"
+       "function handle(req, res) { res.end(req.url); }\nhttp.createServer(handle);\n",
+       {{"declare const rl: import('readline').Interface;\n", 1}, {"declare const st: import('fs').Stats;\n", 1},
+        {"function handle(req: import('http').IncomingMessage, res: import('http').ServerResponse): void {", 1}}},
+
       // Names that go missing.
       {"a top-level for await loop is no method body",
        "const rl = require('readline').createInterface({ input: process.stdin });\n"
@@ -213,7 +220,8 @@ TEST(DeclaredTypes, TheCompilerFindsEveryNameAndNoConflict) {
                           kvx_test::shell_quote((fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules/@types").string()) +
                           files,
                       &output);
-  for (const char* code : {"error TS1", "TS2304", "TS2552", "TS2300", "TS2393", "TS2451", "TS2717", "TS2749"}) {
+  for (const char* code :
+       {"error TS1", "TS2304", "TS2552", "TS2503", "TS2300", "TS2393", "TS2451", "TS2717", "TS2749"}) {
     EXPECT_EQ(output.find(code), std::string::npos) << code << " in\n" << output;
   }
 }

@@ -440,9 +440,9 @@ TEST(NodeEcosystemPipeline, WritesNodeTypesIntoTheGeneratedFile) {
        {"declare const env: NodeJS.ProcessEnv;", "declare const pid: number;"}},
       {"const bus = new EventEmitter();\n", {"declare const bus: EventEmitter;"}},
       {"const crypto = require('crypto');\nconst h = crypto.createHash('sha256');\n",
-       {"declare const h: crypto.Hash;"}},
+       {"declare const h: import('crypto').Hash;"}},
       {"const http = require('http');\nfunction handle(req, res) {\n  res.end(req.url);\n}\nhttp.createServer(handle);\n",
-       {"function handle(req: http.IncomingMessage, res: http.ServerResponse): void {"}},
+       {"function handle(req: import('http').IncomingMessage, res: import('http').ServerResponse): void {"}},
       {"function onChunk(chunk) {\n  console.log(chunk.length);\n}\nfunction onError(err) {\n  console.log(err.message);\n}\n"
        "stream.on('data', onChunk);\nstream.on('error', onError);\n",
        {"function onChunk(chunk: Buffer): void {", "function onError(err: Error): void {"}},

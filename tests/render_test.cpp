@@ -47,6 +47,13 @@ TEST(TypeToString, RendersEveryKind) {
       {named("fs.ReadStream"), "ReadStream"},
       {named("fs.WriteStream"), "WriteStream"},
       {named("typeof import('path')"), "typeof import('path')"},
+      // A Node module's type is reached through the module: the file declares
+      // no namespace of that name (its `readline` is a variable, if any).
+      {named("readline.Interface"), "import('readline').Interface"},
+      {named("fs.Stats"), "import('fs').Stats"},
+      {named("http.IncomingMessage"), "import('http').IncomingMessage"},
+      {named("crypto.Hash"), "import('crypto').Hash"},
+      {named("Date"), "Date"},
       {kind(TYPE_NAMED), "any"},
       // objects from returned literals
       {object_of({{"id", TYPE_NUMBER}, {"name", TYPE_STRING}, {"ok", TYPE_BOOLEAN}, {"tags", TYPE_ARRAY}}),

@@ -1,6 +1,8 @@
 // Type rendering: the type model as TypeScript type text.
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "generator/generator.h"
@@ -92,12 +94,25 @@ std::string render_object(const TypeInfo& type) {
   return text.size() > kObjectRoom - 1 ? "object" : text;
 }
 
+// Node modules whose types the passes name as MODULE.Type.
+constexpr std::string_view kNodeModules[] = {"fs",     "readline", "http", "https", "net",  "events",
+                                             "stream", "crypto",   "zlib", "url",   "os",   "child_process"};
+
 std::string render_named(const TypeInfo& type) {
   if (type.type_name.empty()) return "any";
   // The fs stream types are imported by their bare names (see the emitter's
   // type-only imports).
   if (type.type_name == "fs.ReadStream") return "ReadStream";
   if (type.type_name == "fs.WriteStream") return "WriteStream";
+  // `readline.Interface` names a namespace that the file does not declare
+  // (its `readline` is a variable, if anything): the type is reached through
+  // the module itself.
+  const std::string_view name = type.type_name;
+  const std::size_t dot = name.find('.');
+  if (dot != std::string_view::npos &&
+      std::find(std::begin(kNodeModules), std::end(kNodeModules), name.substr(0, dot)) != std::end(kNodeModules)) {
+    return "import('" + std::string(name.substr(0, dot)) + "')" + std::string(name.substr(dot));
+  }
   return type.type_name;
 }
 
