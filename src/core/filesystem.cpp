@@ -1,9 +1,11 @@
 #include "core/filesystem.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -39,8 +41,14 @@ std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
 // temporaries of two processes writing one target apart.
 std::uint64_t process_tag() {
   static const std::uint64_t tag = [] {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    // The clock stands in when the system offers no random source.
+    std::uint64_t drawn = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+      std::random_device device;
+      drawn ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+    }
+    return drawn;
   }();
   return tag;
 }
@@ -69,8 +77,8 @@ std::string staged_temporary_path(const std::string& target) {
   std::uint64_t hash = mix(0xcbf29ce484222325ULL, std::string_view(written).substr(name_start));
   hash = mix(hash, process_tag());
   hash = mix(hash, static_cast<std::uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id())));
-  char digits[17];
-  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+  std::string digits(16, '0');
+  for (size_t d = digits.size(); d-- > 0; hash >>= 4) digits[d] = "0123456789abcdef"[hash & 0xf];
   return written.substr(0, name_start) + "." + digits + std::string(kStagedSuffix);
 }
 
