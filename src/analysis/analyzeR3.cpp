@@ -364,17 +364,21 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
   const std::vector<char> in_function = function_body_tokens(tokens, match);
   const NameViewMap<char> bound = body_bound_names(tokens, match, in_function);
   // The code of functions: their bodies, and the expression of an arrow
-  // without braces (`(opt) => opt && other`).
-  std::vector<int> arrow_change(static_cast<size_t>(count) + 1, 0);
-  for (int k = 0; k + 1 < count; ++k) {
-    if (token(tokens, k).kind != TK_ARROW || token(tokens, k + 1).kind == TK_LBRACE) continue;
-    ++arrow_change[static_cast<size_t>(k) + 1];
-    --arrow_change[static_cast<size_t>(std::max(scan_expression(tokens, match, k + 1, false).end, k + 1))];
-  }
+  // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
+  // statement-ending line break or a closing bracket at its own depth. One
+  // walk with the depths of the open expressions: nested arrows share it.
   std::vector<char> in_code(in_function);
+  std::vector<int> open_arrows;  // bracket depth of each open arrow expression
   for (int k = 0, depth = 0; k < count; ++k) {
-    depth += arrow_change[static_cast<size_t>(k)];
-    if (depth > 0) in_code[static_cast<size_t>(k)] = 1;
+    const int kind = token(tokens, k).kind;
+    if (is_closer(kind)) --depth;
+    const bool ends = kind == TK_COMMA || kind == TK_SEMICOLON || is_line_break_boundary(tokens, k);
+    while (!open_arrows.empty() && (open_arrows.back() > depth || (ends && open_arrows.back() == depth))) {
+      open_arrows.pop_back();
+    }
+    if (!open_arrows.empty()) in_code[static_cast<size_t>(k)] = 1;
+    if (is_opener(kind)) ++depth;
+    if (kind == TK_ARROW && k + 1 < count && token(tokens, k + 1).kind != TK_LBRACE) open_arrows.push_back(depth);
   }
   const auto is_local_use = [&](int i, std::string_view name) {
     return in_code[static_cast<size_t>(i)] != 0 && bound.find(name) != bound.end();
