@@ -161,7 +161,7 @@ TEST(Pass4Assignments, TheDriverRunsEveryRowOfTheTable) {
     const char* type;
   } cases[] = {
       {"x = fs . createReadStream ( f ) ;", "ReadStream"},
-      {"x = readline . createInterface ( o ) ;", "readline.Interface"},
+      {"x = readline . createInterface ( o ) ;", "import('readline').Interface"},
       {"x = await fetch ( u ) ;", "Response"},
       {"x = fetch ( u ) ;", "Promise<void>"},
       {"x = new Set ( ) ;", "Set<any>"},

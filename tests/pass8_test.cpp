@@ -440,7 +440,7 @@ TEST(Analyzer8, FillsBaseFieldsAndMethodsOfOneClass) {
   EXPECT_EQ(describe_fields(cls, FlagArrays::kAbsentOrInStep),
             (std::vector<std::string>{"label: string", "private count: number", "static instances: number"}));
   EXPECT_EQ(describe_methods(cls),
-            (std::vector<std::string>{"value(): void", "static async create(n): boolean",
+            (std::vector<std::string>{"value(): any", "static async create(n): boolean",
                                       "#bump(step): number | string"}));
 }
 
