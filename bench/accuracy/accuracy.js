@@ -307,13 +307,16 @@ function scorePackage(files) {
   // Then each declared file with the written types appended as aliases.
   const virtual = new Map();
   const aliases = new Map(); // truthPath -> [{ alias, file, path, producer, text }]
-  for (const file of files) {
+  files.forEach((file, fileIndex) => {
     const declared = positionsOf.collect(ts.createSourceFile(file.truthPath, file.truthText, ts.ScriptTarget.ES2020, true));
+    // Names unique in the package: a declared file that is a script shares
+    // its scope with the others.
+    const prefix = (producer) => `__kvx_${producer}_f${fileIndex}_`;
     let appendix = '\n// accuracy benchmark\n';
     const list = [];
     for (const producer of PRODUCERS) {
       const produced = file.produced[producer];
-      const renames = new Map(produced.declarations.map((d) => [d.name, `__kvx_${producer}_${d.name}`]));
+      const renames = new Map(produced.declarations.map((d) => [d.name, `${prefix(producer)}${d.name}`]));
       for (const declaration of produced.declarations) {
         const text = renameOwn(declaration.text.replace(/^(export\s+|declare\s+)+/, ''), renames);
         const check = ts.createSourceFile('d.ts', text, ts.ScriptTarget.ES2020, true, ts.ScriptKind.TS);
@@ -323,7 +326,7 @@ function scorePackage(files) {
       for (const [path_] of declared) {
         const text = writtenText(produced, produced.positions.get(path_), producer);
         if (text === null) continue;
-        const entry = { alias: `__kvx_${producer}_w${index++}`, path: path_, producer, text, start: -1, end: -1 };
+        const entry = { alias: `${prefix(producer)}w${index++}`, path: path_, producer, text, start: -1, end: -1 };
         list.push(entry);
         if (!parsesAsType(text)) { entry.unparsed = true; continue; }
         const filled = fillTypeArguments(renameOwn(text, renames), generics.get(file.truthPath));
@@ -334,7 +337,7 @@ function scorePackage(files) {
     }
     virtual.set(file.truthPath, file.truthText + appendix);
     aliases.set(file.truthPath, list);
-  }
+  });
   const program = ts.createProgram([...virtual.keys()], options, makeHost(options, virtual));
   const checker = program.getTypeChecker();
 
@@ -406,7 +409,11 @@ function processPackage(args, pkg, failures) {
     if (pkg.group === 'ts') {
       truthText = fs.readFileSync(truthPath, 'utf8');
     } else {
-      truthText = declarationEmit(source, false) || '';
+      truthText = declarationEmit(source, false);
+      if (truthText === null) {
+        failures.push(`${pkg.name}/${relative}: the compiler gave no declarations for the JSDoc; no position counted`);
+        truthText = '';
+      }
       const js = ts.createSourceFile(source, fs.readFileSync(source, 'utf8'), ts.ScriptTarget.ES2020, true, ts.ScriptKind.JS);
       jsdoc = positionsOf.jsdocPaths(js);
     }
