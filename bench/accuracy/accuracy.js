@@ -2,7 +2,8 @@
 // Accuracy of the types kvx writes, against the types the packages declare.
 //
 //   node bench/accuracy/accuracy.js [--kvx PATH] [--packages DIR] [--work DIR]
-//        [--only TEXT] [--list-wrong inline|declarations|tsc] [--json FILE]
+//        [--corpus FILE] [--only TEXT] [--list-wrong inline|declarations|tsc]
+//        [--json FILE]
 //
 // For each file of the corpus (packages.txt) three producers type the same
 // JavaScript: `kvx w --inline` (inline), `kvx w` (declarations) and the
@@ -43,6 +44,7 @@ function parseArgs(argv) {
     kvx: path.join(root, 'build', 'kvx'),
     packages: path.join(here, 'packages', 'node_modules'),
     work: path.join(root, 'build', 'accuracy-work'),
+    corpus: path.join(here, 'packages.txt'),
     only: '',
     listWrong: null,
     json: null,
@@ -56,6 +58,7 @@ function parseArgs(argv) {
       case '--kvx': args.kvx = path.resolve(value()); break;
       case '--packages': args.packages = path.resolve(value()); break;
       case '--work': args.work = path.resolve(value()); break;
+      case '--corpus': args.corpus = path.resolve(value()); break;
       case '--only': args.only = value(); break;
       case '--list-wrong': args.listWrong = value(); break;
       case '--json': args.json = path.resolve(value()); break;
@@ -71,7 +74,7 @@ function parseArgs(argv) {
 
 function usage(message) {
   if (message) console.error(`accuracy: ${message}`);
-  console.error('usage: accuracy.js [--kvx PATH] [--packages DIR] [--work DIR] [--only TEXT]\n' +
+  console.error('usage: accuracy.js [--kvx PATH] [--packages DIR] [--work DIR] [--corpus FILE] [--only TEXT]\n' +
                 '                   [--list-wrong inline|declarations|tsc] [--json FILE]');
   process.exit(message ? 2 : 0);
 }
@@ -326,7 +329,10 @@ function scorePackage(files) {
       for (const [path_] of declared) {
         const text = writtenText(produced, produced.positions.get(path_), producer);
         if (text === null) continue;
-        const entry = { alias: `${prefix(producer)}w${index++}`, path: path_, producer, text, start: -1, end: -1 };
+        // `own`: the text names a type the producer declares itself, so the
+        // same words as the declared type may mean another type.
+        const own = renameOwn(text, renames) !== text;
+        const entry = { alias: `${prefix(producer)}w${index++}`, path: path_, producer, text, own, start: -1, end: -1 };
         list.push(entry);
         if (!parsesAsType(text)) { entry.unparsed = true; continue; }
         const filled = fillTypeArguments(renameOwn(text, renames), generics.get(file.truthPath));
@@ -375,7 +381,7 @@ function scorePackage(files) {
         const wordy = normalise(entry.text);
         if (wordy === 'any' || wordy === 'unknown') continue;
         if (entry.unparsed) { verdict.typed = true; verdict.note = 'not a type'; continue; }
-        if (wordy === normalise(result.declared)) { verdict.typed = true; verdict.right = true; continue; }
+        if (!entry.own && wordy === normalise(result.declared)) { verdict.typed = true; verdict.right = true; continue; }
         if (broken.has(entry)) { verdict.typed = true; verdict.note = 'unresolved'; continue; }
         let type = checker.getTypeFromTypeNode(aliasNodes.get(entry.alias).type);
         if (isAnyOrUnknown(type)) continue;
@@ -383,6 +389,7 @@ function scorePackage(files) {
         if (position.kind === 'value') type = checker.getBaseTypeOfLiteralType(type);
         verdict.right = checker.isTypeAssignableTo(type, truth) && checker.isTypeAssignableTo(truth, type);
         // `any[]` for `string[]` passes both ways only through the any.
+        if (!verdict.right && entry.own) verdict.note = 'its own type of that name';
         verdict.loose = verdict.right && /(?<![\w$])(any|unknown)(?![\w$])/.test(entry.text);
       }
     }
@@ -473,7 +480,7 @@ function main() {
     console.error(`accuracy: no kvx binary at ${args.kvx} (build it first, or give --kvx)`);
     process.exit(2);
   }
-  const corpus = readCorpus(path.join(here, 'packages.txt')).filter((p) => `${p.name}@${p.version}`.includes(args.only));
+  const corpus = readCorpus(args.corpus).filter((p) => `${p.name}@${p.version}`.includes(args.only));
   const failures = [];
   const packages = [];
   for (const pkg of corpus) {
