@@ -100,6 +100,13 @@ function compileErrors(host, options, fileName, text) {
   return ts.getPreEmitDiagnostics(program).filter((d) => d.category === ts.DiagnosticCategory.Error);
 }
 
+// `text` as a module: `export {};` added where it has no import or export
+// (a `require` call does not make a .ts file a module).
+function asModule(fileName, text) {
+  const file = ts.createSourceFile(fileName, text, ts.ScriptTarget.ES2020, true, ts.ScriptKind.TS);
+  return ts.isExternalModule(file) ? text : `${text}\nexport {};\n`;
+}
+
 function describe(diagnostic) {
   const message = ts.flattenDiagnosticMessageText(diagnostic.messageText, ' ');
   let where = '';
@@ -170,6 +177,6 @@ function main() {
   if (faults > 0 && !args.reportOnly) process.exit(1);
 }
 
-module.exports = { ts, DUPLICATE_CODES, compilerOptions, makeHost, syntaxErrors, compileErrors, describe };
+module.exports = { ts, DUPLICATE_CODES, compilerOptions, makeHost, syntaxErrors, compileErrors, asModule, describe };
 
 if (require.main === module) main();

@@ -5,9 +5,14 @@
 # copied to .ts unchanged (same flags), and counts the annotations kept and
 # the files that compile clean (bench/inline_corpus_check.js). Exit status 1
 # when a file has more errors than its baseline or a parse error.
+# --mode w converts with `kvx w --inline` (no compile check) in place of
+# `kvx auto --inline`; --module-baseline compiles the copy as a module
+# (`export {};` added where it has no import or export), as the inline file
+# is one.
 #
 #   bench/inline_corpus_check.sh [--kvx PATH] [--modules DIR] [--work DIR]
 #                                [--only TEXT] [--jobs N] [--full-limit BYTES]
+#                                [--mode auto|w] [--module-baseline]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 kvx="$root/build/kvx"
@@ -17,6 +22,8 @@ tools="$root/.ci/tools/node_modules"
 only=""
 jobs=2
 full_limit=2000000
+mode=auto
+check_flags=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --kvx) kvx=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
@@ -25,6 +32,10 @@ while [ $# -gt 0 ]; do
     --only) only="$2"; shift ;;
     --jobs) jobs="$2"; shift ;;
     --full-limit) full_limit="$2"; shift ;;
+    --mode)
+      case "$2" in auto|w) mode="$2" ;; *) echo "inline_corpus_check: --mode takes auto or w" >&2; exit 2 ;; esac
+      shift ;;
+    --module-baseline) check_flags="--module-baseline" ;;
     *) echo "inline_corpus_check: unknown argument '$1'" >&2; exit 2 ;;
   esac
   shift
@@ -50,7 +61,7 @@ export PATH
 
 started=$(date +%s)
 grep -v '^#' "$root/bench/corpus_files.txt" | grep -v '^ *$' | grep -F -- "$only" | awk '{ print NR, $1, $2 }' > "$work/files.txt"
-export kvx modules work tools limit full_limit
+export kvx modules work tools limit full_limit mode
 # shellcheck disable=SC2016  # expanded by the inner shell
 xargs -P "$jobs" -L 1 sh -c '
   number=$1 package=$2 file=$3
@@ -64,7 +75,7 @@ xargs -P "$jobs" -L 1 sh -c '
   cp "$source" "$dir/$base"
   ln -s "$tools" "$dir/node_modules"
   status=skipped
-  if [ "$(wc -c < "$source")" -le "$full_limit" ]; then
+  if [ "$mode" = auto ] && [ "$(wc -c < "$source")" -le "$full_limit" ]; then
     status=0
     (cd "$dir" && $limit "$kvx" auto --inline "$base" > auto.log 2>&1) || status=$?
   else
@@ -83,4 +94,5 @@ manifest="$work/manifest.tsv"
 : > "$manifest"
 while read -r number package file; do cat "$work/$number/manifest-line" >> "$manifest"; done < "$work/files.txt"
 echo "inline_corpus_check: $(wc -l < "$manifest") files converted in $(($(date +%s) - started)) s"
-node "$root/bench/inline_corpus_check.js" --full-limit "$full_limit" "$manifest"
+# shellcheck disable=SC2086  # no flag or one
+node "$root/bench/inline_corpus_check.js" --full-limit "$full_limit" $check_flags "$manifest"
