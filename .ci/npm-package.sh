@@ -82,7 +82,8 @@ tar -xzf "$work/pack/kvx-linux-x64-$version.tgz" -C "$work/unpacked"
 linux_binary=$work/unpacked/package/bin/kvx
 # Each NEEDED entry of the dynamic section; all must be parts of the C library.
 needed=$(readelf -d "$linux_binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\].*/\1/p' | tr '\n' ' ')
-echo "npm-package: NEEDED $needed"
+echo "npm-package: NEEDED $needed; newest C library version asked for:" \
+  "$(objdump -T "$linux_binary" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -n 1)"
 only_c_library() {
   local library
   [ -n "$needed" ] || return 1
