@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/cli_maintenance.h"
 #include "cli/cli_system.h"
 #include "cli/sha256.h"
@@ -229,13 +230,20 @@ TEST(CleanCommand, RemovesBothOutputFoldersAndKeepsTheWorkspace) {
 // ---------------------------------------------------------------------------
 // check-update
 
+// `kvx check-update` through the dispatcher: its exit status and what it printed.
+int dispatch_check_update(std::string* output) {
+  std::string words[] = {"kvx", "check-update"};
+  char* argv[] = {words[0].data(), words[1].data()};
+  testing::internal::CaptureStdout();
+  const int status = kvx_cli_execute(2, argv);
+  *output = testing::internal::GetCapturedStdout();
+  return status;
+}
+
 TEST(CheckUpdate, ComparesTheServersVersionTextWithTheCurrentOne) {
   const std::string heading = CLR_CYAN "\nChecking for KORVEX updates...\n\n" CLR_RESET;
   const std::string available = CLR_YELLOW "Update available. Run 'kvx update' to install.\n\n" CLR_RESET;
   const std::string current = CLR_GREEN "KORVEX is up to date.\n\n" CLR_RESET;
-  const std::string offline =
-      "  Current version : 1.0.0\n" CLR_YELLOW
-      "  Latest version  : (Update server offline or URL not configured yet)\n\n" CLR_RESET;
   struct Case {
     const char* served;  // nullptr: no version file (404)
     std::string expected;
@@ -244,21 +252,49 @@ TEST(CheckUpdate, ComparesTheServersVersionTextWithTheCurrentOne) {
       {"0.9.0\r\n", "  Current version : 1.0.0\n  Latest version  : 0.9.0\n\n" + available},
       {"1.0.0\nnotes\n", "  Current version : 1.0.0\n  Latest version  : 1.0.0\n\n" + current},
       {"1.0.0", "  Current version : 1.0.0\n  Latest version  : 1.0.0\n\n" + current},
-      {"", offline},  // an empty answer
-      {nullptr, offline},
   };
   for (const Case& c : cases) {
-    std::map<std::string, std::string> files;
-    if (c.served != nullptr) files["/downloads/version.txt"] = c.served;
-    LocalHttpServer server(files);
+    ScopedWorkDir dir;
+    fs::create_directory(".kvx");
+    LocalHttpServer server(std::map<std::string, std::string>{{"/downloads/version.txt", c.served}});
     ScopedEnv url("KVX_UPDATE_URL", server.url() + "/");  // a final slash is allowed
-    EXPECT_EQ(capture([] { cli_check_update("1.0.0"); }), heading + c.expected)
-        << (c.served ? c.served : "404");
+    std::string output;
+    EXPECT_EQ(dispatch_check_update(&output), 0) << c.served;
+    EXPECT_EQ(output, heading + c.expected) << c.served;
+    EXPECT_FALSE(fs::exists(".kvx/errors.txt")) << c.served;
   }
-  for (const std::string& address : {unreachable_url(), std::string("ftp://127.0.0.1/"),
-                                     std::string("http://127.0.0.1/\" x")}) {
-    ScopedEnv url("KVX_UPDATE_URL", address);
-    EXPECT_EQ(capture([] { cli_check_update("1.0.0"); }), heading + offline) << address;
+}
+
+// A check that cannot be made keeps the offline line, says so in red, logs
+// it and fails the command: it is no "up to date".
+TEST(CheckUpdate, ACheckThatCannotBeMadeFailsInRed) {
+  const std::string offline =
+      CLR_CYAN "\nChecking for KORVEX updates...\n\n" CLR_RESET "  Current version : 1.0.0\n" CLR_YELLOW
+               "  Latest version  : (Update server offline or URL not configured yet)\n\n" CLR_RESET;
+  LocalHttpServer empty(std::map<std::string, std::string>{{"/downloads/version.txt", ""}});
+  LocalHttpServer missing(std::map<std::string, std::string>{});
+  const std::string not_plain = "the update server's address is not a plain http(s) address.";
+  struct Case {
+    std::string address;
+    std::string reason;  // empty: no answer from the version file's address
+  } cases[] = {
+      {empty.url(), ""},
+      {missing.url(), ""},
+      {unreachable_url(), ""},
+      {"ftp://127.0.0.1/", not_plain},
+      {"http://127.0.0.1/\" x", not_plain},
+  };
+  for (const Case& c : cases) {
+    ScopedWorkDir dir;
+    fs::create_directory(".kvx");
+    ScopedEnv url("KVX_UPDATE_URL", c.address);
+    std::string output;
+    EXPECT_EQ(dispatch_check_update(&output), 1) << c.address;
+    const std::string reason =
+        c.reason.empty() ? "no answer from " + c.address + "/downloads/version.txt." : c.reason;
+    EXPECT_EQ(output, offline + CLR_RED "[ERROR] Update check failed: " + reason + "\n\n" CLR_RESET) << c.address;
+    EXPECT_NE(read_file(".kvx/errors.txt").find("] Update check failed: " + reason + "\n"), std::string::npos)
+        << c.address;
   }
 }
 
@@ -337,7 +373,7 @@ TEST_F(SelfUpdate, AnyFailureLeavesTheProgramUntouched) {
   for (const Case& c : cases) {
     LocalHttpServer server(c.files);
     std::string output;
-    EXPECT_EQ(update(server.url(), &output), 0) << c.name;
+    EXPECT_EQ(update(server.url(), &output), 1) << c.name;
     EXPECT_NE(output.find(std::string(CLR_RED) + c.message), std::string::npos) << c.name << output;
     EXPECT_NE(output.find("The installed program was not changed."), std::string::npos) << c.name;
     expect_unchanged();
@@ -349,13 +385,13 @@ TEST_F(SelfUpdate, AnyFailureLeavesTheProgramUntouched) {
 
 TEST_F(SelfUpdate, AnUnreachableServerOrAnUnwritableFolderChangesNothing) {
   std::string output;
-  EXPECT_EQ(update(unreachable_url(), &output), 0);
+  EXPECT_EQ(update(unreachable_url(), &output), 1);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Update failed: update server offline"), std::string::npos) << output;
   expect_unchanged();
 
   LocalHttpServer server(release(kNewBuild, sha256_hex(kNewBuild)));
   fs::create_directory(program_ + ".download");  // the new build cannot be written beside it
-  EXPECT_EQ(update(server.url(), &output), 0);
+  EXPECT_EQ(update(server.url(), &output), 1);
   EXPECT_NE(output.find(CLR_RED "[ERROR] Update failed: no write permission for " + program_ + ".download."),
             std::string::npos)
       << output;

@@ -147,8 +147,8 @@ const std::vector<CommandRow>& command_table() {
        [](const Args& args, const RunOptions& o) { return run_files(args, 2, args[1], o); }},
       {{"clean"}, always, [](const Args&) { return cli_clean_outputs(), 0; }},
       {{"stats"}, always, [](const Args&) { return cli_stats_show(), 0; }},
-      {{"check-update"}, always, [](const Args&) { return cli_check_update(KVX_VERSION), 0; }},
-      {{"update"}, always, [](const Args&) { return cli_perform_update(), 0; }},
+      {{"check-update"}, always, [](const Args&) { return cli_check_update(KVX_VERSION); }},
+      {{"update"}, always, [](const Args&) { return cli_perform_update(); }},
       {{"install"}, always, [](const Args& args) { return cli_self_install(args[0]); }},
       {{"uninstall"}, always, [](const Args&) { return cli_perform_uninstall(); }},
   };

@@ -50,14 +50,20 @@ PlatformCommand curl_command(const std::vector<std::string>& options, const std:
 }
 
 // The first line of the server's version file, through the tool probe; false
-// when the server cannot be asked or gives no answer.
-bool fetch_latest_version(std::string& latest) {
+// when the server cannot be asked or gives no answer, with the reason.
+bool fetch_latest_version(std::string& latest, std::string& reason) {
   const std::optional<std::string> base = update_base_url();
-  if (!base) return false;
-  const PlatformCommand command =
-      curl_command({"-s", "-f", "--max-time", "5"}, *base + "/downloads/version.txt");
-  const std::optional<std::string> answer = cli_probe_command(command);
-  if (!answer) return false;
+  if (!base) {
+    reason = "the update server's address is not a plain http(s) address.";
+    return false;
+  }
+  const std::string url = *base + "/downloads/version.txt";
+  const std::optional<std::string> answer =
+      cli_probe_command(curl_command({"-s", "-f", "--max-time", "5"}, url));
+  if (!answer) {
+    reason = "no answer from " + url + ".";
+    return false;
+  }
   latest = *answer;
   return true;
 }
@@ -133,13 +139,17 @@ void cli_clean_outputs() {
   cli_history_log("clean", "generated/ & dist/");
 }
 
-void cli_check_update(const std::string& current_version) {
+int cli_check_update(const std::string& current_version) {
   std::printf(CLR_CYAN "\nChecking for KORVEX updates...\n\n" CLR_RESET);
   std::string latest;
-  if (!fetch_latest_version(latest)) {
+  std::string reason;
+  if (!fetch_latest_version(latest, reason)) {
     std::printf("  Current version : %s\n", current_version.c_str());
     std::printf(CLR_YELLOW "  Latest version  : (Update server offline or URL not configured yet)\n\n" CLR_RESET);
-    return;
+    // A check that could not be made is no "up to date": scripts see it fail.
+    std::printf(CLR_RED "[ERROR] Update check failed: %s\n\n" CLR_RESET, reason.c_str());
+    cli_error_log("Update check failed: " + reason);
+    return 1;
   }
   print_versions(current_version, latest);
   if (latest != current_version) {
@@ -147,30 +157,32 @@ void cli_check_update(const std::string& current_version) {
   } else {
     std::printf(CLR_GREEN "KORVEX is up to date.\n\n" CLR_RESET);
   }
+  return 0;
 }
 
 // Asks the server for the latest version; when it differs, downloads this
 // platform's build and its SHA-256 checksum, and only a build that matches
 // its checksum replaces the running program. Any failure leaves the program
-// as it was.
-void cli_perform_update() {
+// as it was and is reported in red with exit status 1.
+int cli_perform_update() {
   std::printf(CLR_CYAN "\nUpdating KORVEX...\n\n" CLR_RESET);
   const std::optional<std::string> base = update_base_url();
   std::string latest;
-  if (!base || !fetch_latest_version(latest)) {
+  std::string reason;
+  if (!base || !fetch_latest_version(latest, reason)) {
     report_update_failure("update server offline or URL not configured yet.");
-    return;
+    return 1;
   }
   print_versions(KVX_VERSION, latest);
   if (latest == KVX_VERSION) {
     std::printf(CLR_GREEN "KORVEX is up to date. Nothing to install.\n\n" CLR_RESET);
-    return;
+    return 0;
   }
 
   const std::string program = platform_executable_path();
   if (program.empty()) {
     report_update_failure("cannot locate the running program.");
-    return;
+    return 1;
   }
   const std::string build_url = *base + "/downloads/" + platform_update_asset_name();
   const std::string download = program + ".download";
@@ -180,7 +192,7 @@ void cli_perform_update() {
     std::ofstream probe(download, std::ios::binary | std::ios::trunc);
     if (!probe.is_open()) {
       report_update_failure("no write permission for " + download + ".");
-      return;
+      return 1;
     }
   }
 
@@ -192,7 +204,7 @@ void cli_perform_update() {
     remove_quietly(download);
     report_update_failure("cannot download " + build_url + " (curl exit code " +
                           std::to_string(fetched) + ").");
-    return;
+    return 1;
   }
   std::string checksum_text;
   const int checked = platform_run_read(
@@ -203,7 +215,7 @@ void cli_perform_update() {
     report_update_failure(checked != 0 ? "cannot download " + build_url + ".sha256 (curl exit code " +
                                              std::to_string(checked) + ")."
                                        : "no SHA-256 checksum in " + build_url + ".sha256.");
-    return;
+    return 1;
   }
 
   std::printf(CLR_CYAN "[2/3] Verifying SHA-256 checksum\n" CLR_RESET);
@@ -212,7 +224,7 @@ void cli_perform_update() {
     remove_quietly(download);
     report_update_failure("checksum mismatch for " + build_url + " (expected " + *expected +
                           ", got " + actual.value_or("nothing") + ").");
-    return;
+    return 1;
   }
 
   std::printf(CLR_CYAN "[3/3] Replacing %s\n" CLR_RESET, program.c_str());
@@ -221,10 +233,11 @@ void cli_perform_update() {
   if (error.empty() && platform_replace_executable(download, program, error) == 0) {
     std::printf(CLR_GREEN "\n[OK] KORVEX %s installed: %s (was %s).\n\n" CLR_RESET, latest.c_str(),
                 program.c_str(), KVX_VERSION);
-    return;
+    return 0;
   }
   remove_quietly(download);
   report_update_failure("cannot replace " + program + ": " + error + ".");
+  return 1;
 }
 
 int cli_self_install(const std::string& program_path) {
