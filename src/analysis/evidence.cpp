@@ -1583,6 +1583,8 @@ struct Engine {
       votes.abort = true;
       return;
     }
+    // An element read (`p[0] << 8`): the operators around it speak of the element.
+    if (after == TK_LBRACKET) return;
     if (after == TK_OPTIONAL_CHAIN || after == TK_LPAREN || after == TK_SPREAD) {
       votes.abort = true;
       return;
@@ -1772,10 +1774,14 @@ struct Engine {
   bool constructor_function(int f) const {
     const EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
     if (fn.is_arrow || fn.is_method) return false;
+    if (!fn.name.empty() && constructed_names.count(fn.name) != 0) return true;
+    // A capitalised function that fills `this` is written to be constructed;
+    // any other one reading `this` is a method assigned to an object.
+    if (fn.name.empty() || !std::isupper(static_cast<unsigned char>(fn.name[0]))) return false;
     for (int i = fn.body_open; i < fn.body_end; ++i) {
       if (word(i, "this") && scope(i) == f) return true;
     }
-    return !fn.name.empty() && constructed_names.count(fn.name) != 0;
+    return false;
   }
   std::unordered_set<std::string> constructed_names;
 
