@@ -51,12 +51,12 @@ TEST(InlineAuto, DropsRejectedAnnotationsAndKeepsBehaviour) {
 
 TEST(InlineAuto, ModeAWritesTheWholeFileAndSaysSo) {
   kvx_test::ScopedWorkDir dir;
-  write_file("app.js", "const UNIT = 'cm';\nconsole.log(UNIT);\n");
+  write_file("app.js", "let unit;\nunit = 'cm';\nconsole.log(unit);\n");
   write_file("generated/app.ts", "old\n");
   std::string console;
   ASSERT_EQ(run_kvx({"a", "app.js", "--inline"}, &console), 0) << console;
   EXPECT_NE(console.find("--inline writes the whole file"), std::string::npos) << console;
-  EXPECT_EQ(read_file("generated/app.ts"), "const UNIT: string = 'cm';\nconsole.log(UNIT);\n");
+  EXPECT_EQ(read_file("generated/app.ts"), "let unit: string;\nunit = 'cm';\nconsole.log(unit);\nexport {};\n");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ enum InlineInsertionKind : int {
   INLINE_RESULT = 2,     // `: R` after a parameter list
   INLINE_FIELD = 3,      // ` declare name: T;` after a class body's `{`
   INLINE_INTERFACES = 4, // the interface block near the top
+  INLINE_MODULE = 5,     // `export {};` at the end of a file that has no import or export
 };
 
 struct InlineInsertion {
@@ -38,10 +39,14 @@ struct InlineOutput {
   std::vector<InlineInsertion> insertions;
   int annotations = 0;  // insertions that write a type or a field (all but the interface block)
   int interfaces = 0;   // interfaces in the block
+  // Why the file stays a script (it relies on sloppy mode, which a module's
+  // strict mode would change); empty when it became a module or was one.
+  std::string script_reason;
 };
 
-// Insertions only: where the analysis has no concrete type, nothing is
-// written and the compiler infers. `any` and `unknown` are never written.
+// Insertions only: a type is written where the code proves it (see
+// analysis/evidence.h), nothing where it does not; `any` and `unknown` are
+// never written.
 InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const AnalysisResult& result);
 
 // The source with the insertions whose `keep` entry is true (all when `keep`

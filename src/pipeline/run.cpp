@@ -88,6 +88,10 @@ int write_inline_output(const std::string& path, const InlineOutput& output) {
   }
   std::printf("[OK] Generated inline TS: %s (%d annotations, %d interfaces)\n", target.c_str(), output.annotations,
               output.interfaces);
+  if (!output.script_reason.empty()) {
+    std::printf(CLR_YELLOW "[WARNING] %s stays a script, not a module: %s.\n" CLR_RESET, target.c_str(),
+                output.script_reason.c_str());
+  }
   return 0;
 }
 

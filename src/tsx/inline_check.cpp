@@ -333,7 +333,7 @@ int tsx_run_inline_pipeline(const std::string& path) {
   auto annotations_kept = [&output](const std::vector<bool>& keep) {
     int kept = 0;
     for (size_t i = 0; i < output.insertions.size(); ++i) {
-      if (keep[i] && output.insertions[i].kind != INLINE_INTERFACES) ++kept;
+      if (keep[i] && output.insertions[i].kind != INLINE_INTERFACES && output.insertions[i].kind != INLINE_MODULE) ++kept;
     }
     return kept;
   };

@@ -1,0 +1,2190 @@
+#include "analysis/evidence.h"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "analysis/syntax.h"
+#include "analysis/token_helpers.h"
+
+// ---------------------------------------------------------------------------
+// Types
+
+EvidenceType EvidenceType::of(std::string member) {
+  EvidenceType type;
+  type.state = State::known;
+  type.members.push_back(std::move(member));
+  return type;
+}
+
+namespace {
+
+constexpr size_t kMaxMembers = 3;
+// How deep one question may lead into others (a result needing a parameter
+// needing a call's argument...) and how deep an expression is read: past
+// them the type stays open, so no input can exhaust a thread's stack.
+constexpr int kLazyDepth = 48;
+constexpr int kParseDepth = 96;
+
+int member_rank(std::string_view member) {
+  if (member == "number") return 0;
+  if (member == "string") return 1;
+  if (member == "boolean") return 2;
+  return 3;
+}
+
+EvidenceType open_type() { return {}; }
+
+EvidenceType nullish_type() {
+  EvidenceType type;
+  type.state = EvidenceType::State::nullish;
+  return type;
+}
+
+// Splits `a | b` at its top level (not inside `<...>` or `(...)`).
+std::vector<std::string> split_union(std::string_view text) {
+  std::vector<std::string> members;
+  int depth = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '<' || c == '(') ++depth;
+    if (c == '>' || c == ')') --depth;
+    if (c == '|' && depth == 0) {
+      std::string_view part = text.substr(start, i - start);
+      while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+      while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+      members.emplace_back(part);
+      start = i + 1;
+    }
+  }
+  std::string_view part = text.substr(start);
+  while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+  while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+  members.emplace_back(part);
+  return members;
+}
+
+EvidenceType type_from_text(std::string_view text) {
+  if (text.empty()) return open_type();
+  EvidenceType type;
+  type.state = EvidenceType::State::known;
+  type.members = split_union(text);
+  return type;
+}
+
+}  // namespace
+
+EvidenceType join_types(const EvidenceType& a, const EvidenceType& b) {
+  if (a.state == EvidenceType::State::open || b.state == EvidenceType::State::open) return open_type();
+  if (a.state == EvidenceType::State::nullish) return b;
+  if (b.state == EvidenceType::State::nullish) return a;
+  EvidenceType out = a;
+  for (const std::string& member : b.members) {
+    if (std::find(out.members.begin(), out.members.end(), member) == out.members.end()) out.members.push_back(member);
+  }
+  if (out.members.size() > kMaxMembers) return open_type();
+  std::stable_sort(out.members.begin(), out.members.end(),
+                   [](const std::string& x, const std::string& y) { return member_rank(x) < member_rank(y); });
+  return out;
+}
+
+std::string render_evidence_type(const EvidenceType& type) {
+  if (!type.known()) return {};
+  std::string out;
+  for (const std::string& member : type.members) {
+    if (!out.empty()) out += " | ";
+    out += member;
+  }
+  return out;
+}
+
+namespace {
+
+std::string array_of(const EvidenceType& element) {
+  const std::string text = render_evidence_type(element);
+  if (text.empty()) return {};
+  return element.members.size() > 1 ? "(" + text + ")[]" : text + "[]";
+}
+
+// ---------------------------------------------------------------------------
+// Word tables
+
+bool in_list(std::string_view word, std::initializer_list<std::string_view> list) {
+  return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+// Methods that exist on strings alone among the built-in values, so that a
+// parameter they are called on is a string.
+bool string_only_method(std::string_view name) {
+  return in_list(name, {"toUpperCase", "toLowerCase", "toLocaleUpperCase", "toLocaleLowerCase", "trim", "trimStart",
+                        "trimEnd", "trimLeft", "trimRight", "padStart", "padEnd", "charAt", "charCodeAt",
+                        "codePointAt", "startsWith", "endsWith", "localeCompare", "normalize", "repeat", "substring",
+                        "substr", "split", "match", "matchAll", "replace", "replaceAll", "search"});
+}
+
+bool number_only_method(std::string_view name) { return in_list(name, {"toFixed", "toPrecision", "toExponential"}); }
+
+// The result of a well-known method, whatever its receiver; open for the
+// names that several built-ins share with different results.
+EvidenceType known_method_result(std::string_view name) {
+  if (in_list(name, {"toUpperCase", "toLowerCase", "toLocaleUpperCase", "toLocaleLowerCase", "trim", "trimStart",
+                     "trimEnd", "trimLeft", "trimRight", "padStart", "padEnd", "charAt", "repeat", "normalize",
+                     "substring", "substr", "toFixed", "toPrecision", "toExponential", "toISOString", "toUTCString",
+                     "toDateString", "toTimeString", "toLocaleDateString", "toLocaleTimeString", "join", "replace",
+                     "replaceAll", "toString"})) {
+    return EvidenceType::of("string");
+  }
+  if (in_list(name, {"indexOf", "lastIndexOf", "charCodeAt", "codePointAt", "localeCompare", "search", "getTime",
+                     "getFullYear", "getMonth", "getDate", "getDay", "getHours", "getMinutes", "getSeconds",
+                     "getMilliseconds", "getTimezoneOffset", "getUTCFullYear", "getUTCMonth", "getUTCDate",
+                     "getUTCDay", "getUTCHours", "getUTCMinutes", "getUTCSeconds", "getUTCMilliseconds",
+                     "findIndex", "findLastIndex"})) {
+    return EvidenceType::of("number");
+  }
+  if (in_list(name, {"includes", "startsWith", "endsWith", "test", "every", "some", "hasOwnProperty",
+                     "isPrototypeOf", "propertyIsEnumerable"})) {
+    return EvidenceType::of("boolean");
+  }
+  if (name == "split") return EvidenceType::of("string[]");
+  return open_type();
+}
+
+// Static members of the built-in objects (the name must not be bound in the
+// file).
+EvidenceType global_member_result(std::string_view object, std::string_view name) {
+  if (object == "Math") return EvidenceType::of("number");
+  if (object == "JSON" && name == "stringify") return EvidenceType::of("string");
+  if (object == "Object" && in_list(name, {"keys", "getOwnPropertyNames"})) return EvidenceType::of("string[]");
+  if (object == "Object" && in_list(name, {"is", "isFrozen", "isSealed", "isExtensible"})) {
+    return EvidenceType::of("boolean");
+  }
+  if (object == "Number" && in_list(name, {"isInteger", "isFinite", "isNaN", "isSafeInteger"})) {
+    return EvidenceType::of("boolean");
+  }
+  if (object == "Number" && in_list(name, {"parseInt", "parseFloat"})) return EvidenceType::of("number");
+  if (object == "String" && in_list(name, {"fromCharCode", "fromCodePoint", "raw"})) return EvidenceType::of("string");
+  if (object == "Array" && name == "isArray") return EvidenceType::of("boolean");
+  if (object == "Date" && in_list(name, {"now", "parse", "UTC"})) return EvidenceType::of("number");
+  return open_type();
+}
+
+EvidenceType global_function_result(std::string_view name) {
+  if (in_list(name, {"String", "encodeURIComponent", "decodeURIComponent", "encodeURI", "decodeURI", "escape",
+                     "unescape"})) {
+    return EvidenceType::of("string");
+  }
+  if (in_list(name, {"Number", "parseInt", "parseFloat"})) return EvidenceType::of("number");
+  if (in_list(name, {"Boolean", "isNaN", "isFinite"})) return EvidenceType::of("boolean");
+  return open_type();
+}
+
+// Node's modules whose functions give a known type.
+EvidenceType module_member_result(std::string_view module, std::string_view name) {
+  if (module == "path" || module == "node:path") {
+    if (in_list(name, {"join", "resolve", "basename", "dirname", "extname", "relative", "normalize", "format",
+                       "toNamespacedPath"})) {
+      return EvidenceType::of("string");
+    }
+    if (name == "isAbsolute") return EvidenceType::of("boolean");
+  }
+  if ((module == "fs" || module == "node:fs") && name == "existsSync") return EvidenceType::of("boolean");
+  if ((module == "util" || module == "node:util") && in_list(name, {"format", "inspect"})) {
+    return EvidenceType::of("string");
+  }
+  if ((module == "os" || module == "node:os") &&
+      in_list(name, {"platform", "type", "hostname", "tmpdir", "homedir", "arch", "release", "endianness"})) {
+    return EvidenceType::of("string");
+  }
+  return open_type();
+}
+
+// Constructors of the language and Node whose instances the compiler knows
+// by that name.
+bool builtin_class(std::string_view name) {
+  return in_list(name, {"Date", "RegExp", "Error", "TypeError", "RangeError", "SyntaxError", "ReferenceError",
+                        "EvalError", "URIError", "URL", "URLSearchParams"});
+}
+
+
+// ---------------------------------------------------------------------------
+// The engine
+
+enum class BindingKind : unsigned char { variable, param, function, klass, other };
+
+struct Write {
+  int first = 0;
+  int end = 0;
+  enum class Op : unsigned char { assign, plus, numeric, logical, open } op = Op::assign;
+};
+
+struct Binding {
+  int scope = -1;
+  std::string_view name;
+  BindingKind kind = BindingKind::variable;
+  int function_id = -1;  // the function a parameter belongs to, or the declared function
+  int param_index = -1;
+  int class_id = -1;
+  int declarations = 0;
+  bool open = false;  // written in a way the evidence does not follow
+  bool initialized = false;
+  int declaration = -1;  // name token of the first declaration
+  bool in_for_head = false;
+  std::vector<Write> writes;
+  std::vector<int> uses;  // parameters: every reference
+  // Memo.
+  int state = 0;  // 0 not yet, 1 in progress, 2 done
+  EvidenceType type;
+};
+
+struct KeyHash {
+  size_t operator()(const std::pair<int, std::string_view>& key) const {
+    return std::hash<std::string_view>{}(key.second) * 31u + static_cast<size_t>(key.first + 1);
+  }
+};
+
+struct Value {
+  Value() = default;
+  Value(EvidenceType t) : type(std::move(t)) {}  // NOLINT: a value is first of all its type
+
+  EvidenceType type;
+  int function_id = -1;    // a function of the file, to call
+  int class_id = -1;       // a class of the file, to construct or read statics of
+  std::string_view global; // an unbound built-in name (`Math`, `String`...)
+  std::string_view module; // a binding of `require('path')` and the like
+  std::string_view member; // the property this value was read as
+};
+
+struct FunctionMemo {
+  int params_state = 0;
+  std::vector<EvidenceType> param_types;  // for expression typing (defaults included)
+  int result_state = 0;
+  EvidenceType result;  // what a call gives (a Promise for an async function)
+};
+
+struct Engine {
+  std::string_view source;
+  const TokenList& tokens;
+  const std::vector<int>& match;
+  FileEvidence out;
+  std::vector<int> scope_of;  // the innermost function around each token, -1 at the top level
+  std::vector<Binding> bindings;
+  std::unordered_map<std::pair<int, std::string_view>, int, KeyHash> binding_index;
+  std::unordered_map<std::string_view, int> binding_names;  // how many bindings share a name
+  std::unordered_map<int, int> function_by_head;            // first token of a function value -> function
+  std::unordered_map<int, int> class_by_body;
+  std::unordered_set<int> declaration_names;
+  std::unordered_set<int> method_names;
+  std::vector<std::vector<int>> calls;  // per function: the `(` of each call of it in the file
+  std::vector<FunctionMemo> memo;
+  std::vector<std::unordered_map<std::string, std::vector<Write>>> field_writes;  // per class
+  std::vector<std::string> top_classes;  // nameable class names, for JSDoc
+  std::vector<std::unordered_map<std::string, std::string>> jsdoc_params;
+  std::vector<std::string> jsdoc_results;
+  std::vector<char> has_jsdoc;
+  int depth = 0;
+
+  Engine(std::string_view s, const TokenList& t, const std::vector<int>& m) : source(s), tokens(t), match(m) {}
+
+  int count() const { return tokens.count(); }
+  TokenKind kind(int i) const { return kind_at(tokens, i); }
+  std::string_view text(int i) const { return text_at(tokens, i); }
+  bool word(int i, std::string_view w) const {
+    return (kind(i) == TK_IDENTIFIER || kind(i) == TK_RESERVED) && text(i) == w;
+  }
+  int partner(int i) const { return i >= 0 && i < count() ? match[static_cast<size_t>(i)] : -1; }
+  int line(int i) const { return in_bounds(tokens, i) ? at(tokens, i).line : -1; }
+  bool is_template(int i) const {
+    return kind(i) == TK_STRING && source[static_cast<size_t>(tokens.start(i))] == '`';
+  }
+  int scope(int i) const { return i >= 0 && i < count() ? scope_of[static_cast<size_t>(i)] : -1; }
+
+  // Where the expression from `first` ends: a `,` `;` or closer of its level,
+  // a `:` with no `?` open, or a line break that ends the statement.
+  int expression_end(int first) const {
+    int pending = 0;
+    for (int i = first; i < count(); ++i) {
+      const int k = kind(i);
+      if (k == TK_COMMA || k == TK_SEMICOLON || is_closer(k)) return i;
+      if (k == TK_QUESTION) ++pending;
+      if (k == TK_COLON) {
+        if (pending == 0) return i;
+        --pending;
+      }
+      if (i > first && is_line_break_boundary(tokens, i)) return i;
+      if (is_opener(k)) {
+        const int end = partner(i);
+        if (end < i) return count();
+        i = end;
+      }
+    }
+    return count();
+  }
+
+  // ----- Functions and classes ---------------------------------------------
+
+  void find_classes() {
+    for (int i = 0; i < count(); ++i) {
+      if (kind(i) != TK_CLASS || kind(i - 1) == TK_DOT) continue;
+      int open = -1;
+      for (int j = i + 1; j < count(); ++j) {
+        const int k = kind(j);
+        if (k == TK_LBRACE) {
+          open = partner(j) > j ? j : -1;
+          break;
+        }
+        if (k == TK_LPAREN || k == TK_LBRACKET) {
+          if (partner(j) < j) break;
+          j = partner(j);
+          continue;
+        }
+        if (k == TK_SEMICOLON || is_closer(k)) break;
+      }
+      if (open < 0) continue;
+      EvidenceClass cls;
+      cls.keyword = i;
+      cls.body_open = open;
+      cls.body_close = partner(open);
+      if (kind(i + 1) == TK_IDENTIFIER) cls.name = std::string(text(i + 1));
+      class_by_body.emplace(open, static_cast<int>(out.classes.size()));
+      out.classes.push_back(std::move(cls));
+    }
+  }
+
+  bool member_name_token(int i) const {
+    switch (kind(i)) {
+      case TK_IDENTIFIER: case TK_LET: case TK_CONST: case TK_VAR: case TK_RETURN: case TK_FOR: case TK_SWITCH:
+      case TK_CLASS: case TK_EXTENDS: case TK_IMPORT: case TK_EXPORT: case TK_ASYNC:
+        return true;
+      case TK_RESERVED:
+        return !in_list(text(i), {"if", "while", "catch", "with", "function"});
+      default:
+        return false;
+    }
+  }
+
+  // An object literal's `{` (not a block): what stands before it puts it in
+  // an expression.
+  bool object_literal_open(int open) const {
+    const int k = kind(open - 1);
+    return k == TK_ASSIGN || k == TK_LPAREN || k == TK_COMMA || k == TK_COLON || k == TK_RETURN ||
+           k == TK_LBRACKET || k == TK_QUESTION || k == TK_AND || k == TK_OR || k == TK_NULLISH;
+  }
+
+  void find_functions() {
+    std::vector<int> openers;
+    std::vector<EvidenceFunction>& functions = out.functions;
+    for (int i = 0; i < count(); ++i) {
+      const int k = kind(i);
+      if (is_closer(k)) {
+        while (!openers.empty() && partner(openers.back()) != i && partner(openers.back()) < i) openers.pop_back();
+        if (!openers.empty() && partner(openers.back()) == i) openers.pop_back();
+      }
+      // function [*] [NAME] ( ... ) { ... }
+      if (k == TK_RESERVED && text(i) == "function" && kind(i - 1) != TK_DOT) {
+        int at_ = i + 1;
+        EvidenceFunction f;
+        f.head = kind(i - 1) == TK_ASYNC && line(i - 1) == line(i) ? i - 1 : i;
+        f.is_async = f.head != i;
+        if (kind(at_) == TK_STAR) {
+          f.is_generator = true;
+          ++at_;
+        }
+        if (kind(at_) == TK_IDENTIFIER) {
+          f.name = std::string(text(at_));
+          ++at_;
+        }
+        const int close = partner(at_);
+        if (kind(at_) == TK_LPAREN && close > at_ && kind(close + 1) == TK_LBRACE && partner(close + 1) > close + 1) {
+          f.params_open = at_;
+          f.params_close = close;
+          f.body_open = close + 1;
+          f.body_end = partner(close + 1);
+          functions.push_back(std::move(f));
+        }
+      } else if (k == TK_ARROW) {
+        EvidenceFunction f;
+        f.is_arrow = true;
+        int first = -1;
+        if (kind(i - 1) == TK_RPAREN && partner(i - 1) >= 0 && partner(i - 1) < i - 1) {
+          f.params_open = partner(i - 1);
+          f.params_close = i - 1;
+          first = f.params_open;
+        } else if (kind(i - 1) == TK_IDENTIFIER) {
+          f.params_close = i - 1;
+          first = i - 1;
+        }
+        if (first < 0) continue;
+        f.head = first;
+        if (kind(first - 1) == TK_ASYNC && line(first - 1) == line(first)) {
+          f.head = first - 1;
+          f.is_async = true;
+        }
+        if (kind(i + 1) == TK_LBRACE && partner(i + 1) > i + 1) {
+          f.body_open = i + 1;
+          f.body_end = partner(i + 1);
+        } else {
+          f.body_open = i + 1;
+          f.body_end = expression_end(i + 1);
+          if (f.body_end <= f.body_open) continue;
+        }
+        functions.push_back(std::move(f));
+      } else if (k == TK_LPAREN && i > 0 && member_name_token(i - 1) && partner(i) > i &&
+                 kind(partner(i) + 1) == TK_LBRACE && partner(partner(i) + 1) > partner(i) + 1 &&
+                 !openers.empty() && kind(openers.back()) == TK_LBRACE) {
+        const int open = openers.back();
+        const auto cls = class_by_body.find(open);
+        const bool in_class = cls != class_by_body.end();
+        if (!in_class && !object_literal_open(open)) goto push;
+        {
+          const int name = i - 1;
+          EvidenceFunction f;
+          f.is_method = true;
+          f.class_id = in_class ? cls->second : -1;
+          f.name = std::string(text(name));
+          f.params_open = i;
+          f.params_close = partner(i);
+          f.body_open = f.params_close + 1;
+          f.body_end = partner(f.body_open);
+          int head = name;
+          bool is_static = false;
+          for (int guard = 0; guard < 4; ++guard) {
+            const int before = head - 1;
+            if (kind(before) == TK_STAR) {
+              f.is_generator = true;
+            } else if (kind(before) == TK_ASYNC && line(before) == line(head)) {
+              f.is_async = true;
+            } else if ((word(before, "get") || word(before, "set")) && line(before) == line(head)) {
+              (text(before) == "get" ? f.is_getter : f.is_setter) = true;
+            } else if (in_class && word(before, "static")) {
+              is_static = true;
+            } else {
+              break;
+            }
+            head = before;
+          }
+          const int before = kind(head - 1);
+          if (before != TK_LBRACE && before != TK_COMMA && before != TK_SEMICOLON && before != TK_RBRACE &&
+              !(in_class && line(head - 1) != line(head))) {
+            goto push;
+          }
+          if (!in_class && before != TK_LBRACE && before != TK_COMMA) goto push;
+          f.head = head;
+          f.is_constructor = in_class && !is_static && f.name == "constructor";
+          if (is_static) f.name = "static " + f.name;
+          method_names.insert(name);
+          functions.push_back(std::move(f));
+        }
+      }
+    push:
+      if (is_opener(k) && partner(i) > i) openers.push_back(i);
+    }
+    std::stable_sort(functions.begin(), functions.end(),
+                     [](const EvidenceFunction& a, const EvidenceFunction& b) { return a.head < b.head; });
+    for (size_t f = 0; f < functions.size(); ++f) function_by_head.emplace(functions[f].head, static_cast<int>(f));
+  }
+
+  int extent_end(const EvidenceFunction& f) const { return f.body_end; }
+
+  // Parents and the scope of every token, in one sweep.
+  void build_scopes() {
+    scope_of.assign(static_cast<size_t>(count()), -1);
+    std::vector<int> stack;
+    size_t next = 0;
+    for (int i = 0; i < count(); ++i) {
+      while (!stack.empty() && extent_end(out.functions[static_cast<size_t>(stack.back())]) < i) stack.pop_back();
+      while (next < out.functions.size() && out.functions[next].head == i) {
+        EvidenceFunction& f = out.functions[next];
+        f.parent = stack.empty() ? -1 : stack.back();
+        stack.push_back(static_cast<int>(next));
+        ++next;
+      }
+      // A function's own name and the parameters belong to it; a method's
+      // name and modifiers to the enclosing scope.
+      scope_of[static_cast<size_t>(i)] = stack.empty() ? -1 : stack.back();
+    }
+    memo.resize(out.functions.size());
+    calls.resize(out.functions.size());
+    jsdoc_params.resize(out.functions.size());
+    jsdoc_results.resize(out.functions.size());
+    has_jsdoc.assign(out.functions.size(), 0);
+    field_writes.resize(out.classes.size());
+  }
+
+  int parent_scope(int s) const { return s < 0 ? -1 : out.functions[static_cast<size_t>(s)].parent; }
+
+  // ----- Bindings ----------------------------------------------------------
+
+  int declare(int scope_id, int name_token, BindingKind kind_, bool open) {
+    const std::string_view name = text(name_token);
+    auto [found, added] = binding_index.try_emplace({scope_id, name}, static_cast<int>(bindings.size()));
+    if (added) {
+      Binding b;
+      b.scope = scope_id;
+      b.name = name;
+      b.kind = kind_;
+      b.declaration = name_token;
+      bindings.push_back(std::move(b));
+      ++binding_names[name];
+    }
+    Binding& b = bindings[static_cast<size_t>(found->second)];
+    ++b.declarations;
+    if (!added && (b.kind != kind_ || kind_ != BindingKind::variable)) b.open = true;
+    if (!added && b.kind == BindingKind::variable) b.open = true;  // two declarations: which one is meant is unclear
+    if (open) b.open = true;
+    declaration_names.insert(name_token);
+    return found->second;
+  }
+
+  int resolve(int token) const {
+    const std::string_view name = text(token);
+    for (int s = scope(token);; s = parent_scope(s)) {
+      const auto found = binding_index.find({s, name});
+      if (found != binding_index.end()) return found->second;
+      if (s < 0) return -1;
+    }
+  }
+
+  // The identifiers a destructuring pattern [open, close] binds or assigns.
+  template <typename Each>
+  void pattern_names(int open, int close, Each each) const {
+    for (int i = open + 1; i < close; ++i) {
+      if (kind(i) != TK_IDENTIFIER) continue;
+      const int before = kind(i - 1);
+      const int after = kind(i + 1);
+      if ((before == TK_LBRACE || before == TK_COMMA || before == TK_LBRACKET || before == TK_COLON ||
+           before == TK_SPREAD) &&
+          (after == TK_COMMA || after == TK_RBRACE || after == TK_RBRACKET || after == TK_ASSIGN)) {
+        each(i);
+      }
+    }
+  }
+
+  void declare_params(int f_id) {
+    EvidenceFunction& f = out.functions[static_cast<size_t>(f_id)];
+    if (f.params_open < 0) {  // x => ...
+      EvidenceParam p{f.params_close, f.params_close + 1, f.params_close, {}};
+      f.params.push_back(p);
+      const int b = declare(f_id, f.params_close, BindingKind::param, false);
+      bindings[static_cast<size_t>(b)].function_id = f_id;
+      bindings[static_cast<size_t>(b)].param_index = 0;
+      return;
+    }
+    const auto elements = group_elements(tokens, match, f.params_open);
+    for (size_t p = 0; p < elements.size(); ++p) {
+      const auto [first, last] = elements[p];
+      if (first >= last) continue;
+      EvidenceParam param{first, last, -1, {}};
+      if (kind(first) == TK_IDENTIFIER && (last == first + 1 || kind(first + 1) == TK_ASSIGN)) {
+        param.name = first;
+        const int b = declare(f_id, first, BindingKind::param, false);
+        bindings[static_cast<size_t>(b)].function_id = f_id;
+        bindings[static_cast<size_t>(b)].param_index = static_cast<int>(p);
+        bindings[static_cast<size_t>(b)].initialized = last > first + 1;
+      } else if (kind(first) == TK_SPREAD && kind(first + 1) == TK_IDENTIFIER) {
+        param.name = first + 1;
+        declare(f_id, first + 1, BindingKind::other, true);
+      } else if (is_opener(kind(first)) && partner(first) > first) {
+        pattern_names(first, partner(first), [&](int t) { declare(f_id, t, BindingKind::other, true); });
+      }
+      f.params.push_back(param);
+    }
+  }
+
+  void declare_everything() {
+    for (size_t f = 0; f < out.functions.size(); ++f) {
+      const EvidenceFunction& fn = out.functions[f];
+      declare_params(static_cast<int>(f));
+      if (fn.is_method || fn.is_arrow) continue;
+      const int keyword = word(fn.head, "function") ? fn.head : fn.head + 1;
+      int name = keyword + 1;
+      if (kind(name) == TK_STAR) ++name;
+      if (kind(name) != TK_IDENTIFIER) continue;
+      const bool declaration = in_statement_position(tokens, keyword) || kind(keyword - 1) == TK_EXPORT ||
+                               word(keyword - 1, "default");
+      const int b = declare(declaration ? fn.parent : static_cast<int>(f), name, BindingKind::function, false);
+      bindings[static_cast<size_t>(b)].function_id = static_cast<int>(f);
+    }
+    for (size_t c = 0; c < out.classes.size(); ++c) {
+      const EvidenceClass& cls = out.classes[c];
+      if (cls.name.empty()) continue;
+      const int name = cls.keyword + 1;
+      if (in_statement_position(tokens, cls.keyword) || kind(cls.keyword - 1) == TK_EXPORT ||
+          word(cls.keyword - 1, "default")) {
+        const int b = declare(scope(cls.keyword), name, BindingKind::klass, false);
+        bindings[static_cast<size_t>(b)].class_id = static_cast<int>(c);
+      }
+    }
+    for (int i = 0; i < count(); ++i) {
+      const int k = kind(i);
+      if (word(i, "catch") && kind(i + 1) == TK_LPAREN) {
+        const int close = partner(i + 1);
+        for (int t = i + 2; t < close; ++t) {
+          if (kind(t) == TK_IDENTIFIER) declare(scope(t), t, BindingKind::other, true);
+        }
+        continue;
+      }
+      if (k == TK_IMPORT && kind(i + 1) != TK_LPAREN && kind(i + 1) != TK_DOT) {
+        for (int t = i + 1; t < count() && kind(t) != TK_SEMICOLON && kind(t) != TK_STRING; ++t) {
+          if (kind(t) == TK_IDENTIFIER && text(t) != "as" && text(t) != "from" && kind(t + 1) != TK_IDENTIFIER) {
+            declare(-1, t, BindingKind::other, true);
+          }
+        }
+        continue;
+      }
+      if (!is_declaration_keyword(k) || kind(i - 1) == TK_DOT) continue;
+      const bool for_head = kind(i - 1) == TK_LPAREN && kind(i - 2) == TK_FOR;
+      const bool for_await_head = kind(i - 1) == TK_LPAREN && word(i - 2, "await") && kind(i - 3) == TK_FOR;
+      int at_ = i + 1;
+      for (;;) {
+        if (kind(at_) == TK_IDENTIFIER) {
+          const bool iterated = (for_head || for_await_head) && (word(at_ + 1, "of") || word(at_ + 1, "in"));
+          const int b = declare(scope(at_), at_, BindingKind::variable, iterated);
+          Binding& binding = bindings[static_cast<size_t>(b)];
+          binding.in_for_head = binding.in_for_head || for_head || for_await_head;
+          int end = at_ + 1;
+          if (kind(at_ + 1) == TK_ASSIGN) {
+            end = expression_end(at_ + 2);
+            binding.initialized = true;
+            binding.writes.push_back({at_ + 2, end, Write::Op::assign});
+          }
+          at_ = end;
+        } else if ((kind(at_) == TK_LBRACE || kind(at_) == TK_LBRACKET) && partner(at_) > at_) {
+          pattern_names(at_, partner(at_), [&](int t) { declare(scope(t), t, BindingKind::variable, true); });
+          at_ = partner(at_) + 1;
+          if (kind(at_) == TK_ASSIGN) at_ = expression_end(at_ + 1);
+        } else {
+          break;
+        }
+        if (kind(at_) != TK_COMMA) break;
+        ++at_;
+      }
+    }
+    for (const Binding& b : bindings) {
+      if (b.kind == BindingKind::klass && b.scope == -1 && binding_names[b.name] == 1 &&
+          !builtin_class(b.name)) {
+        top_classes.emplace_back(b.name);
+      }
+    }
+  }
+
+  // The class whose `this` the token at `i` sees, or -1.
+  int this_class(int i) const {
+    for (int s = scope(i); s >= 0; s = parent_scope(s)) {
+      const EvidenceFunction& f = out.functions[static_cast<size_t>(s)];
+      if (f.is_arrow) continue;
+      return f.is_method ? f.class_id : -1;
+    }
+    return -1;
+  }
+
+  // Methods by class and name, filled once.
+  std::unordered_map<std::string, int> method_index;
+  int find_method(int class_id, std::string_view name) const {
+    const auto found = method_index.find(std::to_string(class_id) + "/" + std::string(name));
+    return found == method_index.end() ? -1 : found->second;
+  }
+
+  void index_methods() {
+    for (size_t f = 0; f < out.functions.size(); ++f) {
+      const EvidenceFunction& fn = out.functions[f];
+      if (!fn.is_method || fn.class_id < 0 || fn.is_setter) continue;
+      const std::string key = std::to_string(fn.class_id) + "/" + fn.name;
+      auto [found, added] = method_index.try_emplace(key, static_cast<int>(f));
+      if (!added) found->second = -1;  // two members of one name: a getter and a method, overloads of a kind
+    }
+  }
+
+  // Writes, uses and calls, in one walk over the references.
+  void collect_references() {
+    for (int i = 0; i < count(); ++i) {
+      const int k = kind(i);
+      // Destructuring assignment: the names it writes are no longer followed.
+      if (k == TK_ASSIGN && (kind(i - 1) == TK_RBRACKET || kind(i - 1) == TK_RBRACE) && partner(i - 1) >= 0) {
+        const int open = partner(i - 1);
+        const int before = kind(open - 1);
+        if (before != TK_IDENTIFIER && before != TK_RPAREN && before != TK_RBRACKET && before != TK_STRING) {
+          pattern_names(open, i - 1, [&](int t) {
+            const int b = resolve(t);
+            if (b >= 0) bindings[static_cast<size_t>(b)].open = true;
+          });
+        }
+        continue;
+      }
+      if (k == TK_IDENTIFIER && text(i) == "this" && kind(i + 1) == TK_DOT && kind(i + 2) == TK_IDENTIFIER) {
+        const int c = this_class(i);
+        if (c < 0) continue;
+        const std::string field(text(i + 2));
+        const int after = kind(i + 3);
+        if (after == TK_ASSIGN) {
+          field_writes[static_cast<size_t>(c)][field].push_back({i + 4, expression_end(i + 4), Write::Op::assign});
+        } else if (after == TK_COMPOUND_ASSIGN) {
+          const std::string_view op = text(i + 3);
+          const Write::Op kind_ = op == "+=" ? Write::Op::plus
+                                  : (op == "?\?=" || op == "||=" || op == "&&=") ? Write::Op::logical
+                                                                              : Write::Op::numeric;
+          field_writes[static_cast<size_t>(c)][field].push_back({i + 4, expression_end(i + 4), kind_});
+        } else if (after == TK_INCREMENT || kind(i - 1) == TK_INCREMENT) {
+          field_writes[static_cast<size_t>(c)][field].push_back({i, i, Write::Op::numeric});
+        } else if (after == TK_LPAREN) {
+          const int m = find_method(c, field);
+          if (m >= 0) calls[static_cast<size_t>(m)].push_back(i + 3);
+        }
+        continue;
+      }
+      if (k != TK_IDENTIFIER || declaration_names.count(i) != 0 || method_names.count(i) != 0) continue;
+      const int before = kind(i - 1);
+      if (before == TK_DOT || before == TK_OPTIONAL_CHAIN) continue;
+      if (kind(i + 1) == TK_COLON) {
+        // An object key, not a reference (`a ? b : c` keeps its `b`).
+        int open = i - 1;
+        if (before == TK_COMMA || before == TK_LBRACE) {
+          continue;
+        }
+        (void)open;
+      }
+      const int b = resolve(i);
+      if (b < 0) continue;
+      Binding& binding = bindings[static_cast<size_t>(b)];
+      if (binding.kind == BindingKind::param) binding.uses.push_back(i);
+      const int after = kind(i + 1);
+      if (after == TK_ASSIGN) {
+        binding.writes.push_back({i + 2, expression_end(i + 2), Write::Op::assign});
+      } else if (after == TK_COMPOUND_ASSIGN) {
+        const std::string_view op = text(i + 1);
+        const Write::Op kind_ = op == "+=" ? Write::Op::plus
+                                : (op == "?\?=" || op == "||=" || op == "&&=") ? Write::Op::logical
+                                                                            : Write::Op::numeric;
+        binding.writes.push_back({i + 2, expression_end(i + 2), kind_});
+      } else if (after == TK_INCREMENT || before == TK_INCREMENT) {
+        binding.writes.push_back({i, i, Write::Op::numeric});
+      } else if ((word(i + 1, "of") || word(i + 1, "in")) && before == TK_LPAREN && kind(i - 2) == TK_FOR) {
+        binding.open = true;
+      }
+      if (after == TK_LPAREN) {
+        const int f = callee_function(b);
+        if (f >= 0) calls[static_cast<size_t>(f)].push_back(i + 1);
+      }
+      if (word(i - 1, "new") && binding.kind == BindingKind::klass && after == TK_LPAREN) {
+        const int ctor = find_method(binding.class_id, "constructor");
+        if (ctor >= 0) calls[static_cast<size_t>(ctor)].push_back(i + 1);
+      }
+    }
+  }
+
+  // The function a binding calls: a declared function, or a variable whose
+  // only value is a function.
+  int callee_function(int b) const {
+    const Binding& binding = bindings[static_cast<size_t>(b)];
+    if (binding.kind == BindingKind::function) return binding.function_id;
+    if (binding.kind != BindingKind::variable || binding.open || binding.writes.size() != 1) return -1;
+    const Write& write = binding.writes[0];
+    if (write.op != Write::Op::assign) return -1;
+    const auto found = function_by_head.find(write.first);
+    if (found == function_by_head.end()) return -1;
+    const EvidenceFunction& f = out.functions[static_cast<size_t>(found->second)];
+    return extent_end(f) + 1 >= write.end ? found->second : -1;
+  }
+
+  // ----- JSDoc --------------------------------------------------------------
+
+  void read_jsdoc() {
+    for (size_t f = 0; f < out.functions.size(); ++f) {
+      const EvidenceFunction& fn = out.functions[f];
+      int t = fn.head;
+      for (int guard = 0; guard < 12; ++guard) {
+        const int k = kind(t);
+        if (is_declaration_keyword(k) || k == TK_EXPORT) break;
+        const int p = t - 1;
+        const int pk = kind(p);
+        const bool joins = pk == TK_ASSIGN || pk == TK_COLON || pk == TK_DOT || pk == TK_IDENTIFIER ||
+                           is_declaration_keyword(pk) || pk == TK_EXPORT || word(p, "default") ||
+                           (pk == TK_STRING && kind(t) == TK_COLON);
+        if (!joins || (pk == TK_IDENTIFIER && k == TK_IDENTIFIER)) break;
+        t = p;
+      }
+      const int gap_start = t > 0 ? tokens.end(t - 1) : 0;
+      const int gap_end = tokens.start(t);
+      if (gap_end <= gap_start) continue;
+      const std::string_view gap = source.substr(static_cast<size_t>(gap_start), static_cast<size_t>(gap_end - gap_start));
+      const size_t open = gap.rfind("/**");
+      if (open == std::string_view::npos) continue;
+      const size_t close = gap.find("*/", open + 3);
+      if (close == std::string_view::npos) continue;
+      bool blank_after = true;
+      for (size_t c = close + 2; c < gap.size(); ++c) {
+        if (gap[c] != ' ' && gap[c] != '\t' && gap[c] != '\n' && gap[c] != '\r') blank_after = false;
+      }
+      if (!blank_after) continue;
+      parse_jsdoc(static_cast<int>(f), gap.substr(open + 3, close - open - 3));
+    }
+  }
+
+  void parse_jsdoc(int f, std::string_view doc) {
+    size_t pos = 0;
+    while ((pos = doc.find('@', pos)) != std::string_view::npos) {
+      size_t tag_end = pos + 1;
+      while (tag_end < doc.size() && std::isalpha(static_cast<unsigned char>(doc[tag_end]))) ++tag_end;
+      const std::string_view tag = doc.substr(pos + 1, tag_end - pos - 1);
+      pos = tag_end;
+      const bool param = tag == "param" || tag == "arg" || tag == "argument";
+      const bool result = tag == "returns" || tag == "return";
+      if (!param && !result) continue;
+      size_t at_ = tag_end;
+      while (at_ < doc.size() && (doc[at_] == ' ' || doc[at_] == '\t')) ++at_;
+      if (at_ >= doc.size() || doc[at_] != '{') continue;
+      int braces = 0;
+      size_t end = at_;
+      for (; end < doc.size(); ++end) {
+        if (doc[end] == '{') ++braces;
+        if (doc[end] == '}' && --braces == 0) break;
+      }
+      if (end >= doc.size()) return;
+      const std::string_view type = doc.substr(at_ + 1, end - at_ - 1);
+      has_jsdoc[static_cast<size_t>(f)] = 1;
+      if (result) {
+        jsdoc_results[static_cast<size_t>(f)] = jsdoc_type_text(type, top_classes);
+        if (jsdoc_results[static_cast<size_t>(f)].empty()) jsdoc_results[static_cast<size_t>(f)] = "?";
+        pos = end;
+        continue;
+      }
+      size_t name = end + 1;
+      while (name < doc.size() && (doc[name] == ' ' || doc[name] == '\t')) ++name;
+      bool optional = false;
+      if (name < doc.size() && doc[name] == '[') {
+        optional = true;
+        ++name;
+      }
+      size_t name_end = name;
+      while (name_end < doc.size() && (std::isalnum(static_cast<unsigned char>(doc[name_end])) ||
+                                       doc[name_end] == '_' || doc[name_end] == '$' || doc[name_end] == '.')) {
+        ++name_end;
+      }
+      const std::string key(doc.substr(name, name_end - name));
+      (void)optional;
+      if (key.empty() || key.find('.') != std::string::npos) {
+        pos = end;
+        continue;
+      }
+      std::string text_ = jsdoc_type_text(type, top_classes);
+      jsdoc_params[static_cast<size_t>(f)][key] = text_.empty() ? "?" : text_;
+      pos = end;
+    }
+  }
+
+  // ----- Evaluation ---------------------------------------------------------
+
+  bool unbound(int token) const { return resolve(token) < 0; }
+
+  bool nameable_class(int c) const {
+    if (c < 0) return false;
+    const std::string& name = out.classes[static_cast<size_t>(c)].name;
+    if (name.empty()) return false;
+    return std::find(top_classes.begin(), top_classes.end(), name) != top_classes.end() &&
+           scope(out.classes[static_cast<size_t>(c)].keyword) == -1;
+  }
+
+  bool global_type_usable(std::string_view name) const {
+    const auto found = binding_names.find(name);
+    return found == binding_names.end();
+  }
+
+  EvidenceType class_instance(int c) const {
+    return nameable_class(c) ? EvidenceType::of(out.classes[static_cast<size_t>(c)].name) : open_type();
+  }
+
+  int class_named(std::string_view name) const {
+    for (size_t c = 0; c < out.classes.size(); ++c) {
+      if (out.classes[c].name == name && nameable_class(static_cast<int>(c))) return static_cast<int>(c);
+    }
+    return -1;
+  }
+
+  EvidenceType unwrap_promise(const EvidenceType& type) const {
+    if (type.known() && type.members.size() == 1 && type.members[0].starts_with("Promise<") &&
+        type.members[0].ends_with(">")) {
+      const std::string& m = type.members[0];
+      return type_from_text(std::string_view(m).substr(8, m.size() - 9));
+    }
+    return type;
+  }
+
+  struct Guard {
+    int& depth;
+    explicit Guard(int& d) : depth(d) { ++depth; }
+    ~Guard() { --depth; }
+  };
+
+  EvidenceType expression_type(int first, int end) {
+    if (first >= end || depth > kParseDepth) return open_type();
+    Guard guard(depth);
+    int i = first;
+    Value value = parse_sequence(i, end);
+    if (i != end) return open_type();  // something this reader does not follow
+    return value.type;
+  }
+
+  Value parse_sequence(int& i, int end) {
+    Value value = parse_assign(i, end);
+    while (i < end && kind(i) == TK_COMMA) {
+      ++i;
+      value = parse_assign(i, end);
+    }
+    return value;
+  }
+
+  // Skips an arrow function starting at `i` (its parameters at `i`).
+  bool skip_arrow(int& i, int end) {
+    int at_ = i;
+    if (kind(at_) == TK_ASYNC && (kind(at_ + 1) == TK_IDENTIFIER || kind(at_ + 1) == TK_LPAREN) &&
+        line(at_ + 1) == line(at_)) {
+      ++at_;
+    }
+    int arrow = -1;
+    if (kind(at_) == TK_IDENTIFIER && kind(at_ + 1) == TK_ARROW) arrow = at_ + 1;
+    if (kind(at_) == TK_LPAREN && partner(at_) > at_ && kind(partner(at_) + 1) == TK_ARROW) arrow = partner(at_) + 1;
+    if (arrow < 0 || arrow >= end) return false;
+    const auto found = function_by_head.find(i);
+    if (found == function_by_head.end()) {
+      i = end;
+      return true;
+    }
+    i = std::min(extent_end(out.functions[static_cast<size_t>(found->second)]) +
+                     (kind(arrow + 1) == TK_LBRACE ? 1 : 0),
+                 end);
+    return true;
+  }
+
+  Value parse_assign(int& i, int end) {
+    if (i >= end) return {};
+    if (skip_arrow(i, end)) {
+      Value v;
+      const auto found = function_by_head.find(i);
+      (void)found;
+      return v;
+    }
+    if (word(i, "yield")) {
+      ++i;
+      if (kind(i) == TK_STAR) ++i;
+      if (i < end && !ends_expression(tokens, i)) parse_assign(i, end);
+      return {};
+    }
+    Value value = parse_conditional(i, end);
+    if (i < end && kind(i) == TK_ASSIGN) {
+      ++i;
+      return parse_assign(i, end);
+    }
+    if (i < end && kind(i) == TK_COMPOUND_ASSIGN) {
+      const std::string_view op = text(i);
+      ++i;
+      Value rhs = parse_assign(i, end);
+      if (op == "+=") return {};
+      if (op == "?\?=" || op == "||=" || op == "&&=") return {};
+      return Value{EvidenceType::of("number")};
+    }
+    return value;
+  }
+
+  Value parse_conditional(int& i, int end) {
+    Value condition = parse_binary(i, end, 0);
+    if (i < end && kind(i) == TK_QUESTION) {
+      ++i;
+      Value yes = parse_assign(i, end);
+      if (i >= end || kind(i) != TK_COLON) {
+        i = end + 1;
+        return {};
+      }
+      ++i;
+      Value no = parse_assign(i, end);
+      return Value{join_types(yes.type, no.type)};
+    }
+    return condition;
+  }
+
+  // Binary precedence of the token at `i`; 0 when it is not a binary operator.
+  int precedence(int i) const {
+    switch (kind(i)) {
+      case TK_NULLISH: return 1;
+      case TK_OR: return 2;
+      case TK_AND: return 3;
+      case TK_BITWISE: {
+        const std::string_view op = text(i);
+        if (op == "|") return 4;
+        if (op == "^") return 5;
+        if (op == "&") return 6;
+        return 9;  // shifts
+      }
+      case TK_EQUAL: case TK_NOT_EQUAL: return 7;
+      case TK_LESS: case TK_GREATER: case TK_LESS_EQUAL: case TK_GREATER_EQUAL: return 8;
+      case TK_RESERVED: return (text(i) == "instanceof" || text(i) == "in") ? 8 : 0;
+      case TK_PLUS: case TK_MINUS: return 10;
+      case TK_STAR: case TK_SLASH: case TK_PERCENT: return 11;
+      case TK_EXPONENT: return 12;
+      default: return 0;
+    }
+  }
+
+  Value parse_binary(int& i, int end, int min_precedence) {
+    Value left = parse_unary(i, end);
+    for (;;) {
+      if (i >= end) return left;
+      const int p = precedence(i);
+      if (p == 0 || p <= min_precedence) return left;
+      const int op = i;
+      ++i;
+      Value right = parse_binary(i, end, p == 12 ? p - 1 : p);
+      left = Value{binary_type(op, p, left.type, right.type)};
+    }
+  }
+
+  EvidenceType binary_type(int op, int p, const EvidenceType& l, const EvidenceType& r) const {
+    const int k = kind(op);
+    if (p == 7 || p == 8) return EvidenceType::of("boolean");
+    if (k == TK_NULLISH || k == TK_OR) return join_types(l, r);
+    if (k == TK_AND) {
+      if (l.known() && r.known() && l.members.size() == 1 && r.members == l.members &&
+          member_rank(l.members[0]) < 3) {
+        return l;
+      }
+      return open_type();
+    }
+    if (k == TK_PLUS) {
+      if (l.is("string") || r.is("string")) return EvidenceType::of("string");
+      if (l.is("number") && r.is("number")) return EvidenceType::of("number");
+      return open_type();
+    }
+    return EvidenceType::of("number");
+  }
+
+  Value parse_unary(int& i, int end) {
+    if (i >= end) return {};
+    const int k = kind(i);
+    if (k == TK_NOT) {
+      ++i;
+      parse_unary(i, end);
+      return Value{EvidenceType::of("boolean")};
+    }
+    if (k == TK_MINUS || k == TK_PLUS || k == TK_TILDE) {
+      ++i;
+      Value operand = parse_unary(i, end);
+      if (operand.type.is("bigint")) return {};
+      return Value{EvidenceType::of("number")};
+    }
+    if (k == TK_INCREMENT) {
+      ++i;
+      parse_unary(i, end);
+      return Value{EvidenceType::of("number")};
+    }
+    if (word(i, "typeof")) {
+      ++i;
+      parse_unary(i, end);
+      return Value{EvidenceType::of("string")};
+    }
+    if (word(i, "void")) {
+      ++i;
+      parse_unary(i, end);
+      return Value{nullish_type()};
+    }
+    if (word(i, "delete")) {
+      ++i;
+      parse_unary(i, end);
+      return Value{EvidenceType::of("boolean")};
+    }
+    if (word(i, "await") && i + 1 < end && !ends_expression(tokens, i + 1)) {
+      ++i;
+      Value operand = parse_unary(i, end);
+      return Value{unwrap_promise(operand.type)};
+    }
+    return parse_postfix(i, end);
+  }
+
+  Value parse_new(int& i, int end) {
+    ++i;  // new
+    if (i >= end) return {};
+    Value callee;
+    if (kind(i) == TK_IDENTIFIER && kind(i + 1) != TK_DOT) {
+      const int b = resolve(i);
+      if (b >= 0) {
+        const Binding& binding = bindings[static_cast<size_t>(b)];
+        if (binding.kind == BindingKind::klass) callee.type = class_instance(binding.class_id);
+      } else if (builtin_class(text(i)) && global_type_usable(text(i))) {
+        callee.type = EvidenceType::of(std::string(text(i)));
+      }
+      ++i;
+    } else {
+      // `new a.B()`, `new (f())()`: read the callee, its type stays open.
+      int guard = 0;
+      while (i < end && guard++ < 64) {
+        const int k = kind(i);
+        if (k == TK_IDENTIFIER || k == TK_RESERVED || k == TK_DOT) {
+          ++i;
+        } else if (k == TK_LPAREN && (kind(i - 1) == TK_RPAREN || kind(i - 1) == TK_IDENTIFIER) && guard > 1) {
+          break;
+        } else if (is_opener(k) && partner(i) > i) {
+          i = partner(i) + 1;
+        } else {
+          break;
+        }
+      }
+    }
+    if (i < end && kind(i) == TK_LPAREN && partner(i) > i) i = partner(i) + 1;
+    return Value{callee.type};
+  }
+
+  Value parse_primary(int& i, int end) {
+    const int k = kind(i);
+    const std::string_view t = text(i);
+    switch (k) {
+      case TK_NUMBER:
+        ++i;
+        if (t.ends_with('n') && !t.starts_with("0x") && !t.starts_with("0X")) return Value{EvidenceType::of("bigint")};
+        return Value{EvidenceType::of("number")};
+      case TK_STRING:
+        ++i;
+        return Value{EvidenceType::of("string")};
+      case TK_REGEX:
+        ++i;
+        return Value{global_type_usable("RegExp") ? EvidenceType::of("RegExp") : open_type()};
+      case TK_LPAREN: {
+        const int close = partner(i);
+        if (close < i || close >= end) {
+          i = end + 1;
+          return {};
+        }
+        Value inner;
+        inner.type = expression_type(i + 1, close);
+        i = close + 1;
+        return inner;
+      }
+      case TK_LBRACKET: {
+        const int close = partner(i);
+        if (close < i || close >= end) {
+          i = end + 1;
+          return {};
+        }
+        EvidenceType element = nullish_type();
+        bool any = false;
+        for (const auto& [first, last] : group_elements(tokens, match, i)) {
+          if (first >= last) continue;
+          if (kind(first) == TK_SPREAD) {
+            element = open_type();
+            break;
+          }
+          any = true;
+          EvidenceType e = expression_type(first, last);
+          if (!e.known()) {
+            element = open_type();
+            break;
+          }
+          element = join_types(element, e);
+        }
+        i = close + 1;
+        if (!any || !element.known()) return {};
+        return Value{EvidenceType::of(array_of(element))};
+      }
+      case TK_LBRACE: {
+        const int close = partner(i);
+        i = close > i && close < end ? close + 1 : end + 1;
+        return {};
+      }
+      case TK_CLASS: {
+        for (const EvidenceClass& cls : out.classes) {
+          if (cls.keyword == i) {
+            i = cls.body_close + 1;
+            return {};
+          }
+        }
+        i = end + 1;
+        return {};
+      }
+      case TK_ASYNC:
+      case TK_RESERVED:
+        if (t == "function" || k == TK_ASYNC) {
+          const auto found = function_by_head.find(i);
+          if (found == function_by_head.end()) {
+            i = end + 1;
+            return {};
+          }
+          Value v;
+          v.function_id = found->second;
+          i = extent_end(out.functions[static_cast<size_t>(found->second)]) + 1;
+          return v;
+        }
+        if (t == "null") {
+          ++i;
+          return Value{nullish_type()};
+        }
+        if (t == "super") {
+          ++i;
+          return {};
+        }
+        i = end + 1;
+        return {};
+      case TK_IDENTIFIER: {
+        if (t == "new") return parse_new(i, end);
+        ++i;
+        if (t == "true" || t == "false") return Value{EvidenceType::of("boolean")};
+        if (t == "this") {
+          Value v;
+          v.type = class_instance(this_class(i - 1));
+          v.class_id = -1;
+          return v;
+        }
+        const int b = resolve(i - 1);
+        if (b < 0) {
+          if (t == "undefined") return Value{nullish_type()};
+          if (t == "NaN" || t == "Infinity") return Value{EvidenceType::of("number")};
+          Value v;
+          v.global = t;
+          return v;
+        }
+        return binding_value(b);
+      }
+      default:
+        i = end + 1;
+        return {};
+    }
+  }
+
+  Value binding_value(int b) {
+    Binding& binding = bindings[static_cast<size_t>(b)];
+    Value v;
+    switch (binding.kind) {
+      case BindingKind::function:
+        v.function_id = binding.function_id;
+        return v;
+      case BindingKind::klass:
+        v.class_id = binding.class_id;
+        return v;
+      case BindingKind::param: {
+        const auto& types = param_types(binding.function_id);
+        if (binding.param_index >= 0 && static_cast<size_t>(binding.param_index) < types.size()) {
+          v.type = types[static_cast<size_t>(binding.param_index)];
+        }
+        return v;
+      }
+      case BindingKind::other:
+        return v;
+      case BindingKind::variable:
+        break;
+    }
+    if (!binding.open && binding.writes.size() == 1 && binding.writes[0].op == Write::Op::assign) {
+      const Write& w = binding.writes[0];
+      const int f = callee_function(b);
+      if (f >= 0) {
+        v.function_id = f;
+        return v;
+      }
+      if (word(w.first, "require") && kind(w.first + 1) == TK_LPAREN && kind(w.first + 2) == TK_STRING &&
+          kind(w.first + 3) == TK_RPAREN && w.first + 4 == w.end) {
+        v.module = text(w.first + 2);
+        return v;
+      }
+    }
+    v.type = variable_type(b);
+    return v;
+  }
+
+  EvidenceType variable_type(int b) {
+    Binding& binding = bindings[static_cast<size_t>(b)];
+    if (binding.state == 2) return binding.type;
+    if (binding.state == 1) return round > 0 ? previous_bindings[static_cast<size_t>(b)] : open_type();
+    if (depth > kLazyDepth) return open_type();
+    binding.state = 1;
+    Guard guard(depth);
+    const std::vector<Write> writes = binding.writes;
+    EvidenceType type = binding.open ? open_type() : writes_type(writes, nullish_type());
+    bindings[static_cast<size_t>(b)].type = type;
+    bindings[static_cast<size_t>(b)].state = 2;
+    return type;
+  }
+
+  // The type of a name from all that is assigned to it; `start` is what is
+  // known before (nullish: nothing).
+  EvidenceType writes_type(const std::vector<Write>& writes, EvidenceType type) {
+    if (writes.empty()) return open_type();
+    bool plus_number = false;
+    for (const Write& w : writes) {
+      switch (w.op) {
+        case Write::Op::assign:
+        case Write::Op::logical:
+          type = join_types(type, expression_type(w.first, w.end));
+          break;
+        case Write::Op::numeric:
+          type = join_types(type, EvidenceType::of("number"));
+          break;
+        case Write::Op::plus: {
+          const EvidenceType rhs = expression_type(w.first, w.end);
+          if (rhs.is("string")) {
+            type = join_types(type, rhs);
+          } else if (rhs.is("number")) {
+            plus_number = true;  // keeps a number a number and a string a string
+          } else {
+            return open_type();
+          }
+          break;
+        }
+        case Write::Op::open:
+          return open_type();
+      }
+      if (type.state == EvidenceType::State::open) return type;
+    }
+    if (plus_number && type.state == EvidenceType::State::nullish) return EvidenceType::of("number");
+    if (type.state != EvidenceType::State::known) return open_type();
+    return type;
+  }
+
+  Value parse_postfix(int& i, int end) {
+    Value value = parse_primary(i, end);
+    int guard = 0;
+    while (i < end && guard++ < 4096) {
+      const int k = kind(i);
+      if (k == TK_DOT) {
+        const int name = i + 1;
+        if (name >= end) {
+          i = end + 1;
+          return {};
+        }
+        const std::string_view member = text(name);
+        i = name + 1;
+        if (i < end && kind(i) == TK_LPAREN) {
+          const int close = partner(i);
+          if (close < i || close >= end) {
+            i = end + 1;
+            return {};
+          }
+          Value result;
+          result.type = method_call_type(value, member, i);
+          i = close + 1;
+          value = result;
+          continue;
+        }
+        Value next;
+        next.member = member;
+        next.type = member == "length" ? EvidenceType::of("number") : property_type(value, member);
+        if (value.class_id >= 0) {
+          next.function_id = static_method(value.class_id, member);
+        } else if (value.type.known() && value.type.members.size() == 1) {
+          const int c = class_named(value.type.members[0]);
+          const int m = c >= 0 ? find_method(c, member) : -1;
+          if (m >= 0 && !out.functions[static_cast<size_t>(m)].is_getter) next.function_id = m;
+        }
+        if (value.member.empty()) {  // `Math.max`, `path.join` keep their object
+          next.global = value.global;
+          next.module = value.module;
+        }
+        value = next;
+        continue;
+      }
+      if (k == TK_OPTIONAL_CHAIN) {
+        ++i;
+        if (i < end && is_opener(kind(i)) && partner(i) > i) {
+          i = partner(i) + 1;
+        } else {
+          ++i;
+        }
+        value = {};
+        continue;
+      }
+      if (k == TK_LBRACKET) {
+        const int close = partner(i);
+        if (close < i || close >= end) {
+          i = end + 1;
+          return {};
+        }
+        EvidenceType element;
+        if (value.type.is("string")) {
+          element = EvidenceType::of("string");
+        } else if (value.type.known() && value.type.members.size() == 1 && value.type.members[0].ends_with("[]")) {
+          const std::string& m = value.type.members[0];
+          std::string_view inner = std::string_view(m).substr(0, m.size() - 2);
+          if (inner.starts_with('(') && inner.ends_with(')')) inner = inner.substr(1, inner.size() - 2);
+          element = type_from_text(inner);
+        }
+        value = Value{element};
+        i = close + 1;
+        continue;
+      }
+      if (k == TK_LPAREN) {
+        const int close = partner(i);
+        if (close < i || close >= end) {
+          i = end + 1;
+          return {};
+        }
+        value = Value{call_type(value, i, close)};
+        i = close + 1;
+        continue;
+      }
+      if (k == TK_INCREMENT && line(i) == line(i - 1)) {
+        ++i;
+        value = Value{EvidenceType::of("number")};
+        continue;
+      }
+      if (k == TK_STRING && is_template(i)) {  // a tagged template
+        ++i;
+        value = {};
+        continue;
+      }
+      break;
+    }
+    return value;
+  }
+
+  int static_method(int c, std::string_view name) const {
+    return find_method(c, "static " + std::string(name));
+  }
+
+  EvidenceType property_type(const Value& receiver, std::string_view member) {
+    if (!receiver.type.known() || receiver.type.members.size() != 1) return open_type();
+    const int c = class_named(receiver.type.members[0]);
+    if (c < 0) return open_type();
+    const int getter = find_method(c, member);
+    if (getter >= 0 && out.functions[static_cast<size_t>(getter)].is_getter) return function_result(getter);
+    if (getter >= 0) return open_type();
+    return field_type(c, std::string(member));
+  }
+
+  std::unordered_map<std::string, EvidenceType> field_memo;
+  std::unordered_set<std::string> field_busy;
+
+  EvidenceType field_type(int c, const std::string& name) {
+    const std::string key = std::to_string(c) + "/" + name;
+    const auto memoed = field_memo.find(key);
+    if (memoed != field_memo.end()) return memoed->second;
+    if (!field_busy.insert(key).second) {
+      const auto previous = previous_fields.find(key);
+      return previous != previous_fields.end() ? previous->second : open_type();
+    }
+    const auto& writes = field_writes[static_cast<size_t>(c)];
+    const auto found = writes.find(name);
+    EvidenceType type = found == writes.end() ? open_type() : writes_type(found->second, nullish_type());
+    field_busy.erase(key);
+    field_memo.emplace(key, type);
+    return type;
+  }
+
+  EvidenceType method_call_type(const Value& receiver, std::string_view member, int open) {
+    if (!receiver.global.empty() && receiver.type.state == EvidenceType::State::open && receiver.member.empty()) {
+      if (receiver.global == "Promise" && member == "resolve" && global_type_usable("Promise")) {
+        const auto args = group_elements(tokens, match, open);
+        if (args.empty()) return EvidenceType::of("Promise<void>");
+        const EvidenceType inner = expression_type(args[0].first, args[0].second);
+        const std::string text_ = render_evidence_type(unwrap_promise(inner));
+        return text_.empty() ? open_type() : EvidenceType::of("Promise<" + text_ + ">");
+      }
+      if (global_type_usable(receiver.global)) return global_member_result(receiver.global, member);
+      return open_type();
+    }
+    if (!receiver.module.empty() && receiver.member.empty()) return module_member_result(receiver.module, member);
+    if (receiver.class_id >= 0) {
+      const int m = static_method(receiver.class_id, member);
+      return m >= 0 ? function_result(m) : open_type();
+    }
+    if ((member == "call" || member == "apply") && receiver.function_id >= 0) {
+      return function_result(receiver.function_id);
+    }
+    if (member == "call" || member == "apply") {
+      if (in_list(receiver.member, {"hasOwnProperty", "propertyIsEnumerable", "isPrototypeOf"})) {
+        return EvidenceType::of("boolean");
+      }
+      if (receiver.member == "toString") return EvidenceType::of("string");
+      return open_type();
+    }
+    if (receiver.type.known() && receiver.type.members.size() == 1) {
+      const std::string& r = receiver.type.members[0];
+      const int c = class_named(r);
+      if (c >= 0) {
+        const int m = find_method(c, member);
+        if (m >= 0) return out.functions[static_cast<size_t>(m)].is_getter ? open_type() : function_result(m);
+        return open_type();  // a method the class inherits or gets elsewhere
+      }
+      if (r == "string" && in_list(member, {"slice", "concat", "at"})) return EvidenceType::of("string");
+      if (r.ends_with("[]") && in_list(member, {"slice", "concat", "filter", "sort", "reverse", "splice"})) {
+        return receiver.type;
+      }
+    }
+    return known_method_result(member);
+  }
+
+  EvidenceType call_type(const Value& callee, int open, int close) {
+    (void)open;
+    (void)close;
+    if (callee.function_id >= 0) return function_result(callee.function_id);
+    if (!callee.global.empty() && callee.member.empty()) {
+      if (callee.global == "Date" && global_type_usable("Date")) return EvidenceType::of("string");
+      if (global_type_usable(callee.global)) return global_function_result(callee.global);
+    }
+    return open_type();
+  }
+
+  // ----- Functions: parameters and results ----------------------------------
+
+  const std::vector<EvidenceType>& param_types(int f) {
+    FunctionMemo& m = memo[static_cast<size_t>(f)];
+    if (m.params_state == 2) return m.param_types;
+    const size_t n = out.functions[static_cast<size_t>(f)].params.size();
+    if (m.params_state == 1 && round > 0) return previous_params[static_cast<size_t>(f)];
+    if (m.params_state == 1 || depth > kLazyDepth) {
+      static const std::vector<EvidenceType> none;
+      return m.param_types.size() == n ? m.param_types : none;
+    }
+    Guard guard(depth);
+    m.params_state = 1;
+    m.param_types.assign(n, open_type());
+    std::vector<EvidenceType> types(n);
+    std::vector<std::string> written(n);
+    for (size_t p = 0; p < n; ++p) {
+      infer_param(f, static_cast<int>(p), types[p], written[p]);
+    }
+    FunctionMemo& again = memo[static_cast<size_t>(f)];
+    again.param_types = types;
+    again.params_state = 2;
+    for (size_t p = 0; p < n; ++p) out.functions[static_cast<size_t>(f)].params[p].type = written[p];
+    return again.param_types;
+  }
+
+  // What a parameter's uses in the body say: a primitive each, or `abort`.
+  struct Votes {
+    std::vector<std::string> kinds;
+    bool abort = false;
+    void vote(std::string_view kind_) {
+      if (std::find(kinds.begin(), kinds.end(), kind_) == kinds.end()) kinds.emplace_back(kind_);
+    }
+  };
+
+  bool literal_token(int i) const {
+    return kind(i) == TK_NUMBER || kind(i) == TK_STRING || word(i, "true") || word(i, "false");
+  }
+  std::string_view literal_kind(int i) const {
+    if (kind(i) == TK_NUMBER) return "number";
+    if (kind(i) == TK_STRING) return "string";
+    return "boolean";
+  }
+  bool arithmetic(int k) const {
+    return k == TK_MINUS || k == TK_STAR || k == TK_SLASH || k == TK_PERCENT || k == TK_EXPONENT || k == TK_BITWISE;
+  }
+  bool relational(int k) const {
+    return k == TK_LESS || k == TK_GREATER || k == TK_LESS_EQUAL || k == TK_GREATER_EQUAL;
+  }
+
+  void classify_use(int u, int b, Votes& votes) {
+    const int before = kind(u - 1);
+    const int after = kind(u + 1);
+    if (after == TK_DOT) {
+      const std::string_view member = text(u + 2);
+      if (member == "length") return;
+      if (kind(u + 3) == TK_LPAREN) {
+        if (string_only_method(member)) return votes.vote("string");
+        if (number_only_method(member)) return votes.vote("number");
+      }
+      votes.abort = true;
+      return;
+    }
+    // An element read (`p[0] << 8`): the operators around it speak of the element.
+    if (after == TK_LBRACKET) return;
+    if (after == TK_OPTIONAL_CHAIN || after == TK_LPAREN || after == TK_SPREAD) {
+      votes.abort = true;
+      return;
+    }
+    if (before == TK_SPREAD || word(u - 1, "typeof") || word(u + 1, "instanceof") || word(u - 1, "in") ||
+        word(u - 1, "of") || word(u - 1, "delete")) {
+      votes.abort = true;
+      return;
+    }
+    if (arithmetic(after) || before == TK_TILDE || after == TK_INCREMENT || before == TK_INCREMENT ||
+        (after == TK_COMPOUND_ASSIGN && text(u + 1) != "+=" && text(u + 1) != "?\?=" && text(u + 1) != "||=" &&
+         text(u + 1) != "&&=")) {
+      return votes.vote("number");
+    }
+    if (arithmetic(before) && (before != TK_MINUS || ends_expression_value(u - 2))) return votes.vote("number");
+    if (before == TK_MINUS) return votes.vote("number");  // -x
+    if (relational(after) && kind(u + 2) == TK_NUMBER) return votes.vote("number");
+    if (relational(before) && kind(u - 2) == TK_NUMBER) return votes.vote("number");
+    if ((after == TK_EQUAL || after == TK_NOT_EQUAL) && literal_token(u + 2) && ends_expression(tokens, u + 3)) {
+      return votes.vote(literal_kind(u + 2));
+    }
+    if ((before == TK_EQUAL || before == TK_NOT_EQUAL) && literal_token(u - 2)) return votes.vote(literal_kind(u - 2));
+    if ((after == TK_OR || after == TK_NULLISH) && literal_token(u + 2) && ends_expression(tokens, u + 3)) {
+      return votes.vote(literal_kind(u + 2));
+    }
+    if (after == TK_OR || after == TK_NULLISH) {
+      if (kind(u + 2) == TK_LBRACE || kind(u + 2) == TK_LBRACKET) votes.abort = true;
+      return;
+    }
+    if (after == TK_ASSIGN) {
+      // `p = p || X` and `p = p ?? X`: X is the default.
+      int first = u + 2;
+      const Binding& binding = bindings[static_cast<size_t>(b)];
+      const int end = expression_end(first);
+      if (kind(first) == TK_IDENTIFIER && text(first) == binding.name &&
+          (kind(first + 1) == TK_OR || kind(first + 1) == TK_NULLISH)) {
+        first += 2;
+      }
+      const EvidenceType type = expression_type(first, end);
+      if (type.known() && type.members.size() == 1 && member_rank(type.members[0]) < 3) {
+        return votes.vote(type.members[0]);
+      }
+      if (type.state != EvidenceType::State::nullish) votes.abort = true;
+      return;
+    }
+    // An argument of a function of the file whose parameter is known.
+    if ((before == TK_LPAREN || before == TK_COMMA) && (after == TK_COMMA || after == TK_RPAREN)) {
+      int open = u - 1;
+      int index = 0;
+      while (open >= 0 && kind(open) != TK_LPAREN) {
+        if (kind(open) == TK_COMMA) ++index;
+        if (is_closer(kind(open)) && partner(open) >= 0) open = partner(open);
+        --open;
+        if (kind(open) == TK_LBRACKET || kind(open) == TK_LBRACE) return;
+      }
+      if (open < 1 || kind(open - 1) != TK_IDENTIFIER || kind(open - 2) == TK_DOT) return;
+      if (text(open - 1) == "isArray" || text(open - 1) == "isBuffer") votes.abort = true;
+      const int callee = resolve(open - 1);
+      if (callee < 0) return;
+      const int f = callee_function(callee);
+      if (f < 0) return;
+      const auto& types = param_types(f);
+      if (static_cast<size_t>(index) >= types.size()) return;
+      const EvidenceType& t = types[static_cast<size_t>(index)];
+      if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
+    }
+  }
+
+  bool ends_expression_value(int i) const {
+    const int k = kind(i);
+    return k == TK_IDENTIFIER || k == TK_NUMBER || k == TK_STRING || k == TK_RPAREN || k == TK_RBRACKET;
+  }
+
+  // Whether a template literal of the function mentions the name in a
+  // placeholder: uses there are not tokens, so they cannot be classified.
+  bool named_in_template(int f, std::string_view name) const {
+    const EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    for (int i = fn.body_open; i <= fn.body_end && i < count(); ++i) {
+      if (!is_template(i)) continue;
+      const std::string_view t = text(i);
+      size_t at_ = 0;
+      while ((at_ = t.find(name, at_)) != std::string_view::npos) {
+        const bool start_ok = at_ == 0 || !(std::isalnum(static_cast<unsigned char>(t[at_ - 1])) ||
+                                            t[at_ - 1] == '_' || t[at_ - 1] == '$' || t[at_ - 1] == '.');
+        const size_t e = at_ + name.size();
+        const bool end_ok = e >= t.size() ||
+                            !(std::isalnum(static_cast<unsigned char>(t[e])) || t[e] == '_' || t[e] == '$');
+        if (start_ok && end_ok && t.find("${") != std::string_view::npos) return true;
+        at_ = e;
+      }
+    }
+    return false;
+  }
+
+  void infer_param(int f, int p, EvidenceType& type, std::string& written) {
+    EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    const EvidenceParam& param = fn.params[static_cast<size_t>(p)];
+    if (param.name < 0 || kind(param.first) == TK_SPREAD) return;
+    const std::string name(text(param.name));
+    // JSDoc states the type: it wins, or nothing is written when it names a
+    // type this form cannot write.
+    const auto& doc = jsdoc_params[static_cast<size_t>(f)];
+    const auto documented = doc.find(name);
+    if (documented != doc.end()) {
+      if (documented->second != "?") {
+        type = type_from_text(documented->second);
+        written = documented->second;
+      }
+      return;
+    }
+    const int b = binding_index.count({f, param.name >= 0 ? text(param.name) : std::string_view()})
+                      ? binding_index.at({f, text(param.name)})
+                      : -1;
+    if (b < 0) return;
+    const Binding& binding = bindings[static_cast<size_t>(b)];
+    if (binding.open || binding.declarations != 1) return;
+    // A default value: the compiler infers the type from it; nothing written.
+    if (param.last > param.first + 1) {
+      type = expression_type(param.first + 2, param.last);
+      if (type.known() && (type.members.size() != 1 || member_rank(type.members[0]) >= 3)) type = open_type();
+      return;
+    }
+    if (named_in_template(f, name)) return;
+    Votes votes;
+    const std::vector<int> uses = binding.uses;
+    for (const int u : uses) {
+      classify_use(u, b, votes);
+      if (votes.abort) return;
+    }
+    // The calls in the file.
+    EvidenceType passed = nullish_type();
+    bool all_known = !calls[static_cast<size_t>(f)].empty();
+    for (const int open : calls[static_cast<size_t>(f)]) {
+      const auto args = group_elements(tokens, match, open);
+      bool spread = false;
+      for (size_t a = 0; a < args.size() && a <= static_cast<size_t>(p); ++a) {
+        if (args[a].first < args[a].second && kind(args[a].first) == TK_SPREAD) spread = true;
+      }
+      if (spread) {
+        all_known = false;
+        break;
+      }
+      if (static_cast<size_t>(p) >= args.size()) continue;  // left out: optional
+      const EvidenceType arg = expression_type(args[static_cast<size_t>(p)].first, args[static_cast<size_t>(p)].second);
+      if (!arg.known()) {
+        all_known = false;
+        break;
+      }
+      passed = join_types(passed, arg);
+    }
+    if (!passed.known()) all_known = false;
+    if (votes.kinds.size() > 1) return;
+    if (votes.kinds.size() == 1) {
+      if (all_known && !passed.is(votes.kinds[0])) return;
+      type = EvidenceType::of(votes.kinds[0]);
+    } else if (all_known) {
+      type = passed;
+    } else {
+      return;
+    }
+    written = render_evidence_type(type);
+  }
+
+  bool body_ends_in_throw(const EvidenceFunction& fn) const {
+    if (fn.body_end <= fn.body_open || kind(fn.body_open) != TK_LBRACE) return false;
+    // The last statement of the body: walk back from its `}` to the statement start.
+    int last = fn.body_end - 1;
+    if (last <= fn.body_open) return false;
+    if (kind(last) == TK_SEMICOLON) --last;
+    int i = last;
+    while (i > fn.body_open) {
+      const int k = kind(i);
+      if (is_closer(k) && partner(i) >= 0 && partner(i) < i) {
+        i = partner(i) - 1;
+        continue;
+      }
+      if (k == TK_SEMICOLON || k == TK_LBRACE) break;
+      if (k == TK_RBRACE) break;
+      if (word(i, "throw")) return true;
+      --i;
+    }
+    return false;
+  }
+
+  // A plain function used as a constructor: `this.x = ...` in it, or
+  // `new F`, or `F.prototype`.
+  bool constructor_function(int f) const {
+    const EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    if (fn.is_arrow || fn.is_method) return false;
+    if (!fn.name.empty() && constructed_names.count(fn.name) != 0) return true;
+    // A capitalised function that fills `this` is written to be constructed;
+    // any other one reading `this` is a method assigned to an object.
+    if (fn.name.empty() || !std::isupper(static_cast<unsigned char>(fn.name[0]))) return false;
+    for (int i = fn.body_open; i < fn.body_end; ++i) {
+      if (word(i, "this") && scope(i) == f) return true;
+    }
+    return false;
+  }
+  std::unordered_set<std::string> constructed_names;
+
+  void find_constructed_names() {
+    for (int i = 0; i + 1 < count(); ++i) {
+      if (word(i, "new") && kind(i + 1) == TK_IDENTIFIER) constructed_names.emplace(text(i + 1));
+      if (kind(i) == TK_IDENTIFIER && kind(i + 1) == TK_DOT && word(i + 2, "prototype")) {
+        constructed_names.emplace(text(i));
+      }
+    }
+  }
+
+  // The type a call of the function gives (a Promise for an async one).
+  EvidenceType function_result(int f) {
+    FunctionMemo& m = memo[static_cast<size_t>(f)];
+    if (m.result_state == 2) return m.result;
+    if (m.result_state == 1) return round > 0 ? previous_results[static_cast<size_t>(f)] : open_type();
+    if (depth > kLazyDepth) return open_type();
+    Guard guard(depth);
+    m.result_state = 1;
+    std::string written;
+    const EvidenceType result = infer_result(f, written);
+    FunctionMemo& again = memo[static_cast<size_t>(f)];
+    again.result = result;
+    again.result_state = 2;
+    out.functions[static_cast<size_t>(f)].result = written;
+    return result;
+  }
+
+  EvidenceType infer_result(int f, std::string& written) {
+    const EvidenceFunction fn = out.functions[static_cast<size_t>(f)];
+    if (fn.is_generator || fn.is_setter || fn.is_constructor) return open_type();
+    const std::string& doc = jsdoc_results[static_cast<size_t>(f)];
+    if (!doc.empty()) {
+      if (doc == "?") return open_type();
+      EvidenceType type = type_from_text(doc);
+      if (fn.is_async && !doc.starts_with("Promise<")) return open_type();
+      written = doc;
+      return type;
+    }
+    if (constructor_function(f)) return open_type();
+    EvidenceType value = nullish_type();
+    bool valued = false;
+    if (fn.is_arrow && kind(fn.body_open) != TK_LBRACE) {
+      valued = true;
+      const EvidenceType type = expression_type(fn.body_open, fn.body_end);
+      if (!type.known()) return open_type();
+      value = fn.is_async ? unwrap_promise(type) : type;
+    } else {
+      for (const int r : own_returns(tokens, match, fn.body_open + 1, fn.body_end)) {
+        const int next = r + 1;
+        if (next >= fn.body_end || kind(next) == TK_SEMICOLON || kind(next) == TK_RBRACE || line(next) != line(r)) {
+          continue;  // a bare return
+        }
+        valued = true;
+        const EvidenceType type = expression_type(next, expression_end(next));
+        if (type.state == EvidenceType::State::open) return open_type();
+        value = join_types(value, fn.is_async ? unwrap_promise(type) : type);
+        if (value.state == EvidenceType::State::open) return open_type();
+      }
+    }
+    std::string text_;
+    if (!valued) {
+      if (body_ends_in_throw(fn)) return open_type();
+      text_ = "void";
+    } else {
+      if (!value.known()) return open_type();
+      text_ = render_evidence_type(value);
+    }
+    if (fn.is_async) text_ = "Promise<" + text_ + ">";
+    written = text_;
+    return text_ == "void" ? nullish_type() : type_from_text(text_);
+  }
+
+  // ----- Classes, variables, strictness -------------------------------------
+
+  void class_members(EvidenceClass& cls) {
+    int i = cls.body_open + 1;
+    const int close = cls.body_close;
+    std::vector<std::string>& names = cls.member_names;
+    while (i < close) {
+      if (kind(i) == TK_SEMICOLON) {
+        ++i;
+        continue;
+      }
+      bool is_static = false;
+      for (int guard = 0; guard < 5; ++guard) {
+        const int next = kind(i + 1);
+        const bool modifier_follows = next != TK_LPAREN && next != TK_ASSIGN && next != TK_SEMICOLON &&
+                                      next != TK_RBRACE && line(i + 1) == line(i);
+        if (word(i, "static") && next != TK_LPAREN && next != TK_ASSIGN && next != TK_SEMICOLON) {
+          if (next == TK_LBRACE) break;
+          is_static = true;
+          ++i;
+        } else if ((kind(i) == TK_ASYNC || word(i, "get") || word(i, "set")) && modifier_follows) {
+          ++i;
+        } else if (kind(i) == TK_STAR) {
+          ++i;
+        } else {
+          break;
+        }
+      }
+      (void)is_static;
+      const int k = kind(i);
+      if (k == TK_LBRACE) {  // static { ... }
+        if (partner(i) < i) return;
+        i = partner(i) + 1;
+        continue;
+      }
+      if (k == TK_LBRACKET) {
+        if (partner(i) < i) return;
+        i = partner(i) + 1;
+      } else if (member_name_token(i) || k == TK_STRING || k == TK_NUMBER || k == TK_RESERVED) {
+        std::string name(text(i));
+        names.push_back(name);
+        if (name.starts_with('#')) names.push_back(name.substr(1));
+        ++i;
+      } else {
+        return;
+      }
+      if (kind(i) == TK_LPAREN) {
+        const int end_ = partner(i);
+        if (end_ < i || kind(end_ + 1) != TK_LBRACE || partner(end_ + 1) < end_ + 1) return;
+        i = partner(end_ + 1) + 1;
+        continue;
+      }
+      if (kind(i) == TK_ASSIGN) {
+        ++i;
+        while (i < close) {
+          const int kk = kind(i);
+          if (kk == TK_SEMICOLON) break;
+          if (is_opener(kk)) {
+            if (partner(i) < i) return;
+            i = partner(i) + 1;
+          } else {
+            ++i;
+          }
+          if (i < close && line(i) != line(i - 1) && ends_expression_value(i - 1) &&
+              (kind(i) == TK_IDENTIFIER || kind(i) == TK_STRING || kind(i) == TK_LBRACKET || kind(i) == TK_STAR ||
+               kind(i) == TK_ASYNC)) {
+            break;
+          }
+        }
+      }
+    }
+    cls.members_complete = i == close;
+  }
+
+  bool plain_field_name(std::string_view name) const {
+    if (name.empty()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(name[i]);
+      const bool letter = std::isalpha(c) || c == '_' || c == '$';
+      if (!letter && !(i > 0 && std::isdigit(c))) return false;
+    }
+    return true;
+  }
+
+  void class_fields() {
+    for (size_t c = 0; c < out.classes.size(); ++c) {
+      EvidenceClass& cls = out.classes[c];
+      class_members(cls);
+      if (!cls.members_complete) continue;
+      std::unordered_set<std::string> taken(cls.member_names.begin(), cls.member_names.end());
+      taken.insert("constructor");
+      // Instance properties the methods assign, in the order first written.
+      std::vector<std::pair<int, std::string>> order;
+      for (const auto& [name, writes] : field_writes[c]) {
+        if (!writes.empty()) order.emplace_back(writes.front().first, name);
+      }
+      std::sort(order.begin(), order.end());
+      for (const auto& [first, name] : order) {
+        if (!plain_field_name(name) || !taken.insert(name).second) continue;
+        EvidenceField field{name, false, {}};
+        field.type = render_evidence_type(field_type(static_cast<int>(c), name));
+        cls.fields.push_back(std::move(field));
+      }
+      // Properties the program assigns on the class itself.
+      if (!nameable_class(static_cast<int>(c))) continue;
+      for (int t = 1; t + 3 < count(); ++t) {
+        if (kind(t) != TK_IDENTIFIER || text(t) != cls.name || kind(t - 1) == TK_DOT || kind(t + 1) != TK_DOT ||
+            kind(t + 2) != TK_IDENTIFIER || kind(t + 3) != TK_ASSIGN) {
+          continue;
+        }
+        const std::string field(text(t + 2));
+        if (in_list(field, {"name", "length", "prototype", "caller", "arguments"})) continue;
+        if (!plain_field_name(field) || !taken.insert(field).second) continue;
+        cls.fields.push_back({field, true, {}});
+      }
+    }
+  }
+
+  void variables() {
+    for (size_t b = 0; b < bindings.size(); ++b) {
+      const Binding& binding = bindings[b];
+      if (binding.kind != BindingKind::variable || binding.open || binding.declarations != 1 || binding.in_for_head) {
+        continue;
+      }
+      // `let x;` and `let x = null;`: the compiler takes these as `any`.
+      bool null_start = false;
+      if (binding.initialized) {
+        const Write& first = binding.writes.front();
+        null_start = first.end == first.first + 1 && (word(first.first, "null") || word(first.first, "undefined"));
+        if (!null_start) continue;
+      }
+      if (binding.writes.size() <= (binding.initialized ? 1u : 0u)) continue;
+      const EvidenceType type = variable_type(static_cast<int>(b));
+      const std::string text_ = render_evidence_type(type);
+      if (!text_.empty()) out.variables.push_back({binding.declaration, text_});
+    }
+    std::sort(out.variables.begin(), out.variables.end(),
+              [](const EvidenceVariable& a, const EvidenceVariable& b) { return a.name < b.name; });
+  }
+
+  static bool octal_escape(std::string_view text_) {
+    for (size_t i = 0; i + 1 < text_.size(); ++i) {
+      if (text_[i] != '\\') continue;
+      const char c = text_[i + 1];
+      if (c >= '1' && c <= '7') return true;
+      if (c == '0' && i + 2 < text_.size() && text_[i + 2] >= '0' && text_[i + 2] <= '9') return true;
+      ++i;  // an escaped character, `\\` included
+    }
+    return false;
+  }
+
+  void strictness() {
+    int depth_ = 0;
+    for (int i = 0; i < count(); ++i) {
+      const int k = kind(i);
+      if (is_opener(k)) ++depth_;
+      if (is_closer(k)) --depth_;
+      if ((k == TK_IMPORT && kind(i + 1) != TK_LPAREN && kind(i + 1) != TK_DOT && depth_ == 0) ||
+          (k == TK_EXPORT && depth_ == 0)) {
+        out.has_module_syntax = true;
+      }
+      if (!out.script_reason.empty()) continue;
+      if (word(i, "with") && kind(i + 1) == TK_LPAREN) {
+        out.script_reason = "it uses a `with` statement";
+      } else if (word(i, "arguments") && kind(i + 1) == TK_DOT && word(i + 2, "callee")) {
+        out.script_reason = "it reads `arguments.callee`";
+      } else if (k == TK_NUMBER && text(i).size() > 1 && text(i)[0] == '0' &&
+                 std::isdigit(static_cast<unsigned char>(text(i)[1]))) {
+        out.script_reason = "it writes a legacy octal number";
+      } else if (k == TK_STRING && !is_template(i) && octal_escape(text(i))) {
+        out.script_reason = "it writes an octal escape in a string";
+      } else if (word(i, "delete") && kind(i + 1) == TK_IDENTIFIER && ends_expression(tokens, i + 2)) {
+        out.script_reason = "it deletes a plain name";
+      } else if (word(i, "this") && this_owner(i) == -2) {
+        out.script_reason = "it reads `this` outside any function";
+      } else if (word(i, "this") && this_owner(i) >= 0 && plain_called(this_owner(i))) {
+        out.script_reason = "a plain function call reads `this` as the global object";
+      }
+    }
+  }
+
+  // The function whose `this` the token sees: -2 at the top level, -1 in a
+  // class body (field initializers), else the function.
+  int this_owner(int i) const {
+    int s = scope(i);
+    for (; s >= 0; s = parent_scope(s)) {
+      if (!out.functions[static_cast<size_t>(s)].is_arrow) return s;
+    }
+    for (const EvidenceClass& cls : out.classes) {
+      if (cls.body_open < i && i < cls.body_close) return -1;
+    }
+    return -2;
+  }
+
+  // A function declaration called as `f()` and never as a constructor or a
+  // method: its `this` is the global object in sloppy mode.
+  bool plain_called(int f) const {
+    const EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    if (fn.is_method || fn.is_arrow || fn.name.empty() || constructed_names.count(fn.name) != 0) return false;
+    if (!word(fn.head, "function") || !in_statement_position(tokens, fn.head)) return false;
+    for (const int open : calls[static_cast<size_t>(f)]) {
+      if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) != TK_DOT && !word(open - 2, "new")) {
+        // Also used as a value (`obj.m = f`, `f.call(x)`): its `this` may be given.
+        for (int i = 0; i + 1 < count(); ++i) {
+          if (kind(i) == TK_IDENTIFIER && text(i) == fn.name && kind(i + 1) != TK_LPAREN &&
+              declaration_names.count(i) == 0) {
+            return false;
+          }
+        }
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Cycles (a function's parameter typed by a call whose argument is a
+  // parameter typed by that function...) are cut on the first round: a
+  // question already being answered gets no type. The second round answers
+  // it with what the first one found, so the order in which the functions
+  // stand does not decide what is written.
+  int round = 0;
+  std::vector<std::vector<EvidenceType>> previous_params;
+  std::vector<EvidenceType> previous_results;
+  std::vector<EvidenceType> previous_bindings;
+  std::unordered_map<std::string, EvidenceType> previous_fields;
+
+  void evaluate_functions() {
+    for (size_t f = 0; f < out.functions.size(); ++f) {
+      param_types(static_cast<int>(f));
+      function_result(static_cast<int>(f));
+    }
+  }
+
+  void start_second_round() {
+    round = 1;
+    previous_params.resize(memo.size());
+    previous_results.resize(memo.size());
+    for (size_t f = 0; f < memo.size(); ++f) {
+      previous_params[f] = memo[f].param_types;
+      previous_results[f] = memo[f].result;
+      memo[f] = FunctionMemo{};
+      out.functions[f].result.clear();
+      for (EvidenceParam& param : out.functions[f].params) param.type.clear();
+    }
+    previous_bindings.resize(bindings.size());
+    for (size_t b = 0; b < bindings.size(); ++b) {
+      previous_bindings[b] = bindings[b].type;
+      bindings[b].state = 0;
+      bindings[b].type = EvidenceType{};
+    }
+    previous_fields = std::move(field_memo);
+    field_memo.clear();
+  }
+
+  void run() {
+    find_classes();
+    find_functions();
+    build_scopes();
+    declare_everything();
+    index_methods();
+    collect_references();
+    find_constructed_names();
+    read_jsdoc();
+    evaluate_functions();
+    start_second_round();
+    evaluate_functions();
+    class_fields();
+    variables();
+    strictness();
+  }
+};
+
+}  // namespace
+
+FileEvidence infer_evidence(std::string_view source, const TokenList& tokens, const std::vector<int>& match) {
+  Engine engine(source, tokens, match);
+  engine.run();
+  return std::move(engine.out);
+}
+
+std::string jsdoc_type_text(std::string_view jsdoc, const std::vector<std::string>& classes) {
+  std::string_view type = jsdoc;
+  while (!type.empty() && (type.front() == ' ' || type.front() == '(')) type.remove_prefix(1);
+  while (!type.empty() && (type.back() == ' ' || type.back() == ')')) type.remove_suffix(1);
+  while (!type.empty() && (type.front() == '?' || type.front() == '!')) type.remove_prefix(1);
+  while (!type.empty() && type.back() == '=') type.remove_suffix(1);
+  if (type.empty()) return {};
+  std::vector<std::string> members;
+  for (std::string member : split_union(type)) {
+    std::string_view m = member;
+    while (!m.empty() && (m.front() == '?' || m.front() == '!')) m.remove_prefix(1);
+    std::string out;
+    if (m == "null" || m == "undefined") continue;
+    if (m == "string" || m == "String") {
+      out = "string";
+    } else if (m == "number" || m == "Number") {
+      out = "number";
+    } else if (m == "boolean" || m == "Boolean") {
+      out = "boolean";
+    } else if (m == "void") {
+      out = "void";
+    } else if (m == "Date" || m == "RegExp" || m == "Error" ||
+               std::find(classes.begin(), classes.end(), m) != classes.end()) {
+      out = std::string(m);
+    } else if (m.ends_with("[]")) {
+      const std::string inner = jsdoc_type_text(m.substr(0, m.size() - 2), classes);
+      if (inner.empty() || inner == "void") return {};
+      out = inner.find('|') != std::string::npos ? "(" + inner + ")[]" : inner + "[]";
+    } else if ((m.starts_with("Array.<") || m.starts_with("Array<")) && m.ends_with(">")) {
+      const size_t open = m.find('<');
+      const std::string inner = jsdoc_type_text(m.substr(open + 1, m.size() - open - 2), classes);
+      if (inner.empty() || inner == "void") return {};
+      out = inner.find('|') != std::string::npos ? "(" + inner + ")[]" : inner + "[]";
+    } else if ((m.starts_with("Promise.<") || m.starts_with("Promise<")) && m.ends_with(">")) {
+      const size_t open = m.find('<');
+      const std::string inner = jsdoc_type_text(m.substr(open + 1, m.size() - open - 2), classes);
+      if (inner.empty()) return {};
+      out = "Promise<" + inner + ">";
+    } else {
+      return {};
+    }
+    if (std::find(members.begin(), members.end(), out) == members.end()) members.push_back(out);
+  }
+  if (members.empty() || members.size() > kMaxMembers) return {};
+  if (members.size() > 1 && std::find(members.begin(), members.end(), "void") != members.end()) return {};
+  std::string text;
+  for (const std::string& member : members) {
+    if (!text.empty()) text += " | ";
+    text += member;
+  }
+  return text;
+}
