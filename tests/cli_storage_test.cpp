@@ -476,8 +476,9 @@ TEST(Runner, FolderStepSkipsDependencyWorkspaceAndOutputFolders) {
   EXPECT_NE(console.find("multiple .js extensions"), std::string::npos);
   EXPECT_EQ(total, 5);
   EXPECT_EQ(succeeded, 4);  // the empty file fails its mode
-  EXPECT_TRUE(fs::exists("generated/z.ts"));
-  EXPECT_FALSE(fs::exists("generated/x.ts"));
+  EXPECT_TRUE(fs::exists("generated/src/z.ts"));  // the tree below the folder is kept
+  EXPECT_TRUE(fs::exists("generated/top.ts"));
+  EXPECT_FALSE(fs::exists("generated/node_modules/pkg/x.ts"));
 }
 
 TEST(Runner, FolderStepAddsToTheCallersCounters) {

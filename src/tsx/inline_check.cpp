@@ -467,14 +467,18 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   // so that a file that needs no change is compiled once.
   const bool emit_first = checker.session == nullptr;
   const std::string first_text = apply_insertions(source, output.insertions, keep);
+  // The source's own errors, to tell them from those the annotations cause.
+  // With a session they cost one check and feed the summary, and come first:
+  // the text checked last is then the annotated one, which the final emit
+  // often finds unchanged. Without one, only a file with errors pays a
+  // compile for them.
+  Compile baseline;
+  const bool session_first = checker.session != nullptr;
+  if (session_first) baseline = compile_text(checker, source, false);
   const Compile first = compile_text(checker, first_text, emit_first);
   Compile result = first;
-  // The source's own errors, to tell them from those the annotations cause.
-  Compile baseline;
   const bool checked = !result.errors.empty() && annotations_kept(output, keep) > 0;
-  // With a session the source's own errors cost one check and feed the
-  // summary; without one, only a file with errors pays a compile for them.
-  if (!result.errors.empty() || checker.session != nullptr) baseline = compile_text(checker, source, false);
+  if (!session_first && !result.errors.empty()) baseline = compile_text(checker, source, false);
   // Line starts of the text the session holds, for its answers on names.
   std::vector<int> checked_starts;
   const DeclarationLookup declaration_of = [&](int at) { return declared_name_end(checker, checked_starts, at); };
