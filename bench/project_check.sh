@@ -81,11 +81,14 @@ sessions=$(grep -c '^start' session.log || true)
 first_rss=$(awk '/^rss/ { print $2; exit }' session.log)
 last_rss=$(awk '/^rss/ { v = $2 } END { print v }' session.log)
 peak=$(awk '/^peak/ { print $2 }' session.log)
-checks=$(grep -c '^rss' session.log || true)
+checks=$(grep -c '^took check' session.log || true)
+check_time=$(awk '/^took check/ { t += $3 } END { printf "%.1f", t / 1000 }' session.log)
+emit_time=$(awk '/^took emit/ { t += $3 } END { printf "%.1f", t / 1000 }' session.log)
 
 echo "Folder of $count corpus files:"
 echo "  tsc --noEmit over the .ts copies : ${tsc_time}s ($tsc_errors errors)"
-echo "  kvx go --inline (mode auto)      : ${kvx_time}s, $sessions compiler process(es), $checks checks"
+echo "  kvx go --inline (mode auto)      : ${kvx_time}s, $sessions compiler process(es)"
+echo "  in the compiler                  : $checks checks ${check_time}s, emits ${emit_time}s"
 echo "  ratio                            : $(ratio "$kvx_time" "$tsc_time")x (target 2x)"
 echo "  compiler memory                  : first check $((first_rss / 1048576)) MB, last $((last_rss / 1048576)) MB, peak $((${peak:-0} / 1048576)) MB"
 sed -n '/Inline Check Summary/,/Reproduce/p' kvx.out | sed 's/\x1b\[[0-9;]*m//g'

@@ -57,8 +57,9 @@ function answer(value) {
   process.stdout.write(JSON.stringify(value) + '\n');
 }
 
-// KVX_CHECK_LOG names a file where the session notes its start, the memory
-// after each check and its peak at the end (for tests and the benchmark).
+// KVX_CHECK_LOG names a file where the session notes its start, the time of
+// each request, the memory after each check and its peak at the end (for
+// tests and the benchmark).
 const log = (line) => {
   if (process.env.KVX_CHECK_LOG) fs.appendFileSync(process.env.KVX_CHECK_LOG, line + '\n');
 };
@@ -198,7 +199,10 @@ input.on('line', (line) => {
     return;
   }
   try {
-    answer(handler(request));
+    const began = Date.now();
+    const result = handler(request);
+    if (request.op !== 'set') log('took ' + request.op + ' ' + (Date.now() - began) + ' ' + (request.file || ''));
+    answer(result);
   } catch (error) {
     answer({ ok: false, error: String(error && error.message ? error.message : error) });
   }
