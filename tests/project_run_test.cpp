@@ -164,7 +164,8 @@ TEST(ProjectRun, ModeGOfAFolderCompilesEachMirroredFileIntoTheMirroredDist) {
 }
 
 TEST(CompilerSessionJson, QuotesAndReadsBack) {
-  const std::string texts[] = {"plain", "quote \" and \\ back", "lines\n\r\tand \x01", "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80"};
+  const std::string texts[] = {"plain", "quote \" and \\ back", "lines\n\r\tand \x01",
+                               "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80"};
   for (const std::string& text : texts) {
     const std::string object = "{\"ok\":true,\"n\":12,\"nested\":{\"x\":[1,2]},\"text\":" + json_quote(text) + "}";
     EXPECT_EQ(json_field(object, "text"), text) << object;

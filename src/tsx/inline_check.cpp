@@ -340,7 +340,8 @@ bool hand_over(Checker& checker, const std::string& text) {
 
 Compile compile_text(Checker& checker, const std::string& text, bool emit) {
   if (hand_over(checker, text)) {
-    if (const std::optional<SessionCompile> answer = compiler_session_check(*checker.session, checker.input_path, emit)) {
+    const std::optional<SessionCompile> answer = compiler_session_check(*checker.session, checker.input_path, emit);
+    if (answer) {
       Compile result;
       result.status = answer->status;
       result.output = answer->output;
@@ -527,8 +528,8 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   // The final text on disk and compiled into dist/.
   const std::string final_text = apply_insertions(source, output.insertions, keep);
   if (!write_text(input_path, final_text)) return 1;
-  result = emit_first && checker.session == nullptr && final_text == first_text ? first
-                                                                                 : compile_text(checker, final_text, true);
+  const bool compiled_already = emit_first && checker.session == nullptr && final_text == first_text;
+  result = compiled_already ? first : compile_text(checker, final_text, true);
 
   const int kept = annotations_kept(output, keep);
   std::printf(CLR_CYAN "[INLINE] Annotations: %d written, %d kept, %d dropped.\n" CLR_RESET, output.annotations,
