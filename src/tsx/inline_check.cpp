@@ -16,7 +16,9 @@
 
 namespace {
 
-constexpr int kRecompiles = 2;
+// Rounds of dropping while the annotations still add errors, before kvx
+// gives up on them (the field declarations alone, or none, are then written).
+constexpr int kMaxRounds = 4;
 constexpr const char* kNodeTypesFile = "node_modules/@types/node/index.d.ts";
 
 bool parse_number(std::string_view text, size_t& pos, int& value) {
@@ -483,10 +485,15 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   // Line starts of the text the session holds, for its answers on names.
   std::vector<int> checked_starts;
   const DeclarationLookup declaration_of = [&](int at) { return declared_name_end(checker, checked_starts, at); };
-  // The fewest errors seen so far, and the annotations that gave them.
+  // The errors a compile of `chosen` has that the source lacks: kvx's.
+  const auto added_by = [&](const std::vector<bool>& chosen, const Compile& compiled) {
+    return errors_not_in_source(source, output.insertions, chosen, compiled.errors, baseline.errors).size();
+  };
+  // The best round so far: the fewest errors of kvx's, then the fewest in all.
   std::vector<bool> best_keep = keep;
+  size_t best_added = result.errors.empty() ? 0 : added_by(keep, result);
   size_t best_errors = result.errors.size();
-  for (int round = 0; checked && round < kRecompiles && !result.errors.empty(); ++round) {
+  for (int round = 0; checked && round < kMaxRounds && best_added > 0; ++round) {
     const std::vector<CompilerError> caused =
         errors_not_in_source(source, output.insertions, keep, result.errors, baseline.errors);
     if (caused.empty()) break;
@@ -504,25 +511,26 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
     for (size_t i = 0; i < keep.size(); ++i) keep[i] = keep[i] && traced[i];
     if (dropped == 0) break;
     result = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
-    if (result.errors.size() <= best_errors) {
+    const size_t added = added_by(keep, result);
+    if (added < best_added || (added == best_added && result.errors.size() <= best_errors)) {
       best_keep = keep;
+      best_added = added;
       best_errors = result.errors.size();
     }
   }
   keep = best_keep;
-  // Never worse than the source as it is, compared with the same flags.
-  if (checked && baseline.errors.size() < best_errors) {
-    // Fewer annotations first: the field declarations alone, which mostly
-    // remove errors (properties the class never declared); then none.
+  // Never worse than the source as it is, compared with the same flags, and
+  // no error of kvx's left: the field declarations alone when they do, which
+  // mostly remove errors (properties the class never declared); else none.
+  if (checked && (baseline.errors.size() < best_errors || best_added > 0)) {
     std::vector<bool> fields(output.insertions.size(), false);
     for (size_t i = 0; i < output.insertions.size(); ++i) {
       fields[i] = keep[i] && output.insertions[i].kind == INLINE_FIELD;
     }
     keep.assign(output.insertions.size(), false);
-    if (annotations_kept(output, fields) > 0 &&
-        compile_text(checker, apply_insertions(source, output.insertions, fields), false).errors.size() <=
-            baseline.errors.size()) {
-      keep = fields;
+    if (annotations_kept(output, fields) > 0) {
+      const Compile fewer = compile_text(checker, apply_insertions(source, output.insertions, fields), false);
+      if (fewer.errors.size() <= baseline.errors.size() && added_by(fields, fewer) == 0) keep = fields;
     }
   }
   // The final text on disk and compiled into dist/.

@@ -93,10 +93,15 @@ struct CompilerSessionSlot {
 // TypeScript compiler cannot be had that way (or the session broke).
 CompilerSession* compiler_session_of(CompilerSessionSlot& slot);
 
-// Mode auto with --inline: writes the inline form, compiles it into dist/,
-// drops rejected annotations and compiles again (at most twice more), falls
-// back to the class field declarations alone, or to the source unchanged,
-// when the source unchanged compiles with fewer errors, and
-// reports how many annotations were written, kept and dropped. 0 when the
-// final compile succeeded.
+// Mode auto with --inline: writes the inline form, checks it, drops the
+// annotations behind the errors the source unchanged lacks and checks again
+// (up to four rounds while such errors remain), falls back to the class
+// field declarations alone, or to the source unchanged, when errors of the
+// annotations remain or the source unchanged has fewer, compiles the result
+// into dist/ and reports how many annotations were written, kept and
+// dropped. The checks go through the run's compiler session
+// (options.compiler, else one for the file), or through one compiler
+// process each when it cannot be had. 0 when the final compile succeeded, or
+// emitted with only the source's own errors left (a yellow line says so); 1
+// when the annotations add errors or nothing could be compiled.
 int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options = {});
