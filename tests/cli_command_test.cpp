@@ -83,7 +83,8 @@ const std::string kHelpBody =
     "  kvx cfg-reset          Reset configuration to defaults\n\n"
     "Options:\n"
     "  --verbose, -V          Show detailed logs from all 10 analyzers\n"
-    "  --inline               Write the whole program with its types in place (w, a, auto, go, run)\n\n";
+    "  --inline               Write the whole program with its types in place (w, a, auto, go, run)\n"
+    "  --report FILE          With auto --inline on a folder: the summary as JSON in FILE\n\n";
 const std::string kVersionLine = "KORVEX (kvx) version 1.0.0\n";
 const std::string kTagline = CLR_WHITE "      JavaScript " CLR_CYAN "→" CLR_WHITE " TypeScript " CLR_CYAN
                                        "→" CLR_WHITE " Secure JavaScript\n\n" CLR_RESET;

@@ -189,7 +189,7 @@ TEST_F(HostilePaths, FoldersWithHostileNamesAreScannedAndQueued) {
     const KvxRun batch = kvx({"go", folder});
     EXPECT_EQ(batch.status, 0) << batch.output;
     EXPECT_NE(batch.output.find("[DONE] 1 / 1 file(s)"), std::string::npos) << batch.output;
-    EXPECT_TRUE(fs::exists("generated/inner $x.ts")) << batch.output;
+    EXPECT_TRUE(fs::exists("generated/deep dir/inner $x.ts")) << batch.output;
     EXPECT_NE(read_file(".kvx/history.txt").find("] kvx run-dir " + folder + "\n"), std::string::npos);
 
     EXPECT_EQ(kvx({"add", folder}).status, 0);
@@ -197,7 +197,7 @@ TEST_F(HostilePaths, FoldersWithHostileNamesAreScannedAndQueued) {
     fs::remove_all("generated");
     const KvxRun queued = kvx({"go"});
     EXPECT_EQ(queued.status, 0) << queued.output;
-    EXPECT_TRUE(fs::exists("generated/inner $x.ts")) << queued.output;
+    EXPECT_TRUE(fs::exists("generated/deep dir/inner $x.ts")) << queued.output;
     EXPECT_EQ(kvx({"rm", folder}).status, 0);
   }
 }

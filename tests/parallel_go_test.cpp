@@ -63,7 +63,7 @@ std::string module_source(const std::string& name) {
 
 // A folder of many files: most transpile, one in the middle is empty (fails),
 // names a shell would take apart, two files of one base name in different
-// folders (one output, the later one wins), a doubled extension (rejected
+// folders (mirrored below generated/), a doubled extension (rejected
 // while the others run), and folders that are skipped.
 void write_project(const std::string& root) {
   for (int i = 0; i < 24; ++i) write_file(root + "/m" + std::to_string(i) + ".js", module_source("v" + std::to_string(i)));
@@ -176,7 +176,7 @@ TEST(ParallelGo, ManyJobsLeaveWhatOneLeaves) {
   }
 }
 
-TEST(ParallelGo, TheLaterFileOfOneNameWinsAndFailuresAreCounted) {
+TEST(ParallelGo, FilesOfOneNameKeepTheirOwnOutputsAndFailuresAreCounted) {
   ScopedWorkDir dir;
   write_project("src");
   const Outcome run = run_with_jobs("4", {"go", "src"});
@@ -186,11 +186,11 @@ TEST(ParallelGo, TheLaterFileOfOneNameWinsAndFailuresAreCounted) {
       << run.console;
   EXPECT_NE(run.console.find("Filename contains multiple .js extensions"), std::string::npos);
   EXPECT_EQ(run.console.find("dep.js"), std::string::npos);
-  // a/index.js, then b/INDEX.js, then b/index.js: the last one's output
-  // stays.
-  const std::string index = read_file("generated/index.ts");
-  EXPECT_NE(index.find("second"), std::string::npos) << index;
-  EXPECT_EQ(index.find("first"), std::string::npos) << index;
+  // a/index.js, b/INDEX.js and b/index.js: each at its place in the tree.
+  EXPECT_FALSE(fs::exists("generated/index.ts"));
+  EXPECT_NE(read_file("generated/a/index.ts").find("first"), std::string::npos);
+  EXPECT_NE(read_file("generated/b/index.ts").find("second"), std::string::npos);
+  EXPECT_NE(read_file("generated/b/INDEX.ts").find("third"), std::string::npos);
   EXPECT_TRUE(fs::exists("generated/m9.ts"));
   EXPECT_FALSE(fs::exists("generated/m10.ts"));
   EXPECT_EQ(read_file(".kvx/stats.txt"), "total=33\na=0\nw=33\ng=0\nauto=0\n");

@@ -8,6 +8,7 @@
 
 #include "cli/cli_maintenance.h"
 #include "cli/cli_batch.h"
+#include "cli/cli_project.h"
 #include "cli/cli_storage.h"
 #include "cli/cli_system.h"
 #include "core/console.h"
@@ -66,15 +67,22 @@ constexpr const char* kHelpLines[] = {
     "  kvx cfg-reset          Reset configuration to defaults\n",
     "Options:",
     "  --verbose, -V          Show detailed logs from all 10 analyzers",
-    "  --inline               Write the whole program with its types in place (w, a, auto, go, run)\n",
+    "  --inline               Write the whole program with its types in place (w, a, auto, go, run)",
+    "  --report FILE          With auto --inline on a folder: the summary as JSON in FILE\n",
 };
 
 // Files handed to one mode; 1 if any of them failed. The rest still run.
 int run_files(const Args& args, size_t first, const std::string& mode, const RunOptions& options) {
   int failed = 0;
+  RunOptions run_options = options;
+  OutputClaims claims;  // two files of one command never write the same output
+  run_options.claims = &claims;
+  ProjectCheck project;  // and share one compiler session
+  project_check_begin(project, mode, run_options, false);
   for (size_t i = first; i < args.size(); ++i) {
-    if (cli_execute_with_mode(args[i], mode, options) != 0) ++failed;
+    if (cli_execute_with_mode(args[i], mode, run_options) != 0) ++failed;
   }
+  project_check_end(project, run_options);
   return failed > 0 ? 1 : 0;
 }
 
@@ -172,6 +180,11 @@ int kvx_cli_execute(int argc, char** argv) {
     }
     if (arg == "--inline") {
       options.inline_form = true;
+      continue;
+    }
+    // --report FILE: a folder run in mode auto --inline writes its summary there as JSON.
+    if (arg == "--report" && i + 1 < argc) {
+      options.report_path = argv[++i];
       continue;
     }
     args.emplace_back(arg);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli_parallel.h"
+#include "cli/cli_project.h"
 #include "cli/cli_storage.h"
 #include "core/console.h"
 #include "core/filesystem.h"
@@ -67,6 +68,22 @@ void add_folder_files(const std::string& folder, std::vector<std::string>& files
   }
 }
 
+// The files a run of the queue `entries` reaches, each with the folder it
+// was found below ("" for a queued file).
+std::vector<std::pair<std::string, std::string>> queue_files_with_roots(const std::vector<std::string>& entries) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& entry : entries) {
+    if (is_directory_path(entry)) {
+      std::vector<std::string> found;
+      add_folder_files(entry, found);
+      for (std::string& path : found) files.emplace_back(std::move(path), entry);
+    } else if (has_js_name(entry)) {
+      files.emplace_back(entry, "");
+    }
+  }
+  return files;
+}
+
 // The files of `folder` in `mode`, added to the counts; 1 when the folder
 // cannot be found or scanned.
 int run_directory(const std::string& folder, const std::string& mode, int* total, int* succeeded,
@@ -82,10 +99,13 @@ int run_directory(const std::string& folder, const std::string& mode, int* total
       std::printf(CLR_RED "[ERROR] Unable to scan directory: '%s'\n" CLR_RESET, folder.c_str());
       return 1;
   }
+  // The outputs mirror the paths below the folder given.
+  RunOptions folder_options = options;
+  folder_options.tree_root = folder;
   for (const std::string& path : paths) {
     if (!is_js_file(path)) continue;
     print_processing(path);
-    run_counted(path, mode, total, succeeded, options);
+    run_counted(path, mode, total, succeeded, folder_options);
   }
   return 0;
 }
@@ -127,6 +147,11 @@ int cli_runner_go(const RunOptions& options) {
       cli_parallel_prefetcher(mode, options, [&] { return queue_files(entries); });
   RunOptions run_options = options;
   run_options.prefetch = prefetcher.get();
+  OutputClaims claims;
+  if (run_options.claims == nullptr) run_options.claims = &claims;
+  ProjectCheck project;
+  project_check_begin(project, mode, run_options, true);
+  if (project.active) project_check_preload(project, queue_files_with_roots(entries));
   for (const std::string& entry : entries) {
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
@@ -136,6 +161,7 @@ int cli_runner_go(const RunOptions& options) {
       run_counted(entry, mode, &total, &succeeded, run_options);
     }
   }
+  project_check_end(project, run_options);
   if (total == 0) {
     std::printf(CLR_YELLOW "[INFO] Runner list is empty.\n\n" CLR_RESET);
     return 1;
@@ -166,15 +192,22 @@ int cli_runner_go_safe_js(const RunOptions& options) {
   std::printf(CLR_CYAN "\n=== Running KVX Safe JS Batch Pipeline (list -> dist/*.js) ===\n\n" CLR_RESET);
   int total = 0;
   int succeeded = 0;
+  RunOptions run_options = options;
+  OutputClaims claims;
+  if (run_options.claims == nullptr) run_options.claims = &claims;
+  ProjectCheck project;
+  project_check_begin(project, "auto", run_options, true);
+  if (project.active) project_check_preload(project, queue_files_with_roots(batch));
   for (const std::string& entry : batch) {
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: /%s\n" CLR_RESET, entry.c_str());
-      cli_runner_run_directory(entry, "auto", &total, &succeeded, options);
+      cli_runner_run_directory(entry, "auto", &total, &succeeded, run_options);
     } else {
       std::printf(CLR_CYAN "-> Building Safe JS: %s\n" CLR_RESET, entry.c_str());
-      run_counted(entry, "auto", &total, &succeeded, options);
+      run_counted(entry, "auto", &total, &succeeded, run_options);
     }
   }
+  project_check_end(project, run_options);
   std::printf(CLR_GREEN "\n[DONE] %d / %d safe JS file(s) built in dist/.\n\n" CLR_RESET, succeeded, total);
   cli_history_log("run-liste", "batch-safe-js");
   return total > 0 && succeeded == total ? 0 : 1;
@@ -194,9 +227,15 @@ int cli_runner_run_directories(const std::vector<std::string>& folders, const st
   });
   RunOptions run_options = options;
   run_options.prefetch = prefetcher.get();
+  OutputClaims claims;
+  if (run_options.claims == nullptr) run_options.claims = &claims;
+  ProjectCheck project;
+  project_check_begin(project, mode, run_options, true);
+  if (project.active) project_check_preload(project, queue_files_with_roots(folders));
   int status = 0;
   for (const std::string& folder : folders) {
     if (run_directory(folder, mode, total, succeeded, run_options) != 0) status = 1;
   }
+  project_check_end(project, run_options);
   return status;
 }

@@ -90,25 +90,21 @@ void cli_config_show() {
 
 int cli_execute_with_mode(const std::string& path, const std::string& mode, const RunOptions& options) {
   cli_stats_record(mode);
+  // Two inputs of one run never write the same file: the later one is refused.
+  if (options.claims != nullptr && !claim_output(*options.claims, path, options.output_of(path))) return 1;
   if (mode == "a") return run_mode_append(path, options);
-  if (mode == "g") return tsc_compile_to_dist(path);
+  if (mode == "g") return tsc_compile_to_dist(path, options);
   if (mode == "auto") {
     // --inline: the inline form, compiled and checked annotation by annotation.
-    return options.inline_form ? tsx_run_inline_pipeline(path) : tsx_run_full_pipeline(path);
+    return options.inline_form ? tsx_run_inline_pipeline(path, options) : tsx_run_full_pipeline(path, options);
   }
   return run_mode_write_full(path, options);  // "w" and any other word
 }
 
-std::string get_generated_ts_path(const std::string& path) {
-  // The name and then the whole path are built in 512-byte buffers.
-  constexpr size_t kTargetBuffer = 512;
-  std::string target = "generated/" + file_stem(path, kTargetBuffer - 1) + ".ts";
-  if (target.size() > kTargetBuffer - 1) target.resize(kTargetBuffer - 1);
-  return target;
-}
+std::string get_generated_ts_path(const std::string& path) { return output_path_for(path).ts(); }
 
 int run_mode_write_full(const std::string& path, const RunOptions& options) {
-  const std::string target = get_generated_ts_path(path);
+  const std::string target = options.output_of(path).ts();
   // Deleted before the source is checked: a bad source leaves no stale output.
   std::remove(target.c_str());
   std::printf(CLR_CYAN "[MODE W] Rebuilding %s completely...\n" CLR_RESET, target.c_str());
@@ -146,7 +142,7 @@ std::string cli_mode_append_merge(std::string_view old_text, std::string_view ne
 }
 
 int run_mode_append(const std::string& path, const RunOptions& options) {
-  const std::string target = get_generated_ts_path(path);
+  const std::string target = options.output_of(path).ts();
   // The inline form is one whole program: appending lines to it would break it.
   if (options.inline_form) {
     std::printf(CLR_YELLOW "[MODE A] --inline writes the whole file: rebuilding %s as mode W does.\n" CLR_RESET,

@@ -45,7 +45,8 @@ int run_mode_write_full(const std::string& path, const RunOptions& options = {})
 // top-level lines of a fresh generation; `count` receives how many lines were
 // added (0 leaves the old text unchanged).
 std::string cli_mode_append_merge(std::string_view old_text, std::string_view new_text, int& count);
-// "generated/<stem>.ts" for a source path, cut to 511 bytes.
+// "generated/<stem>.ts" for a source path named on its own (the stem cut to
+// 255 bytes, as the pipeline writes it).
 std::string get_generated_ts_path(const std::string& path);
 // The active mode saved in .kvx/mode.txt, its first line cut to 15
 // characters; "w" when none is saved.

@@ -5,6 +5,7 @@
 #include "pipeline/run.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string_view>
@@ -18,17 +19,14 @@
 
 std::int32_t g_kvx_verbose = 0;
 
-std::string output_base_for(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t backslash = path.rfind('\\');
-  size_t name_start = 0;
-  if (slash != std::string::npos) name_start = slash + 1;
-  if (backslash != std::string::npos && backslash + 1 > name_start) name_start = backslash + 1;
+std::string output_base_for(const std::string& path) { return output_path_for(path).pipeline_base(); }
 
-  constexpr size_t kMaxStem = 255;
-  std::string stem = path.substr(name_start, kMaxStem);
-  if (stem.size() > 3 && stem.ends_with(".js")) stem.resize(stem.size() - 3);
-  return "./generated/" + stem;
+void ensure_output_folder(const OutputPath& output) {
+  ensure_generated_folder();
+  if (!output.mirrored) return;
+  // A failure shows up when the file cannot be created.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(output.ts()).parent_path(), ignored);
 }
 
 namespace {
@@ -78,8 +76,7 @@ int generate_ts_typed(const std::string& out_base, const AnalysisResult& result)
   return write_output(out_base, text.str());
 }
 
-int write_inline_output(const std::string& path, const InlineOutput& output) {
-  const std::string target = output_base_for(path) + ".ts";
+int write_inline_output(const std::string& target, const InlineOutput& output) {
   std::string reason;
   // Binary: the source's own line breaks are kept byte for byte.
   if (!replace_file_text(target, output.text, reason, true)) {
@@ -114,13 +111,15 @@ std::optional<std::string> read_source(const std::string& path) {
 
 }  // namespace
 
-int run_transpile_inline(const std::string& path, std::string& source, InlineOutput& output) {
+int run_transpile_inline(const std::string& path, std::string& source, InlineOutput& output,
+                         const RunOptions& options) {
   std::optional<std::string> text = read_source(path);
   if (!text) return 1;
   output = transpile_inline(*text, console_observer());
   source = std::move(*text);
-  ensure_generated_folder();
-  return write_inline_output(path, output);
+  const OutputPath target = options.output_of(path);
+  ensure_output_folder(target);
+  return write_inline_output("./" + target.ts(), output);
 }
 
 namespace {
@@ -130,9 +129,10 @@ namespace {
 int finish_prefetched(const std::string& path, const RunOptions& options, const PrefetchedFile& file) {
   print_js_file_opened(path);
   replay_observer_calls(file.calls, console_observer());
-  ensure_generated_folder();
-  if (options.inline_form) return write_inline_output(path, file.inline_output);
-  return write_output(output_base_for(path), file.typescript);
+  const OutputPath target = options.output_of(path);
+  ensure_output_folder(target);
+  if (options.inline_form) return write_inline_output("./" + target.ts(), file.inline_output);
+  return write_output(target.pipeline_base(), file.typescript);
 }
 
 }  // namespace
@@ -147,16 +147,17 @@ int run_transpile_single_file(const std::string& path, const RunOptions& options
   std::optional<std::string> source = read_source(path);
   if (!source) return 1;
 
+  const OutputPath target = options.output_of(path);
   if (options.inline_form) {
     const InlineOutput output = transpile_inline(*source, console_observer());
     source.reset();
-    ensure_generated_folder();
-    return write_inline_output(path, output);
+    ensure_output_folder(target);
+    return write_inline_output("./" + target.ts(), output);
   }
 
   const std::string typescript = transpile_to_typescript(std::move(*source), console_observer());
   source.reset();
 
-  ensure_generated_folder();
-  return write_output(output_base_for(path), typescript);
+  ensure_output_folder(target);
+  return write_output(target.pipeline_base(), typescript);
 }

@@ -10,12 +10,15 @@
 #include "core/workspace_log.h"
 #include "pipeline/run.h"
 #include "platform/tool_probe.h"
+#include "tsx/compiler_session.h"
 #include "tsx/tsc_compiler.h"
 #include "tsx/tsx_engine.h"
 
 namespace {
 
-constexpr int kRecompiles = 2;
+// Rounds of dropping while the annotations still add errors, before kvx
+// gives up on them (the field declarations alone, or none, are then written).
+constexpr int kMaxRounds = 4;
 constexpr const char* kNodeTypesFile = "node_modules/@types/node/index.d.ts";
 
 bool parse_number(std::string_view text, size_t& pos, int& value) {
@@ -110,8 +113,8 @@ struct Compile {
   std::vector<CompilerError> errors;
 };
 
-Compile compile(const std::string& input_path, bool emit) {
-  PlatformCommand command = tsc_build_command(input_path, file_exists(kNodeTypesFile));
+Compile compile(const std::string& input_path, bool emit, bool mirrored) {
+  PlatformCommand command = tsc_build_command(input_path, file_exists(kNodeTypesFile), mirrored);
   if (!emit) {
     command.command_line += " --noEmit";
     command.argv.emplace_back("--noEmit");
@@ -311,97 +314,276 @@ int drop_rejected_insertions(std::string_view source, const std::vector<InlineIn
   return dropped;
 }
 
-int tsx_run_inline_pipeline(const std::string& path) {
+namespace {
+
+// How the check compiles: through the run's compiler session when there is
+// one, else one compiler process per compile, writing the text to disk
+// first. The session is given the text in memory; the generated file is
+// written once, when the check is done.
+struct Checker {
+  CompilerSession* session = nullptr;
+  std::string input_path;
+  bool mirrored = false;
+  std::string held;  // the text the session holds for input_path
+};
+
+// Hands `text` to the session unless it holds it already; false when the
+// session broke (it is then left).
+bool hand_over(Checker& checker, const std::string& text) {
+  if (checker.session == nullptr) return false;
+  if (checker.held == text) return true;
+  if (!compiler_session_set(*checker.session, checker.input_path, text)) {
+    checker.session = nullptr;
+    return false;
+  }
+  checker.held = text;
+  return true;
+}
+
+Compile compile_text(Checker& checker, const std::string& text, bool emit) {
+  if (hand_over(checker, text)) {
+    const std::optional<SessionCompile> answer = compiler_session_check(*checker.session, checker.input_path, emit);
+    if (answer) {
+      Compile result;
+      result.status = answer->status;
+      result.output = answer->output;
+      result.errors = parse_compiler_errors(result.output, checker.input_path);
+      return result;
+    }
+  }
+  checker.session = nullptr;  // broken: the rest of the file compiles as without one
+  Compile result;
+  if (!write_text(checker.input_path, text)) {
+    result.status = -1;
+    return result;
+  }
+  return compile(checker.input_path, emit, checker.mirrored);
+}
+
+// The offset right after the name that the name at `at` of the text last
+// handed to the session is declared by; nothing when the session cannot say.
+std::optional<int> declared_name_end(Checker& checker, const std::vector<int>& line_starts, int at) {
+  if (checker.session == nullptr) return std::nullopt;
+  const int line = static_cast<int>(std::upper_bound(line_starts.begin(), line_starts.end(), at) - line_starts.begin());
+  const int column = at - line_starts[static_cast<size_t>(line - 1)] + 1;
+  const auto place = compiler_session_declaration(*checker.session, checker.input_path, line, column);
+  if (!place || place->first < 1 || place->first > static_cast<int>(line_starts.size())) return std::nullopt;
+  return line_starts[static_cast<size_t>(place->first - 1)] + place->second - 1;
+}
+
+int annotations_kept(const InlineOutput& output, const std::vector<bool>& keep) {
+  int kept = 0;
+  for (size_t i = 0; i < output.insertions.size(); ++i) {
+    if (keep[i] && output.insertions[i].kind != INLINE_INTERFACES &&
+        output.insertions[i].kind != INLINE_MODULE) {
+      ++kept;
+    }
+  }
+  return kept;
+}
+
+}  // namespace
+
+CompilerSession* compiler_session_of(CompilerSessionSlot& slot) {
+  if (!slot.tried) {
+    slot.tried = true;
+    slot.session = compiler_session_start(file_exists(kNodeTypesFile));
+  }
+  if (!slot.session || slot.session->broken) return nullptr;
+  return &*slot.session;
+}
+
+int drop_traced_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                           std::vector<bool>& keep, const std::vector<CompilerError>& errors,
+                           const DeclarationLookup& declaration_of) {
+  if (!declaration_of) return 0;
+  const std::string text = apply_insertions(source, insertions, keep);
+  const std::vector<int> offsets = insertion_output_offsets(insertions, keep);
+  std::vector<int> line_starts = {0};
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') line_starts.push_back(static_cast<int>(i) + 1);
+  }
+  int dropped = 0;
+  for (const CompilerError& error : errors) {
+    if (error.line < 1 || error.line > static_cast<int>(line_starts.size())) continue;
+    const int at = line_starts[static_cast<size_t>(error.line - 1)] + error.column - 1;
+    if (at < 0 || at >= static_cast<int>(text.size()) || !is_word_byte(text[static_cast<size_t>(at)])) continue;
+    // The name at the error, then the object before `.name`: the first that
+    // leads to an annotation is the suspect.
+    std::vector<int> starts = {at};
+    int word_start = at;
+    while (word_start > 0 && is_word_byte(text[static_cast<size_t>(word_start - 1)])) --word_start;
+    if (word_start >= 2 && text[static_cast<size_t>(word_start - 1)] == '.') {
+      int before = word_start - 1;
+      while (before > 0 && is_word_byte(text[static_cast<size_t>(before - 1)])) --before;
+      if (before < word_start - 1) starts.push_back(before);
+    }
+    for (const int start : starts) {
+      const std::optional<int> name_end = declaration_of(start);
+      if (!name_end) continue;
+      bool found = false;
+      for (size_t i = 0; i < insertions.size(); ++i) {
+        if (offsets[i] != *name_end || insertions[i].kind == INLINE_RESULT || insertions[i].kind == INLINE_INTERFACES) {
+          continue;
+        }
+        found = true;
+        if (keep[i]) {
+          keep[i] = false;
+          ++dropped;
+        }
+      }
+      if (found) break;
+    }
+  }
+  return dropped;
+}
+
+int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) {
   std::printf(CLR_CYAN "\n=== KORVEX AUTO PIPELINE (JS -> inline TS -> TSC -> JS) ===\n\n" CLR_RESET);
   std::string source;
   InlineOutput output;
-  if (run_transpile_inline(path, source, output) != 0) return 1;
+  if (run_transpile_inline(path, source, output, options) != 0) return 1;
 
-  if (!cli_check_tool_version("node -v")) {
-    cli_print_missing_node_error();
-    return 1;
+  // One compiler session for the run (or for this file), started once; the
+  // tools are probed as the compile step does only when it cannot be had.
+  CompilerSessionSlot own_slot;
+  CompilerSessionSlot& slot = options.compiler != nullptr ? *options.compiler : own_slot;
+  Checker checker;
+  checker.session = compiler_session_of(slot);
+  if (checker.session == nullptr) {
+    if (!cli_check_tool_version("node -v")) {
+      cli_print_missing_node_error();
+      return 1;
+    }
+    if (!cli_check_tool_version("npx tsc -v")) {
+      cli_print_missing_tsc_error();
+      return 1;
+    }
   }
-  if (!cli_check_tool_version("npx tsc -v")) {
-    cli_print_missing_tsc_error();
-    return 1;
-  }
-  const std::string stem = get_stem_name(path);
-  const std::string input_path = "generated/" + stem + ".ts";
+  const OutputPath target = options.output_of(path);
+  checker.input_path = target.ts();
+  checker.mirrored = target.mirrored;
+  const std::string& input_path = checker.input_path;
   std::error_code ignored;
   std::filesystem::create_directory("dist", ignored);
 
-  auto annotations_kept = [&output](const std::vector<bool>& keep) {
-    int kept = 0;
-    for (size_t i = 0; i < output.insertions.size(); ++i) {
-      if (keep[i] && output.insertions[i].kind != INLINE_INTERFACES && output.insertions[i].kind != INLINE_MODULE) ++kept;
-    }
-    return kept;
-  };
-
-  std::printf(CLR_CYAN "[TSC] Compiling inline %s -> dist/%s.js...\n" CLR_RESET, input_path.c_str(), stem.c_str());
+  std::printf(CLR_CYAN "[TSC] Compiling inline %s -> %s...\n" CLR_RESET, input_path.c_str(), target.js().c_str());
   std::vector<bool> keep(output.insertions.size(), true);
-  Compile result = compile(input_path, true);
+  // Without a session every compile is a process: the first one also emits,
+  // so that a file that needs no change is compiled once.
+  const bool emit_first = checker.session == nullptr;
+  const std::string first_text = apply_insertions(source, output.insertions, keep);
   // The source's own errors, to tell them from those the annotations cause.
+  // With a session they cost one check and feed the summary, and come first:
+  // the text checked last is then the annotated one, which the final emit
+  // often finds unchanged. Without one, only a file with errors pays a
+  // compile for them.
   Compile baseline;
-  const bool checked = !result.errors.empty() && annotations_kept(keep) > 0;
-  if (checked) {
-    if (!write_text(input_path, source)) return 1;
-    baseline = compile(input_path, false);
-  }
-  // The fewest errors seen so far, and the annotations that gave them.
+  const bool session_first = checker.session != nullptr;
+  if (session_first) baseline = compile_text(checker, source, false);
+  const Compile first = compile_text(checker, first_text, emit_first);
+  Compile result = first;
+  const bool checked = !result.errors.empty() && annotations_kept(output, keep) > 0;
+  if (!session_first && !result.errors.empty()) baseline = compile_text(checker, source, false);
+  // Line starts of the text the session holds, for its answers on names.
+  std::vector<int> checked_starts;
+  const DeclarationLookup declaration_of = [&](int at) { return declared_name_end(checker, checked_starts, at); };
+  // The errors a compile of `chosen` has that the source lacks: kvx's.
+  const auto added_by = [&](const std::vector<bool>& chosen, const Compile& compiled) {
+    return errors_not_in_source(source, output.insertions, chosen, compiled.errors, baseline.errors).size();
+  };
+  // The best round so far: the fewest errors of kvx's, then the fewest in all.
   std::vector<bool> best_keep = keep;
+  size_t best_added = result.errors.empty() ? 0 : added_by(keep, result);
   size_t best_errors = result.errors.size();
-  bool on_disk = false;  // whether input_path and dist/ hold the last compile
-  for (int round = 0; checked && round < kRecompiles && !result.errors.empty(); ++round) {
+  for (int round = 0; checked && round < kMaxRounds && best_added > 0; ++round) {
     const std::vector<CompilerError> caused =
         errors_not_in_source(source, output.insertions, keep, result.errors, baseline.errors);
-    if (caused.empty() || drop_rejected_insertions(source, output.insertions, keep, caused) == 0) break;
-    if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) return 1;
-    result = compile(input_path, true);
-    on_disk = true;
-    if (result.errors.size() <= best_errors) {
+    if (caused.empty()) break;
+    // The text checked last is the one the session answers about: the names
+    // are traced first, then the places.
+    const std::string checked_text = apply_insertions(source, output.insertions, keep);
+    hand_over(checker, checked_text);
+    checked_starts.assign(1, 0);
+    for (size_t i = 0; i < checked_text.size(); ++i) {
+      if (checked_text[i] == '\n') checked_starts.push_back(static_cast<int>(i) + 1);
+    }
+    std::vector<bool> traced = keep;
+    int dropped = drop_traced_insertions(source, output.insertions, traced, caused, declaration_of);
+    dropped += drop_rejected_insertions(source, output.insertions, keep, caused);
+    for (size_t i = 0; i < keep.size(); ++i) keep[i] = keep[i] && traced[i];
+    if (dropped == 0) break;
+    result = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
+    const size_t added = added_by(keep, result);
+    if (added < best_added || (added == best_added && result.errors.size() <= best_errors)) {
       best_keep = keep;
+      best_added = added;
       best_errors = result.errors.size();
-    } else {
-      on_disk = false;
     }
   }
-  if (checked && (!on_disk || keep != best_keep)) {
-    keep = best_keep;
-    if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) return 1;
-    result = compile(input_path, true);
-  }
-  // Never worse than the source as it is, compared with the same flags.
-  if (checked && baseline.errors.size() < result.errors.size()) {
-    // Fewer annotations first: the field declarations alone, which mostly
-    // remove errors (properties the class never declared); then none.
+  keep = best_keep;
+  // Never worse than the source as it is, compared with the same flags, and
+  // no error of kvx's left: the field declarations alone when they do, which
+  // mostly remove errors (properties the class never declared); else none.
+  if (checked && (baseline.errors.size() < best_errors || best_added > 0)) {
     std::vector<bool> fields(output.insertions.size(), false);
     for (size_t i = 0; i < output.insertions.size(); ++i) {
-      fields[i] = keep[i] && output.insertions[i].kind == INLINE_FIELD;
+      fields[i] = keep[i] && (output.insertions[i].kind == INLINE_FIELD || output.insertions[i].kind == INLINE_MODULE);
     }
-    Compile fewer;
-    if (annotations_kept(fields) > 0) {
-      if (!write_text(input_path, apply_insertions(source, output.insertions, fields))) return 1;
-      fewer = compile(input_path, true);
-    }
-    if (annotations_kept(fields) > 0 && fewer.errors.size() <= baseline.errors.size()) {
-      keep = fields;
-      result = fewer;
-    } else {
-      keep.assign(output.insertions.size(), false);
-      if (!write_text(input_path, source)) return 1;
-      result = compile(input_path, true);
+    keep.assign(output.insertions.size(), false);
+    if (annotations_kept(output, fields) > 0) {
+      const Compile fewer = compile_text(checker, apply_insertions(source, output.insertions, fields), false);
+      if (fewer.errors.size() <= baseline.errors.size() && added_by(fields, fewer) == 0) keep = fields;
     }
   }
-  const int kept = annotations_kept(keep);
+  // The final text on disk and compiled into dist/.
+  const std::string final_text = apply_insertions(source, output.insertions, keep);
+  if (!write_text(input_path, final_text)) return 1;
+  const bool compiled_already = emit_first && checker.session == nullptr && final_text == first_text;
+  result = compiled_already ? first : compile_text(checker, final_text, true);
+
+  const int kept = annotations_kept(output, keep);
   std::printf(CLR_CYAN "[INLINE] Annotations: %d written, %d kept, %d dropped.\n" CLR_RESET, output.annotations,
               kept, output.annotations - kept);
   std::fputs(result.output.c_str(), stdout);
+  // Whose errors remain: those the source has when copied unchanged are its
+  // own; only the rest are kvx's.
+  const int remaining = static_cast<int>(result.errors.size());
+  const int added = remaining == 0 ? 0
+                                   : static_cast<int>(errors_not_in_source(source, output.insertions, keep,
+                                                                           result.errors, baseline.errors)
+                                                          .size());
+  if (options.summary != nullptr) {
+    InlineRunSummary& summary = *options.summary;
+    ++summary.files;
+    summary.written += output.annotations;
+    summary.kept += kept;
+    summary.errors_before += static_cast<int>(baseline.errors.size());
+    summary.errors_after += remaining;
+    summary.errors_added += added;
+    if (result.status == 0) ++summary.clean;
+    summary.session = summary.session || checker.session != nullptr;
+    summary.files_checked.push_back({path, input_path, output.annotations, kept,
+                                     static_cast<int>(baseline.errors.size()), remaining, added,
+                                     result.status == 0 || result.status == 2});
+  }
   if (result.status == 0) {
-    std::printf(CLR_GREEN "[OK] Final JS built: dist/%s.js\n" CLR_RESET, stem.c_str());
+    std::printf(CLR_GREEN "[OK] Final JS built: %s\n" CLR_RESET, target.js().c_str());
+    return 0;
+  }
+  // Emitted (status 2) with only the source's own errors left: the output is
+  // what the source gives, and kvx made nothing worse.
+  if (result.status == 2 && added == 0 && remaining > 0) {
+    std::printf(CLR_YELLOW "[WARNING] Final JS built: %s with %d compiler error(s), all the source's own "
+                           "(kvx's annotations add none).\n" CLR_RESET,
+                target.js().c_str(), remaining);
     return 0;
   }
   std::printf(CLR_RED "[ERROR] tsc compilation failed (exit code %d).\n" CLR_RESET, result.status);
+  if (remaining > 0) {
+    std::printf(CLR_RED "[ERROR] %d compiler error(s): %d added by kvx's annotations, %d the source's own.\n" CLR_RESET,
+                remaining, added, remaining - added);
+  }
   cli_error_log("tsc compilation failed");
   return 1;
 }

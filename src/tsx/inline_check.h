@@ -3,11 +3,15 @@
 // compiled unchanged.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "generator/inline_emitter.h"
+#include "pipeline/run.h"
+#include "tsx/compiler_session.h"
 
 struct CompilerError {
   int line = 0;    // 1-based
@@ -39,10 +43,65 @@ std::vector<CompilerError> errors_not_in_source(std::string_view source, const s
 int drop_rejected_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
                              std::vector<bool>& keep, const std::vector<CompilerError>& errors);
 
-// Mode auto with --inline: writes the inline form, compiles it into dist/,
-// drops rejected annotations and compiles again (at most twice more), falls
-// back to the class field declarations alone, or to the source unchanged,
-// when the source unchanged compiles with fewer errors, and
-// reports how many annotations were written, kept and dropped. 0 when the
-// final compile succeeded.
-int tsx_run_inline_pipeline(const std::string& path);
+// Where the name at an offset of the checked text is declared: the offset
+// right after the declared name, or nothing when it is not declared in the
+// file (or cannot be told).
+using DeclarationLookup = std::function<std::optional<int>(int offset)>;
+
+// Takes out of `keep` the annotations of the declarations that the names at
+// the errors refer to (the name at the error, else the object before
+// `.name`), as `declaration_of` resolves them: an error at a use of `screen`
+// comes from the annotation of `screen`, wherever it is reported. Returns
+// how many were taken out.
+int drop_traced_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                           std::vector<bool>& keep, const std::vector<CompilerError>& errors,
+                           const DeclarationLookup& declaration_of);
+
+// The figures of one checked file.
+struct InlineFileFigures {
+  std::string source;
+  std::string generated;  // its generated .ts path
+  int written = 0;
+  int kept = 0;
+  int errors_before = 0;
+  int errors_after = 0;
+  int errors_added = 0;
+  bool built = false;  // its JavaScript was emitted
+};
+
+// The figures of the files a run checked in mode auto with --inline.
+struct InlineRunSummary {
+  std::vector<InlineFileFigures> files_checked;
+  int files = 0;
+  int written = 0;         // annotations written
+  int kept = 0;            // annotations kept after the check
+  int errors_before = 0;   // compiler errors of the sources copied unchanged
+  int errors_after = 0;    // compiler errors of the final files
+  int errors_added = 0;    // of those, the ones the annotations add
+  int clean = 0;           // files that compile without error
+  bool session = false;    // checked through one compiler session
+};
+
+// A compiler session shared by the files of a run, started by the first file
+// that needs it.
+struct CompilerSessionSlot {
+  std::optional<CompilerSession> session;
+  bool tried = false;
+};
+
+// The session of the slot, started on first use; null when Node.js or the
+// TypeScript compiler cannot be had that way (or the session broke).
+CompilerSession* compiler_session_of(CompilerSessionSlot& slot);
+
+// Mode auto with --inline: writes the inline form, checks it, drops the
+// annotations behind the errors the source unchanged lacks and checks again
+// (up to four rounds while such errors remain), falls back to the class
+// field declarations alone, or to the source unchanged, when errors of the
+// annotations remain or the source unchanged has fewer, compiles the result
+// into dist/ and reports how many annotations were written, kept and
+// dropped. The checks go through the run's compiler session
+// (options.compiler, else one for the file), or through one compiler
+// process each when it cannot be had. 0 when the final compile succeeded, or
+// emitted with only the source's own errors left (a yellow line says so); 1
+// when the annotations add errors or nothing could be compiled.
+int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options = {});

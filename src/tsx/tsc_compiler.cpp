@@ -8,6 +8,7 @@
 #include "core/workspace_log.h"
 #include "pipeline/run.h"
 #include "platform/tool_probe.h"
+#include "tsx/harden_target.h"
 #include "tsx/tsx_engine.h"
 
 namespace {
@@ -23,19 +24,27 @@ bool can_open_for_reading(const std::string& path) {
 
 }  // namespace
 
-PlatformCommand tsc_build_command(const std::string& input_path, bool node_types) {
+bool tsc_node_types_installed() { return can_open_for_reading(kNodeTypesFile); }
+
+PlatformCommand tsc_build_command(const std::string& input_path, bool node_types, bool mirrored) {
   // The Windows command line is formatted into a 1024-byte buffer.
   constexpr size_t kCommandBufferSize = 1024;
   const char* extra = node_types ? "--esModuleInterop --types node" : "--esModuleInterop";
   PlatformCommand command;
-  command.command_line = "npx tsc \"" + input_path +
-                         "\" --outDir dist --target ES2020 --module commonjs " + extra +
-                         " --strict false --skipLibCheck";
+  command.command_line = "npx tsc \"" + input_path + "\" --outDir dist " +
+                         (mirrored ? "--rootDir generated " : "") + "--target ES2020 --module commonjs " +
+                         extra + " --strict false --skipLibCheck";
   if (command.command_line.size() > kCommandBufferSize - 1) {
     command.command_line.resize(kCommandBufferSize - 1);
   }
-  command.argv = {"npx", "tsc", input_path, "--outDir", "dist", "--target", "ES2020",
-                  "--module", "commonjs", "--esModuleInterop"};
+  command.argv = {"npx", "tsc", input_path, "--outDir", "dist"};
+  if (mirrored) {
+    command.argv.push_back("--rootDir");
+    command.argv.push_back("generated");
+  }
+  for (const char* word : {"--target", "ES2020", "--module", "commonjs", "--esModuleInterop"}) {
+    command.argv.push_back(word);
+  }
   if (node_types) {
     command.argv.push_back("--types");
     command.argv.push_back("node");
@@ -44,7 +53,7 @@ PlatformCommand tsc_build_command(const std::string& input_path, bool node_types
   return command;
 }
 
-int tsc_compile_to_dist(const std::string& path) {
+int tsc_compile_to_dist(const std::string& path, const RunOptions& options) {
   if (!cli_check_tool_version("node -v")) {
     cli_print_missing_node_error();
     return 1;
@@ -54,11 +63,8 @@ int tsc_compile_to_dist(const std::string& path) {
     return 1;
   }
 
-  // The input path is formatted into a 512-byte buffer.
-  constexpr size_t kInputPathBufferSize = 512;
-  const std::string stem = get_stem_name(path);
-  std::string input_path = "generated/" + stem + ".ts";
-  if (input_path.size() > kInputPathBufferSize - 1) input_path.resize(kInputPathBufferSize - 1);
+  const OutputPath output = options.output_of(path);
+  const std::string input_path = output.ts();
 
   if (!can_open_for_reading(input_path)) {
     std::printf(CLR_RED "[ERROR] Generated TypeScript file '%s' does not exist yet.\n" CLR_RESET,
@@ -73,15 +79,16 @@ int tsc_compile_to_dist(const std::string& path) {
   std::error_code ignored;
   std::filesystem::create_directory("dist", ignored);
 
-  const PlatformCommand command = tsc_build_command(input_path, can_open_for_reading(kNodeTypesFile));
-  std::printf(CLR_CYAN "[TSC] Compiling hardened %s -> dist/%s.js...\n" CLR_RESET,
-              input_path.c_str(), stem.c_str());
+  const PlatformCommand command =
+      tsc_build_command(input_path, can_open_for_reading(kNodeTypesFile), output.mirrored);
+  std::printf(CLR_CYAN "[TSC] Compiling hardened %s -> %s...\n" CLR_RESET, input_path.c_str(),
+              output.js().c_str());
   // The compiler writes straight to the console: our own lines go first.
   std::fflush(stdout);
   const int status = platform_run_wait(command);
 
   if (status == 0) {
-    std::printf(CLR_GREEN "[OK] Final JS built: dist/%s.js\n" CLR_RESET, stem.c_str());
+    std::printf(CLR_GREEN "[OK] Final JS built: %s\n" CLR_RESET, output.js().c_str());
     return 0;
   }
   std::printf(CLR_RED "[ERROR] tsc compilation failed (exit code %d).\n" CLR_RESET, status);
@@ -95,9 +102,9 @@ int tsc_compile_to_dist(const std::string& path) {
   return 1;
 }
 
-int tsx_run_full_pipeline(const std::string& path) {
+int tsx_run_full_pipeline(const std::string& path, const RunOptions& options) {
   std::printf(CLR_CYAN "\n=== KORVEX AUTO PIPELINE (JS -> TS -> TSX -> TSC -> JS) ===\n\n" CLR_RESET);
-  if (run_transpile_single_file(path) != 0) return 1;
-  if (tsx_enhance_and_secure_ts(path) != 0) return 1;
-  return tsc_compile_to_dist(path);
+  if (run_transpile_single_file(path, options) != 0) return 1;
+  if (tsx_harden_output(path, options.output_of(path)) != 0) return 1;
+  return tsc_compile_to_dist(path, options);
 }

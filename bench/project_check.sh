@@ -1,0 +1,112 @@
+#!/bin/sh
+# The compiler session against the compiler alone (not a test: figures only).
+#
+# 1. Folder: `kvx go DIR --inline` in mode auto over the corpus files of
+#    bench/corpus_files.txt copied into one folder, against one
+#    `tsc --noEmit` over the same files copied to .ts (same flags).
+# 2. One file: `kvx auto --inline FILE` against one `tsc --noEmit` on it.
+# Prints both times, their ratios (targets: 2x for the folder, 1.5x for one
+# file) and the compiler process's memory after each check and at its peak.
+#
+#   bench/project_check.sh [--kvx PATH] [--modules DIR] [--work DIR]
+#                          [--skip-above BYTES] [--file TEXT]
+#
+# --modules     the corpus packages (default .ci/corpus/node_modules; install
+#               them with .ci/corpus.sh)
+# --skip-above  files above BYTES are left out of both sides (default
+#               2000000: the compiler needs minutes and gigabytes for them)
+# --file        the corpus line of the one-file run (default "semver.js")
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+kvx="$root/build/kvx"
+modules="$root/.ci/corpus/node_modules"
+work="$root/build/project-check"
+tools="$root/.ci/tools/node_modules"
+skip_above=2000000
+one_file="classes/semver.js"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --kvx) kvx=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
+    --modules) modules=$(cd "$2" && pwd); shift ;;
+    --work) work="$2"; shift ;;
+    --skip-above) skip_above="$2"; shift ;;
+    --file) one_file="$2"; shift ;;
+    *) echo "project_check: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+[ -x "$kvx" ] || { echo "project_check: no kvx at $kvx (build it first)" >&2; exit 1; }
+[ -d "$modules" ] || { echo "project_check: no corpus at $modules (run .ci/corpus.sh)" >&2; exit 1; }
+[ -e "$tools/typescript/bin/tsc" ] || { echo "project_check: run .ci/install-node-tools.sh" >&2; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work/kvx/proj" "$work/tsc/proj" "$work/one"
+ln -s "$tools" "$work/kvx/node_modules"
+ln -s "$tools" "$work/tsc/node_modules"
+ln -s "$tools" "$work/one/node_modules"
+
+# The files, each below a folder named after its package.
+count=0
+grep -v '^#' "$root/bench/corpus_files.txt" | awk 'NF { print $1, $2 }' | while read -r package file; do
+  name=${package%@*}
+  source="$modules/$name/$file"
+  [ "$name" = typescript ] && source="$tools/typescript/$file"
+  [ -f "$source" ] || { echo "  missing: $name/$file" >&2; continue; }
+  [ "$(wc -c < "$source")" -le "$skip_above" ] || { echo "  left out (large): $name/$file"; continue; }
+  target="$name/${file%.js}"
+  mkdir -p "$work/kvx/proj/$(dirname "$target")" "$work/tsc/proj/$(dirname "$target")"
+  cp "$source" "$work/kvx/proj/$target.js"
+  cp "$source" "$work/tsc/proj/$target.ts"
+done
+count=$(find "$work/kvx/proj" -name '*.js' | wc -l)
+
+now() { date +%s.%N; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+tsc_flags="--noEmit --target ES2020 --module commonjs --esModuleInterop --types node --strict false --skipLibCheck"
+
+# Folder.
+cd "$work/tsc"
+start=$(now)
+# shellcheck disable=SC2046,SC2086  # the file list and the flags, one word each
+node node_modules/typescript/bin/tsc $tsc_flags $(find proj -name '*.ts') > tsc.out 2>&1 || true
+tsc_time=$(awk -v s="$start" -v e="$(now)" 'BEGIN { print e - s }')
+tsc_errors=$(grep -c 'error TS' tsc.out || true)
+
+cd "$work/kvx"
+mkdir -p .kvx && echo auto > .kvx/mode.txt
+start=$(now)
+KVX_CHECK_LOG="$work/kvx/session.log" "$kvx" go proj --inline --report report.json > kvx.out 2>&1 || true
+kvx_time=$(awk -v s="$start" -v e="$(now)" 'BEGIN { print e - s }')
+sessions=$(grep -c '^start' session.log || true)
+first_rss=$(awk '/^rss/ { print $2; exit }' session.log)
+last_rss=$(awk '/^rss/ { v = $2 } END { print v }' session.log)
+peak=$(awk '/^peak/ { print $2 }' session.log)
+checks=$(grep -c '^took check' session.log || true)
+check_time=$(awk '/^took check/ { t += $3 } END { printf "%.1f", t / 1000 }' session.log)
+emit_time=$(awk '/^took emit/ { t += $3 } END { printf "%.1f", t / 1000 }' session.log)
+
+echo "Folder of $count corpus files:"
+echo "  tsc --noEmit over the .ts copies : ${tsc_time}s ($tsc_errors errors)"
+echo "  kvx go --inline (mode auto)      : ${kvx_time}s, $sessions compiler process(es)"
+echo "  in the compiler                  : $checks checks ${check_time}s, emits ${emit_time}s"
+echo "  ratio                            : $(ratio "$kvx_time" "$tsc_time")x (target 2x)"
+echo "  compiler memory                  : first check $((first_rss / 1048576)) MB, last $((last_rss / 1048576)) MB, peak $((${peak:-0} / 1048576)) MB"
+sed -n '/Inline Check Summary/,/Reproduce/p' kvx.out | sed 's/\x1b\[[0-9;]*m//g'
+
+# One file.
+single="$work/kvx/proj/$(grep -v '^#' "$root/bench/corpus_files.txt" | awk -v f="$one_file" 'NF && index($2, f) { sub(/@.*/, "", $1); print $1 "/" $2; exit }')"
+[ -f "$single" ] || { echo "project_check: no corpus file matches $one_file" >&2; exit 1; }
+cd "$work/one"
+cp "$single" one.js
+cp "$single" one.ts
+start=$(now)
+# shellcheck disable=SC2086
+node node_modules/typescript/bin/tsc $tsc_flags one.ts > tsc.out 2>&1 || true
+tsc_one=$(awk -v s="$start" -v e="$(now)" 'BEGIN { print e - s }')
+start=$(now)
+"$kvx" auto --inline one.js > kvx.out 2>&1 || true
+kvx_one=$(awk -v s="$start" -v e="$(now)" 'BEGIN { print e - s }')
+echo "One file ($one_file):"
+echo "  tsc --noEmit                     : ${tsc_one}s"
+echo "  kvx auto --inline                : ${kvx_one}s"
+echo "  ratio                            : $(ratio "$kvx_one" "$tsc_one")x (target 1.5x)"
