@@ -333,10 +333,6 @@ int function_declaration_name(const TokenList& tokens, int index) {
   return in_statement_position(tokens, index) ? name : -1;
 }
 
-bool is_function_declaration(const TokenList& tokens, int index) {
-  return function_declaration_name(tokens, index) >= 0;
-}
-
 bool in_statement_position(const TokenList& tokens, int index) {
   if (index < 0 || index >= tokens.count()) return false;
   const Token& keyword = at(tokens, index);
