@@ -8,6 +8,7 @@
 
 #include "analysis/syntax.h"
 #include "analysis/token_helpers.h"
+#include "core/text.h"
 
 namespace {
 
@@ -16,15 +17,7 @@ bool word_is(const TokenList& tokens, int index, std::string_view word) {
   return token != nullptr && (token->kind == TK_IDENTIFIER || token->kind == TK_RESERVED) && token->text == word;
 }
 
-bool is_identifier_name(std::string_view name) {
-  if (name.empty()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$';
-    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
-  }
-  return true;
-}
+bool is_identifier_name(std::string_view name) { return is_ascii_identifier(name); }
 
 // A property key as TypeScript accepts it in a type; empty when the name is
 // not a plain key (a computed key, a spread).
