@@ -14,6 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -65,12 +69,12 @@ Measure run_kvx(const std::string& kvx, const fs::path& folder) {
   return measure;
 }
 
-// Runs one input in a fresh folder under `root`.
-Measure measure_once(const std::string& kvx, const fs::path& root, const std::string& source) {
+// Runs the input file `input` in a fresh folder under `root`.
+Measure measure_once(const std::string& kvx, const fs::path& root, const fs::path& input) {
   const fs::path folder = root / "run";
   fs::remove_all(folder);
   fs::create_directories(folder);
-  std::ofstream(folder / "input.js", std::ios::binary) << source;
+  fs::copy_file(input, folder / "input.js");
   const Measure measure = run_kvx(kvx, folder);
   fs::remove_all(folder);
   return measure;
@@ -78,8 +82,8 @@ Measure measure_once(const std::string& kvx, const fs::path& root, const std::st
 
 // The best of `runs` runs of each input. The runs of the two inputs
 // alternate, so that both meet the same load on the machine.
-std::pair<Measure, Measure> measure_pair(const std::string& kvx, const fs::path& root, const std::string& small,
-                                         const std::string& large, int runs) {
+std::pair<Measure, Measure> measure_pair(const std::string& kvx, const fs::path& root, const fs::path& small,
+                                         const fs::path& large, int runs) {
   std::pair<Measure, Measure> best;
   for (int attempt = 0; attempt < runs; ++attempt) {
     const Measure a = measure_once(kvx, root, small);
@@ -94,6 +98,21 @@ std::pair<Measure, Measure> measure_pair(const std::string& kvx, const fs::path&
     best.second.peak_bytes = std::min(best.second.peak_bytes, b.peak_bytes);
   }
   return best;
+}
+
+// Writes `source` to `path`; its size.
+size_t write_input(const fs::path& path, const std::string& source) {
+  std::ofstream(path, std::ios::binary) << source;
+  return source.size();
+}
+
+// A forked child starts with this process's resident memory, which counts in
+// its peak until it runs kvx: the inputs live in files, and the memory that
+// built them goes back to the system before a run is measured.
+void release_free_memory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
 }
 
 bool selected(const ScalingPattern& pattern, const std::vector<std::string_view>& parts) {
@@ -125,7 +144,8 @@ int main(int argc, char** argv) {
   const fs::path root = fs::temp_directory_path() / ("kvx-scaling-" + std::to_string(getpid()));
   fs::create_directories(root);
   // What a run costs with nearly no input: the program and its libraries.
-  const double baseline_peak = measure_once(kvx, root, "let a = 1;\n").peak_bytes;
+  write_input(root / "tiny.js", "let a = 1;\n");
+  const double baseline_peak = measure_once(kvx, root, root / "tiny.js").peak_bytes;
 
   std::printf("%-36s %9s %9s %8s %8s %6s %8s %8s %6s %6s\n", "pattern", "bytes n", "bytes 4n", "cpu n", "cpu 4n",
               "time", "peak n", "peak 4n", "mem", "B/B");
@@ -137,8 +157,11 @@ int main(int argc, char** argv) {
       std::printf("%-36s not yet linear: %s\n", pattern.name, pattern.not_yet_linear);
       continue;
     }
-    const std::string small = pattern.generate(pattern.n);
-    const std::string large = pattern.generate(4 * pattern.n);
+    const fs::path small = root / "small.js";
+    const fs::path large = root / "large.js";
+    const size_t small_size = write_input(small, pattern.generate(pattern.n));
+    const size_t large_size = write_input(large, pattern.generate(4 * pattern.n));
+    release_free_memory();
     auto [at_n, at_4n] = measure_pair(kvx, root, small, large, runs);
     // A burst of load on a shared machine can still stretch one series: a
     // time ratio over the limit is measured once more before it counts.
@@ -149,16 +172,16 @@ int main(int argc, char** argv) {
     const double small_extra = std::max(at_n.peak_bytes - baseline_peak, 1e6);
     const double large_extra = at_4n.peak_bytes - baseline_peak;
     const double memory_ratio = large_extra / small_extra;
-    const double per_byte = large_extra / static_cast<double>(large.size());
+    const double per_byte = large_extra / static_cast<double>(large_size);
     std::string problems;
     if (at_n.status == -1 || at_4n.status == -1) problems += " did-not-finish";
     if (at_n.status != at_4n.status) problems += " exit-status";
     if (at_4n.seconds > kMaxGrowth * at_n.seconds) problems += " time";
     if (large_extra > kMaxGrowth * small_extra) problems += " memory";
-    if (large_extra > kMemoryPerInputByte * static_cast<double>(large.size())) problems += " memory-per-byte";
+    if (large_extra > kMemoryPerInputByte * static_cast<double>(large_size)) problems += " memory-per-byte";
     if (!problems.empty()) ++over;
-    std::printf("%-36s %9zu %9zu %8.3f %8.3f %6.2f %8.1f %8.1f %6.2f %6.1f%s%s\n", pattern.name, small.size(),
-                large.size(), at_n.seconds, at_4n.seconds, time_ratio, at_n.peak_bytes / 1e6, at_4n.peak_bytes / 1e6,
+    std::printf("%-36s %9zu %9zu %8.3f %8.3f %6.2f %8.1f %8.1f %6.2f %6.1f%s%s\n", pattern.name, small_size,
+                large_size, at_n.seconds, at_4n.seconds, time_ratio, at_n.peak_bytes / 1e6, at_4n.peak_bytes / 1e6,
                 memory_ratio, per_byte, problems.empty() ? "" : "  OVER:", problems.c_str());
     std::fflush(stdout);
   }
