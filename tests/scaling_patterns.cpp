@@ -205,6 +205,10 @@ std::string long_function(int n) {
          "  return a;\n}\n";
 }
 
+std::string classes_nested_in_methods(int n) {
+  return repeat(n, [](int i) { return "class C" + num(i) + " { m() { return 1;\n"; }) + times(n, "} }\n");
+}
+
 std::string many_classes(int n) {
   return repeat(n, [](int i) {
     return "class C" + num(i) + " { constructor(a) { this.a = a; } run(x) { return x; } }\n";
@@ -270,6 +274,21 @@ std::string imports_without_semicolons(int n) {
   return repeat(n, [](int i) { return "import m" + num(i) + " from 'mod" + num(i) + "'\n"; });
 }
 
+// Each import line followed by a dynamic import, neither with `;`.
+std::string imports_and_dynamic_imports(int n) {
+  return repeat(n, [](int i) {
+    return "import a" + num(i) + " from 'm" + num(i) + "'\nconst x" + num(i) + " = await import('./m" + num(i) +
+           ".js')\n";
+  });
+}
+
+// Statements that never close: keywords on one line, then unclosed lists.
+std::string statements_that_never_close(int n) {
+  return times(n, "import ") + "\n" + times(n, "export ") + "\n" + repeat(n, [](int i) {
+           return "import { a" + num(i) + ", b" + num(i) + "\nexport { c" + num(i) + "\n";
+         });
+}
+
 std::string dynamic_imports_without_semicolons(int n) {
   return repeat(n, [](int i) { return "await import('mod" + num(i) + "')\n"; });
 }
@@ -329,6 +348,7 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       {"long_function", long_function, 25000, ""},
       {"many_classes", many_classes, 5000, ""},
       {"class_with_many_methods", class_with_many_methods, 12500, ""},
+      {"classes_nested_in_methods", classes_nested_in_methods, 500, ""},
       {"deep_brackets_closed", deep_brackets_closed, 20000, ""},
       {"deep_brackets_unclosed", deep_brackets_unclosed, 20000, ""},
       {"closers_only", closers_only, 20000, ""},
@@ -348,6 +368,8 @@ const std::vector<ScalingPattern>& scaling_patterns() {
       // Imports, exports and nested functions
       {"imports_without_semicolons", imports_without_semicolons, 5000, ""},
       {"dynamic_imports_without_semicolons", dynamic_imports_without_semicolons, 5000, ""},
+      {"imports_and_dynamic_imports", imports_and_dynamic_imports, 1500, ""},
+      {"statements_that_never_close", statements_that_never_close, 3000, ""},
       {"nested_function_declarations", nested_function_declarations, 3000, ""},
       {"nested_exports", nested_exports, 3000, ""},
   };

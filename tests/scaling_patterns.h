@@ -1,6 +1,7 @@
 // Generators of inputs that grow along one dimension (repetitions, nesting
-// depth, line length), for the check that kvx's time, memory and output grow
-// linearly with them.
+// depth, line length). The tests check that kvx's output grows linearly with
+// them (scaling_test.cpp); the benchmark bench/scaling/ checks its time and
+// peak memory.
 #pragma once
 
 #include <string>
@@ -13,7 +14,7 @@ struct ScalingPattern {
   std::string (*generate)(int n);
   int n;                       // the smaller size of the check; the larger is 4n
   // Empty when the pattern must already scale linearly; otherwise why the
-  // check is skipped for now (the pattern and the work that will make it
+  // benchmark skips it for now (the pattern and the work that will make it
   // linear).
   const char* not_yet_linear;
 };

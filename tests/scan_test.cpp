@@ -431,4 +431,27 @@ TEST(DeclarationScan, SurvivesUnterminatedAndMalformedInput) {
   }
 }
 
+// The method lists of the type model: each name is in exactly one list, the
+// comparison is exact, and names of other methods are in none.
+TEST(TypeModel, MethodListsAreExactAndDisjoint) {
+  const struct {
+    std::vector<const char*> names;
+    int string_method, number_method, array_method;
+  } lists[] = {
+      {{"toUpperCase", "toLowerCase", "trim", "slice", "substring", "substr", "replace", "replaceAll", "concat",
+        "padStart", "padEnd", "charAt", "charCodeAt", "includes", "startsWith", "endsWith", "toString"},
+       1, 0, 0},
+      {{"valueOf", "toFixed", "toPrecision", "toExponential", "toLocaleString"}, 0, 1, 0},
+      {{"map", "filter", "find", "reduce", "some", "every", "join", "push", "pop", "shift", "unshift"}, 0, 0, 1},
+      {{"", "Trim", "trim ", "toupperCase", "forEach", "length", "indexOf", "split", "sort", "mapx", "ma"}, 0, 0, 0},
+  };
+  for (const auto& list : lists) {
+    for (const char* name : list.names) {
+      EXPECT_EQ(is_string_method(name), list.string_method) << name;
+      EXPECT_EQ(is_number_method(name), list.number_method) << name;
+      EXPECT_EQ(is_array_method(name), list.array_method) << name;
+    }
+  }
+}
+
 }  // namespace

@@ -8,14 +8,7 @@
 #include <unordered_set>
 
 #include "analysis/syntax.h"
-
-namespace {
-
-bool in_words(std::string_view text, std::initializer_list<std::string_view> words) {
-  return std::find(words.begin(), words.end(), text) != words.end();
-}
-
-}  // namespace
+#include "core/text.h"
 
 // ---------------------------------------------------------------------------
 // Array-method results
@@ -473,9 +466,9 @@ int property_kind_from_use(const TokenList& tokens, int read) {
   const int next = kind_at(tokens, after);
   if (next == TK_DOT && kind_at(tokens, after + 1) == TK_IDENTIFIER && kind_at(tokens, after + 2) == TK_LPAREN) {
     const std::string_view method = at(tokens, after + 1).text;
-    if (in_words(method, kShapeStringMethods)) return TYPE_STRING;
-    if (in_words(method, kShapeNumberMethods)) return TYPE_NUMBER;
-    if (in_words(method, kShapeArrayMethods)) return TYPE_ARRAY;
+    if (is_one_of(method, kShapeStringMethods)) return TYPE_STRING;
+    if (is_one_of(method, kShapeNumberMethods)) return TYPE_NUMBER;
+    if (is_one_of(method, kShapeArrayMethods)) return TYPE_ARRAY;
     return TYPE_NONE;
   }
   auto numeric_operator = [](int kind) {

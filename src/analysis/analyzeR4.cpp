@@ -32,6 +32,7 @@
 #include "analysis/token_helpers.h"
 #include "analysis/usage_detectors.h"
 #include "core/console.h"
+#include "core/text.h"
 
 namespace {
 
@@ -44,13 +45,6 @@ void emit(const Pass4Trace& trace, std::string_view colour, std::initializer_lis
   line += '\n';
   line += CLR_RESET;
   trace(line);
-}
-
-bool in_words(std::string_view text, std::initializer_list<std::string_view> words) {
-  for (std::string_view word : words) {
-    if (text == word) return true;
-  }
-  return false;
 }
 
 bool is_relational(int kind) {
@@ -474,7 +468,7 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, Pass
   for (int i : below(index.positions().member_accesses, count - 4)) {
     if (!is_kind(tokens, i + 2, TK_IDENTIFIER)) continue;
     const std::string_view method = tokens.items[static_cast<size_t>(i) + 2].text;
-    if (!in_words(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
+    if (!is_one_of(method, {"trim", "toUpperCase", "toLowerCase", "substring", "charAt"})) continue;
     const std::string_view name = tokens.items[static_cast<size_t>(i)].text;
     const NameGroups& vars = index.vars();
     const int id = vars.id(name);
@@ -626,9 +620,7 @@ void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& tra
     size_t pos = at + kReturn.size();
     while (pos < body.size() && (body[pos] == ' ' || body[pos] == '\t')) ++pos;
     const size_t name_start = pos;
-    auto is_word = [](char c) {
-      return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    };
+    auto is_word = [](char c) { return is_ascii_identifier_byte(c) && c != '$'; };
     while (pos < body.size() && is_word(body[pos])) ++pos;
     const std::string_view name = body.substr(name_start, std::min(pos - name_start, kMaxName));
     if (name.empty()) continue;
@@ -759,11 +751,11 @@ struct NameUses {
 };
 
 bool is_param_string_method(std::string_view name) {
-  return in_words(name, {"trim", "toUpperCase", "toLowerCase", "split", "replace"});
+  return is_one_of(name, {"trim", "toUpperCase", "toLowerCase", "split", "replace"});
 }
 
 bool is_fs_call(std::string_view name) {
-  return in_words(name, {"createReadStream", "createWriteStream", "mkdir", "readFile", "writeFile"});
+  return is_one_of(name, {"createReadStream", "createWriteStream", "mkdir", "readFile", "writeFile"});
 }
 
 // Every rule at every token, for all the names in `ids` at once: one walk of

@@ -21,6 +21,10 @@ void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const Pass4T
 void run_usage_detector(std::string_view detector, AnalysisResult& result, const TokenList& tokens,
                         const Pass4Trace& trace = {});
 
+// Each detector of the pass alone, under the names of its detector list. The
+// driver does not call these (its detectors share one index built once);
+// they are kept as the pass's named interface, and the tests run each
+// detector alone through them. Each builds the indexes it needs.
 void detect_read_stream(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});
 void detect_readline_interface(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});
 void detect_fetch_calls(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});

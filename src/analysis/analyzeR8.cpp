@@ -11,20 +11,13 @@
 #include "analysis/syntax.h"
 #include "analysis/class_walk.h"
 #include "analysis/token_helpers.h"
+#include "core/text.h"
 
 namespace {
 
 constexpr std::array<std::string_view, 2> kBuiltinClasses = {"Date", "RegExp"};
 constexpr std::array<std::string_view, 5> kNeverMethodNames = {"constructor", "if", "for",
                                                                "while", "switch"};
-
-template <std::size_t N>
-bool in_list(const std::array<std::string_view, N>& words, std::string_view word) {
-  for (std::string_view candidate : words) {
-    if (candidate == word) return true;
-  }
-  return false;
-}
 
 // A zero-filled type of one kind.
 TypeInfo type_of_kind(int kind) {
@@ -193,7 +186,7 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
     ++m;
   }
   if (!is_member_name(tokens, m) || !(m + 1 < count) ||
-      tokens.items[m + 1].kind != TK_LPAREN || in_list(kNeverMethodNames, tokens.items[m].text)) {
+      tokens.items[m + 1].kind != TK_LPAREN || is_one_of(tokens.items[m].text, kNeverMethodNames)) {
     return l + 1;
   }
   // The walk reaches the name of a generator `[static] [async] * NAME (` and
@@ -254,7 +247,7 @@ void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
 // DECL NAME = new Date|RegExp  -> NAME TYPE_NAMED after the class
 void detect_builtin_objects(AnalysisResult& result, const TokenList& tokens) {
   type_new_builtin_declarations(result, tokens,
-                                [](std::string_view name) { return in_list(kBuiltinClasses, name); });
+                                [](std::string_view name) { return is_one_of(name, kBuiltinClasses); });
 }
 
 // class NAME extends BASE  -> base_name BASE (every other class: none)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "core/text.h"
+
 // ---------------------------------------------------------------------------
 // Type model
 
@@ -36,10 +38,6 @@ int infer_literal_type(const Token* token) {
 
 namespace {
 
-int in_list(std::string_view name, std::initializer_list<std::string_view> words) {
-  return std::find(words.begin(), words.end(), name) != words.end() ? 1 : 0;
-}
-
 template <typename List>
 auto find_first(List& list, std::string_view name) -> decltype(&list.front()) {
   for (auto& record : list) {
@@ -51,18 +49,18 @@ auto find_first(List& list, std::string_view name) -> decltype(&list.front()) {
 }  // namespace
 
 int is_string_method(std::string_view name) {
-  return in_list(name, {"toUpperCase", "toLowerCase", "trim", "slice", "substring", "substr",
-                        "replace", "replaceAll", "concat", "padStart", "padEnd", "charAt",
-                        "charCodeAt", "includes", "startsWith", "endsWith", "toString"});
+  return is_one_of(name, {"toUpperCase", "toLowerCase", "trim", "slice", "substring", "substr",
+                          "replace", "replaceAll", "concat", "padStart", "padEnd", "charAt",
+                          "charCodeAt", "includes", "startsWith", "endsWith", "toString"});
 }
 
 int is_number_method(std::string_view name) {
-  return in_list(name, {"valueOf", "toFixed", "toPrecision", "toExponential", "toLocaleString"});
+  return is_one_of(name, {"valueOf", "toFixed", "toPrecision", "toExponential", "toLocaleString"});
 }
 
 int is_array_method(std::string_view name) {
-  return in_list(name, {"map", "filter", "find", "reduce", "some", "every", "join", "push", "pop",
-                        "shift", "unshift"});
+  return is_one_of(name, {"map", "filter", "find", "reduce", "some", "every", "join", "push", "pop",
+                          "shift", "unshift"});
 }
 
 // ---------------------------------------------------------------------------

@@ -62,6 +62,10 @@ void add_union_type(TypeInfo& type, int kind);
 // 0 for anything else (a null token included).
 int infer_literal_type(const Token* token);
 
+// 1 when the method name is one of the string, number or array methods of
+// the type model's lists (exact, case-sensitive; the lists share no name).
+// No stage calls them today: they are kept as the type model's named helpers
+// for telling a receiver's type from a method called on it, and are tested.
 int is_string_method(std::string_view name);
 int is_number_method(std::string_view name);
 int is_array_method(std::string_view name);
@@ -313,7 +317,11 @@ struct AnalysisResult {
   std::vector<ShapeInfo> array_objects;
 };
 
-// First-match lookups by exact name; null when there is none.
+// First-match lookups by exact name; null when there is none. A walk of the
+// list per call: the passes look names up through indexes built once per file
+// (first match too), and only pass 6 calls find_func. The others are kept for
+// the tests and the literal twins in tests/reference/, which read a result by
+// name the way the rules are written.
 VarInfo* find_var(AnalysisResult& result, std::string_view name);
 FuncInfo* find_func(AnalysisResult& result, std::string_view name);
 ObjectInfo* find_object(AnalysisResult& result, std::string_view name);

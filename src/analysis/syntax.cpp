@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "core/text.h"
+
 namespace {
 
 int bracket_slot(int kind) {
@@ -28,11 +30,6 @@ int bracket_slot(int kind) {
   }
 }
 
-
-bool in_words(std::string_view text, std::initializer_list<std::string_view> words) {
-  return std::find(words.begin(), words.end(), text) != words.end();
-}
-
 // A token after which a value may end (and a statement with it).
 bool ends_value(const Token& token) {
   switch (token.kind) {
@@ -44,7 +41,7 @@ bool ends_value(const Token& token) {
     case TK_RBRACKET:
     case TK_RBRACE:
     case TK_INCREMENT:
-      return !in_words(token.text, {"typeof", "new", "await"});
+      return !is_one_of(token.text, {"typeof", "new", "await"});
     case TK_RESERVED:
       return token.text == "null" || token.text == "super";
     default:
@@ -333,10 +330,6 @@ int function_declaration_name(const TokenList& tokens, int index) {
   return in_statement_position(tokens, index) ? name : -1;
 }
 
-bool is_function_declaration(const TokenList& tokens, int index) {
-  return function_declaration_name(tokens, index) >= 0;
-}
-
 bool in_statement_position(const TokenList& tokens, int index) {
   if (index < 0 || index >= tokens.count()) return false;
   const Token& keyword = at(tokens, index);
@@ -422,7 +415,7 @@ ExpressionScan scan_expression(const TokenList& tokens, const std::vector<int>& 
     after_dot = false;
     switch (kind) {
       case TK_IDENTIFIER:
-        if (in_words(token.text, {"typeof", "await", "new"})) {
+        if (is_one_of(token.text, {"typeof", "await", "new"})) {
           close_operand();
           if (first && token.text == "typeof") typeof_first = true;
         } else {

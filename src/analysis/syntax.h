@@ -51,7 +51,6 @@ bool in_statement_position(const TokenList& tokens, int index);
 // records these as functions and the capture finds their bodies by the same
 // test, so both see the same declarations in the same order.
 int function_declaration_name(const TokenList& tokens, int index);
-bool is_function_declaration(const TokenList& tokens, int index);
 
 // One expression from `start`: `end` is the index of the token that ends it
 // (ends_expression, or a `:` with no open `?`), `top_tokens` the number of its

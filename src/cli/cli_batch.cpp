@@ -14,6 +14,7 @@
 #include "core/filesystem.h"
 #include "core/reader.h"
 #include "pipeline/prefetch.h"
+#include "pipeline/source_messages.h"
 #include "platform/platform.h"
 
 namespace {
@@ -64,7 +65,7 @@ void add_folder_files(const std::string& folder, std::vector<std::string>& files
   std::vector<std::string> paths;
   if (scan_folder(folder, paths) != FolderScan::found) return;
   for (std::string& path : paths) {
-    if (has_js_name(path)) files.push_back(std::move(path));
+    if (check_js_name(path) == SourceFailure::none) files.push_back(std::move(path));
   }
 }
 
@@ -118,7 +119,7 @@ std::vector<std::string> queue_files(const std::vector<std::string>& entries) {
   for (const std::string& entry : entries) {
     if (is_directory_path(entry)) {
       add_folder_files(entry, files);
-    } else if (has_js_name(entry)) {
+    } else if (check_js_name(entry) == SourceFailure::none) {
       files.push_back(entry);
     }
   }

@@ -1,30 +1,39 @@
-// Source reader: the name check, the open check and the whole-file read that
-// guard the entrance of the pipeline. Each prints its own message; the quiet
-// read at the end runs all three without one.
+// Source reader: the name check and the whole-file read that guard the
+// entrance of the pipeline. They print nothing: each returns why a source is
+// refused, and the front end words it (pipeline/source_messages.h).
 #pragma once
 
 #include <cstdint>
-#include <fstream>
-#include <optional>
 #include <string>
 
 inline constexpr std::int64_t kMaxSourceBytes = 52428800;  // 50 x 1,048,576
 
-// 1 when the name ends in ".js" but not ".js.js"; 0 after printing why not.
-int is_js_file(const std::string& path);
-// The same rule without a message.
-bool has_js_name(const std::string& path);
+// Why a source is refused, in the order the checks run; none when it is read.
+enum class SourceFailure : std::uint8_t {
+  none,
+  multiple_extensions,  // the name ends in ".js.js"
+  not_js_name,          // the name does not end in ".js", or is too short
+  cannot_open,          // missing, a folder, or not readable
+  unreadable,           // opened, but reading it failed
+  empty,                // no bytes, or a size that cannot be determined
+  too_large,            // more than kMaxSourceBytes
+  no_memory,            // no memory for its text
+};
 
-// An open stream on the file, or a closed one after printing why not.
-std::ifstream open_js_file(const std::string& path);
+// Whether the failure is one of the name check.
+inline bool is_name_failure(SourceFailure failure) {
+  return failure == SourceFailure::multiple_extensions || failure == SourceFailure::not_js_name;
+}
 
-// The two lines open_js_file prints for a file that opens.
-void print_js_file_opened(const std::string& path);
+// The name check: exact, case-sensitive suffix tests on the whole path. A
+// path of exactly ".js" passes.
+SourceFailure check_js_name(const std::string& path);
 
-// The whole file with CR LF pairs read as LF, or nullopt after printing why not.
-std::optional<std::string> read_js_content(const std::string& path);
+// A source's text, or why there is none.
+struct SourceRead {
+  SourceFailure failure = SourceFailure::none;
+  std::string text;  // the whole file with CR LF pairs read as LF
+};
 
-// The text the three steps above give in a row (name check, open check,
-// whole-file read), without a message: nullopt wherever one of them would
-// print why not. For reading a source ahead of the run that reports it.
-std::optional<std::string> read_js_source_quietly(const std::string& path);
+// The name check, then the file opened once and read whole.
+SourceRead read_js_source(const std::string& path);

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <utility>
 
+#include "core/text.h"
+
 const char* token_kind_name(int kind) {
   switch (kind) {
 #define KVX_TOKEN_NAME(name, code, text) \
@@ -35,16 +37,6 @@ void push_token(TokenList& list, Token token) { list.items.push_back(std::move(t
 void free_token_list(TokenList& list) { list = TokenList{}; }
 
 namespace {
-
-bool is_ident_start(unsigned char c) {
-  // Bytes of multi-byte UTF-8 sequences count as letters, so identifiers in
-  // any script stay whole.
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c >= 0x80;
-}
-
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-
-bool is_ident_part(unsigned char c) { return is_ident_start(c) || is_digit(c); }
 
 // `text` is spelled at `pos` of `source`. Compared byte by byte: the
 // spellings are one to six bytes long, shorter than a call to compare them.
@@ -370,7 +362,7 @@ class RegexScanner {
       if (c == ']') in_class = false;
       if (c == '/' && !in_class) {
         ++i;
-        while (i < source_.size() && is_ident_part(static_cast<unsigned char>(source_[i]))) ++i;  // flags
+        while (i < source_.size() && is_identifier_byte(static_cast<unsigned char>(source_[i]))) ++i;  // flags
         return i - pos;
       }
       ++i;
@@ -413,17 +405,17 @@ size_t number_length(std::string_view source, size_t pos) {
   if (at(i) == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X' || at(i + 1) == 'o' || at(i + 1) == 'O' ||
                        at(i + 1) == 'b' || at(i + 1) == 'B')) {
     i += 2;
-    while (is_digit(at(i)) || (at(i) >= 'a' && at(i) <= 'f') || (at(i) >= 'A' && at(i) <= 'F') || at(i) == '_') ++i;
+    while (is_digit_byte(at(i)) || (at(i) >= 'a' && at(i) <= 'f') || (at(i) >= 'A' && at(i) <= 'F') || at(i) == '_') ++i;
   } else {
-    while (is_digit(at(i)) || at(i) == '_') ++i;
+    while (is_digit_byte(at(i)) || at(i) == '_') ++i;
     if (at(i) == '.') {
       ++i;
-      while (is_digit(at(i)) || at(i) == '_') ++i;
+      while (is_digit_byte(at(i)) || at(i) == '_') ++i;
     }
     if ((at(i) == 'e' || at(i) == 'E') &&
-        (is_digit(at(i + 1)) || ((at(i + 1) == '+' || at(i + 1) == '-') && is_digit(at(i + 2))))) {
+        (is_digit_byte(at(i + 1)) || ((at(i + 1) == '+' || at(i + 1) == '-') && is_digit_byte(at(i + 2))))) {
       i += 2;
-      while (is_digit(at(i)) || at(i) == '_') ++i;
+      while (is_digit_byte(at(i)) || at(i) == '_') ++i;
     }
   }
   if (at(i) == 'n') ++i;  // BigInt suffix
@@ -526,9 +518,9 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
       continue;
     }
 
-    if (is_ident_start(c) || (c == '#' && pos + 1 < size && is_ident_start(static_cast<unsigned char>(source[pos + 1])))) {
+    if (is_identifier_start_byte(c) || (c == '#' && pos + 1 < size && is_identifier_start_byte(static_cast<unsigned char>(source[pos + 1])))) {
       size_t end = pos + 1;
-      while (end < size && is_ident_part(static_cast<unsigned char>(source[end]))) ++end;
+      while (end < size && is_identifier_byte(static_cast<unsigned char>(source[end]))) ++end;
       const std::string_view word = source.substr(pos, end - pos);
       const Token* previous = out.recent(1);
       const bool after_dot = previous != nullptr && (previous->kind == TK_DOT || previous->kind == TK_OPTIONAL_CHAIN);
@@ -539,7 +531,7 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
       continue;
     }
 
-    if (is_digit(c) || (c == '.' && pos + 1 < size && is_digit(static_cast<unsigned char>(source[pos + 1])))) {
+    if (is_digit_byte(c) || (c == '.' && pos + 1 < size && is_digit_byte(static_cast<unsigned char>(source[pos + 1])))) {
       const size_t length = number_length(source, pos);
       out.push(make_token(TK_NUMBER, source, source.substr(pos, length), line, start,
                                   static_cast<int>(pos + length)));
@@ -579,7 +571,7 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
     for (const Operator& op : operators.by_first[c < 128 ? c : 0]) {
       if (!spelled_at(source, pos, op.text)) continue;
       // `a?.5:b` is a conditional with a decimal, not optional chaining.
-      if (op.kind == TK_OPTIONAL_CHAIN && pos + 2 < size && is_digit(static_cast<unsigned char>(source[pos + 2]))) {
+      if (op.kind == TK_OPTIONAL_CHAIN && pos + 2 < size && is_digit_byte(static_cast<unsigned char>(source[pos + 2]))) {
         continue;
       }
       if (split_templates && op.kind == TK_LBRACE) braces.push_back('{');

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/text.h"
 #include "generator/local_names.h"
 
 namespace {
@@ -150,11 +151,6 @@ void write_shape_array(std::ostream& out, const ShapeInfo& shape) {
 // same name would be a second declaration of it.
 using FunctionNames = std::unordered_set<std::string_view>;
 
-bool is_name_byte(char c) {
-  const unsigned char b = static_cast<unsigned char>(c);
-  return std::isalnum(b) != 0 || c == '_' || c == '$' || b >= 0x80;
-}
-
 // The local names an import statement binds: `import d, * as ns from 'm'`
 // binds d and ns, `import { a, b as c } from 'm'` binds a and c. The tokens
 // run up to the module string; the `from` before it binds nothing.
@@ -164,8 +160,8 @@ void add_import_bindings(std::string_view statement, std::unordered_set<std::str
     const char c = statement[at];
     if (c == '\'' || c == '"' || c == '`') break;
     const std::size_t start = at;
-    if (is_name_byte(c)) {
-      while (at < statement.size() && is_name_byte(statement[at])) ++at;
+    if (is_identifier_byte(c)) {
+      while (at < statement.size() && is_identifier_byte(statement[at])) ++at;
     } else {
       ++at;
       if (std::isspace(static_cast<unsigned char>(c)) != 0) continue;
@@ -174,7 +170,7 @@ void add_import_bindings(std::string_view statement, std::unordered_set<std::str
   }
   for (std::size_t n = 1; n < tokens.size(); ++n) {  // tokens[0] is `import`
     const std::string_view token = tokens[n];
-    if (!is_name_byte(token[0]) || token == "as") continue;
+    if (!is_identifier_byte(token[0]) || token == "as") continue;
     if (n + 1 < tokens.size() && tokens[n + 1] == "as") continue;  // `x as y` binds y
     if (n + 1 == tokens.size() && token == "from") continue;
     names.insert(token);
@@ -375,7 +371,6 @@ void write_arrows(std::ostream& out, const AnalysisResult& result, const LocalDe
   }
 }
 
-
 // A field declared with a `#` name: flagged private by the class pass, or
 // still written with its `#`.
 bool is_private_field(const ClassInfo& klass, std::size_t i) {
@@ -461,7 +456,6 @@ struct ExportedDeclaration {
   bool is_default = false;
 };
 
-
 // The name a statement `export [default] [async] function[*] NAME` or
 // `export [default] class NAME` declares.
 ExportedDeclaration exported_declaration(std::string_view statement) {
@@ -472,7 +466,7 @@ ExportedDeclaration exported_declaration(std::string_view statement) {
   };
   auto take_word = [&](std::string_view word) {
     if (!statement.substr(at).starts_with(word)) return false;
-    if (at + word.size() < statement.size() && is_name_byte(statement[at + word.size()])) return false;
+    if (at + word.size() < statement.size() && is_identifier_byte(statement[at + word.size()])) return false;
     at += word.size();
     skip_blanks();
     return true;
@@ -489,7 +483,7 @@ ExportedDeclaration exported_declaration(std::string_view statement) {
     return declared;
   }
   std::size_t end = at;
-  while (end < statement.size() && is_name_byte(statement[end])) ++end;
+  while (end < statement.size() && is_identifier_byte(statement[end])) ++end;
   declared.name = statement.substr(at, end - at);
   return declared;
 }

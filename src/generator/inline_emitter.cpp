@@ -7,6 +7,7 @@
 #include "analysis/evidence.h"
 #include "analysis/syntax.h"
 #include "analysis/token_helpers.h"
+#include "core/text.h"
 
 // The inline form in named steps: the evidence of the file (analysis/evidence)
 // says which types are proven; each step below turns one kind of them into

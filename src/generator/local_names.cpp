@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text.h"
 #include "core/tokenizer.h"
 
 namespace {
@@ -27,17 +28,10 @@ struct Piece {
   bool line_start;  // a line break stands between this piece and the previous one
 };
 
-bool one_of(std::string_view text, std::initializer_list<std::string_view> words) {
-  for (std::string_view word : words) {
-    if (text == word) return true;
-  }
-  return false;
-}
-
 // Words after which an expression goes on: a line break after one of them
 // does not end a statement.
 bool is_operator_word(std::string_view word) {
-  return one_of(word, {"return", "typeof", "instanceof", "in", "of", "new", "delete", "void",
+  return is_one_of(word, {"return", "typeof", "instanceof", "in", "of", "new", "delete", "void",
                        "throw", "case", "do", "else", "yield", "await"});
 }
 
@@ -89,11 +83,11 @@ bool is_punct(const Piece& piece, std::string_view text) {
 }
 
 bool is_opener(const Piece& piece) {
-  return piece.kind == Lex::Punct && one_of(piece.text, {"(", "[", "{"});
+  return piece.kind == Lex::Punct && is_one_of(piece.text, {"(", "[", "{"});
 }
 
 bool is_closer(const Piece& piece) {
-  return piece.kind == Lex::Punct && one_of(piece.text, {")", "]", "}"});
+  return piece.kind == Lex::Punct && is_one_of(piece.text, {")", "]", "}"});
 }
 
 using Visit = std::function<bool(std::string_view)>;
@@ -139,7 +133,7 @@ class DeclarationScan {
     switch (piece.kind) {
       case Lex::Literal: return true;
       case Lex::Word: return !is_operator_word(piece.text);
-      case Lex::Punct: return one_of(piece.text, {")", "]", "}"});
+      case Lex::Punct: return is_one_of(piece.text, {")", "]", "}"});
     }
     return false;
   }
@@ -155,20 +149,20 @@ class DeclarationScan {
     // A word on a new line after a finished expression starts a new
     // statement: an open declarator list ends there.
     if (list_open_here() && piece.line_start && before != nullptr && ends_expression(*before) &&
-        !one_of(piece.text, {"in", "of", "instanceof"})) {
+        !is_one_of(piece.text, {"in", "of", "instanceof"})) {
       lists_.pop_back();
     }
     // `obj.let`, `x?.function`: property names, not keywords.
     if (before != nullptr && (is_punct(*before, ".") || is_punct(*before, "?."))) return i + 1;
 
-    if (one_of(piece.text, {"const", "let", "var"}) && i + 1 < pieces_.size() &&
+    if (is_one_of(piece.text, {"const", "let", "var"}) && i + 1 < pieces_.size() &&
         starts_binding(pieces_[i + 1])) {
       end_list_here();
       lists_.push_back(depth_);
       return take_binding(i + 1);
     }
     // `for (const k in obj)`, `for (const x of xs)`: the header's binding ends.
-    if (one_of(piece.text, {"in", "of"})) end_list_here();
+    if (is_one_of(piece.text, {"in", "of"})) end_list_here();
     // function NAME, function* NAME
     if (piece.text == "function") {
       std::size_t at = i + 1;

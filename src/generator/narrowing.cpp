@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <string>
 
+#include "core/text.h"
 #include "generator/generator.h"
 
 namespace {
 
-bool is_word_byte(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-         (byte >= '0' && byte <= '9') || byte == '_' || byte == '$' || byte == '#' ||
-         byte >= 0x80;
-}
+// `#` joins a word: `x` in `#x` is not the variable x.
+bool is_word_byte(char c) { return is_identifier_byte(c) || c == '#'; }
 
 // A match must start a word that is not a property: in "len > 0" the text
 // "n > " is no comparison of n, and in "p.catch (error)" no catch clause.

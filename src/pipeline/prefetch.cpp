@@ -43,7 +43,9 @@ void replay_observer_calls(const std::vector<ObserverCall>& calls, const Transpi
 
 PrefetchStep transpile_step(PrefetchForm form) {
   return [form](const std::string& path) -> std::optional<PrefetchedFile> {
-    std::optional<std::string> source = read_js_source_quietly(path);
+    // A source the checks refuse is left to the run, which prints why.
+    std::optional<std::string> source;
+    if (SourceRead read = read_js_source(path); read.failure == SourceFailure::none) source = std::move(read.text);
     if (!source) return std::nullopt;
     PrefetchedFile file;
     const TranspileObserver observer = recording_observer(file.calls, form.trace);

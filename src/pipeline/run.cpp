@@ -9,12 +9,14 @@
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
 #include "core/console.h"
 #include "core/filesystem.h"
 #include "core/reader.h"
 #include "generator/generator.h"
 #include "pipeline/prefetch.h"
+#include "pipeline/source_messages.h"
 #include "pipeline/transpile.h"
 
 std::int32_t g_kvx_verbose = 0;
@@ -97,16 +99,13 @@ namespace {
 // The checked and read text of a .js file; nothing when it is not one or
 // cannot be read (the reason is printed).
 std::optional<std::string> read_source(const std::string& path) {
-  if (!is_js_file(path)) {
+  SourceRead read = read_js_source(path);
+  print_source_checks(path, read.failure);
+  if (is_name_failure(read.failure)) {
     std::printf(CLR_RED "[ERROR] '%s' is not a valid .js file.\n" CLR_RESET, path.c_str());
-    return std::nullopt;
   }
-  {
-    // Only proves that the file exists and can be opened.
-    std::ifstream probe = open_js_file(path);
-    if (!probe.is_open()) return std::nullopt;
-  }
-  return read_js_content(path);
+  if (read.failure != SourceFailure::none) return std::nullopt;
+  return std::move(read.text);
 }
 
 }  // namespace

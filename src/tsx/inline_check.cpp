@@ -7,6 +7,7 @@
 
 #include "core/console.h"
 #include "core/filesystem.h"
+#include "core/text.h"
 #include "core/workspace_log.h"
 #include "pipeline/run.h"
 #include "platform/tool_probe.h"
@@ -31,9 +32,7 @@ bool parse_number(std::string_view text, size_t& pos, int& value) {
   return pos > start;
 }
 
-bool is_word_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
-}
+bool is_word_byte(char c) { return is_ascii_identifier_byte(c); }
 
 // The word at `at` in `text`, and the one before it when a `.` joins them
 // (`names.length` gives "length" and "names").

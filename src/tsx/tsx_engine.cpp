@@ -1,12 +1,12 @@
 #include "tsx/tsx_engine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 
 #include "core/console.h"
 #include "core/filesystem.h"
+#include "core/tokenizer.h"
 #include "core/workspace_log.h"
 
 namespace {
@@ -14,149 +14,54 @@ namespace {
 constexpr std::string_view kWeakAnnotation = ": any";
 constexpr std::string_view kTightAnnotation = ": unknown";
 
-bool is_word_byte(char c) {
-  const unsigned char b = static_cast<unsigned char>(c);
-  return std::isalnum(b) != 0 || c == '_' || c == '$' || b >= 0x80;
-}
-
-// After these words a `/` starts a regular expression, not a division.
-bool word_before_expression(std::string_view word) {
-  for (std::string_view keyword : {"return", "typeof", "case", "do", "else", "in", "of", "new", "delete",
-                                   "void", "throw", "instanceof", "yield", "await"}) {
-    if (word == keyword) return true;
-  }
-  return false;
-}
-
-// The end of the regular expression whose opening `/` is at `open`: the index
-// just past its closing `/` and flags, or npos when the line ends first (then
-// the `/` was a division).
-size_t regex_end(std::string_view text, size_t open) {
-  bool in_class = false;
-  for (size_t i = open + 1; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\n' || c == '\r') return std::string_view::npos;
-    if (c == '\\') {
-      ++i;
-    } else if (c == '[') {
-      in_class = true;
-    } else if (c == ']') {
-      in_class = false;
-    } else if (c == '/' && !in_class) {
-      ++i;
-      while (i < text.size() && is_word_byte(text[i])) ++i;
-      return i;
-    }
-  }
-  return std::string_view::npos;
-}
-
 }  // namespace
 
 std::vector<bool> tsx_code_bytes(std::string_view text) {
+  // What is code is what the tokenizer reads as code, the lexer every other
+  // stage reads the program with: the bytes of string, template-text and
+  // regular-expression tokens are not code, nor the comments between tokens.
+  // A template's `${` and the `}` that closes it are code, like the
+  // placeholder between them.
   std::vector<bool> code(text.size(), true);
-  // What the last code token was, to tell a regular expression from a
-  // division: an operand (name, number, closing bracket) is followed by a
-  // division.
-  bool after_operand = false;
-  std::string_view last_word;
-  long braces = 0;
-  std::vector<long> template_braces;  // brace depth at each open `${`
   auto skip = [&](size_t from, size_t to) {
     for (size_t k = from; k < to && k < text.size(); ++k) code[k] = false;
   };
-  // Scans a template's text from `i` (just past its backquote or a `}` that
-  // closes a placeholder) up to its end or its next `${`; returns the index
-  // to go on from.
-  auto template_text = [&](size_t i) {
-    size_t k = i;
-    while (k < text.size()) {
-      if (text[k] == '\\') {
-        k += 2;
-      } else if (text[k] == '`') {
-        skip(i, k + 1);
-        after_operand = true;
-        return k + 1;
-      } else if (text[k] == '$' && k + 1 < text.size() && text[k + 1] == '{') {
-        skip(i, k);
-        template_braces.push_back(braces);
-        ++braces;
-        after_operand = false;
-        return k + 2;
-      } else {
+  // Between two tokens lie only blanks and comments.
+  auto skip_comments = [&](size_t from, size_t to) {
+    size_t k = from;
+    while (k + 1 < to) {
+      if (text[k] != '/' || (text[k + 1] != '/' && text[k + 1] != '*')) {
         ++k;
-      }
-    }
-    skip(i, text.size());
-    return text.size();
-  };
-
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
-    if (c == '/' && next == '/') {
-      size_t end = text.find('\n', i);
-      if (end == std::string_view::npos) end = text.size();
-      skip(i, end);
-      i = end;
-      continue;
-    }
-    if (c == '/' && next == '*') {
-      size_t end = text.find("*/", i + 2);
-      end = end == std::string_view::npos ? text.size() : end + 2;
-      skip(i, end);
-      i = end;
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      size_t k = i + 1;
-      while (k < text.size() && text[k] != c && text[k] != '\n') k += text[k] == '\\' ? 2 : 1;
-      k = std::min(k + 1, text.size());
-      skip(i, k);
-      i = k;
-      after_operand = true;
-      continue;
-    }
-    if (c == '`') {
-      code[i] = false;
-      i = template_text(i + 1);
-      continue;
-    }
-    if (c == '/') {
-      const bool regex = !after_operand || word_before_expression(last_word);
-      const size_t end = regex ? regex_end(text, i) : std::string_view::npos;
-      if (end != std::string_view::npos) {
-        skip(i, end);
-        i = end;
-        after_operand = true;
-        last_word = {};
         continue;
       }
+      size_t end = text[k + 1] == '/' ? text.find('\n', k) : text.find("*/", k + 2);
+      end = end == std::string_view::npos ? to : std::min(to, text[k + 1] == '/' ? end : end + 2);
+      skip(k, end);
+      k = end;
     }
-    if (is_word_byte(c)) {
-      size_t k = i;
-      while (k < text.size() && is_word_byte(text[k])) ++k;
-      last_word = text.substr(i, k - i);
-      after_operand = true;
-      i = k;
-      continue;
-    }
-    if (std::isspace(static_cast<unsigned char>(c)) == 0) {
-      last_word = {};
-      after_operand = c == ')' || c == ']';
-      if (c == '{') ++braces;
-      if (c == '}') {
-        --braces;
-        if (!template_braces.empty() && braces == template_braces.back()) {
-          template_braces.pop_back();
-          i = template_text(i + 1);
-          continue;
-        }
-      }
-    }
-    ++i;
+  };
+  const char* base = text.data();
+  size_t gap = 0;  // where the last token ended
+  // A hashbang line, which the tokenizer skips like a comment.
+  const size_t bom = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  if (text.substr(bom, 2) == "#!") {
+    gap = std::min(text.find('\n', bom), text.size());
+    skip(bom, gap);
   }
+  tokenize_split_templates(text, [&](const Token& token) {
+    const size_t start = static_cast<size_t>(token_start(base, token));
+    const size_t end = static_cast<size_t>(token_end(base, token));
+    skip_comments(gap, start);
+    gap = end;
+    if (token.kind == TK_REGEX) {
+      skip(start, end);
+    } else if (token.kind == TK_STRING) {
+      const bool after_placeholder = token.lead == 1 && text[start] == '}';
+      const bool before_placeholder = token.trail == 2;  // `${`
+      skip(after_placeholder ? start + 1 : start, before_placeholder ? end - 2 : end);
+    }
+  });
+  skip_comments(gap, text.size());
   return code;
 }
 

@@ -19,9 +19,9 @@ int tsx_validate_syntax(std::string_view text);
 // "catch (" or "catch(" is returned unchanged.
 std::string tsx_harden_line(std::string_view line);
 
-// For each byte of a TypeScript text, whether it is code: false inside a
-// string, template or regular-expression literal (a template's `${...}` code
-// included back) or a comment.
+// For each byte of a TypeScript text, whether it is code as the tokenizer
+// reads it: false inside a string, template or regular-expression literal (a
+// template's `${...}` code included back) or a comment.
 std::vector<bool> tsx_code_bytes(std::string_view text);
 
 // Hardens generated/<stem>.ts in place for the source path; 0 when it is ready
