@@ -1686,18 +1686,27 @@ struct Engine {
     const std::string name(text(param.name));
     // JSDoc states the type: it wins, or nothing is written when it names a
     // type this form cannot write.
+    const auto found = binding_index.find({f, text(param.name)});
+    const int b = found == binding_index.end() ? -1 : found->second;
     const auto& doc = jsdoc_params[static_cast<size_t>(f)];
     const auto documented = doc.find(name);
     if (documented != doc.end()) {
-      if (documented->second != "?") {
-        type = type_from_text(documented->second);
-        written = documented->second;
+      if (documented->second == "?") return;
+      // JSDoc can be stale: where the body uses the parameter as a kind the
+      // comment does not name (`@param {boolean} bitmask`, then `bitmask &
+      // FLAG`), the two disagree and nothing is written.
+      const EvidenceType stated = type_from_text(documented->second);
+      if (b >= 0) {
+        Votes votes;
+        for (const int u : std::vector<int>(bindings[static_cast<size_t>(b)].uses)) classify_use(u, b, votes);
+        for (const std::string& kind_ : votes.kinds) {
+          if (std::find(stated.members.begin(), stated.members.end(), kind_) == stated.members.end()) return;
+        }
       }
+      type = stated;
+      written = documented->second;
       return;
     }
-    const int b = binding_index.count({f, param.name >= 0 ? text(param.name) : std::string_view()})
-                      ? binding_index.at({f, text(param.name)})
-                      : -1;
     if (b < 0) return;
     const Binding& binding = bindings[static_cast<size_t>(b)];
     if (binding.open || binding.declarations != 1) return;
