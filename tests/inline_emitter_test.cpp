@@ -127,6 +127,10 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
       {"a JSDoc type that cannot be written leaves the parameter bare",
        "/** @param {Object} opts */\nfunction run(opts) { return opts.x; }\n",
        "/** @param {Object} opts */\nfunction run(opts) { return opts.x; }\nexport {};\n"},
+      {"a JSDoc optional parameter stays optional",
+       "/**\n * @param {string} [name]\n * @param {number} [n]\n */\nfunction hi(name, n) { }\nhi();\n",
+       "/**\n * @param {string} [name]\n * @param {number} [n]\n */\nfunction hi(name?: string, n?: number): void { }\nhi();\n"
+       "export {};\n"},
       {"JSDoc the body contradicts is not taken",
        "/** @param {boolean} mask */\nfunction deep(mask) { return mask & 1; }\n",
        "/** @param {boolean} mask */\nfunction deep(mask): number { return mask & 1; }\nexport {};\n"},

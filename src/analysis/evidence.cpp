@@ -283,6 +283,7 @@ struct Engine {
   std::vector<std::unordered_map<std::string, std::vector<Write>>> field_writes;  // per class
   std::vector<std::string> top_classes;  // nameable class names, for JSDoc
   std::vector<std::unordered_map<std::string, std::string>> jsdoc_params;
+  std::vector<std::unordered_set<std::string>> jsdoc_optional;
   std::vector<std::string> jsdoc_results;
   std::vector<char> has_jsdoc;
   int depth = 0;
@@ -509,6 +510,7 @@ struct Engine {
     memo.resize(out.functions.size());
     calls.resize(out.functions.size());
     jsdoc_params.resize(out.functions.size());
+    jsdoc_optional.resize(out.functions.size());
     jsdoc_results.resize(out.functions.size());
     has_jsdoc.assign(out.functions.size(), 0);
     field_writes.resize(out.classes.size());
@@ -864,7 +866,7 @@ struct Engine {
         ++name_end;
       }
       const std::string key(doc.substr(name, name_end - name));
-      (void)optional;
+      if (optional && !key.empty()) jsdoc_optional[static_cast<size_t>(f)].insert(key);
       if (key.empty() || key.find('.') != std::string::npos) {
         pos = end;
         continue;
@@ -1542,7 +1544,18 @@ struct Engine {
     FunctionMemo& again = memo[static_cast<size_t>(f)];
     again.param_types = types;
     again.params_state = 2;
-    for (size_t p = 0; p < n; ++p) out.functions[static_cast<size_t>(f)].params[p].type = written[p];
+    EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    bool later_required = false;
+    for (size_t p = n; p-- > 0;) {
+      EvidenceParam& param = fn.params[p];
+      param.type = written[p];
+      const bool has_default = param.last > param.first + 1 && kind(param.first + 1) == TK_ASSIGN;
+      const bool rest = kind(param.first) == TK_SPREAD;
+      const bool documented_optional =
+          param.name >= 0 && jsdoc_optional[static_cast<size_t>(f)].count(std::string(text(param.name))) != 0;
+      param.optional = documented_optional && !later_required && !has_default && !rest;
+      if (!has_default && !rest && !documented_optional) later_required = true;
+    }
     return again.param_types;
   }
 

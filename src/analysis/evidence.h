@@ -44,6 +44,9 @@ struct EvidenceParam {
   int last = 0;
   int name = -1;  // the name token of a plain or rest parameter, else -1
   std::string type;
+  // JSDoc marks it optional (`@param {T} [name]`) and nothing after it is
+  // required: written `name?: T`, so that calls leaving it out stay valid.
+  bool optional = false;
 };
 
 struct EvidenceFunction {

@@ -56,13 +56,15 @@ void annotate_functions(const TokenList& tokens, const FileEvidence& evidence, I
     for (size_t p = 0; p < function.params.size(); ++p) {
       const EvidenceParam& param = function.params[p];
       if (param.type.empty() || param.name < 0 || kind_at(tokens, param.first) == TK_SPREAD) continue;
+      if (function.params_open < 0 && param.optional) continue;
       const std::string name(text_at(tokens, param.name));
-      if (function.params_open < 0) {  // `x => ...` takes parentheses to carry a type
+      if (function.params_open < 0 && !param.optional) {  // `x => ...` takes parentheses to carry a type
         out.add(tokens.start(param.name), "(", INLINE_PARAMETER, name, owner, 0);
         out.add(tokens.end(param.name), ": " + param.type + ")", INLINE_PARAMETER, name, owner, 0);
         lone_parenthesized = true;
       } else {
-        out.add(tokens.end(param.name), ": " + param.type, INLINE_PARAMETER, name, owner, static_cast<int>(p));
+        out.add(tokens.end(param.name), (param.optional ? "?: " : ": ") + param.type, INLINE_PARAMETER, name, owner,
+                static_cast<int>(p));
       }
     }
     if (function.result.empty() || function.is_constructor || function.is_setter || function.is_generator) continue;
