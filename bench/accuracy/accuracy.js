@@ -84,12 +84,12 @@ function readCorpus(file) {
   for (const line of fs.readFileSync(file, 'utf8').split('\n')) {
     const words = line.trim().split(/\s+/);
     if (words[0] !== 'package') continue;
-    const [, spec, group, ...files] = words;
-    const at = spec.lastIndexOf('@');
+    const [, entry, group, ...files] = words;
+    const at = entry.lastIndexOf('@');
     if (at <= 0 || !['ts', 'jsdoc'].includes(group) || files.length === 0) {
       throw new Error(`packages.txt: cannot read '${line.trim()}'`);
     }
-    packages.push({ name: spec.slice(0, at), version: spec.slice(at + 1), group, files });
+    packages.push({ name: entry.slice(0, at), version: entry.slice(at + 1), group, files });
   }
   return packages;
 }

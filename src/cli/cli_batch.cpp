@@ -78,7 +78,7 @@ std::vector<std::pair<std::string, std::string>> queue_files_with_roots(const st
       std::vector<std::string> found;
       add_folder_files(entry, found);
       for (std::string& path : found) files.emplace_back(std::move(path), entry);
-    } else if (has_js_name(entry)) {
+    } else if (check_js_name(entry) == SourceFailure::none) {
       files.emplace_back(entry, "");
     }
   }

@@ -1,7 +1,6 @@
-// The hardening of a generated file named by its own path, for the files of
-// a folder run, whose generated path mirrors the source tree rather than
-// being generated/<stem>.ts (which tsx_enhance_and_secure_ts derives from the
-// source path).
+// The hardening of a source's generated file wherever it stands: a folder
+// run's mirrors the source tree rather than being generated/<stem>.ts, which
+// tsx_enhance_and_secure_ts derives from the source path.
 #pragma once
 
 #include <string>

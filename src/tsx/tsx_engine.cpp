@@ -168,7 +168,10 @@ std::string harden_code_of_line(std::string_view line, const std::vector<bool>& 
 }  // namespace
 
 int tsx_enhance_and_secure_ts(const std::string& path) {
-  const std::string ts_path = "generated/" + get_stem_name(path) + ".ts";
+  return tsx_harden_file("generated/" + get_stem_name(path) + ".ts");
+}
+
+int tsx_harden_file(const std::string& ts_path) {
   std::printf(CLR_CYAN "[TSX] Hardening %s...\n" CLR_RESET, ts_path.c_str());
 
   const std::optional<std::string> text = read_file_text(ts_path, true);

@@ -27,3 +27,6 @@ std::vector<bool> tsx_code_bytes(std::string_view text);
 // Hardens generated/<stem>.ts in place for the source path; 0 when it is ready
 // for compilation.
 int tsx_enhance_and_secure_ts(const std::string& path);
+// The same for a generated file named by its own path (a folder run's
+// mirrored generated/<dirs>/<stem>.ts).
+int tsx_harden_file(const std::string& ts_path);
