@@ -44,14 +44,14 @@ TEST(LineBuffer, ReadsPiecesTheWayAFixedLineBufferDoes) {
     std::vector<std::string> from_text;
     size_t pos = 0;
     std::string piece;
-    while (cli_read_piece(c.text, pos, c.size, piece)) from_text.push_back(piece);
+    while (workspace_read_piece(c.text, pos, c.size, piece)) from_text.push_back(piece);
     EXPECT_EQ(from_text, c.pieces) << c.text;
 
     ScopedWorkDir dir;
     write_file("f.txt", c.text);
     FilePtr file = open_file("f.txt", "r");
     std::vector<std::string> from_file;
-    while (cli_read_piece(file.get(), c.size, piece)) from_file.push_back(piece);
+    while (workspace_read_piece(file.get(), c.size, piece)) from_file.push_back(piece);
     EXPECT_EQ(from_file, c.pieces) << c.text;
   }
 }
@@ -61,7 +61,7 @@ TEST(LineBuffer, CutsALineAtItsFirstLineEnd) {
     const char* text;
     const char* line;
   } cases[] = {{"app.js\n", "app.js"}, {"app.js\r\n", "app.js"}, {"a\rb\n", "a"}, {"\n", ""}, {"x", "x"}};
-  for (const Case& c : cases) EXPECT_EQ(cli_cut_line(c.text), c.line) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(workspace_cut_line(c.text), c.line) << c.text;
 }
 
 // ---------------------------------------------------------------------------

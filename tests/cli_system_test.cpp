@@ -94,7 +94,7 @@ TEST(ToolProbe, RunsAnArgumentVectorWithoutAShell) {
   PlatformCommand command;
   command.command_line = "echoargs \"a b\" \"$(touch injected)\"";
   command.argv = {"echoargs", "a b", "$(touch injected)"};
-  EXPECT_EQ(cli_probe_command(command), "a b|$(touch injected)|");
+  EXPECT_EQ(tool_probe_command(command), "a b|$(touch injected)|");
   EXPECT_FALSE(fs::exists("injected"));
   EXPECT_FALSE(fs::exists("nul")) << "the Windows redirection must not reach a POSIX shell";
 }

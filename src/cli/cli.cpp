@@ -244,7 +244,7 @@ void cli_run_doctor() {
   if (const std::optional<std::string> answer = cli_check_tool_version("node -v")) {
     std::printf(CLR_GREEN "  [OK] " CLR_RESET "Node.js detected (%s)\n", answer->c_str());
   } else {
-    std::printf(CLR_RED "  [FAIL] " CLR_RESET "Node.js not found (Download: %s)\n", cli_node_download_url());
+    std::printf(CLR_RED "  [FAIL] " CLR_RESET "Node.js not found (Download: %s)\n", workspace_node_download_url());
     ++issues;
   }
   if (const std::optional<std::string> answer = cli_check_tool_version("npm -v")) {

@@ -48,8 +48,8 @@ FolderScan scan_folder(const std::string& folder, std::vector<std::string>& path
   }
   size_t pos = 0;
   std::string piece;
-  while (cli_read_piece(listing, pos, kLineBuffer, piece)) {
-    std::string path = cli_cut_line(piece);
+  while (workspace_read_piece(listing, pos, kLineBuffer, piece)) {
+    std::string path = workspace_cut_line(piece);
     if (path.empty()) continue;
     if (path.find("node_modules") != std::string::npos || path.find(".kvx") != std::string::npos ||
         path.find("generated") != std::string::npos) {

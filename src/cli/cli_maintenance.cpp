@@ -59,7 +59,7 @@ bool fetch_latest_version(std::string& latest, std::string& reason) {
   }
   const std::string url = *base + "/downloads/version.txt";
   const std::optional<std::string> answer =
-      cli_probe_command(curl_command({"-s", "-f", "--max-time", "5"}, url));
+      tool_probe_command(curl_command({"-s", "-f", "--max-time", "5"}, url));
   if (!answer) {
     reason = "no answer from " + url + ".";
     return false;

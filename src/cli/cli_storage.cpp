@@ -39,8 +39,8 @@ constexpr const char* kAppendPrefixes[] = {"declare ", "interface ", "function "
 
 void cli_for_each_queue_entry(std::FILE* queue, const std::function<bool(const std::string&)>& visit) {
   std::string piece;
-  while (cli_read_piece(queue, kLineBuffer, piece)) {
-    const std::string entry = cli_cut_line(piece);
+  while (workspace_read_piece(queue, kLineBuffer, piece)) {
+    const std::string entry = workspace_cut_line(piece);
     if (entry.empty()) continue;
     if (!visit(entry)) return;
   }
@@ -51,26 +51,26 @@ void cli_for_each_queue_entry(std::FILE* queue, const std::function<bool(const s
 
 void cli_history_log(const std::string& command, const std::string& argument) {
   // A line break in a path would forge a line of its own.
-  cli_append_log(KVX_HISTORY_PATH,
-                 "[" + cli_timestamp() + "] kvx " + cli_one_line(command) + " " + cli_one_line(argument) + "\n");
+  workspace_append_log(KVX_HISTORY_PATH,
+                 "[" + workspace_timestamp() + "] kvx " + workspace_one_line(command) + " " + workspace_one_line(argument) + "\n");
 }
 
 void cli_history_show() {
-  cli_show_log(KVX_HISTORY_PATH, CLR_CYAN "\n=== KVX Command History ===\n" CLR_RESET, "  (History is empty)",
+  workspace_show_log(KVX_HISTORY_PATH, CLR_CYAN "\n=== KVX Command History ===\n" CLR_RESET, "  (History is empty)",
                kLineBuffer);
 }
 
 void cli_history_clear() {
   // Without a workspace there is nothing to clear; a history that cannot be
   // emptied must not be reported as cleared.
-  if (kvx_workspace_exists() && !cli_replace_text_file(KVX_HISTORY_PATH, "")) return;
+  if (kvx_workspace_exists() && !workspace_replace_text_file(KVX_HISTORY_PATH, "")) return;
   std::printf(CLR_GREEN "[OK] History cleared.\n" CLR_RESET);
 }
 
 void cli_config_reset() {
   // Without a workspace nothing is created; a reset that was not saved is
   // not confirmed.
-  if (kvx_workspace_exists() && !cli_replace_text_file(KVX_CONFIG_PATH, kConfigDefaults)) return;
+  if (kvx_workspace_exists() && !workspace_replace_text_file(KVX_CONFIG_PATH, kConfigDefaults)) return;
   std::printf(CLR_GREEN "[OK] Configuration reset to defaults.\n" CLR_RESET);
 }
 
@@ -81,7 +81,7 @@ void cli_config_show() {
     file = open_file(KVX_CONFIG_PATH, "r");
   }
   std::printf(CLR_CYAN "\n=== KORVEX Configuration ===\n" CLR_RESET);
-  if (file) cli_print_pieces(file.get(), kLineBuffer);
+  if (file) workspace_print_pieces(file.get(), kLineBuffer);
   std::printf("\n");
 }
 
@@ -179,7 +179,7 @@ int run_mode_append(const std::string& path, const RunOptions& options) {
     // Written beside the target and renamed over it: the target is either the
     // fresh generation or the merged text, never half of it. The old text is
     // then lost from the target, so the run failed.
-    if (!cli_replace_text_file(target, merged)) return 1;
+    if (!workspace_replace_text_file(target, merged)) return 1;
     std::printf(CLR_GREEN "[MODE A] Added %d new signature(s) to %s\n" CLR_RESET, count, target.c_str());
   } catch (const std::bad_alloc&) {
     return 0;
@@ -194,8 +194,8 @@ std::string cli_mode_get() {
   FilePtr file = open_file(KVX_MODE_PATH, "r");
   if (!file) return "w";
   std::string piece;
-  if (!cli_read_piece(file.get(), kModeBuffer, piece)) return "w";
-  return cli_cut_line(piece);
+  if (!workspace_read_piece(file.get(), kModeBuffer, piece)) return "w";
+  return workspace_cut_line(piece);
 }
 
 void cli_mode_set(const std::string& mode) {
@@ -204,12 +204,12 @@ void cli_mode_set(const std::string& mode) {
     return;
   }
   ensure_kvx_dir();
-  if (!cli_replace_text_file(KVX_MODE_PATH, mode + "\n", false)) {
+  if (!workspace_replace_text_file(KVX_MODE_PATH, mode + "\n", false)) {
     std::printf(CLR_RED "[ERROR] Unable to save active mode.\n" CLR_RESET);
     return;
   }
   if (open_file(KVX_VSCODE_PATH, "r") &&
-      !cli_replace_text_file(KVX_VSCODE_PATH, "{\n  \"KORVEX.mode\": \"" + mode + "\"\n}\n")) {
+      !workspace_replace_text_file(KVX_VSCODE_PATH, "{\n  \"KORVEX.mode\": \"" + mode + "\"\n}\n")) {
     return;
   }
   std::printf(CLR_GREEN "[OK] Active mode saved: " CLR_CYAN "%s\n" CLR_RESET, mode.c_str());
@@ -259,7 +259,7 @@ void cli_sync_vscode_settings() {
       // is reported, as the mode then stays the old one.
       if (mode != nullptr && read_file_text(KVX_MODE_PATH) != std::string(mode) + "\n") {
         ensure_kvx_dir();
-        cli_replace_text_file(KVX_MODE_PATH, std::string(mode) + "\n");
+        workspace_replace_text_file(KVX_MODE_PATH, std::string(mode) + "\n");
       }
     }
   }
@@ -350,7 +350,7 @@ void cli_runner_rm(const std::string& path) {
   for (const std::string& entry : kept) text += entry + "\n";
   // A queue that could not be rewritten still holds the path: say so rather
   // than confirm a removal that did not happen.
-  if (!cli_replace_text_file(KVX_FILES_PATH, text, false)) {
+  if (!workspace_replace_text_file(KVX_FILES_PATH, text, false)) {
     std::printf(CLR_RED "[ERROR] Unable to open runner database.\n" CLR_RESET);
     return;
   }

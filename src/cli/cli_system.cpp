@@ -64,7 +64,7 @@ void bump(int& counter) {
 void cli_errors_show() {
   // Entries are shown in pieces of a 256-character line buffer.
   constexpr int kErrorPieceBuffer = 256;
-  cli_show_log(KVX_ERRORS_PATH, CLR_CYAN "\n=== KVX Error History ===\n" CLR_RESET, "  (No errors logged)",
+  workspace_show_log(KVX_ERRORS_PATH, CLR_CYAN "\n=== KVX Error History ===\n" CLR_RESET, "  (No errors logged)",
                kErrorPieceBuffer);
 }
 
@@ -106,7 +106,7 @@ void cli_stats_record(const std::string& mode) {
   const std::string text = "total=" + std::to_string(counters[0]) + "\na=" + std::to_string(counters[1]) +
                            "\nw=" + std::to_string(counters[2]) + "\ng=" + std::to_string(counters[3]) +
                            "\nauto=" + std::to_string(counters[4]) + "\n";
-  cli_replace_text_file(KVX_STATS_PATH, text);
+  workspace_replace_text_file(KVX_STATS_PATH, text);
 }
 
 void cli_stats_show() {

@@ -30,7 +30,7 @@ bool kvx_workspace_exists() {
 // ---------------------------------------------------------------------------
 // Reading in pieces
 
-bool cli_read_piece(std::FILE* file, int size, std::string& piece) {
+bool workspace_read_piece(std::FILE* file, int size, std::string& piece) {
   piece.clear();
   int c = 0;
   while (piece.size() + 1 < static_cast<size_t>(size) && (c = std::getc(file)) != EOF) {
@@ -40,7 +40,7 @@ bool cli_read_piece(std::FILE* file, int size, std::string& piece) {
   return !piece.empty();
 }
 
-bool cli_read_piece(std::string_view text, size_t& pos, int size, std::string& piece) {
+bool workspace_read_piece(std::string_view text, size_t& pos, int size, std::string& piece) {
   piece.clear();
   while (piece.size() + 1 < static_cast<size_t>(size) && pos < text.size()) {
     const char c = text[pos++];
@@ -50,14 +50,14 @@ bool cli_read_piece(std::string_view text, size_t& pos, int size, std::string& p
   return !piece.empty();
 }
 
-std::string cli_cut_line(std::string_view text) {
+std::string workspace_cut_line(std::string_view text) {
   return std::string(text.substr(0, text.find_first_of("\r\n")));
 }
 
-bool cli_print_pieces(std::FILE* file, int size) {
+bool workspace_print_pieces(std::FILE* file, int size) {
   bool any = false;
   std::string piece;
-  while (cli_read_piece(file, size, piece)) {
+  while (workspace_read_piece(file, size, piece)) {
     std::printf("  %s", piece.c_str());
     any = true;
   }
@@ -67,7 +67,7 @@ bool cli_print_pieces(std::FILE* file, int size) {
 // ---------------------------------------------------------------------------
 // Logs
 
-std::string cli_timestamp() {
+std::string workspace_timestamp() {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
   char buffer[64];
@@ -77,7 +77,7 @@ std::string cli_timestamp() {
   return buffer;
 }
 
-std::string cli_one_line(std::string_view text) {
+std::string workspace_one_line(std::string_view text) {
   std::string line;
   line.reserve(text.size());
   for (char c : text) {
@@ -92,7 +92,7 @@ std::string cli_one_line(std::string_view text) {
   return line;
 }
 
-void cli_append_log(const char* path, const std::string& text) {
+void workspace_append_log(const char* path, const std::string& text) {
   // The logs are written only where the workspace already exists.
   if (!kvx_workspace_exists()) return;
   std::string reason;
@@ -100,21 +100,21 @@ void cli_append_log(const char* path, const std::string& text) {
 }
 
 void cli_error_log(const std::string& message) {
-  cli_append_log(KVX_ERRORS_PATH, "[" + cli_timestamp() + "] " + cli_one_line(message) + "\n");
+  workspace_append_log(KVX_ERRORS_PATH, "[" + workspace_timestamp() + "] " + workspace_one_line(message) + "\n");
 }
 
-void cli_show_log(const char* path, const char* heading, const char* empty, int piece_size) {
+void workspace_show_log(const char* path, const char* heading, const char* empty, int piece_size) {
   FilePtr file = open_file(path, "r");
   std::fputs(heading, stdout);
   if (!file) {
     std::printf("%s\n\n", empty);
     return;
   }
-  if (!cli_print_pieces(file.get(), piece_size)) std::printf("%s\n", empty);
+  if (!workspace_print_pieces(file.get(), piece_size)) std::printf("%s\n", empty);
   std::printf("\n");
 }
 
-bool cli_replace_text_file(const std::string& path, std::string_view text, bool report) {
+bool workspace_replace_text_file(const std::string& path, std::string_view text, bool report) {
   std::string reason;
   if (replace_file_text(path, text, reason)) return true;
   if (report) print_write_failure(path, reason);
@@ -137,4 +137,4 @@ void cli_print_missing_tsc_error() {
   cli_error_log("TypeScript compiler (tsc) missing");
 }
 
-const char* cli_node_download_url() { return kNodeDownloadUrl; }
+const char* workspace_node_download_url() { return kNodeDownloadUrl; }

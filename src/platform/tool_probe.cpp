@@ -27,7 +27,7 @@ std::vector<std::string> split_words(std::string_view line) {
 
 }  // namespace
 
-std::optional<std::string> cli_probe_command(const PlatformCommand& command) {
+std::optional<std::string> tool_probe_command(const PlatformCommand& command) {
   // The answer is read into a 64-character buffer: a longer first line is
   // cut to 63 characters.
   constexpr int kAnswerBuffer = 64;
@@ -44,8 +44,8 @@ std::optional<std::string> cli_probe_command(const PlatformCommand& command) {
   if (status == -1) return std::nullopt;
   size_t pos = 0;
   std::string first_line;
-  if (!cli_read_piece(output, pos, kAnswerBuffer, first_line)) return std::nullopt;
-  std::string answer = cli_cut_line(first_line);
+  if (!workspace_read_piece(output, pos, kAnswerBuffer, first_line)) return std::nullopt;
+  std::string answer = workspace_cut_line(first_line);
   if (status != 0 || answer.empty()) return std::nullopt;
   return answer;
 }
@@ -53,5 +53,5 @@ std::optional<std::string> cli_probe_command(const PlatformCommand& command) {
 std::optional<std::string> cli_check_tool_version(const std::string& command) {
   PlatformCommand probe;
   probe.command_line = command;
-  return cli_probe_command(probe);
+  return tool_probe_command(probe);
 }

@@ -18,4 +18,4 @@ std::optional<std::string> cli_check_tool_version(const std::string& command);
 // the blank-separated words of command_line when argv is empty, never through
 // a shell, with standard error discarded. Give argv whenever the command holds
 // text that is not fixed.
-std::optional<std::string> cli_probe_command(const PlatformCommand& command);
+std::optional<std::string> tool_probe_command(const PlatformCommand& command);
