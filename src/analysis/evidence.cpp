@@ -1592,6 +1592,12 @@ struct Engine {
       if (kind(u + 3) == TK_LPAREN) {
         if (string_only_method(member)) return votes.vote("string");
         if (number_only_method(member)) return votes.vote("number");
+        // Methods strings share with arrays, and those every value has, tell
+        // neither way.
+        if (in_list(member, {"indexOf", "lastIndexOf", "slice", "includes", "concat", "at", "toString",
+                             "valueOf", "toLocaleString"})) {
+          return;
+        }
       }
       votes.abort = true;
       return;
@@ -1653,6 +1659,18 @@ struct Engine {
         --open;
         if (kind(open) == TK_LBRACKET || kind(open) == TK_LBRACE) return;
       }
+      // `re.test(p)`, `re.exec(p)` on a regular expression: p is the string it reads.
+      if (index == 0 && kind(open - 2) == TK_DOT && (word(open - 1, "test") || word(open - 1, "exec"))) {
+        const int receiver = open - 3;
+        bool regex = kind(receiver) == TK_REGEX;
+        if (kind(receiver) == TK_IDENTIFIER && kind(receiver - 1) != TK_DOT) {
+          const int r = resolve(receiver);
+          regex = r >= 0 && bindings[static_cast<size_t>(r)].kind == BindingKind::variable &&
+                  variable_type(r).is("RegExp");
+        }
+        if (regex) votes.vote("string");
+        return;
+      }
       if (open < 1 || kind(open - 1) != TK_IDENTIFIER || kind(open - 2) == TK_DOT) return;
       if (text(open - 1) == "isArray" || text(open - 1) == "isBuffer") votes.abort = true;
       const int callee = resolve(open - 1);
@@ -1678,14 +1696,33 @@ struct Engine {
     for (int i = fn.body_open; i <= fn.body_end && i < count(); ++i) {
       if (!is_template(i)) continue;
       const std::string_view t = text(i);
+      // Only the placeholders are code: the text around them is the template's own.
       size_t at_ = 0;
+      std::vector<std::pair<size_t, size_t>> placeholders;
+      for (size_t open = t.find("${"); open != std::string_view::npos; open = t.find("${", open + 2)) {
+        int braces = 0;
+        size_t close = open + 1;
+        for (; close < t.size(); ++close) {
+          if (t[close] == '{') ++braces;
+          if (t[close] == '}' && --braces == 0) break;
+        }
+        placeholders.emplace_back(open + 2, close);
+      }
+      auto in_placeholder = [&placeholders](size_t at) {
+        for (const auto& [first, last] : placeholders) {
+          if (first <= at && at < last) return true;
+        }
+        return false;
+      };
       while ((at_ = t.find(name, at_)) != std::string_view::npos) {
         const bool start_ok = at_ == 0 || !(std::isalnum(static_cast<unsigned char>(t[at_ - 1])) ||
                                             t[at_ - 1] == '_' || t[at_ - 1] == '$' || t[at_ - 1] == '.');
         const size_t e = at_ + name.size();
         const bool end_ok = e >= t.size() ||
                             !(std::isalnum(static_cast<unsigned char>(t[e])) || t[e] == '_' || t[e] == '$');
-        if (start_ok && end_ok && t.find("${") != std::string_view::npos) return true;
+        // `${name}` alone turns it into text, whatever it is: that use says nothing.
+        const bool bare = at_ >= 2 && t[at_ - 1] == '{' && t[at_ - 2] == '$' && e < t.size() && t[e] == '}';
+        if (start_ok && end_ok && !bare && in_placeholder(at_)) return true;
         at_ = e;
       }
     }
