@@ -131,6 +131,13 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "/**\n * @param {string} [name]\n * @param {number} [n]\n */\nfunction hi(name, n) { }\nhi();\n",
        "/**\n * @param {string} [name]\n * @param {number} [n]\n */\nfunction hi(name?: string, n?: number): void { }\nhi();\n"
        "export {};\n"},
+      {"the string a regular expression tests; a bare placeholder says nothing",
+       "const NAME = /^[a-z]+$/;\nfunction check(name) { if (!NAME.test(name)) throw new Error(`bad ${name}`); }\n",
+       "const NAME = /^[a-z]+$/;\nfunction check(name: string): void { if (!NAME.test(name)) throw new Error(`bad ${name}`); }\n"
+       "export {};\n"},
+      {"a placeholder that uses the name otherwise hides it",
+       "function f(o) { o.trim(); return `${o.length + o.x}`; }\n",
+       "function f(o): string { o.trim(); return `${o.length + o.x}`; }\nexport {};\n"},
       {"JSDoc the body contradicts is not taken",
        "/** @param {boolean} mask */\nfunction deep(mask) { return mask & 1; }\n",
        "/** @param {boolean} mask */\nfunction deep(mask): number { return mask & 1; }\nexport {};\n"},

@@ -256,6 +256,7 @@ struct Value {
   std::string_view global; // an unbound built-in name (`Math`, `String`...)
   std::string_view module; // a binding of `require('path')` and the like
   std::string_view member; // the property this value was read as
+  int instance_of = -1;    // `this` of a class or constructor function of the file
 };
 
 struct FunctionMemo {
@@ -678,9 +679,37 @@ struct Engine {
     for (int s = scope(i); s >= 0; s = parent_scope(s)) {
       const EvidenceFunction& f = out.functions[static_cast<size_t>(s)];
       if (f.is_arrow) continue;
-      return f.is_method ? f.class_id : -1;
+      return f.is_method ? f.class_id : function_pseudo[static_cast<size_t>(s)];
     }
     return -1;
+  }
+
+  // Constructor functions (`function P() { this.x = 1; }`, `P.prototype.m =
+  // function () {...}`): their `this` has fields like a class's, under ids
+  // past the classes'. No type of theirs is ever written by name.
+  std::vector<int> function_pseudo;
+  std::unordered_map<std::string, int> pseudo_by_name;
+
+  int pseudo_class(std::string_view name) {
+    const int id = static_cast<int>(out.classes.size() + pseudo_by_name.size());
+    auto [found, added] = pseudo_by_name.try_emplace(std::string(name), id);
+    if (added) field_writes.emplace_back();
+    return found->second;
+  }
+
+  void find_pseudo_classes() {
+    function_pseudo.assign(out.functions.size(), -1);
+    for (size_t f = 0; f < out.functions.size(); ++f) {
+      const EvidenceFunction& fn = out.functions[f];
+      if (fn.is_arrow || fn.is_method) continue;
+      const int h = fn.head;
+      if (kind(h - 1) == TK_ASSIGN && kind(h - 2) == TK_IDENTIFIER && kind(h - 3) == TK_DOT &&
+          word(h - 4, "prototype") && kind(h - 5) == TK_DOT && kind(h - 6) == TK_IDENTIFIER) {
+        function_pseudo[f] = pseudo_class(text(h - 6));
+      } else if (!fn.name.empty() && constructor_function(static_cast<int>(f))) {
+        function_pseudo[f] = pseudo_class(fn.name);
+      }
+    }
   }
 
   // Methods by class and name, filled once.
@@ -882,7 +911,7 @@ struct Engine {
   bool unbound(int token) const { return resolve(token) < 0; }
 
   bool nameable_class(int c) const {
-    if (c < 0) return false;
+    if (c < 0 || c >= static_cast<int>(out.classes.size())) return false;
     const std::string& name = out.classes[static_cast<size_t>(c)].name;
     if (name.empty()) return false;
     return std::find(top_classes.begin(), top_classes.end(), name) != top_classes.end() &&
@@ -1231,8 +1260,8 @@ struct Engine {
         if (t == "true" || t == "false") return Value{EvidenceType::of("boolean")};
         if (t == "this") {
           Value v;
-          v.type = class_instance(this_class(i - 1));
-          v.class_id = -1;
+          v.instance_of = this_class(i - 1);
+          v.type = class_instance(v.instance_of);
           return v;
         }
         const int b = resolve(i - 1);
@@ -1440,8 +1469,8 @@ struct Engine {
   }
 
   EvidenceType property_type(const Value& receiver, std::string_view member) {
-    if (!receiver.type.known() || receiver.type.members.size() != 1) return open_type();
-    const int c = class_named(receiver.type.members[0]);
+    int c = receiver.instance_of;
+    if (c < 0 && receiver.type.known() && receiver.type.members.size() == 1) c = class_named(receiver.type.members[0]);
     if (c < 0) return open_type();
     const int getter = find_method(c, member);
     if (getter >= 0 && out.functions[static_cast<size_t>(getter)].is_getter) return function_result(getter);
@@ -1592,6 +1621,12 @@ struct Engine {
       if (kind(u + 3) == TK_LPAREN) {
         if (string_only_method(member)) return votes.vote("string");
         if (number_only_method(member)) return votes.vote("number");
+        // Methods strings share with arrays, and those every value has, tell
+        // neither way.
+        if (in_list(member, {"indexOf", "lastIndexOf", "slice", "includes", "concat", "at", "toString",
+                             "valueOf", "toLocaleString"})) {
+          return;
+        }
       }
       votes.abort = true;
       return;
@@ -1653,6 +1688,18 @@ struct Engine {
         --open;
         if (kind(open) == TK_LBRACKET || kind(open) == TK_LBRACE) return;
       }
+      // `re.test(p)`, `re.exec(p)` on a regular expression: p is the string it reads.
+      if (index == 0 && kind(open - 2) == TK_DOT && (word(open - 1, "test") || word(open - 1, "exec"))) {
+        const int receiver = open - 3;
+        bool regex = kind(receiver) == TK_REGEX;
+        if (kind(receiver) == TK_IDENTIFIER && kind(receiver - 1) != TK_DOT) {
+          const int r = resolve(receiver);
+          regex = r >= 0 && bindings[static_cast<size_t>(r)].kind == BindingKind::variable &&
+                  variable_type(r).is("RegExp");
+        }
+        if (regex) votes.vote("string");
+        return;
+      }
       if (open < 1 || kind(open - 1) != TK_IDENTIFIER || kind(open - 2) == TK_DOT) return;
       if (text(open - 1) == "isArray" || text(open - 1) == "isBuffer") votes.abort = true;
       const int callee = resolve(open - 1);
@@ -1678,14 +1725,33 @@ struct Engine {
     for (int i = fn.body_open; i <= fn.body_end && i < count(); ++i) {
       if (!is_template(i)) continue;
       const std::string_view t = text(i);
+      // Only the placeholders are code: the text around them is the template's own.
       size_t at_ = 0;
+      std::vector<std::pair<size_t, size_t>> placeholders;
+      for (size_t open = t.find("${"); open != std::string_view::npos; open = t.find("${", open + 2)) {
+        int braces = 0;
+        size_t close = open + 1;
+        for (; close < t.size(); ++close) {
+          if (t[close] == '{') ++braces;
+          if (t[close] == '}' && --braces == 0) break;
+        }
+        placeholders.emplace_back(open + 2, close);
+      }
+      auto in_placeholder = [&placeholders](size_t at) {
+        for (const auto& [first, last] : placeholders) {
+          if (first <= at && at < last) return true;
+        }
+        return false;
+      };
       while ((at_ = t.find(name, at_)) != std::string_view::npos) {
         const bool start_ok = at_ == 0 || !(std::isalnum(static_cast<unsigned char>(t[at_ - 1])) ||
                                             t[at_ - 1] == '_' || t[at_ - 1] == '$' || t[at_ - 1] == '.');
         const size_t e = at_ + name.size();
         const bool end_ok = e >= t.size() ||
                             !(std::isalnum(static_cast<unsigned char>(t[e])) || t[e] == '_' || t[e] == '$');
-        if (start_ok && end_ok && t.find("${") != std::string_view::npos) return true;
+        // `${name}` alone turns it into text, whatever it is: that use says nothing.
+        const bool bare = at_ >= 2 && t[at_ - 1] == '{' && t[at_ - 2] == '$' && e < t.size() && t[e] == '}';
+        if (start_ok && end_ok && !bare && in_placeholder(at_)) return true;
         at_ = e;
       }
     }
@@ -2138,8 +2204,9 @@ struct Engine {
     build_scopes();
     declare_everything();
     index_methods();
-    collect_references();
     find_constructed_names();
+    find_pseudo_classes();
+    collect_references();
     read_jsdoc();
     evaluate_functions();
     start_second_round();
