@@ -441,6 +441,9 @@ struct Engine {
         const auto cls = class_by_body.find(open);
         const bool in_class = cls != class_by_body.end();
         if (!in_class && !object_literal_open(open)) goto push;
+        // `case 1: { switch (x) {`: a block after a label looks like an
+        // object literal; a statement keyword there names no method.
+        if (!in_class && kind(i - 1) != TK_IDENTIFIER && kind(i - 1) != TK_RESERVED) goto push;
         {
           const int name = i - 1;
           EvidenceFunction f;
@@ -1851,7 +1854,12 @@ struct Engine {
       }
       if (k == TK_SEMICOLON || k == TK_LBRACE) break;
       if (k == TK_RBRACE) break;
-      if (word(i, "throw")) return true;
+      // A throw that starts a statement of the body itself, not one under an
+      // `if (...)` or `else`.
+      if (word(i, "throw")) {
+        const int before = i - 1;
+        return before == fn.body_open || kind(before) == TK_SEMICOLON || kind(before) == TK_RBRACE;
+      }
       --i;
     }
     return false;
@@ -1902,14 +1910,27 @@ struct Engine {
   EvidenceType infer_result(int f, std::string& written) {
     const EvidenceFunction fn = out.functions[static_cast<size_t>(f)];
     if (fn.is_generator || fn.is_setter || fn.is_constructor) return open_type();
-    const std::string& doc = jsdoc_results[static_cast<size_t>(f)];
+    const std::string doc = jsdoc_results[static_cast<size_t>(f)];
     if (!doc.empty()) {
       if (doc == "?") return open_type();
-      EvidenceType type = type_from_text(doc);
       if (fn.is_async && !doc.starts_with("Promise<")) return open_type();
+      // A stale comment: what the returns show is not among what it states.
+      std::string shown;
+      body_result(f, fn, shown);
+      const EvidenceType stated = type_from_text(doc);
+      for (const std::string& member : type_from_text(shown).members) {
+        if (std::find(stated.members.begin(), stated.members.end(), member) == stated.members.end()) {
+          return open_type();
+        }
+      }
       written = doc;
-      return type;
+      return stated;
     }
+    return body_result(f, fn, written);
+  }
+
+  // The result the body shows: its returns, or `void`.
+  EvidenceType body_result(int f, const EvidenceFunction& fn, std::string& written) {
     if (constructor_function(f)) return open_type();
     EvidenceType value = nullish_type();
     bool valued = false;
@@ -1933,7 +1954,8 @@ struct Engine {
     }
     std::string text_;
     if (!valued) {
-      if (body_ends_in_throw(fn)) return open_type();
+      // A getter is read for a value: one that gives none is left to the compiler.
+      if (body_ends_in_throw(fn) || fn.is_getter) return open_type();
       text_ = "void";
     } else {
       if (!value.known()) return open_type();
