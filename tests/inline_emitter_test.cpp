@@ -138,6 +138,10 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
       {"a placeholder that uses the name otherwise hides it",
        "function f(o) { o.trim(); return `${o.length + o.x}`; }\n",
        "function f(o): string { o.trim(); return `${o.length + o.x}`; }\nexport {};\n"},
+      {"an optional parameter before a bare one stays required",
+       "/**\n * @param {number} [wait]\n * @param {Object} [options]\n */\nfunction d(wait, options) { }\n",
+       "/**\n * @param {number} [wait]\n * @param {Object} [options]\n */\nfunction d(wait: number, options): void { }\n"
+       "export {};\n"},
       {"JSDoc the body contradicts is not taken",
        "/** @param {boolean} mask */\nfunction deep(mask) { return mask & 1; }\n",
        "/** @param {boolean} mask */\nfunction deep(mask): number { return mask & 1; }\nexport {};\n"},

@@ -1577,7 +1577,9 @@ struct Engine {
     again.param_types = types;
     again.params_state = 2;
     EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
-    bool later_required = false;
+    // A parameter written `name?: T` needs every later one optional too: a
+    // default value, a rest parameter, or one written optional itself.
+    bool later_optional = true;
     for (size_t p = n; p-- > 0;) {
       EvidenceParam& param = fn.params[p];
       param.type = written[p];
@@ -1585,8 +1587,8 @@ struct Engine {
       const bool rest = kind(param.first) == TK_SPREAD;
       const bool documented_optional =
           param.name >= 0 && jsdoc_optional[static_cast<size_t>(f)].count(std::string(text(param.name))) != 0;
-      param.optional = documented_optional && !later_required && !has_default && !rest;
-      if (!has_default && !rest && !documented_optional) later_required = true;
+      param.optional = documented_optional && later_optional && !has_default && !rest && !param.type.empty();
+      later_optional = later_optional && (has_default || rest || param.optional);
     }
     return again.param_types;
   }
