@@ -477,13 +477,21 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   // the text checked last is then the annotated one, which the final emit
   // often finds unchanged. Without one, only a file with errors pays a
   // compile for them.
+  // The source as the module the inline file is (its `export {};` added):
+  // what a module's strictness and scope change is the source's, not the
+  // annotations' doing.
+  std::string module_line;
+  for (const InlineInsertion& insertion : output.insertions) {
+    if (insertion.kind == INLINE_MODULE) module_line = insertion.text;
+  }
+  const std::string baseline_text = source + module_line;
   Compile baseline;
   const bool session_first = checker.session != nullptr;
-  if (session_first) baseline = compile_text(checker, source, false);
+  if (session_first) baseline = compile_text(checker, baseline_text, false);
   const Compile first = compile_text(checker, first_text, emit_first);
   Compile result = first;
   const bool checked = !result.errors.empty() && annotations_kept(output, keep) > 0;
-  if (!session_first && !result.errors.empty()) baseline = compile_text(checker, source, false);
+  if (!session_first && !result.errors.empty()) baseline = compile_text(checker, baseline_text, false);
   // Line starts of the text the session holds, for its answers on names.
   std::vector<int> checked_starts;
   const DeclarationLookup declaration_of = [&](int at) { return declared_name_end(checker, checked_starts, at); };
@@ -521,7 +529,7 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
     }
   }
   keep = best_keep;
-  // Never worse than the source as it is, compared with the same flags, and
+  // Never worse than the source as the module it becomes, compared with the same flags, and
   // no error of kvx's left: the field declarations alone when they do, which
   // mostly remove errors (properties the class never declared); else none.
   if (checked && (baseline.errors.size() < best_errors || best_added > 0)) {
@@ -530,6 +538,7 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
       fields[i] = keep[i] && (output.insertions[i].kind == INLINE_FIELD || output.insertions[i].kind == INLINE_MODULE);
     }
     keep.assign(output.insertions.size(), false);
+    for (size_t i = 0; i < output.insertions.size(); ++i) keep[i] = output.insertions[i].kind == INLINE_MODULE;
     if (annotations_kept(output, fields) > 0) {
       const Compile fewer = compile_text(checker, apply_insertions(source, output.insertions, fields), false);
       if (fewer.errors.size() <= baseline.errors.size() && added_by(fields, fewer) == 0) keep = fields;
