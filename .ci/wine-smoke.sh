@@ -157,7 +157,8 @@ check "folder scan" eval 'is_status 0 && has "[DONE] 2 / 2 file(s) transpiled su
 
 # go transpiles a folder's next files ahead on threads: with four of them the
 # console and the generated files are those of a run of one file after
-# another (two files of each name: the later one's output stays).
+# another (two files of each name, each written below generated/ at its own
+# path in the folder's tree).
 mkdir -p "many/sub dir"
 cp "$root"/examples/*.js many/
 cp "$root"/examples/*.js "many/sub dir/"
