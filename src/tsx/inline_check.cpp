@@ -532,7 +532,24 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   // Never worse than the source as the module it becomes, compared with the same flags, and
   // no error of kvx's left: the field declarations alone when they do, which
   // mostly remove errors (properties the class never declared); else none.
+  bool settled = false;
   if (checked && (baseline.errors.size() < best_errors || best_added > 0)) {
+    // A declared field makes a class's type richer, so an error may stand
+    // where an object of another class is assigned in its place, far from
+    // any annotation: the annotations without the field declarations first.
+    std::vector<bool> no_fields = keep;
+    for (size_t i = 0; i < output.insertions.size(); ++i) {
+      if (output.insertions[i].kind == INLINE_FIELD) no_fields[i] = false;
+    }
+    if (no_fields != keep && annotations_kept(output, no_fields) > 0) {
+      const Compile without = compile_text(checker, apply_insertions(source, output.insertions, no_fields), false);
+      if (without.errors.size() <= baseline.errors.size() && added_by(no_fields, without) == 0) {
+        keep = no_fields;
+        settled = true;
+      }
+    }
+  }
+  if (!settled && checked && (baseline.errors.size() < best_errors || best_added > 0)) {
     std::vector<bool> fields(output.insertions.size(), false);
     for (size_t i = 0; i < output.insertions.size(); ++i) {
       fields[i] = keep[i] && (output.insertions[i].kind == INLINE_FIELD || output.insertions[i].kind == INLINE_MODULE);
