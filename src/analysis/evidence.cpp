@@ -83,6 +83,13 @@ EvidenceType join_types(const EvidenceType& a, const EvidenceType& b) {
   if (a.state == EvidenceType::State::nullish) return b;
   if (b.state == EvidenceType::State::nullish) return a;
   EvidenceType out = a;
+  // Two kinds of array for one value: it is a list whose elements vary.
+  const auto is_array = [](const std::string& member) { return member.ends_with("[]"); };
+  for (const std::string& x : a.members) {
+    for (const std::string& y : b.members) {
+      if (is_array(x) && is_array(y) && x != y) return open_type();
+    }
+  }
   for (const std::string& member : b.members) {
     if (std::find(out.members.begin(), out.members.end(), member) == out.members.end()) out.members.push_back(member);
   }
@@ -1216,7 +1223,9 @@ struct Engine {
           element = join_types(element, e);
         }
         i = close + 1;
-        if (!any || !element.known()) return {};
+        // An array of mixed elements is a tuple or a list that will hold
+        // more kinds: its literal proves no element type.
+        if (!any || !element.known() || element.members.size() != 1) return {};
         return Value{EvidenceType::of(array_of(element))};
       }
       case TK_LBRACE: {
