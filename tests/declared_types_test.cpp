@@ -213,13 +213,8 @@ TEST(DeclaredTypes, TheCompilerFindsEveryNameAndNoConflict) {
     ASSERT_FALSE(transpile_js(c.source, nullptr, name).empty()) << c.what;
     files += " generated/" + name.substr(0, name.size() - 3) + ".ts";
   }
-  std::string output;
-  kvx_test::run_shell(kvx_test::shell_quote(tsc.string()) +
-                          " --noEmit --target ES2020 --module es2022 --moduleResolution node --strict false"
-                          " --skipLibCheck --types node --typeRoots " +
-                          kvx_test::shell_quote((fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules/@types").string()) +
-                          files,
-                      &output);
+  const std::string output =
+      kvx_test::pinned_tsc_output("--target ES2020 --module es2022 --moduleResolution node --strict false", files);
   for (const char* code :
        {"error TS1", "TS2304", "TS2552", "TS2503", "TS2300", "TS2393", "TS2451", "TS2717", "TS2749"}) {
     EXPECT_EQ(output.find(code), std::string::npos) << code << " in\n" << output;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -398,6 +399,15 @@ int run_kvx(const std::vector<std::string>& args, std::string* output, const std
   std::string command = shell_quote(KVX_BINARY_PATH);
   for (const std::string& arg : args) command += " " + shell_quote(arg);
   return run_shell(command, output, stdin_text);
+}
+
+std::string pinned_tsc_output(const std::string& flags, const std::string& files) {
+  const std::filesystem::path tools = std::filesystem::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules";
+  std::string output;
+  run_shell(shell_quote((tools / ".bin/tsc").string()) + " --noEmit " + flags +
+                " --skipLibCheck --types node --typeRoots " + shell_quote((tools / "@types").string()) + files,
+            &output);
+  return output;
 }
 
 }  // namespace kvx_test

@@ -94,6 +94,10 @@ std::string shell_quote(const std::string& text);
 // not exit normally) and fills `output` with standard output and error.
 int run_shell(const std::string& command, std::string* output = nullptr, const std::string& stdin_text = "");
 
+// The pinned compiler's output on `files` (paths separated by spaces) with
+// `flags`, Node's types from .ci/tools, nothing emitted.
+std::string pinned_tsc_output(const std::string& flags, const std::string& files);
+
 // Runs the built kvx binary with arguments in the current working directory;
 // returns its exit status and fills `output` with standard output and error.
 // `stdin_text` is fed to its standard input.

@@ -95,28 +95,6 @@ int record_class_modifier(ClassInfo& cls, FieldPositions& positions, const Token
   return is_static ? name_index + 1 : l + 1;
 }
 
-// Words a member may be named by besides identifiers: `delete(k) {}` and
-// `import() {}` are methods as much as `get(k) {}`.
-bool is_member_name(const TokenList& tokens, int index) {
-  switch (kind_at(tokens, index)) {
-    case TK_IDENTIFIER:
-    case TK_RESERVED:
-    case TK_LET:
-    case TK_CONST:
-    case TK_VAR:
-    case TK_RETURN:
-    case TK_FOR:
-    case TK_SWITCH:
-    case TK_CLASS:
-    case TK_EXTENDS:
-    case TK_IMPORT:
-    case TK_EXPORT:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Token `index` ends the returned expression: `;`, `}`, a line break or the
 // end of the list.
 bool ends_return_value(const TokenList& tokens, int index) {

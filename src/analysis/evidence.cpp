@@ -363,16 +363,11 @@ struct Engine {
     }
   }
 
+  // A method's name; `if (...) {` and the like are statements.
   bool member_name_token(int i) const {
-    switch (kind(i)) {
-      case TK_IDENTIFIER: case TK_LET: case TK_CONST: case TK_VAR: case TK_RETURN: case TK_FOR: case TK_SWITCH:
-      case TK_CLASS: case TK_EXTENDS: case TK_IMPORT: case TK_EXPORT: case TK_ASYNC:
-        return true;
-      case TK_RESERVED:
-        return !in_list(text(i), {"if", "while", "catch", "with", "function"});
-      default:
-        return false;
-    }
+    if (kind(i) == TK_ASYNC) return true;
+    if (kind(i) == TK_RESERVED && in_list(text(i), {"if", "while", "catch", "with", "function"})) return false;
+    return is_member_name(tokens, i);
   }
 
   // An object literal's `{` (not a block): what stands before it puts it in

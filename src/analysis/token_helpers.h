@@ -70,6 +70,18 @@ inline bool is_word(const Token& token, std::string_view word) {
   return (token.kind == TK_IDENTIFIER || token.kind == TK_RESERVED) && token.text == word;
 }
 
+// Words a class member may be named by besides identifiers: `delete(k) {}`
+// and `import() {}` are methods as much as `get(k) {}`.
+inline bool is_member_name(const TokenList& tokens, int index) {
+  switch (kind_at(tokens, index)) {
+    case TK_IDENTIFIER: case TK_RESERVED: case TK_LET: case TK_CONST: case TK_VAR: case TK_RETURN: case TK_FOR:
+    case TK_SWITCH: case TK_CLASS: case TK_EXTENDS: case TK_IMPORT: case TK_EXPORT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The token at `index` is `let`, `const` or `var`.
 inline bool is_declaration_at(const TokenList& tokens, int index) {
   return in_bounds(tokens, index) && is_declaration_keyword(tokens.items[static_cast<std::size_t>(index)].kind);

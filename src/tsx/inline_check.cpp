@@ -449,16 +449,7 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   CompilerSessionSlot& slot = options.compiler != nullptr ? *options.compiler : own_slot;
   Checker checker;
   checker.session = compiler_session_of(slot);
-  if (checker.session == nullptr) {
-    if (!cli_check_tool_version("node -v")) {
-      cli_print_missing_node_error();
-      return 1;
-    }
-    if (!cli_check_tool_version("npx tsc -v")) {
-      cli_print_missing_tsc_error();
-      return 1;
-    }
-  }
+  if (checker.session == nullptr && !tsc_tools_ready()) return 1;
   const OutputPath target = options.output_of(path);
   checker.input_path = target.ts();
   checker.mirrored = target.mirrored;

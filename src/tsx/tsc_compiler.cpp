@@ -53,15 +53,20 @@ PlatformCommand tsc_build_command(const std::string& input_path, bool node_types
   return command;
 }
 
-int tsc_compile_to_dist(const std::string& path, const RunOptions& options) {
+bool tsc_tools_ready() {
   if (!cli_check_tool_version("node -v")) {
     cli_print_missing_node_error();
-    return 1;
+    return false;
   }
   if (!cli_check_tool_version("npx tsc -v")) {
     cli_print_missing_tsc_error();
-    return 1;
+    return false;
   }
+  return true;
+}
+
+int tsc_compile_to_dist(const std::string& path, const RunOptions& options) {
+  if (!tsc_tools_ready()) return 1;
 
   const OutputPath output = options.output_of(path);
   const std::string input_path = output.ts();

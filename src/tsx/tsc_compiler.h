@@ -8,6 +8,10 @@
 #include "pipeline/run.h"
 #include "platform/platform.h"
 
+// Node.js and a TypeScript compiler answer; when one does not, its standard
+// report is printed (and logged) and false returned.
+bool tsc_tools_ready();
+
 // Compiles the generated file of `path` (generated/<stem>.ts, or its mirrored
 // path in a folder run) into dist/; 0 when built, 1 otherwise.
 int tsc_compile_to_dist(const std::string& path, const RunOptions& options = {});
