@@ -149,6 +149,42 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function run(k) {\n  switch (k) {\n    default: {\n      switch (k) { case 1: break; }\n      for (const x of []) {}\n    }\n  }\n}\n",
        "function run(k): void {\n  switch (k) {\n    default: {\n      switch (k) { case 1: break; }\n      for (const x of []) {}\n    }\n  }\n}\n"
        "export {};\n"},
+      {"an options object documented property by property",
+       "/**\n * @param {Object} opts\n * @param {Boolean} [opts.fin=false] last\n * @param {Number} opts.code\n"
+       " * @param {string|Buffer} [opts.data]\n */\nfunction send(opts) { }\n",
+       "/**\n * @param {Object} opts\n * @param {Boolean} [opts.fin=false] last\n * @param {Number} opts.code\n"
+       " * @param {string|Buffer} [opts.data]\n */\n"
+       "function send(opts: { fin?: boolean; code: number; data?: string | Buffer; }): void { }\nexport {};\n"},
+      {"an options object with a property the form cannot write stays bare",
+       "/**\n * @param {Object} opts\n * @param {Duplex} opts.socket\n * @param {Object} b\n * @param {*} b.x\n */\n"
+       "function send(opts, b) { }\n",
+       "/**\n * @param {Object} opts\n * @param {Duplex} opts.socket\n * @param {Object} b\n * @param {*} b.x\n */\n"
+       "function send(opts, b): void { }\nexport {};\n"},
+      {"a union in parentheses keeps them before []; backticked names; Node and global types",
+       "/**\n * @param {String} `input`\n * @param {Function} cb\n * @return {(Buffer|string)[]}\n */\n"
+       "function frame(input, cb) { return lookup(input, cb); }\n",
+       "/**\n * @param {String} `input`\n * @param {Function} cb\n * @return {(Buffer|string)[]}\n */\n"
+       "function frame(input: string, cb: Function): (Buffer | string)[] { return lookup(input, cb); }\nexport {};\n"},
+      {"calls through exports reach the exported function",
+       "function show(v) { console.log(v); }\nexports.show = void 0;\nexports.show = show;\n"
+       "function label() { return 'a'; }\nexports.label = label;\n"
+       "function run() { (0, exports.show)('x'); return exports.label(); }\n",
+       "function show(v: string): void { console.log(v); }\nexports.show = void 0;\nexports.show = show;\n"
+       "function label(): string { return 'a'; }\nexports.label = label;\n"
+       "function run(): string { (0, exports.show)('x'); return exports.label(); }\nexport {};\n"},
+      {"an export assigned twice is not followed",
+       "function show(v) { console.log(v); }\nexports.show = show;\nexports.show = other;\nexports.show('x');\n",
+       "function show(v): void { console.log(v); }\nexports.show = show;\nexports.show = other;\nexports.show('x');\n"
+       "export {};\n"},
+      {"a union with Function is not written; what parseFloat converts stays open",
+       "/** @param {String|Function} sel */\nfunction pick(sel) { return find(sel); }\n"
+       "function numeric(obj) { return !isNaN(obj - parseFloat(obj)); }\nfunction n(s) { return parseInt(s, 10); }\n",
+       "/** @param {String|Function} sel */\nfunction pick(sel) { return find(sel); }\n"
+       "function numeric(obj): boolean { return !isNaN(obj - parseFloat(obj)); }\n"
+       "function n(s): number { return parseInt(s, 10); }\nexport {};\n"},
+      {"a getter's @type is its result",
+       "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
+       "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},
       {"a JSDoc result the returns contradict is not taken",
        "/** @returns {string} */\nfunction n() { return 5; }\n",
        "/** @returns {string} */\nfunction n() { return 5; }\nexport {};\n"},

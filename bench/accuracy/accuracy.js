@@ -183,12 +183,25 @@ function writtenText(produced, position, producer) {
   // literal. kvx's outputs without an annotation leave the type unwritten.
   if (producer === 'tsc' && position.valueNode && position.valueNode.initializer) {
     const initializer = position.valueNode.initializer;
-    if (ts.isStringLiteral(initializer) || ts.isNumericLiteral(initializer) ||
-        initializer.kind === ts.SyntaxKind.TrueKeyword || initializer.kind === ts.SyntaxKind.FalseKeyword ||
-        (ts.isPrefixUnaryExpression(initializer) && ts.isNumericLiteral(initializer.operand))) {
-      return initializer.getText(produced.sourceFile);
-    }
+    if (literalKind(initializer)) return initializer.getText(produced.sourceFile);
   }
+  // kvx's inline form leaves a parameter with a literal default unwritten on
+  // purpose (`offset = 0`): the compiler types it from the default, so the
+  // team gets that type, as with the compiler's `declare const X = "1"`.
+  if (producer === 'inline' && position.kind === 'param' && position.initializer) {
+    const kind = literalKind(position.initializer);
+    if (kind) return kind;
+  }
+  return null;
+}
+
+// `string`, `number` or `boolean` for a literal the compiler types by its
+// kind (a string, a number, `-1`, `true`, a template without placeholders).
+function literalKind(node) {
+  if (ts.isStringLiteral(node) || ts.isNoSubstitutionTemplateLiteral(node)) return 'string';
+  if (ts.isNumericLiteral(node)) return 'number';
+  if (ts.isPrefixUnaryExpression(node) && ts.isNumericLiteral(node.operand)) return 'number';
+  if (node.kind === ts.SyntaxKind.TrueKeyword || node.kind === ts.SyntaxKind.FalseKeyword) return 'boolean';
   return null;
 }
 

@@ -70,7 +70,7 @@ function create(ts) {
       let index = 0;
       for (const parameter of fn.parameters) {
         if (ts.isIdentifier(parameter.name) && parameter.name.text === 'this') continue;
-        add(`${prefix}/param:${index}`, 'param', parameter.type, fn, { rest: !!parameter.dotDotDotToken });
+        add(`${prefix}/param:${index}`, 'param', parameter.type, fn, { rest: !!parameter.dotDotDotToken, initializer: parameter.initializer });
         index += 1;
       }
       if (resultToo) add(`${prefix}/result`, 'result', fn.type, fn);

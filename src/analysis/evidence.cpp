@@ -51,8 +51,8 @@ std::vector<std::string> split_union(std::string_view text) {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == '<' || c == '(') ++depth;
-    if (c == '>' || c == ')') --depth;
+    if (c == '<' || c == '(' || c == '{' || c == '[') ++depth;
+    if (c == '>' || c == ')' || c == '}' || c == ']') --depth;
     if (c == '|' && depth == 0) {
       std::string_view part = text.substr(start, i - start);
       while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
@@ -287,6 +287,8 @@ struct Engine {
   std::unordered_set<int> declaration_names;
   std::unordered_set<int> method_names;
   std::vector<std::vector<int>> calls;  // per function: the `(` of each call of it in the file
+  // `exports.NAME` bound once to a function of the file: NAME -> the function.
+  std::unordered_map<std::string_view, int> exported_functions;
   std::vector<FunctionMemo> memo;
   std::vector<std::unordered_map<std::string, std::vector<Write>>> field_writes;  // per class
   std::vector<std::string> top_classes;  // nameable class names, for JSDoc
@@ -811,6 +813,86 @@ struct Engine {
     }
   }
 
+  // Whether `exports` at i is CommonJS's own object, not a name of the file.
+  bool module_exports_at(int i) const {
+    return word(i, "exports") && kind(i - 1) != TK_DOT && kind(i - 1) != TK_OPTIONAL_CHAIN && resolve(i) < 0;
+  }
+
+  // The functions a CommonJS file exports by name (`exports.f = f`,
+  // `exports.f = function ...`), each assigned once apart from the
+  // `exports.f = void 0` a compiler writes first, and the calls of them
+  // through `exports.f(...)` or `(0, exports.f)(...)`, the form compiled
+  // TypeScript calls its own exports in.
+  void find_exported_functions() {
+    std::unordered_map<std::string_view, int> found;
+    std::unordered_set<std::string_view> spoiled;
+    for (int i = 0; i + 4 < count(); ++i) {
+      if (!module_exports_at(i) || kind(i + 1) != TK_DOT || kind(i + 2) != TK_IDENTIFIER) continue;
+      const std::string_view name = text(i + 2);
+      if (kind(i + 3) != TK_ASSIGN) {
+        // Written some other way (`exports.f += ...`, `exports.f.x = ...` is fine).
+        if (kind(i + 3) == TK_COMPOUND_ASSIGN) spoiled.insert(name);
+        continue;
+      }
+      const int value = i + 4;
+      if (word(value, "void") && kind(value + 1) == TK_NUMBER) continue;
+      if (module_exports_at(value) && kind(value + 1) == TK_DOT && kind(value + 3) == TK_ASSIGN) continue;
+      const int end = expression_end(value);
+      int f = -1;
+      const auto head = function_by_head.find(value);
+      if (head != function_by_head.end() && extent_end(out.functions[static_cast<size_t>(head->second)]) + 1 >= end) {
+        f = head->second;
+      } else if (kind(value) == TK_IDENTIFIER && end == value + 1) {
+        const int b = resolve(value);
+        if (b >= 0) f = callee_function(b);
+      }
+      if (f < 0 || found.count(name) != 0) {
+        spoiled.insert(name);
+        continue;
+      }
+      found[name] = f;
+    }
+    for (const auto& [name, f] : found) {
+      if (spoiled.count(name) == 0) exported_functions[name] = f;
+    }
+    if (exported_functions.empty()) return;
+    for (int i = 0; i + 3 < count(); ++i) {
+      const int open = exported_call_open(i);
+      if (open < 0) continue;
+      const int f = exported_call_target(open);
+      if (f >= 0) calls[static_cast<size_t>(f)].push_back(open);
+    }
+  }
+
+  // The `(` of a call through `exports` that starts at token i, or -1.
+  int exported_call_open(int i) const {
+    if (module_exports_at(i) && kind(i + 1) == TK_DOT && kind(i + 2) == TK_IDENTIFIER && kind(i + 3) == TK_LPAREN &&
+        kind(i - 1) != TK_COMMA) {
+      return i + 3;
+    }
+    if (kind(i) == TK_LPAREN && kind(i + 1) == TK_NUMBER && kind(i + 2) == TK_COMMA && module_exports_at(i + 3) &&
+        kind(i + 4) == TK_DOT && kind(i + 5) == TK_IDENTIFIER && kind(i + 6) == TK_RPAREN && kind(i + 7) == TK_LPAREN) {
+      return i + 7;
+    }
+    return -1;
+  }
+
+  // The exported function a call with its `(` at `open` calls, or -1.
+  int exported_call_target(int open) const {
+    if (exported_functions.empty() || open < 3) return -1;
+    int name = -1;
+    if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) == TK_DOT && module_exports_at(open - 3)) {
+      name = open - 1;
+    } else if (kind(open - 1) == TK_RPAREN && open >= 7 && kind(open - 7) == TK_LPAREN &&
+               kind(open - 6) == TK_NUMBER && kind(open - 5) == TK_COMMA && module_exports_at(open - 4) &&
+               kind(open - 3) == TK_DOT && kind(open - 2) == TK_IDENTIFIER) {
+      name = open - 2;
+    }
+    if (name < 0) return -1;
+    const auto found = exported_functions.find(text(name));
+    return found == exported_functions.end() ? -1 : found->second;
+  }
+
   // The function a binding calls: a declared function, or a variable whose
   // only value is a function.
   int callee_function(int b) const {
@@ -859,7 +941,19 @@ struct Engine {
     }
   }
 
+  // One `@param {T} options.name` line: a property of an options object.
+  struct JsdocProperty {
+    std::string name;
+    std::string type;
+    bool optional = false;
+  };
+
   void parse_jsdoc(int f, std::string_view doc) {
+    const size_t fi = static_cast<size_t>(f);
+    // The options objects: `@param {Object} options` followed by one line per
+    // property. Kept aside until the whole comment is read.
+    std::vector<std::pair<std::string, std::vector<JsdocProperty>>> objects;
+    std::unordered_set<std::string> broken_objects;
     size_t pos = 0;
     while ((pos = doc.find('@', pos)) != std::string_view::npos) {
       size_t tag_end = pos + 1;
@@ -867,7 +961,8 @@ struct Engine {
       const std::string_view tag = doc.substr(pos + 1, tag_end - pos - 1);
       pos = tag_end;
       const bool param = tag == "param" || tag == "arg" || tag == "argument";
-      const bool result = tag == "returns" || tag == "return";
+      // `@type {T}` on a getter states what it gives.
+      const bool result = tag == "returns" || tag == "return" || (tag == "type" && out.functions[fi].is_getter);
       if (!param && !result) continue;
       size_t at_ = tag_end;
       while (at_ < doc.size() && (doc[at_] == ' ' || doc[at_] == '\t')) ++at_;
@@ -880,10 +975,10 @@ struct Engine {
       }
       if (end >= doc.size()) return;
       const std::string_view type = doc.substr(at_ + 1, end - at_ - 1);
-      has_jsdoc[static_cast<size_t>(f)] = 1;
+      has_jsdoc[fi] = 1;
       if (result) {
-        jsdoc_results[static_cast<size_t>(f)] = jsdoc_type_text(type, top_classes);
-        if (jsdoc_results[static_cast<size_t>(f)].empty()) jsdoc_results[static_cast<size_t>(f)] = "?";
+        jsdoc_results[fi] = jsdoc_type_text(type, top_classes);
+        if (jsdoc_results[fi].empty()) jsdoc_results[fi] = "?";
         pos = end;
         continue;
       }
@@ -894,22 +989,60 @@ struct Engine {
         optional = true;
         ++name;
       }
+      // Some projects quote the name in backticks (`@param {String} \`input\``).
+      const bool quoted = name < doc.size() && doc[name] == '`';
+      if (quoted) ++name;
       size_t name_end = name;
       while (name_end < doc.size() && (std::isalnum(static_cast<unsigned char>(doc[name_end])) ||
                                        doc[name_end] == '_' || doc[name_end] == '$' || doc[name_end] == '.')) {
         ++name_end;
       }
-      const std::string key(doc.substr(name, name_end - name));
-      if (optional && !key.empty()) jsdoc_optional[static_cast<size_t>(f)].insert(key);
-      if (key.empty() || key.find('.') != std::string::npos) {
+      if (quoted && (name_end >= doc.size() || doc[name_end] != '`')) {
         pos = end;
         continue;
       }
-      std::string text_ = jsdoc_type_text(type, top_classes);
-      jsdoc_params[static_cast<size_t>(f)][key] = text_.empty() ? "?" : text_;
+      const std::string key(doc.substr(name, name_end - name));
       pos = end;
+      if (key.empty()) continue;
+      const size_t dot = key.find('.');
+      if (dot != std::string::npos) {
+        const std::string base = key.substr(0, dot);
+        const std::string property = key.substr(dot + 1);
+        auto object = std::find_if(objects.begin(), objects.end(), [&](const auto& o) { return o.first == base; });
+        if (object == objects.end()) {
+          broken_objects.insert(base);  // a property of a parameter not stated first
+          continue;
+        }
+        std::string property_type = jsdoc_property_type(type);
+        if (property.empty() || property.find('.') != std::string::npos || property_type.empty() ||
+            std::any_of(object->second.begin(), object->second.end(),
+                        [&](const JsdocProperty& p) { return p.name == property; })) {
+          broken_objects.insert(base);
+          continue;
+        }
+        object->second.push_back({property, std::move(property_type), optional});
+        continue;
+      }
+      if (optional) jsdoc_optional[fi].insert(key);
+      std::string text_ = jsdoc_type_text(type, top_classes);
+      if (text_.empty() && (type == "Object" || type == "object")) objects.emplace_back(key, std::vector<JsdocProperty>{});
+      jsdoc_params[fi][key] = text_.empty() ? "?" : text_;
+    }
+    // An options object whose every property is stated becomes an object type.
+    for (const auto& [base, properties] : objects) {
+      if (properties.empty() || broken_objects.count(base) != 0) continue;
+      std::string text_ = "{ ";
+      for (const JsdocProperty& property : properties) {
+        text_ += property.name + (property.optional ? "?: " : ": ") + property.type + "; ";
+      }
+      text_ += "}";
+      jsdoc_params[fi][base] = text_;
     }
   }
+
+  // The type of one property line. A property of any value (`*`, `Object`)
+  // would need `any`, which this form never writes: the object stays bare.
+  std::string jsdoc_property_type(std::string_view type) const { return jsdoc_type_text(type, top_classes); }
 
   // ----- Evaluation ---------------------------------------------------------
 
@@ -1191,7 +1324,9 @@ struct Engine {
           return {};
         }
         Value inner;
-        inner.type = expression_type(i + 1, close);
+        // `(0, exports.f)`: the exported function itself.
+        if (close == i + 6 && kind(close + 1) == TK_LPAREN) inner.function_id = exported_call_target(close + 1);
+        if (inner.function_id < 0) inner.type = expression_type(i + 1, close);
         i = close + 1;
         return inner;
       }
@@ -1388,6 +1523,12 @@ struct Engine {
         }
         const std::string_view member = text(name);
         i = name + 1;
+        if (value.global == "exports" && value.member.empty() && exported_functions.count(member) != 0) {
+          Value next;
+          next.function_id = exported_functions[member];
+          value = next;
+          continue;
+        }
         if (i < end && kind(i) == TK_LPAREN) {
           const int close = partner(i);
           if (close < i || close >= end) {
@@ -1709,12 +1850,21 @@ struct Engine {
         if (regex) votes.vote("string");
         return;
       }
-      if (open < 1 || kind(open - 1) != TK_IDENTIFIER || kind(open - 2) == TK_DOT) return;
-      if (text(open - 1) == "isArray" || text(open - 1) == "isBuffer") votes.abort = true;
-      const int callee = resolve(open - 1);
-      if (callee < 0) return;
-      const int f = callee_function(callee);
-      if (f < 0) return;
+      int f = exported_call_target(open);
+      if (f < 0) {
+        if (open < 1 || kind(open - 1) != TK_IDENTIFIER || kind(open - 2) == TK_DOT) return;
+        if (text(open - 1) == "isArray" || text(open - 1) == "isBuffer") votes.abort = true;
+        const int callee = resolve(open - 1);
+        // `parseFloat(p)`: the code converts p because it may be a string or
+        // a number (the compiler takes only a string there): its type is open.
+        if (callee < 0 && index == 0 && (text(open - 1) == "parseFloat" || text(open - 1) == "parseInt")) {
+          votes.abort = true;
+          return;
+        }
+        if (callee < 0) return;
+        f = callee_function(callee);
+        if (f < 0) return;
+      }
       const auto& types = param_types(f);
       if (static_cast<size_t>(index) >= types.size()) return;
       const EvidenceType& t = types[static_cast<size_t>(index)];
@@ -2235,6 +2385,7 @@ struct Engine {
     find_constructed_names();
     find_pseudo_classes();
     collect_references();
+    find_exported_functions();
     read_jsdoc();
     evaluate_functions();
     start_second_round();
@@ -2255,8 +2406,24 @@ FileEvidence infer_evidence(std::string_view source, const TokenList& tokens, co
 
 std::string jsdoc_type_text(std::string_view jsdoc, const std::vector<std::string>& classes) {
   std::string_view type = jsdoc;
-  while (!type.empty() && (type.front() == ' ' || type.front() == '(')) type.remove_prefix(1);
-  while (!type.empty() && (type.back() == ' ' || type.back() == ')')) type.remove_suffix(1);
+  while (!type.empty() && type.front() == ' ') type.remove_prefix(1);
+  while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  // Parentheses around the whole type only: `(a|b)[]` keeps its own.
+  while (type.size() >= 2 && type.front() == '(' && type.back() == ')') {
+    int depth = 0;
+    size_t close = 0;
+    for (size_t i = 0; i < type.size(); ++i) {
+      if (type[i] == '(') ++depth;
+      if (type[i] == ')' && --depth == 0) {
+        close = i;
+        break;
+      }
+    }
+    if (close != type.size() - 1) break;
+    type = type.substr(1, type.size() - 2);
+    while (!type.empty() && type.front() == ' ') type.remove_prefix(1);
+    while (!type.empty() && type.back() == ' ') type.remove_suffix(1);
+  }
   while (!type.empty() && (type.front() == '?' || type.front() == '!')) type.remove_prefix(1);
   while (!type.empty() && type.back() == '=') type.remove_suffix(1);
   if (type.empty()) return {};
@@ -2274,8 +2441,21 @@ std::string jsdoc_type_text(std::string_view jsdoc, const std::vector<std::strin
       out = "boolean";
     } else if (m == "void") {
       out = "void";
-    } else if (m == "Date" || m == "RegExp" || m == "Error" ||
+    } else if (m == "symbol" || m == "Symbol") {
+      out = "symbol";
+    } else if (m == "bigint" || m == "BigInt") {
+      out = "bigint";
+    } else if (m == "object") {
+      out = "object";  // `Object` is any value to the compiler; `object` is not a primitive
+    } else if (m == "Function" && members.empty() && split_union(type).size() == 1) {
+      // Alone only: code that takes `string|Function` narrows it in ways the
+      // compiler does not follow, and `Function` has none of the members it reads.
+      out = "Function";
+    } else if (in_list(m, {"Date", "RegExp", "Error", "TypeError", "RangeError", "ArrayBuffer", "Uint8Array",
+                           "Uint16Array", "Uint32Array", "Int8Array", "Int16Array", "Int32Array", "Float32Array",
+                           "Float64Array", "DataView", "Buffer"}) ||
                std::find(classes.begin(), classes.end(), m) != classes.end()) {
+      // `Buffer` is Node's: a file documented with it runs under Node, whose types the check loads.
       out = std::string(m);
     } else if (m.ends_with("[]")) {
       const std::string inner = jsdoc_type_text(m.substr(0, m.size() - 2), classes);
