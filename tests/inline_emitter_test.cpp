@@ -182,6 +182,16 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "/** @param {String|Function} sel */\nfunction pick(sel) { return find(sel); }\n"
        "function numeric(obj): boolean { return !isNaN(obj - parseFloat(obj)); }\n"
        "function n(s): number { return parseInt(s, 10); }\nexport {};\n"},
+      {"JSDoc object and Symbol stay bare: the code reads properties and joins strings the compiler refuses there",
+       "/**\n * @param {object} [opts]\n * @param {(String|Symbol)} event\n */\n"
+       "function on(opts, event) { return opts.x + event; }\n",
+       "/**\n * @param {object} [opts]\n * @param {(String|Symbol)} event\n */\n"
+       "function on(opts, event) { return opts.x + event; }\nexport {};\n"},
+      {"a position a method takes is a number, against what the calls pass",
+       "function cut(s, n) { return s.slice(n); }\nfunction keep(v, flag) { return [v].slice(flag); }\n"
+       "keep(1, true);\n",
+       "function cut(s, n: number) { return s.slice(n); }\n"
+       "function keep(v: number, flag): number[] { return [v].slice(flag); }\nkeep(1, true);\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -1838,6 +1838,14 @@ struct Engine {
         --open;
         if (kind(open) == TK_LBRACKET || kind(open) == TK_LBRACE) return;
       }
+      // The position or count a string or array method takes (`s.slice(p)`,
+      // `s.padStart(p)`): a number there.
+      if (kind(open - 2) == TK_DOT && kind(open - 1) == TK_IDENTIFIER &&
+          ((index == 0 && in_list(text(open - 1), {"slice", "substring", "substr", "charAt", "charCodeAt",
+                                                    "codePointAt", "splice", "padStart", "padEnd", "repeat"})) ||
+           (index == 1 && in_list(text(open - 1), {"slice", "substring", "substr", "splice"})))) {
+        return votes.vote("number");
+      }
       // `re.test(p)`, `re.exec(p)` on a regular expression: p is the string it reads.
       if (index == 0 && kind(open - 2) == TK_DOT && (word(open - 1, "test") || word(open - 1, "exec"))) {
         const int receiver = open - 3;
@@ -2441,12 +2449,6 @@ std::string jsdoc_type_text(std::string_view jsdoc, const std::vector<std::strin
       out = "boolean";
     } else if (m == "void") {
       out = "void";
-    } else if (m == "symbol" || m == "Symbol") {
-      out = "symbol";
-    } else if (m == "bigint" || m == "BigInt") {
-      out = "bigint";
-    } else if (m == "object") {
-      out = "object";  // `Object` is any value to the compiler; `object` is not a primitive
     } else if (m == "Function" && members.empty() && split_union(type).size() == 1) {
       // Alone only: code that takes `string|Function` narrows it in ways the
       // compiler does not follow, and `Function` has none of the members it reads.
