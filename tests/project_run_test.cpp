@@ -115,6 +115,44 @@ TEST(ProjectRun, FolderRunMirrorsTheTreeInEveryFormAndJobCount) {
   }
 }
 
+// What one file exports is known where another file of the run imports or
+// requires it, and the calls there type the exported function's parameters;
+// a file converted alone knows neither. The same with the prefetch threads.
+TEST(ProjectRun, FilesOfOneRunKnowWhatTheOthersExportAndHowTheyCallIt) {
+  for (const char* jobs : {"1", "2"}) {
+    ScopedWorkDir dir;
+    write_fixture("proj");
+    write_file("proj/src/lib/calc.js",
+               "function scale(factor) { return factor; }\nfunction twice(n) { return n * 2; }\n"
+               "module.exports = { scale, twice };\n");
+    write_file("proj/src/c/index.js",
+               "const calc = require('../lib/calc');\nconst { twice } = require('../lib/calc.js');\n"
+               "calc.scale(3);\nfunction run(k) { return twice(k) + calc.scale(1); }\n");
+    std::string console;
+    ASSERT_EQ(run_shell(std::string("KVX_JOBS=") + jobs + " " + kvx_test::shell_quote(KVX_BINARY_PATH) +
+                            " go proj --inline",
+                        &console),
+              0)
+        << console;
+    EXPECT_NE(read_file("generated/src/lib/format.ts").find("function format(text: string): string"),
+              std::string::npos)
+        << read_file("generated/src/lib/format.ts");
+    EXPECT_NE(read_file("generated/src/b/index.ts").find("export function run(): string"), std::string::npos)
+        << read_file("generated/src/b/index.ts");
+    EXPECT_NE(read_file("generated/src/lib/calc.ts").find("function scale(factor: number): number"),
+              std::string::npos)
+        << read_file("generated/src/lib/calc.ts");
+    EXPECT_NE(read_file("generated/src/c/index.ts").find("function run(k: number): number"), std::string::npos)
+        << read_file("generated/src/c/index.ts");
+  }
+  ScopedWorkDir alone;
+  write_fixture("proj");
+  std::string console;
+  ASSERT_EQ(run_kvx({"w", "--inline", "proj/src/lib/format.js"}, &console), 0) << console;
+  EXPECT_NE(read_file("generated/format.ts").find("function format(text)"), std::string::npos)
+      << read_file("generated/format.ts");
+}
+
 TEST(ProjectRun, FilesNamedOneByOneThatShareAnOutputRefuseTheSecond) {
   ScopedWorkDir dir;
   write_fixture("proj");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -23,6 +24,8 @@ EvidenceType EvidenceType::of(std::string member) {
 namespace {
 
 constexpr size_t kMaxMembers = 3;
+// The positions a call with a spread argument fills with unknown types.
+constexpr size_t kMaxSpreadPositions = 64;
 // How deep one question may lead into others (a result needing a parameter
 // needing a call's argument...) and how deep an expression is read: past
 // them the type stays open, so no input can exhaust a thread's stack.
@@ -264,6 +267,7 @@ struct Value {
   std::string_view module; // a binding of `require('path')` and the like
   std::string_view member; // the property this value was read as
   int instance_of = -1;    // `this` of a class or constructor function of the file
+  const ExportedFunction* imported = nullptr;  // a function another module of the run exports
 };
 
 struct FunctionMemo {
@@ -298,7 +302,23 @@ struct Engine {
   std::vector<char> has_jsdoc;
   int depth = 0;
 
-  Engine(std::string_view s, const TokenList& t, const std::vector<int>& m) : source(s), tokens(t), match(m) {}
+  // What the other modules of the run export, and the names bound to them:
+  // binding -> (specifier, exported name; `*` for the whole module).
+  const ModuleResolver* modules = nullptr;
+  const IncomingCalls* incoming_calls = nullptr;
+  std::unordered_map<int, std::pair<std::string_view, std::string_view>> imports;
+  // The functions this file exports, by exported name, and per function the
+  // calls the other files of the run make of it.
+  std::vector<std::pair<std::string_view, int>> export_list;
+  std::unordered_map<int, const std::vector<std::vector<EvidenceType>>*> incoming;
+
+  Engine(std::string_view s, const TokenList& t, const std::vector<int>& m, const ProjectView* project)
+      : source(s), tokens(t), match(m) {
+    if (project != nullptr) {
+      if (project->modules) modules = &project->modules;
+      incoming_calls = project->incoming;
+    }
+  }
 
   int count() const { return tokens.count(); }
   TokenKind kind(int i) const { return kind_at(tokens, i); }
@@ -893,6 +913,221 @@ struct Engine {
     return found == exported_functions.end() ? -1 : found->second;
   }
 
+  // The function `name` of the module `specifier` of the run, or null.
+  const ExportedFunction* exported_function(std::string_view specifier, std::string_view name) const {
+    if (modules == nullptr || !specifier.starts_with('.')) return nullptr;
+    const ModuleExports* exports = (*modules)(specifier);
+    if (exports == nullptr) return nullptr;
+    const auto found = exports->functions.find(std::string(name));
+    return found == exports->functions.end() ? nullptr : &found->second;
+  }
+
+  // The names bound to what a relative module exports: `import a, { b as c }
+  // from './m'`, `import * as m from './m'`, `const { b, d: e } = require('./m')`.
+  // (`const m = require('./m')` needs nothing here: its value names the module.)
+  void find_imports() {
+    const auto bind = [&](int local, std::string_view specifier, std::string_view name) {
+      const int b = resolve(local);
+      if (b >= 0 && bindings[static_cast<size_t>(b)].declarations == 1) imports[b] = {specifier, name};
+    };
+    for (int i = 0; i < count(); ++i) {
+      if (kind(i) == TK_IMPORT && kind(i + 1) != TK_LPAREN && kind(i + 1) != TK_DOT) {
+        int end = i + 1;
+        while (end < count() && kind(end) != TK_STRING && kind(end) != TK_SEMICOLON) ++end;
+        if (kind(end) != TK_STRING || !word(end - 1, "from")) continue;
+        const std::string_view specifier = text(end);
+        bool braces = false;
+        for (int t = i + 1; t < end - 1; ++t) {
+          if (kind(t) == TK_LBRACE) braces = true;
+          if (kind(t) == TK_RBRACE) braces = false;
+          if (kind(t) != TK_IDENTIFIER || word(t, "as") || word(t, "type") || kind(t + 1) == TK_IDENTIFIER) continue;
+          if (word(t - 1, "as")) {
+            bind(t, specifier, kind(t - 2) == TK_STAR ? std::string_view("*") : text(t - 2));
+          } else {
+            bind(t, specifier, braces ? text(t) : std::string_view("default"));
+          }
+        }
+        continue;
+      }
+      // `{ ... } = require('./m')` after a declaration keyword.
+      if (kind(i) == TK_RBRACE && kind(i + 1) == TK_ASSIGN && word(i + 2, "require") && kind(i + 3) == TK_LPAREN &&
+          kind(i + 4) == TK_STRING && kind(i + 5) == TK_RPAREN && partner(i) >= 0 &&
+          is_declaration_keyword(kind(partner(i) - 1))) {
+        const std::string_view specifier = text(i + 4);
+        for (const auto& [first, last] : group_elements(tokens, match, partner(i))) {
+          if (last == first + 1 && kind(first) == TK_IDENTIFIER) bind(first, specifier, text(first));
+          if (last == first + 3 && kind(first) == TK_IDENTIFIER && kind(first + 1) == TK_COLON &&
+              kind(first + 2) == TK_IDENTIFIER) {
+            bind(first + 2, specifier, text(first));
+          }
+        }
+      }
+    }
+  }
+
+  // The module (`./m`) a binding holds: `const m = require('./m')`; empty otherwise.
+  std::string_view required_module(int b) const {
+    const Binding& binding = bindings[static_cast<size_t>(b)];
+    if (binding.kind != BindingKind::variable || binding.open || binding.writes.size() != 1) return {};
+    const Write& w = binding.writes[0];
+    if (w.op != Write::Op::assign || !word(w.first, "require") || kind(w.first + 1) != TK_LPAREN ||
+        kind(w.first + 2) != TK_STRING || kind(w.first + 3) != TK_RPAREN || w.first + 4 != w.end) {
+      return {};
+    }
+    const std::string_view specifier = text(w.first + 2);
+    return specifier.starts_with('.') ? specifier : std::string_view();
+  }
+
+  // The relative module and exported name a call with its `(` at `open`
+  // reaches: `f(...)` of an imported name, `m.f(...)` and `(0, m.f)(...)` of
+  // a required or imported module, `m(...)` of a required one (`default`).
+  std::optional<std::pair<std::string_view, std::string_view>> import_target(int open) const {
+    if (open < 1) return std::nullopt;
+    int object = -1;
+    int name = -1;
+    if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) == TK_DOT && kind(open - 3) == TK_IDENTIFIER &&
+        kind(open - 4) != TK_DOT) {
+      object = open - 3;
+      name = open - 1;
+    } else if (kind(open - 1) == TK_RPAREN && open >= 7 && kind(open - 7) == TK_LPAREN &&
+               kind(open - 6) == TK_NUMBER && kind(open - 5) == TK_COMMA && kind(open - 4) == TK_IDENTIFIER &&
+               kind(open - 3) == TK_DOT && kind(open - 2) == TK_IDENTIFIER) {
+      object = open - 4;
+      name = open - 2;
+    } else if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) != TK_DOT) {
+      const int b = resolve(open - 1);
+      if (b < 0) return std::nullopt;
+      const auto found = imports.find(b);
+      if (found != imports.end()) {
+        if (found->second.second == "*") return std::nullopt;
+        return found->second;
+      }
+      const std::string_view specifier = required_module(b);
+      if (specifier.empty()) return std::nullopt;
+      return std::make_pair(specifier, std::string_view("default"));
+    }
+    if (object < 0) return std::nullopt;
+    const int b = resolve(object);
+    if (b < 0) return std::nullopt;
+    const auto found = imports.find(b);
+    if (found != imports.end()) {
+      if (found->second.second != "*") return std::nullopt;
+      return std::make_pair(found->second.first, text(name));
+    }
+    const std::string_view specifier = required_module(b);
+    if (specifier.empty()) return std::nullopt;
+    return std::make_pair(specifier, text(name));
+  }
+
+  // The imported function a call with its `(` at `open` calls, or null.
+  const ExportedFunction* imported_call_target(int open) const {
+    if (modules == nullptr) return nullptr;
+    const auto target = import_target(open);
+    return target ? exported_function(target->first, target->second) : nullptr;
+  }
+
+  // The calls of the relative modules' functions, with their argument
+  // types, for the files they call into.
+  void collect_outgoing_calls() {
+    for (int open = 1; open < count(); ++open) {
+      if (kind(open) != TK_LPAREN) continue;
+      const auto target = import_target(open);
+      if (!target) continue;
+      OutgoingCall call;
+      call.specifier = std::string(target->first);
+      call.name = std::string(target->second);
+      for (const auto& [first, last] : group_elements(tokens, match, open)) {
+        if (first < last && kind(first) == TK_SPREAD) {
+          // Past a spread no position is known, nor whether any is left out.
+          call.args.resize(std::max<size_t>(call.args.size(), kMaxSpreadPositions));
+          break;
+        }
+        call.args.push_back(first < last ? expression_type(first, last) : open_type());
+      }
+      out.outgoing.push_back(std::move(call));
+    }
+  }
+
+  // The functions this file exports (`exports.f`, `module.exports = f`,
+  // `export function f`, `export const f = ...`, `export default function`),
+  // and the calls other files of the run make of them.
+  void find_export_list() {
+    for (const auto& [name, f] : exported_functions) export_list.emplace_back(name, f);
+    for (int i = 0; i + 2 < count(); ++i) {
+      if (kind(i) == TK_EXPORT && resolve_export_function(i + 1) >= 0) {
+        const int f = resolve_export_function(i + 1);
+        if (word(i + 1, "default")) {
+          export_list.emplace_back("default", f);
+        } else if (!out.functions[static_cast<size_t>(f)].name.empty()) {
+          export_list.emplace_back(out.functions[static_cast<size_t>(f)].name, f);
+        }
+      }
+      if (kind(i) == TK_EXPORT && is_declaration_keyword(kind(i + 1)) && kind(i + 2) == TK_IDENTIFIER &&
+          kind(i + 3) == TK_ASSIGN) {
+        const int b = resolve(i + 2);
+        const int f = b >= 0 ? callee_function(b) : -1;
+        if (f >= 0) export_list.emplace_back(text(i + 2), f);
+      }
+      if (word(i, "module") && kind(i + 1) == TK_DOT && word(i + 2, "exports") && kind(i + 3) == TK_ASSIGN &&
+          kind(i - 1) != TK_DOT && resolve(i) < 0) {
+        const int value = i + 4;
+        const int end = expression_end(value);
+        const auto head = function_by_head.find(value);
+        if (head != function_by_head.end() && extent_end(out.functions[static_cast<size_t>(head->second)]) + 1 >= end) {
+          export_list.emplace_back("default", head->second);
+        } else if (kind(value) == TK_IDENTIFIER && end == value + 1) {
+          const int b = resolve(value);
+          const int f = b >= 0 ? callee_function(b) : -1;
+          if (f >= 0) export_list.emplace_back("default", f);
+        } else if (kind(value) == TK_LBRACE && partner(value) + 1 == end) {
+          // `module.exports = { f, g: h, k: function () {} }`
+          for (const auto& [first, last] : group_elements(tokens, match, value)) {
+            if (kind(first) != TK_IDENTIFIER) continue;
+            int f = -1;
+            if (last == first + 1) {
+              const int b = resolve(first);
+              f = b >= 0 ? callee_function(b) : -1;
+            } else if (kind(first + 1) == TK_COLON && last == first + 3 && kind(first + 2) == TK_IDENTIFIER) {
+              const int b = resolve(first + 2);
+              f = b >= 0 ? callee_function(b) : -1;
+            } else if (kind(first + 1) == TK_COLON) {
+              const auto fn = function_by_head.find(first + 2);
+              if (fn != function_by_head.end() && extent_end(out.functions[static_cast<size_t>(fn->second)]) + 1 >= last) {
+                f = fn->second;
+              }
+            }
+            if (f >= 0) export_list.emplace_back(text(first), f);
+          }
+        }
+      }
+    }
+    if (incoming_calls == nullptr) return;
+    for (const auto& [name, f] : export_list) {
+      const auto found = incoming_calls->find(std::string(name));
+      if (found != incoming_calls->end()) incoming[f] = &found->second;
+    }
+  }
+
+  // What this file exports, for the files of the run that require it.
+  void collect_exports() {
+    for (const auto& [name, f] : export_list) {
+      ExportedFunction exported;
+      exported.params = param_types(f);
+      exported.result = function_result(f);
+      out.exports.functions.emplace(std::string(name), std::move(exported));
+    }
+  }
+
+  // The function an `export` declares at token `head` (`function f`,
+  // `async function f`, `default function`), or -1.
+  int resolve_export_function(int head) const {
+    if (word(head, "default")) ++head;
+    const auto found = function_by_head.find(head);
+    if (found == function_by_head.end()) return -1;
+    const EvidenceFunction& f = out.functions[static_cast<size_t>(found->second)];
+    return f.is_arrow || f.is_method ? -1 : found->second;
+  }
+
   // The function a binding calls: a declared function, or a variable whose
   // only value is a function.
   int callee_function(int b) const {
@@ -1325,8 +1560,11 @@ struct Engine {
         }
         Value inner;
         // `(0, exports.f)`: the exported function itself.
-        if (close == i + 6 && kind(close + 1) == TK_LPAREN) inner.function_id = exported_call_target(close + 1);
-        if (inner.function_id < 0) inner.type = expression_type(i + 1, close);
+        if (close == i + 6 && kind(close + 1) == TK_LPAREN) {
+          inner.function_id = exported_call_target(close + 1);
+          if (inner.function_id < 0) inner.imported = imported_call_target(close + 1);
+        }
+        if (inner.function_id < 0 && inner.imported == nullptr) inner.type = expression_type(i + 1, close);
         i = close + 1;
         return inner;
       }
@@ -1425,6 +1663,17 @@ struct Engine {
   Value binding_value(int b) {
     Binding& binding = bindings[static_cast<size_t>(b)];
     Value v;
+    if (!imports.empty()) {
+      const auto import_ = imports.find(b);
+      if (import_ != imports.end()) {
+        if (import_->second.second == "*") {
+          v.module = import_->second.first;
+        } else {
+          v.imported = exported_function(import_->second.first, import_->second.second);
+        }
+        return v;
+      }
+    }
     switch (binding.kind) {
       case BindingKind::function:
         v.function_id = binding.function_id;
@@ -1526,6 +1775,12 @@ struct Engine {
         if (value.global == "exports" && value.member.empty() && exported_functions.count(member) != 0) {
           Value next;
           next.function_id = exported_functions[member];
+          value = next;
+          continue;
+        }
+        if (value.member.empty() && value.module.starts_with('.')) {  // a function of a module of the run
+          Value next;
+          next.imported = exported_function(value.module, member);
           value = next;
           continue;
         }
@@ -1692,6 +1947,11 @@ struct Engine {
     (void)open;
     (void)close;
     if (callee.function_id >= 0) return function_result(callee.function_id);
+    if (callee.imported != nullptr) return callee.imported->result;
+    if (callee.member.empty() && callee.module.starts_with('.')) {  // `require('./f')(...)`
+      const ExportedFunction* whole = exported_function(callee.module, "default");
+      return whole != nullptr ? whole->result : open_type();
+    }
     if (!callee.global.empty() && callee.member.empty()) {
       if (callee.global == "Date" && global_type_usable("Date")) return EvidenceType::of("string");
       if (global_type_usable(callee.global)) return global_function_result(callee.global);
@@ -1858,6 +2118,12 @@ struct Engine {
         if (regex) votes.vote("string");
         return;
       }
+      if (const ExportedFunction* imported = imported_call_target(open); imported != nullptr) {
+        if (static_cast<size_t>(index) >= imported->params.size()) return;
+        const EvidenceType& t = imported->params[static_cast<size_t>(index)];
+        if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
+        return;
+      }
       int f = exported_call_target(open);
       if (f < 0) {
         if (open < 1 || kind(open - 1) != TK_IDENTIFIER || kind(open - 2) == TK_DOT) return;
@@ -1972,6 +2238,19 @@ struct Engine {
     // The calls in the file.
     EvidenceType passed = nullish_type();
     bool all_known = !calls[static_cast<size_t>(f)].empty();
+    // The calls the other files of the run make of it count as its own.
+    if (const auto from_others = incoming.find(f); from_others != incoming.end()) {
+      if (calls[static_cast<size_t>(f)].empty()) all_known = true;
+      for (const std::vector<EvidenceType>& args : *from_others->second) {
+        if (static_cast<size_t>(p) >= args.size()) continue;  // left out: optional
+        const EvidenceType& arg = args[static_cast<size_t>(p)];
+        if (!arg.known()) {
+          all_known = false;
+          break;
+        }
+        passed = join_types(passed, arg);
+      }
+    }
     for (const int open : calls[static_cast<size_t>(f)]) {
       const auto args = group_elements(tokens, match, open);
       bool spread = false;
@@ -2394,6 +2673,8 @@ struct Engine {
     find_pseudo_classes();
     collect_references();
     find_exported_functions();
+    find_imports();
+    find_export_list();
     read_jsdoc();
     evaluate_functions();
     start_second_round();
@@ -2401,13 +2682,16 @@ struct Engine {
     class_fields();
     variables();
     strictness();
+    collect_exports();
+    collect_outgoing_calls();
   }
 };
 
 }  // namespace
 
-FileEvidence infer_evidence(std::string_view source, const TokenList& tokens, const std::vector<int>& match) {
-  Engine engine(source, tokens, match);
+FileEvidence infer_evidence(std::string_view source, const TokenList& tokens, const std::vector<int>& match,
+                            const ProjectView* project) {
+  Engine engine(source, tokens, match, project);
   engine.run();
   return std::move(engine.out);
 }

@@ -11,8 +11,10 @@
 // spelling, and the condition of a test never stands for its value.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/tokenizer.h"
@@ -94,6 +96,39 @@ struct EvidenceVariable {
   std::string type;
 };
 
+// What a module of the run gives the files that require or import it: its
+// exported functions (by exported name; `default` for `module.exports = f`
+// and `export default`), with the types the evidence proved for them.
+struct ExportedFunction {
+  std::vector<EvidenceType> params;
+  EvidenceType result;
+};
+
+struct ModuleExports {
+  std::unordered_map<std::string, ExportedFunction> functions;
+};
+
+// The exports of the module a relative specifier (`./util`) of the file
+// names, when it is one of the run; null otherwise.
+using ModuleResolver = std::function<const ModuleExports*(std::string_view specifier)>;
+
+// By exported name: the argument types of each call other files of the run
+// make of it (open where a call's argument is not known).
+using IncomingCalls = std::unordered_map<std::string, std::vector<std::vector<EvidenceType>>>;
+
+// What a file knows of the rest of its run.
+struct ProjectView {
+  ModuleResolver modules;
+  const IncomingCalls* incoming = nullptr;
+};
+
+// A call the file makes of a function a relative module exports.
+struct OutgoingCall {
+  std::string specifier;
+  std::string name;
+  std::vector<EvidenceType> args;
+};
+
 struct FileEvidence {
   std::vector<EvidenceFunction> functions;  // in source order of their heads
   std::vector<EvidenceClass> classes;
@@ -102,10 +137,15 @@ struct FileEvidence {
   // can become a module.
   std::string script_reason;
   bool has_module_syntax = false;  // a top-level import or export
+  ModuleExports exports;
+  std::vector<OutgoingCall> outgoing;
 };
 
 // `match` holds each bracket's partner (match_brackets).
-FileEvidence infer_evidence(std::string_view source, const TokenList& tokens, const std::vector<int>& match);
+// `project`, when given, tells what the relative modules the file requires
+// or imports export, and how the other files call this one's exports.
+FileEvidence infer_evidence(std::string_view source, const TokenList& tokens, const std::vector<int>& match,
+                            const ProjectView* project = nullptr);
 
 // A JSDoc type (`string`, `?number`, `Array.<string>`, `string|number`...) as
 // TypeScript text, when it is one the inline form can write; empty otherwise.

@@ -77,6 +77,10 @@ int run_files(const Args& args, size_t first, const std::string& mode, const Run
   RunOptions run_options = options;
   OutputClaims claims;  // two files of one command never write the same output
   run_options.claims = &claims;
+  // and what each exports is known where the others require it
+  const std::unique_ptr<ProjectModules> modules =
+      cli_project_modules(options, std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(first), args.end()));
+  if (modules) run_options.modules = modules.get();
   ProjectCheck project;  // and share one compiler session
   project_check_begin(project, mode, run_options, false);
   for (size_t i = first; i < args.size(); ++i) {

@@ -14,6 +14,7 @@
 #include "core/filesystem.h"
 #include "core/reader.h"
 #include "pipeline/prefetch.h"
+#include "pipeline/project_modules.h"
 #include "pipeline/source_messages.h"
 #include "platform/platform.h"
 
@@ -128,6 +129,11 @@ std::vector<std::string> queue_files(const std::vector<std::string>& entries) {
 
 }  // namespace
 
+std::unique_ptr<ProjectModules> cli_project_modules(const RunOptions& options, const std::vector<std::string>& files) {
+  if (!options.inline_form || files.size() < 2) return nullptr;
+  return project_modules_of(files);
+}
+
 int cli_runner_go(const RunOptions& options) {
   FilePtr queue = open_file(KVX_FILES_PATH, "r");
   if (!queue) {
@@ -144,9 +150,11 @@ int cli_runner_go(const RunOptions& options) {
     return true;
   });
   queue.reset();
-  const std::unique_ptr<TranspilePrefetcher> prefetcher =
-      cli_parallel_prefetcher(mode, options, [&] { return queue_files(entries); });
   RunOptions run_options = options;
+  const std::unique_ptr<ProjectModules> modules = cli_project_modules(options, queue_files(entries));
+  if (modules) run_options.modules = modules.get();
+  const std::unique_ptr<TranspilePrefetcher> prefetcher =
+      cli_parallel_prefetcher(mode, run_options, [&] { return queue_files(entries); });
   run_options.prefetch = prefetcher.get();
   OutputClaims claims;
   if (run_options.claims == nullptr) run_options.claims = &claims;
@@ -194,6 +202,8 @@ int cli_runner_go_safe_js(const RunOptions& options) {
   int total = 0;
   int succeeded = 0;
   RunOptions run_options = options;
+  const std::unique_ptr<ProjectModules> modules = cli_project_modules(options, queue_files(batch));
+  if (modules) run_options.modules = modules.get();
   OutputClaims claims;
   if (run_options.claims == nullptr) run_options.claims = &claims;
   ProjectCheck project;
@@ -221,12 +231,19 @@ int cli_runner_run_directory(const std::string& folder, const std::string& mode,
 
 int cli_runner_run_directories(const std::vector<std::string>& folders, const std::string& mode, int* total,
                                int* succeeded, const RunOptions& options) {
-  const std::unique_ptr<TranspilePrefetcher> prefetcher = cli_parallel_prefetcher(mode, options, [&] {
+  const auto folder_files = [&] {
     std::vector<std::string> files;
     for (const std::string& folder : folders) add_folder_files(folder, files);
     return files;
-  });
+  };
   RunOptions run_options = options;
+  // A queue run has found the project already; a folder given on its own finds it here.
+  std::unique_ptr<ProjectModules> modules;
+  if (run_options.modules == nullptr) {
+    modules = cli_project_modules(options, folder_files());
+    if (modules) run_options.modules = modules.get();
+  }
+  const std::unique_ptr<TranspilePrefetcher> prefetcher = cli_parallel_prefetcher(mode, run_options, folder_files);
   run_options.prefetch = prefetcher.get();
   OutputClaims claims;
   if (run_options.claims == nullptr) run_options.claims = &claims;

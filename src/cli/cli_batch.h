@@ -1,10 +1,16 @@
 // The runs of `go` over the queue and over folders, and of the safe-JS batch.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "pipeline/project_modules.h"
 #include "pipeline/run.h"
+
+// What the files of a run export, for the inline form; null when the run
+// writes the typed form or has fewer than two files.
+std::unique_ptr<ProjectModules> cli_project_modules(const RunOptions& options, const std::vector<std::string>& files);
 
 // `go`: every queue entry (a file, or the .js files below a folder) in the
 // active mode; 0 when every file succeeded.

@@ -33,7 +33,7 @@ std::unique_ptr<TranspilePrefetcher> cli_parallel_prefetcher(const std::string& 
   try {
     std::vector<std::string> files = list_files();
     if (files.size() < 2) return nullptr;
-    const PrefetchForm form{options.inline_form, g_kvx_verbose != 0};
+    const PrefetchForm form{options.inline_form, g_kvx_verbose != 0, options.modules};
     auto prefetcher = std::make_unique<TranspilePrefetcher>(std::move(files), form, jobs);
     if (prefetcher->threads() == 0) return nullptr;
     return prefetcher;

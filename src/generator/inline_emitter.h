@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/evidence.h"
 #include "core/tokenizer.h"
 
 enum InlineInsertionKind : int {
@@ -47,7 +48,9 @@ struct InlineOutput {
 // Insertions only: a type is written where the code proves it (see
 // analysis/evidence.h), nothing where it does not; `any` and `unknown` are
 // never written.
-InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const AnalysisResult& result);
+// `project`, when given, tells what the other modules of the run export.
+InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const AnalysisResult& result,
+                         const ProjectView* project = nullptr);
 
 // The source with the insertions whose `keep` entry is true (all when `keep`
 // is empty) put in place.

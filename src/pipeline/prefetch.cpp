@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/reader.h"
+#include "pipeline/project_modules.h"
 
 TranspileObserver recording_observer(std::vector<ObserverCall>& calls, bool trace) {
   using Kind = ObserverCall::Kind;
@@ -50,7 +51,7 @@ PrefetchStep transpile_step(PrefetchForm form) {
     PrefetchedFile file;
     const TranspileObserver observer = recording_observer(file.calls, form.trace);
     if (form.inline_form) {
-      file.inline_output = transpile_inline(*source, observer);
+      file.inline_output = transpile_inline_of(path, *source, form.modules, observer);
     } else {
       file.typescript = transpile_to_typescript(std::move(*source), observer);
     }

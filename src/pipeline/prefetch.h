@@ -55,10 +55,13 @@ struct PrefetchedFile {
   InlineOutput inline_output;  // the inline form
 };
 
+struct ProjectModules;
+
 // The form a run writes: typed or inline, with or without pass 4's trace.
 struct PrefetchForm {
   bool inline_form = false;
   bool trace = false;
+  const ProjectModules* modules = nullptr;  // what the run's files export; not owned
   bool operator==(const PrefetchForm&) const = default;
 };
 

@@ -14,6 +14,7 @@
 #include "core/console.h"
 #include "core/filesystem.h"
 #include "core/reader.h"
+#include "pipeline/project_modules.h"
 #include "generator/generator.h"
 #include "pipeline/prefetch.h"
 #include "pipeline/source_messages.h"
@@ -114,7 +115,7 @@ int run_transpile_inline(const std::string& path, std::string& source, InlineOut
                          const RunOptions& options) {
   std::optional<std::string> text = read_source(path);
   if (!text) return 1;
-  output = transpile_inline(*text, console_observer());
+  output = transpile_inline_of(path, *text, options.modules, console_observer());
   source = std::move(*text);
   const OutputPath target = options.output_of(path);
   ensure_output_folder(target);
@@ -139,7 +140,7 @@ int finish_prefetched(const std::string& path, const RunOptions& options, const 
 int run_transpile_single_file(const std::string& path, const RunOptions& options) {
   if (options.prefetch != nullptr) {
     const std::optional<PrefetchedFile> ready =
-        options.prefetch->take(path, PrefetchForm{options.inline_form, g_kvx_verbose != 0});
+        options.prefetch->take(path, PrefetchForm{options.inline_form, g_kvx_verbose != 0, options.modules});
     if (ready) return finish_prefetched(path, options, *ready);
   }
 
@@ -148,7 +149,7 @@ int run_transpile_single_file(const std::string& path, const RunOptions& options
 
   const OutputPath target = options.output_of(path);
   if (options.inline_form) {
-    const InlineOutput output = transpile_inline(*source, console_observer());
+    const InlineOutput output = transpile_inline_of(path, *source, options.modules, console_observer());
     source.reset();
     ensure_output_folder(target);
     return write_inline_output("./" + target.ts(), output);

@@ -16,6 +16,7 @@ extern std::int32_t g_kvx_verbose;
 class TranspilePrefetcher;
 struct CompilerSessionSlot;
 struct InlineRunSummary;
+struct ProjectModules;
 
 // How a run writes its output, chosen on the command line.
 struct RunOptions {
@@ -36,6 +37,9 @@ struct RunOptions {
   CompilerSessionSlot* compiler = nullptr;
   // Where mode auto with --inline adds each file's figures. Not owned.
   InlineRunSummary* summary = nullptr;
+  // What the files of the run export, for the inline form; null for a
+  // single file. Not owned.
+  const ProjectModules* modules = nullptr;
   // --report FILE: the summary of a folder run as JSON.
   std::string report_path;
 

@@ -82,11 +82,12 @@ std::string transpile_to_typescript(std::string source, const TranspileObserver&
   return std::move(text).str();
 }
 
-InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer) {
+InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer,
+                              const ProjectView* project) {
   TokenList tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
   AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
-  InlineOutput output = emit_inline(source, tokens, result);
+  InlineOutput output = emit_inline(source, tokens, result, project);
   free_token_list(tokens);
   free_analysis_result(result);
   return output;

@@ -49,4 +49,5 @@ std::string transpile_to_typescript(std::string source, const TranspileObserver&
 
 // The inline form of one source: the source itself with the inferred types
 // written in place (tokens and analysis as transpile() runs them).
-InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer = {});
+InlineOutput transpile_inline(std::string_view source, const TranspileObserver& observer = {},
+                              const ProjectView* project = nullptr);
