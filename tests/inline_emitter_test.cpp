@@ -160,11 +160,16 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function send(opts, b) { }\n",
        "/**\n * @param {Object} opts\n * @param {Duplex} opts.socket\n * @param {Object} b\n * @param {*} b.x\n */\n"
        "function send(opts, b): void { }\nexport {};\n"},
-      {"a union in parentheses keeps them before []; backticked names; Node and global types",
+      {"a union in parentheses keeps them before []; backticked names; Node's Buffer; no Function",
        "/**\n * @param {String} `input`\n * @param {Function} cb\n * @return {(Buffer|string)[]}\n */\n"
        "function frame(input, cb) { return lookup(input, cb); }\n",
        "/**\n * @param {String} `input`\n * @param {Function} cb\n * @return {(Buffer|string)[]}\n */\n"
-       "function frame(input: string, cb: Function): (Buffer | string)[] { return lookup(input, cb); }\nexport {};\n"},
+       "function frame(input: string, cb): (Buffer | string)[] { return lookup(input, cb); }\nexport {};\n"},
+      {"JSDoc the code contradicts: called, constructed, reassigned, or given another kind by the calls",
+       "/**\n * @param {boolean} pred\n * @param {string} C\n * @param {string[]} orders\n * @param {boolean} deep\n */\n"
+       "function f(pred, C, orders, deep) { pred(1); new C(); orders = [orders]; }\nf(a, b, c, 1 & 2);\n",
+       "/**\n * @param {boolean} pred\n * @param {string} C\n * @param {string[]} orders\n * @param {boolean} deep\n */\n"
+       "function f(pred, C, orders, deep): void { pred(1); new C(); orders = [orders]; }\nf(a, b, c, 1 & 2);\nexport {};\n"},
       {"calls through exports reach the exported function",
        "function show(v) { console.log(v); }\nexports.show = void 0;\nexports.show = show;\n"
        "function label() { return 'a'; }\nexports.label = label;\n"

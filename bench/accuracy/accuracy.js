@@ -48,6 +48,7 @@ function parseArgs(argv) {
     only: '',
     listWrong: null,
     json: null,
+    project: false,
   };
   for (let i = 0; i < argv.length; i++) {
     const value = () => {
@@ -62,6 +63,7 @@ function parseArgs(argv) {
       case '--only': args.only = value(); break;
       case '--list-wrong': args.listWrong = value(); break;
       case '--json': args.json = path.resolve(value()); break;
+      case '--project': args.project = true; break;
       case '--help': case '-h': usage(null); break;
       default: usage(`unknown argument '${argv[i]}'`);
     }
@@ -159,6 +161,27 @@ function runKvx(kvx, dir, base, inline) {
   if (result.status === 0 && fs.existsSync(output)) return { text: fs.readFileSync(output, 'utf8'), failure: null };
   const reason = result.error ? result.error.message : `exit ${result.status}`;
   return { text: null, failure: reason };
+}
+
+// `kvx go src --inline` (mode w) over the files copied with their paths
+// into dir/src: relative path -> { text, failure }.
+function runKvxProject(kvx, dir, folder, relatives) {
+  fs.rmSync(dir, { recursive: true, force: true });
+  for (const relative of relatives) {
+    fs.mkdirSync(path.dirname(path.join(dir, 'src', relative)), { recursive: true });
+    fs.copyFileSync(path.join(folder, relative), path.join(dir, 'src', relative));
+  }
+  const result = childProcess.spawnSync(kvx, ['go', 'src', '--inline'], { cwd: dir, encoding: 'utf8', timeout: 300000 });
+  const runs = new Map();
+  for (const relative of relatives) {
+    const output = path.join(dir, 'generated', relative.replace(/\.js$/, '.ts'));
+    if (fs.existsSync(output)) {
+      runs.set(relative, { text: fs.readFileSync(output, 'utf8'), failure: null });
+    } else {
+      runs.set(relative, { text: null, failure: result.error ? result.error.message : `exit ${result.status}, no output` });
+    }
+  }
+  return runs;
 }
 
 // What one producer wrote for a file: the positions by path, and its own
@@ -419,6 +442,9 @@ function processPackage(args, pkg, failures) {
     throw new Error(`${pkg.name}@${pkg.version} is not installed in ${args.packages}: run bench/accuracy/install.sh`);
   }
   const files = [];
+  // --project: the inline form of all the package's files in one run
+  // (`kvx go DIR --inline`), so that each knows what the others export.
+  const together = args.project ? runKvxProject(args.kvx, path.join(args.work, pkg.name.replace(/\//g, '+'), 'project'), folder, pkg.files) : null;
   pkg.files.forEach((relative, index) => {
     const source = path.join(folder, relative);
     const base = path.basename(relative);
@@ -443,7 +469,7 @@ function processPackage(args, pkg, failures) {
       fs.rmSync(dir, { recursive: true, force: true });
       fs.mkdirSync(dir, { recursive: true });
       fs.copyFileSync(source, path.join(dir, base));
-      const run = runKvx(args.kvx, dir, base, producer === 'inline');
+      const run = producer === 'inline' && together ? together.get(relative) : runKvx(args.kvx, dir, base, producer === 'inline');
       if (run.failure) failures.push(`${pkg.name}/${relative}: kvx ${producer === 'inline' ? 'w --inline' : 'w'} failed (${run.failure}); counted untyped`);
       produced[producer] = readProduced(path.join(dir, 'generated', base.replace(/\.js$/, '.ts')), run.text);
     }

@@ -2191,53 +2191,12 @@ struct Engine {
     return false;
   }
 
-  void infer_param(int f, int p, EvidenceType& type, std::string& written) {
-    EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
-    const EvidenceParam& param = fn.params[static_cast<size_t>(p)];
-    if (param.name < 0 || kind(param.first) == TK_SPREAD) return;
-    const std::string name(text(param.name));
-    // JSDoc states the type: it wins, or nothing is written when it names a
-    // type this form cannot write.
-    const auto found = binding_index.find({f, text(param.name)});
-    const int b = found == binding_index.end() ? -1 : found->second;
-    const auto& doc = jsdoc_params[static_cast<size_t>(f)];
-    const auto documented = doc.find(name);
-    if (documented != doc.end()) {
-      if (documented->second == "?") return;
-      // JSDoc can be stale: where the body uses the parameter as a kind the
-      // comment does not name (`@param {boolean} bitmask`, then `bitmask &
-      // FLAG`), the two disagree and nothing is written.
-      const EvidenceType stated = type_from_text(documented->second);
-      if (b >= 0) {
-        Votes votes;
-        for (const int u : std::vector<int>(bindings[static_cast<size_t>(b)].uses)) classify_use(u, b, votes);
-        for (const std::string& kind_ : votes.kinds) {
-          if (std::find(stated.members.begin(), stated.members.end(), kind_) == stated.members.end()) return;
-        }
-      }
-      type = stated;
-      written = documented->second;
-      return;
-    }
-    if (b < 0) return;
-    const Binding& binding = bindings[static_cast<size_t>(b)];
-    if (binding.open || binding.declarations != 1) return;
-    // A default value: the compiler infers the type from it; nothing written.
-    if (param.last > param.first + 1) {
-      type = expression_type(param.first + 2, param.last);
-      if (type.known() && (type.members.size() != 1 || member_rank(type.members[0]) >= 3)) type = open_type();
-      return;
-    }
-    if (named_in_template(f, name)) return;
-    Votes votes;
-    const std::vector<int> uses = binding.uses;
-    for (const int u : uses) {
-      classify_use(u, b, votes);
-      if (votes.abort) return;
-    }
-    // The calls in the file.
+  // The join of what the calls of function f pass as parameter p; `all_known`
+  // tells whether there is a call and every one passes a known type (a call
+  // that leaves p out counts as optional, not as unknown).
+  EvidenceType passed_types(int f, int p, bool& all_known) {
     EvidenceType passed = nullish_type();
-    bool all_known = !calls[static_cast<size_t>(f)].empty();
+    all_known = !calls[static_cast<size_t>(f)].empty();
     // The calls the other files of the run make of it count as its own.
     if (const auto from_others = incoming.find(f); from_others != incoming.end()) {
       if (calls[static_cast<size_t>(f)].empty()) all_known = true;
@@ -2269,6 +2228,80 @@ struct Engine {
       }
       passed = join_types(passed, arg);
     }
+    if (!passed.known()) all_known = false;
+    return passed;
+  }
+
+  void infer_param(int f, int p, EvidenceType& type, std::string& written) {
+    EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    const EvidenceParam& param = fn.params[static_cast<size_t>(p)];
+    if (param.name < 0 || kind(param.first) == TK_SPREAD) return;
+    const std::string name(text(param.name));
+    // JSDoc states the type: it wins, or nothing is written when it names a
+    // type this form cannot write.
+    const auto found = binding_index.find({f, text(param.name)});
+    const int b = found == binding_index.end() ? -1 : found->second;
+    const auto& doc = jsdoc_params[static_cast<size_t>(f)];
+    const auto documented = doc.find(name);
+    if (documented != doc.end()) {
+      if (documented->second == "?") return;
+      // JSDoc can be stale: where the body uses the parameter as a kind the
+      // comment does not name (`@param {boolean} bitmask`, then `bitmask &
+      // FLAG`), the two disagree and nothing is written.
+      const EvidenceType stated = type_from_text(documented->second);
+      const auto states = [&stated](std::string_view member) {
+        return std::find(stated.members.begin(), stated.members.end(), member) != stated.members.end();
+      };
+      if (b >= 0) {
+        Votes votes;
+        for (const int u : std::vector<int>(bindings[static_cast<size_t>(b)].uses)) {
+          classify_use(u, b, votes);
+          // Called or constructed: no type this form writes from JSDoc can be.
+          if (word(u - 1, "new") || kind(u + 1) == TK_LPAREN) return;
+          // Given a value of another type (`orders = [orders]` for `@param {string[]} orders`).
+          if (kind(u + 1) == TK_ASSIGN) {
+            const EvidenceType assigned = expression_type(u + 2, expression_end(u + 2));
+            if (assigned.state != EvidenceType::State::nullish &&
+                (!assigned.known() || !std::all_of(assigned.members.begin(), assigned.members.end(), states))) {
+              return;
+            }
+          }
+        }
+        for (const std::string& kind_ : votes.kinds) {
+          if (!states(kind_)) return;
+        }
+      }
+      // What the calls pass disagrees (`@param {boolean} isDeep` given a bit mask).
+      bool all_known = false;
+      const EvidenceType passed = passed_types(f, p, all_known);
+      if (passed.known()) {
+        for (const std::string& member : passed.members) {
+          if (!states(member)) return;
+        }
+      }
+      type = stated;
+      written = documented->second;
+      return;
+    }
+    if (b < 0) return;
+    const Binding& binding = bindings[static_cast<size_t>(b)];
+    if (binding.open || binding.declarations != 1) return;
+    // A default value: the compiler infers the type from it; nothing written.
+    if (param.last > param.first + 1) {
+      type = expression_type(param.first + 2, param.last);
+      if (type.known() && (type.members.size() != 1 || member_rank(type.members[0]) >= 3)) type = open_type();
+      return;
+    }
+    if (named_in_template(f, name)) return;
+    Votes votes;
+    const std::vector<int> uses = binding.uses;
+    for (const int u : uses) {
+      classify_use(u, b, votes);
+      if (votes.abort) return;
+    }
+    // The calls in the file, and those of the other files of the run.
+    bool all_known = false;
+    EvidenceType passed = passed_types(f, p, all_known);
     if (!passed.known()) all_known = false;
     if (votes.kinds.size() > 1) return;
     if (votes.kinds.size() == 1) {
@@ -2733,10 +2766,6 @@ std::string jsdoc_type_text(std::string_view jsdoc, const std::vector<std::strin
       out = "boolean";
     } else if (m == "void") {
       out = "void";
-    } else if (m == "Function" && members.empty() && split_union(type).size() == 1) {
-      // Alone only: code that takes `string|Function` narrows it in ways the
-      // compiler does not follow, and `Function` has none of the members it reads.
-      out = "Function";
     } else if (in_list(m, {"Date", "RegExp", "Error", "TypeError", "RangeError", "ArrayBuffer", "Uint8Array",
                            "Uint16Array", "Uint32Array", "Int8Array", "Int16Array", "Int32Array", "Float32Array",
                            "Float64Array", "DataView", "Buffer"}) ||
