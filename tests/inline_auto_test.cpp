@@ -50,6 +50,37 @@ TEST(InlineAuto, DropsRejectedAnnotationsAndKeepsBehaviour) {
   EXPECT_EQ(actual, expected);
 }
 
+// An error that neither its names nor its place lead to an annotation (the
+// comment's `number` reaches `c.trim()` through an unannotated constant):
+// the check finds the annotation by halving the rest, and keeps the others,
+// rather than dropping every annotation of the file.
+TEST(InlineAuto, FindsAnAnnotationItCannotTraceAndKeepsTheRest) {
+  std::string output;
+  if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH";
+  if (!fs::exists(kToolsModules / "typescript/bin/tsc")) GTEST_SKIP() << "run .ci/install-node-tools.sh";
+  kvx_test::ScopedWorkDir dir;
+  fs::create_directory_symlink(kToolsModules, "node_modules");
+  write_file("app.js",
+             "const table = { 1: ' one ' };\n"
+             "/** @returns {number} */\n"
+             "function code(x) { return table[x]; }\n"
+             "function twice(n) { return n * 2; }\n"
+             "function area(w, h) { return w * h; }\n"
+             "function show() {\n"
+             "  const c = code(1);\n"
+             "  console.log(c.trim());\n"
+             "}\n"
+             "show();\n"
+             "console.log(twice(2), area(2, 3));\n");
+  std::string console;
+  ASSERT_EQ(run_kvx({"auto", "--inline", "app.js"}, &console), 0) << console;
+  const std::string generated = read_file("generated/app.ts");
+  EXPECT_NE(generated.find("function code(x: number) {"), std::string::npos) << generated;
+  EXPECT_NE(generated.find("function twice(n: number): number {"), std::string::npos) << generated;
+  EXPECT_NE(generated.find("function area(w: number, h: number): number {"), std::string::npos) << generated;
+  EXPECT_NE(console.find("[OK] Final JS built: dist/app.js"), std::string::npos) << console;
+}
+
 TEST(InlineAuto, ModeAWritesTheWholeFileAndSaysSo) {
   kvx_test::ScopedWorkDir dir;
   write_file("app.js", "let unit;\nunit = 'cm';\nconsole.log(unit);\n");

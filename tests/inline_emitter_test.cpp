@@ -412,6 +412,31 @@ TEST(InlineCheck, DropsTheAnnotationsTheErrorsPointAt) {
   }
 }
 
+TEST(InlineCheck, DropsTheAnnotationsOfTheFunctionAnErrorStandsIn) {
+  // Output: "function f(a: number) {\n  function g() {\n    x();\n  }\n}\nlet v: string = y();\n"
+  const std::string source = "function f(a) {\n  function g() {\n    x();\n  }\n}\nlet v = y();\n";
+  const std::vector<InlineInsertion> insertions = {
+      {12, ": number", INLINE_PARAMETER, "a", "f", 0},
+      {53, ": string", INLINE_VARIABLE, "v", "", -1},
+  };
+  const std::vector<std::pair<int, int>> spans = {{0, 47}, {18, 45}};
+  struct Case {
+    const char* what;
+    CompilerError error;
+    std::vector<bool> kept;
+  };
+  const Case cases[] = {
+      {"an inner function without annotations widens to the enclosing one", {3, 5}, {false, true}},
+      {"outside every function, the error's line", {6, 17}, {true, false}},
+      {"inside an insertion, nothing", {1, 15}, {true, true}},
+  };
+  for (const Case& c : cases) {
+    std::vector<bool> keep(insertions.size(), true);
+    drop_enclosing_insertions(source, insertions, keep, {c.error}, spans);
+    EXPECT_EQ(keep, c.kept) << c.what;
+  }
+}
+
 TEST(InlineCheck, OnlyErrorsTheSourceLacksCount) {
   // Output: "const a: number = 1;\nfoo(a);\n"; the source has the error at foo.
   const std::string source = "const a = 1;\nfoo(a);\n";

@@ -175,6 +175,10 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
     if (insertion.kind != INLINE_INTERFACES && insertion.kind != INLINE_MODULE) ++output.annotations;
   }
   output.script_reason = evidence.script_reason;
+  for (const EvidenceFunction& fn : evidence.functions) {
+    if (fn.head < 0 || fn.body_end < fn.head) continue;
+    output.function_spans.emplace_back(tokens.start(fn.head), tokens.end(fn.body_end));
+  }
   output.text = apply_insertions(source, output.insertions);
   return output;
 }

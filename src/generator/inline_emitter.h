@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "analysis/analyzer.h"
@@ -43,6 +44,10 @@ struct InlineOutput {
   // Why the file stays a script (it relies on sloppy mode, which a module's
   // strict mode would change); empty when it became a module or was one.
   std::string script_reason;
+  // The source bytes [first, last) of each function, in source order of
+  // their starts: where the compiler check looks for the annotations around
+  // an error it cannot trace by name.
+  std::vector<std::pair<int, int>> function_spans;
 };
 
 // Insertions only: a type is written where the code proves it (see

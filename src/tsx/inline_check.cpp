@@ -20,6 +20,11 @@ namespace {
 // Rounds of dropping while the annotations still add errors, before kvx
 // gives up on them (the field declarations alone, or none, are then written).
 constexpr int kMaxRounds = 4;
+// Rounds that take out the annotations of the functions the remaining errors
+// stand in, each a compile.
+constexpr int kMaxEnclosingRounds = 6;
+// Compiles spent halving the annotations left to find one that adds errors.
+constexpr int kMaxHalvingCompiles = 16;
 constexpr const char* kNodeTypesFile = "node_modules/@types/node/index.d.ts";
 
 bool parse_number(std::string_view text, size_t& pos, int& value) {
@@ -156,40 +161,97 @@ std::vector<CompilerError> parse_compiler_errors(std::string_view output, std::s
   return errors;
 }
 
+namespace {
+
+std::vector<int> line_starts_of(std::string_view text) {
+  std::vector<int> starts = {0};
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') starts.push_back(static_cast<int>(i) + 1);
+  }
+  return starts;
+}
+
+// The source offset of an error of the inline text (the insertions in `keep`
+// applied); -1 when it stands inside an insertion or outside the text.
+int error_source_offset(const CompilerError& error, const std::vector<int>& text_starts,
+                        const std::vector<InlineInsertion>& insertions, const std::vector<int>& offsets) {
+  if (error.line < 1 || error.line > static_cast<int>(text_starts.size())) return -1;
+  const int at = text_starts[static_cast<size_t>(error.line - 1)] + error.column - 1;
+  int shift = 0;
+  for (size_t i = 0; i < insertions.size(); ++i) {
+    if (offsets[i] < 0) continue;
+    const int length = static_cast<int>(insertions[i].text.size());
+    if (offsets[i] + length <= at) {
+      shift += length;
+    } else if (offsets[i] <= at) {
+      return -1;
+    }
+  }
+  return at - shift;
+}
+
+}  // namespace
+
+int drop_enclosing_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                              std::vector<bool>& keep, const std::vector<CompilerError>& errors,
+                              const std::vector<std::pair<int, int>>& function_spans) {
+  if (keep.size() != insertions.size()) keep.assign(insertions.size(), true);
+  const std::string text = apply_insertions(source, insertions, keep);
+  const std::vector<int> offsets = insertion_output_offsets(insertions, keep);
+  const std::vector<int> text_starts = line_starts_of(text);
+  const std::vector<int> source_starts = line_starts_of(source);
+  const auto is_annotation = [&](size_t i) {
+    return keep[i] && insertions[i].kind != INLINE_MODULE && insertions[i].kind != INLINE_INTERFACES;
+  };
+  int dropped = 0;
+  for (const CompilerError& error : errors) {
+    const int at = error_source_offset(error, text_starts, insertions, offsets);
+    if (at < 0) continue;
+    // The spans around the error, innermost (shortest) first.
+    std::vector<std::pair<int, int>> around;
+    for (const auto& span : function_spans) {
+      if (span.first <= at && at < span.second) around.push_back(span);
+    }
+    std::sort(around.begin(), around.end(),
+              [](const auto& a, const auto& b) { return a.second - a.first < b.second - b.first; });
+    // Outside every function, the error's own line stands for its scope.
+    const int line = static_cast<int>(std::upper_bound(source_starts.begin(), source_starts.end(), at) -
+                                      source_starts.begin());
+    const int line_end = static_cast<size_t>(line) < source_starts.size() ? source_starts[static_cast<size_t>(line)]
+                                                                           : static_cast<int>(source.size()) + 1;
+    around.emplace_back(source_starts[static_cast<size_t>(line - 1)], line_end);
+    for (const auto& [first, last] : around) {
+      int here = 0;
+      for (size_t i = 0; i < insertions.size(); ++i) {
+        if (is_annotation(i) && insertions[i].offset >= first && insertions[i].offset < last) {
+          keep[i] = false;
+          ++here;
+        }
+      }
+      if (here > 0) {
+        dropped += here;
+        break;
+      }
+    }
+  }
+  return dropped;
+}
+
 std::vector<CompilerError> errors_not_in_source(std::string_view source, const std::vector<InlineInsertion>& insertions,
                                                 const std::vector<bool>& keep, const std::vector<CompilerError>& errors,
                                                 const std::vector<CompilerError>& source_errors) {
   const std::string text = apply_insertions(source, insertions, keep);
   const std::vector<int> offsets = insertion_output_offsets(insertions, keep);
-  auto starts_of = [](std::string_view t) {
-    std::vector<int> starts = {0};
-    for (size_t i = 0; i < t.size(); ++i) {
-      if (t[i] == '\n') starts.push_back(static_cast<int>(i) + 1);
-    }
-    return starts;
-  };
-  const std::vector<int> text_starts = starts_of(text);
-  const std::vector<int> source_starts = starts_of(source);
+  const std::vector<int> text_starts = line_starts_of(text);
+  const std::vector<int> source_starts = line_starts_of(source);
   // Source errors by place, each matched once.
   std::vector<std::pair<std::pair<int, int>, int>> remaining;
   for (const CompilerError& error : source_errors) remaining.push_back({{error.line, error.column}, error.code});
   std::vector<CompilerError> fresh;
   for (const CompilerError& error : errors) {
     if (error.line < 1 || error.line > static_cast<int>(text_starts.size())) continue;
-    const int at = text_starts[static_cast<size_t>(error.line - 1)] + error.column - 1;
-    int shift = 0;
-    bool inside = false;
-    for (size_t i = 0; i < insertions.size(); ++i) {
-      if (offsets[i] < 0) continue;
-      const int length = static_cast<int>(insertions[i].text.size());
-      if (offsets[i] + length <= at) {
-        shift += length;
-      } else if (offsets[i] <= at) {
-        inside = true;
-      }
-    }
-    if (!inside) {
-      const int source_at = at - shift;
+    const int source_at = error_source_offset(error, text_starts, insertions, offsets);
+    if (source_at >= 0) {
       const int line = static_cast<int>(std::upper_bound(source_starts.begin(), source_starts.end(), source_at) -
                                         source_starts.begin());
       const int column = source_at - source_starts[static_cast<size_t>(line - 1)] + 1;
@@ -520,6 +582,63 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
     }
   }
   keep = best_keep;
+  // Errors of kvx's that neither the names nor the places trace: the
+  // annotations of the functions they stand in go, widening to the enclosing
+  // function when those are gone, rather than every annotation of the file.
+  if (checked && best_added > 0) {
+    Compile current = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
+    for (int round = 0; round < kMaxEnclosingRounds && best_added > 0; ++round) {
+      const std::vector<CompilerError> caused =
+          errors_not_in_source(source, output.insertions, keep, current.errors, baseline.errors);
+      if (caused.empty()) break;
+      if (drop_enclosing_insertions(source, output.insertions, keep, caused, output.function_spans) == 0) break;
+      current = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
+      const size_t added = added_by(keep, current);
+      if (added < best_added || (added == best_added && current.errors.size() <= best_errors)) {
+        best_keep = keep;
+        best_added = added;
+        best_errors = current.errors.size();
+      }
+    }
+    keep = best_keep;
+  }
+  // Still kvx's errors: halve the annotations left until the one that
+  // causes them is found, within a budget of compiles, and take it out.
+  if (checked && best_added > 0) {
+    int budget = kMaxHalvingCompiles;
+    while (best_added > 0 && budget > 0) {
+      std::vector<size_t> suspects;
+      for (size_t i = 0; i < output.insertions.size(); ++i) {
+        if (keep[i] && output.insertions[i].kind != INLINE_MODULE && output.insertions[i].kind != INLINE_INTERFACES) {
+          suspects.push_back(i);
+        }
+      }
+      while (suspects.size() > 1 && budget > 0) {
+        const std::vector<size_t> half(suspects.begin(), suspects.begin() + static_cast<std::ptrdiff_t>(suspects.size() / 2));
+        std::vector<bool> trial = keep;
+        for (const size_t i : half) trial[i] = false;
+        --budget;
+        const Compile tried = compile_text(checker, apply_insertions(source, output.insertions, trial), false);
+        if (added_by(trial, tried) < best_added) {
+          suspects = half;
+        } else {
+          suspects.erase(suspects.begin(), suspects.begin() + static_cast<std::ptrdiff_t>(half.size()));
+        }
+      }
+      if (suspects.size() != 1 || budget <= 0) break;
+      std::vector<bool> trial = keep;
+      trial[suspects[0]] = false;
+      --budget;
+      const Compile tried = compile_text(checker, apply_insertions(source, output.insertions, trial), false);
+      const size_t added = added_by(trial, tried);
+      if (added >= best_added) break;
+      keep = trial;
+      best_keep = keep;
+      best_added = added;
+      best_errors = tried.errors.size();
+    }
+    keep = best_keep;
+  }
   // Never worse than the source as the module it becomes, compared with the same flags, and
   // no error of kvx's left: the field declarations alone when they do, which
   // mostly remove errors (properties the class never declared); else none.

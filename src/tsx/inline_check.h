@@ -43,6 +43,15 @@ std::vector<CompilerError> errors_not_in_source(std::string_view source, const s
 int drop_rejected_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
                              std::vector<bool>& keep, const std::vector<CompilerError>& errors);
 
+// Takes out of `keep` the annotations of the function each error stands in:
+// those inside the innermost function span (source bytes) around the error
+// that still holds a kept annotation, else those on the error's line. For the
+// errors neither the names nor the places trace. Returns how many were taken
+// out.
+int drop_enclosing_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,
+                              std::vector<bool>& keep, const std::vector<CompilerError>& errors,
+                              const std::vector<std::pair<int, int>>& function_spans);
+
 // Where the name at an offset of the checked text is declared: the offset
 // right after the declared name, or nothing when it is not declared in the
 // file (or cannot be told).
