@@ -435,6 +435,19 @@ TEST(InlineCheck, DropsTheAnnotationsOfTheFunctionAnErrorStandsIn) {
     drop_enclosing_insertions(source, insertions, keep, {c.error}, spans);
     EXPECT_EQ(keep, c.kept) << c.what;
   }
+  // A wrapper around the whole module holds every annotation: not taken out.
+  std::string wrapped = "(function () {\n";
+  std::vector<InlineInsertion> many;
+  for (int i = 0; i < 13; ++i) {
+    wrapped += "var v" + std::to_string(i % 10) + std::string(1, static_cast<char>('a' + i)) + " = 1;\n";
+    many.push_back({static_cast<int>(wrapped.size()) - 6, ": number", INLINE_VARIABLE, "v", "", -1});
+  }
+  wrapped += "x();\n})();\n";
+  std::vector<bool> keep(many.size(), true);
+  EXPECT_EQ(drop_enclosing_insertions(wrapped, many, keep, {{15 + 0, 1}},
+                                      {{0, static_cast<int>(wrapped.size()) - 4}}),
+            0);
+  EXPECT_EQ(keep, std::vector<bool>(many.size(), true));
 }
 
 TEST(InlineCheck, OnlyErrorsTheSourceLacksCount) {

@@ -163,6 +163,9 @@ std::vector<CompilerError> parse_compiler_errors(std::string_view output, std::s
 
 namespace {
 
+// The most annotations one error may take out with its function.
+constexpr size_t kMaxEnclosingDrop = 12;
+
 std::vector<int> line_starts_of(std::string_view text) {
   std::vector<int> starts = {0};
   for (size_t i = 0; i < text.size(); ++i) {
@@ -221,17 +224,17 @@ int drop_enclosing_insertions(std::string_view source, const std::vector<InlineI
                                                                            : static_cast<int>(source.size()) + 1;
     around.emplace_back(source_starts[static_cast<size_t>(line - 1)], line_end);
     for (const auto& [first, last] : around) {
-      int here = 0;
+      std::vector<size_t> here;
       for (size_t i = 0; i < insertions.size(); ++i) {
-        if (is_annotation(i) && insertions[i].offset >= first && insertions[i].offset < last) {
-          keep[i] = false;
-          ++here;
-        }
+        if (is_annotation(i) && insertions[i].offset >= first && insertions[i].offset < last) here.push_back(i);
       }
-      if (here > 0) {
-        dropped += here;
-        break;
-      }
+      if (here.empty()) continue;
+      // A function that holds many (a module wrapper holds them all) is no
+      // place to look: that is left to the halving.
+      if (here.size() > kMaxEnclosingDrop) break;
+      for (const size_t i : here) keep[i] = false;
+      dropped += static_cast<int>(here.size());
+      break;
     }
   }
   return dropped;
