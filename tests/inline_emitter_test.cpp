@@ -197,6 +197,11 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "keep(1, true);\n",
        "function cut(s, n: number) { return s.slice(n); }\n"
        "function keep(v: number, flag): number[] { return [v].slice(flag); }\nkeep(1, true);\nexport {};\n"},
+      {"a value stored into an array element, or the source of an array filled with other kinds, stays bare",
+       "function rel(flag) { var a = ['s', 1]; a[2] = flag; return a; }\nrel(true);\n"
+       "function fmt(f) { var parts = f.match(/x/g); parts[0] = g; return parts; }\n",
+       "function rel(flag) { var a = ['s', 1]; a[2] = flag; return a; }\nrel(true);\n"
+       "function fmt(f) { var parts = f.match(/x/g); parts[0] = g; return parts; }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -2022,12 +2022,41 @@ struct Engine {
     return k == TK_LESS || k == TK_GREATER || k == TK_LESS_EQUAL || k == TK_GREATER_EQUAL;
   }
 
+  // Whether the variable declared or assigned at token `name` later gets
+  // elements written (`name[i] = ...`) in the same function: code that fills
+  // what it derived with values of other kinds, which a type would refuse.
+  bool gets_element_writes(int name) const {
+    if (kind(name) != TK_IDENTIFIER) return false;
+    const int f = scope(name);
+    const int end = f >= 0 ? out.functions[static_cast<size_t>(f)].body_end : count();
+    for (int i = name + 1; i < end && i + 1 < count(); ++i) {
+      if (kind(i) != TK_IDENTIFIER || text(i) != text(name) || kind(i + 1) != TK_LBRACKET || kind(i - 1) == TK_DOT) {
+        continue;
+      }
+      const int close = partner(i + 1);
+      if (close > i && kind(close + 1) == TK_ASSIGN) return true;
+    }
+    return false;
+  }
+
   void classify_use(int u, int b, Votes& votes) {
     const int before = kind(u - 1);
     const int after = kind(u + 1);
+    // Stored as an element (`list[2] = p`): the array it joins may hold other
+    // kinds, as the code's own literals show it.
+    if (before == TK_ASSIGN && kind(u - 2) == TK_RBRACKET && ends_expression(tokens, u + 1)) {
+      votes.abort = true;
+      return;
+    }
     if (after == TK_DOT) {
       const std::string_view member = text(u + 2);
       if (member == "length") return;
+      // `var parts = p.match(re)`, then `parts[i] = f`: what p gives is
+      // filled with other kinds; a type on p would make that an error.
+      if (kind(u + 3) == TK_LPAREN && before == TK_ASSIGN && gets_element_writes(u - 2)) {
+        votes.abort = true;
+        return;
+      }
       if (kind(u + 3) == TK_LPAREN) {
         if (string_only_method(member)) return votes.vote("string");
         if (number_only_method(member)) return votes.vote("number");
