@@ -2261,6 +2261,31 @@ struct Engine {
     return passed;
   }
 
+  // Whether some call of function f passes as parameter p a value of a known
+  // type none of whose kinds `states` accepts.
+  template <typename Accepts>
+  bool passes_none_of(int f, int p, const Accepts& states) {
+    const auto refuses = [&](const EvidenceType& arg) {
+      return arg.known() && std::none_of(arg.members.begin(), arg.members.end(), states);
+    };
+    if (const auto from_others = incoming.find(f); from_others != incoming.end()) {
+      for (const std::vector<EvidenceType>& args : *from_others->second) {
+        if (static_cast<size_t>(p) < args.size() && refuses(args[static_cast<size_t>(p)])) return true;
+      }
+    }
+    for (const int open : calls[static_cast<size_t>(f)]) {
+      const auto args = group_elements(tokens, match, open);
+      for (size_t a = 0; a < args.size() && a <= static_cast<size_t>(p); ++a) {
+        if (args[a].first < args[a].second && kind(args[a].first) == TK_SPREAD) return false;
+      }
+      if (static_cast<size_t>(p) < args.size() &&
+          refuses(expression_type(args[static_cast<size_t>(p)].first, args[static_cast<size_t>(p)].second))) {
+        return true;
+      }
+    }
+    return false;
+  }
+
   void infer_param(int f, int p, EvidenceType& type, std::string& written) {
     EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
     const EvidenceParam& param = fn.params[static_cast<size_t>(p)];
@@ -2290,24 +2315,16 @@ struct Engine {
           // Given a value of another type (`orders = [orders]` for `@param {string[]} orders`).
           if (kind(u + 1) == TK_ASSIGN) {
             const EvidenceType assigned = expression_type(u + 2, expression_end(u + 2));
-            if (assigned.state != EvidenceType::State::nullish &&
-                (!assigned.known() || !std::all_of(assigned.members.begin(), assigned.members.end(), states))) {
-              return;
-            }
+            if (assigned.known() && std::none_of(assigned.members.begin(), assigned.members.end(), states)) return;
           }
         }
         for (const std::string& kind_ : votes.kinds) {
           if (!states(kind_)) return;
         }
       }
-      // What the calls pass disagrees (`@param {boolean} isDeep` given a bit mask).
-      bool all_known = false;
-      const EvidenceType passed = passed_types(f, p, all_known);
-      if (passed.known()) {
-        for (const std::string& member : passed.members) {
-          if (!states(member)) return;
-        }
-      }
+      // A call passes a value of none of the stated kinds (`@param {boolean}
+      // isDeep` given a bit mask); one of them may be narrowed to the rest.
+      if (passes_none_of(f, p, states)) return;
       type = stated;
       written = documented->second;
       return;
