@@ -202,6 +202,13 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function fmt(f) { var parts = f.match(/x/g); parts[0] = g; return parts; }\n",
        "function rel(flag) { var a = ['s', 1]; a[2] = flag; return a; }\nrel(true);\n"
        "function fmt(f) { var parts = f.match(/x/g); parts[0] = g; return parts; }\nexport {};\n"},
+      {"compared with a number variable, a number",
+       "function get(n) { let i = 0; for (; i < n; i++) {} return i; }\n"
+       "function near(k, list) { var limit = 5; return list.at(0) > limit || limit >= k; }\n"
+       "function fits(s, list) { return s > list.length; }\n",
+       "function get(n: number): number { let i = 0; for (; i < n; i++) {} return i; }\n"
+       "function near(k: number, list): boolean { var limit = 5; return list.at(0) > limit || limit >= k; }\n"
+       "function fits(s: number, list): boolean { return s > list.length; }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -2090,6 +2090,12 @@ struct Engine {
     if (before == TK_MINUS) return votes.vote("number");  // -x
     if (relational(after) && kind(u + 2) == TK_NUMBER) return votes.vote("number");
     if (relational(before) && kind(u - 2) == TK_NUMBER) return votes.vote("number");
+    // Compared with a variable known to hold a number (`i < n`): the compiler
+    // takes only numbers on the other side.
+    if (relational(after) && (lone_number_variable(u + 2, false) || length_read_at(u + 2))) return votes.vote("number");
+    if (relational(before) && (lone_number_variable(u - 2, true) || (word(u - 2, "length") && kind(u - 3) == TK_DOT))) {
+      return votes.vote("number");
+    }
     if ((after == TK_EQUAL || after == TK_NOT_EQUAL) && literal_token(u + 2) && ends_expression(tokens, u + 3)) {
       return votes.vote(literal_kind(u + 2));
     }
@@ -2173,6 +2179,28 @@ struct Engine {
       const EvidenceType& t = types[static_cast<size_t>(index)];
       if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
     }
+  }
+
+  // Whether token t is a variable of the file standing alone as an operand
+  // (no member access or call around it) whose type is `number`.
+  bool lone_number_variable(int t, bool left) {
+    if (kind(t) != TK_IDENTIFIER) return false;
+    if (left) {
+      if (kind(t - 1) == TK_DOT || kind(t - 1) == TK_OPTIONAL_CHAIN) return false;
+    } else if (!ends_expression(tokens, t + 1) && !relational(kind(t + 1)) && kind(t + 1) != TK_RPAREN) {
+      return false;
+    }
+    const int b = resolve(t);
+    if (b < 0 || bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return false;
+    return variable_type(b).is("number");
+  }
+
+  // `x.length` or `this.items.length` starting at token t, standing alone.
+  bool length_read_at(int t) const {
+    int i = t;
+    if (kind(i) != TK_IDENTIFIER) return false;
+    while (kind(i + 1) == TK_DOT && kind(i + 2) == TK_IDENTIFIER) i += 2;
+    return i > t && word(i, "length") && (ends_expression(tokens, i + 1) || kind(i + 1) == TK_RPAREN);
   }
 
   bool ends_expression_value(int i) const {
