@@ -128,6 +128,14 @@ TEST(ProjectRun, FilesOfOneRunKnowWhatTheOthersExportAndHowTheyCallIt) {
     write_file("proj/src/c/index.js",
                "const calc = require('../lib/calc');\nconst { twice } = require('../lib/calc.js');\n"
                "calc.scale(3);\nfunction run(k) { return twice(k) + calc.scale(1); }\n");
+    // An ES class is a type where it is imported; a class of one file is no
+    // name in another, which only calls the function that makes one.
+    write_file("proj/src/d/point.js",
+               "export class Point { constructor(x) { this.x = x; } }\n"
+               "class Hidden {}\nexport function hidden() { return new Hidden(); }\n");
+    write_file("proj/src/d/index.js",
+               "import { Point as P, hidden } from './point.js';\n"
+               "export function origin() { return new P(0); }\nexport function other() { return hidden(); }\n");
     std::string console;
     ASSERT_EQ(run_shell(std::string("KVX_JOBS=") + jobs + " " + kvx_test::shell_quote(KVX_BINARY_PATH) +
                             " go proj --inline",
@@ -144,6 +152,10 @@ TEST(ProjectRun, FilesOfOneRunKnowWhatTheOthersExportAndHowTheyCallIt) {
         << read_file("generated/src/lib/calc.ts");
     EXPECT_NE(read_file("generated/src/c/index.ts").find("function run(k: number): number"), std::string::npos)
         << read_file("generated/src/c/index.ts");
+    EXPECT_NE(read_file("generated/src/d/index.ts").find("export function origin(): P {"), std::string::npos)
+        << read_file("generated/src/d/index.ts");
+    EXPECT_NE(read_file("generated/src/d/index.ts").find("export function other() {"), std::string::npos)
+        << read_file("generated/src/d/index.ts");
   }
   ScopedWorkDir alone;
   write_fixture("proj");

@@ -10,6 +10,7 @@
 
 #include "analysis/syntax.h"
 #include "analysis/token_helpers.h"
+#include "core/text.h"
 
 // ---------------------------------------------------------------------------
 // Types
@@ -214,6 +215,37 @@ EvidenceType module_member_result(std::string_view module, std::string_view name
 
 // Constructors of the language and Node whose instances the compiler knows
 // by that name.
+// Whether every name in a type text is one any file can write: the
+// primitives and the global classes. A class of one file means nothing in
+// another that does not import it.
+bool portable_type_text(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!is_ascii_identifier_byte(text[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < text.size() && is_ascii_identifier_byte(text[end])) ++end;
+    const std::string_view word = text.substr(i, end - i);
+    if (!in_list(word, {"number", "string", "boolean", "bigint", "symbol", "void", "undefined", "null", "Promise",
+                        "Date", "RegExp", "Error", "TypeError", "RangeError", "SyntaxError", "ReferenceError",
+                        "EvalError", "URIError", "URL", "URLSearchParams", "Uint8Array", "ArrayBuffer", "Buffer"})) {
+      return false;
+    }
+    i = end;
+  }
+  return true;
+}
+
+EvidenceType portable(const EvidenceType& type) {
+  if (!type.known()) return type;
+  for (const std::string& member : type.members) {
+    if (!portable_type_text(member)) return open_type();
+  }
+  return type;
+}
+
 bool builtin_class(std::string_view name) {
   return in_list(name, {"Date", "RegExp", "Error", "TypeError", "RangeError", "SyntaxError", "ReferenceError",
                         "EvalError", "URIError", "URL", "URLSearchParams"});
@@ -913,6 +945,29 @@ struct Engine {
     return found == exported_functions.end() ? -1 : found->second;
   }
 
+  // A type another module gave, unless this file shadows a global it names.
+  EvidenceType usable_here(const EvidenceType& type) const {
+    if (!type.known()) return type;
+    for (const std::string& member : type.members) {
+      size_t i = 0;
+      while (i < member.size()) {
+        size_t end = i;
+        while (end < member.size() && is_ascii_identifier_byte(member[end])) ++end;
+        if (end > i && !global_type_usable(std::string_view(member).substr(i, end - i))) return open_type();
+        i = end + 1;
+      }
+    }
+    return type;
+  }
+
+  // Whether `name` is a class the module `specifier` of the run exports (ES).
+  bool exported_class(std::string_view specifier, std::string_view name) const {
+    if (modules == nullptr || !specifier.starts_with('.')) return false;
+    const ModuleExports* exports = (*modules)(specifier);
+    return exports != nullptr &&
+           std::find(exports->classes.begin(), exports->classes.end(), name) != exports->classes.end();
+  }
+
   // The function `name` of the module `specifier` of the run, or null.
   const ExportedFunction* exported_function(std::string_view specifier, std::string_view name) const {
     if (modules == nullptr || !specifier.starts_with('.')) return nullptr;
@@ -921,6 +976,10 @@ struct Engine {
     const auto found = exports->functions.find(std::string(name));
     return found == exports->functions.end() ? nullptr : &found->second;
   }
+
+  // Whether binding b comes from an `import` (a type there), not a
+  // destructured `require` (a value only).
+  bool import_is_es(int b) const { return bindings[static_cast<size_t>(b)].kind == BindingKind::other; }
 
   // The names bound to what a relative module exports: `import a, { b as c }
   // from './m'`, `import * as m from './m'`, `const { b, d: e } = require('./m')`.
@@ -1112,9 +1171,16 @@ struct Engine {
   void collect_exports() {
     for (const auto& [name, f] : export_list) {
       ExportedFunction exported;
-      exported.params = param_types(f);
-      exported.result = function_result(f);
+      for (const EvidenceType& param : param_types(f)) exported.params.push_back(portable(param));
+      exported.result = portable(function_result(f));
       out.exports.functions.emplace(std::string(name), std::move(exported));
+    }
+    // ES classes: an importer names them by its own binding.
+    for (size_t c = 0; c < out.classes.size(); ++c) {
+      const EvidenceClass& cls = out.classes[c];
+      if (cls.keyword < 1 || cls.name.empty()) continue;
+      if (kind(cls.keyword - 1) == TK_EXPORT) out.exports.classes.push_back(cls.name);
+      if (word(cls.keyword - 1, "default") && kind(cls.keyword - 2) == TK_EXPORT) out.exports.classes.push_back("default");
     }
   }
 
@@ -1514,6 +1580,12 @@ struct Engine {
       if (b >= 0) {
         const Binding& binding = bindings[static_cast<size_t>(b)];
         if (binding.kind == BindingKind::klass) callee.type = class_instance(binding.class_id);
+        // A class an ES import brings from a module of the run: the name it is imported as.
+        const auto import_ = imports.find(b);
+        if (import_ != imports.end() && import_->second.second != "*" &&
+            exported_class(import_->second.first, import_->second.second) && import_is_es(b)) {
+          callee.type = EvidenceType::of(std::string(text(i)));
+        }
       } else if (builtin_class(text(i)) && global_type_usable(text(i))) {
         callee.type = EvidenceType::of(std::string(text(i)));
       }
@@ -1947,10 +2019,10 @@ struct Engine {
     (void)open;
     (void)close;
     if (callee.function_id >= 0) return function_result(callee.function_id);
-    if (callee.imported != nullptr) return callee.imported->result;
+    if (callee.imported != nullptr) return usable_here(callee.imported->result);
     if (callee.member.empty() && callee.module.starts_with('.')) {  // `require('./f')(...)`
       const ExportedFunction* whole = exported_function(callee.module, "default");
-      return whole != nullptr ? whole->result : open_type();
+      return whole != nullptr ? usable_here(whole->result) : open_type();
     }
     if (!callee.global.empty() && callee.member.empty()) {
       if (callee.global == "Date" && global_type_usable("Date")) return EvidenceType::of("string");

@@ -106,6 +106,7 @@ struct ExportedFunction {
 
 struct ModuleExports {
   std::unordered_map<std::string, ExportedFunction> functions;
+  std::vector<std::string> classes;  // ES exported classes (`default` for `export default class`)
 };
 
 // The exports of the module a relative specifier (`./util`) of the file
