@@ -201,6 +201,7 @@ std::optional<SessionCompile> compiler_session_check(CompilerSession& session, c
   SessionCompile result;
   result.status = number_of(json_field(*answer, "status"));
   result.output = json_field(*answer, "output").value_or("");
+  if (emit) result.js = json_field(*answer, "js");
   return result;
 }
 

@@ -31,6 +31,7 @@ struct CompilerSession {
 struct SessionCompile {
   int status = 0;      // 0; 1 when errors and nothing emitted; 2 when emitted with errors
   std::string output;  // the diagnostics as tsc prints them
+  std::optional<std::string> js;  // an emit's JavaScript, for the caller to write
 };
 
 // Starts the session with the flags of the compile step (the Node type
@@ -41,7 +42,8 @@ std::optional<CompilerSession> compiler_session_start(bool node_types);
 
 // Hands over the text of `file` (a path relative to the working folder).
 bool compiler_session_set(CompilerSession& session, const std::string& file, const std::string& text);
-// The diagnostics of `file`; with `emit`, its JavaScript is written too.
+// The diagnostics of `file` (the session checks it again only when it or a
+// file it imports changed since); with `emit`, its JavaScript too.
 std::optional<SessionCompile> compiler_session_check(CompilerSession& session, const std::string& file, bool emit);
 // The place right after the name that the name at line:column of `file`
 // refers to, when it is declared in `file`: {line, column}, 1-based.

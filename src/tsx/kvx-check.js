@@ -8,13 +8,16 @@
 // Requests:
 //   {"op":"init","types":["node"],"rootDir":"generated","outDir":"dist"}
 //   {"op":"set","file":F,"text":T}        a file's text for the next checks
-//   {"op":"check","file":F}               the file's diagnostics as tsc prints them
-//   {"op":"emit","file":F}                the same, and its JavaScript written to outDir
+//   {"op":"check","file":F}               the file's diagnostics as tsc prints them,
+//                                         checked again only when it or a file
+//                                         it imports changed since
+//   {"op":"emit","file":F}                the same, and its JavaScript ("js")
 //   {"op":"declaration","file":F,"line":L,"column":C}
 //                                         where the name at L:C is declared
 //   {"op":"memory"}                       the process's resident and heap bytes
 // Every answer carries "ok"; a check or emit answers "status" (0, or tsc's
 // 1 when nothing was emitted and 2 when emitted with errors) and "output".
+// All files handed over make one program, as `tsc -p` over them would.
 'use strict';
 
 const fs = require('fs');
@@ -58,7 +61,7 @@ function answer(value) {
 }
 
 // KVX_CHECK_LOG names a file where the session notes its start, the time of
-// each request, the memory after each check and its peak at the end (for
+// each request, the memory after each check, and its peak and CPU time (ms) at the end (for
 // tests and the benchmark).
 const log = (line) => {
   if (process.env.KVX_CHECK_LOG) fs.appendFileSync(process.env.KVX_CHECK_LOG, line + '\n');
@@ -72,24 +75,25 @@ if (!ts) {
 }
 
 const normal = (file) => path.resolve(file).replace(/\\/g, '/');
-const files = new Map(); // normal path -> { version, text }
-// The program of a check is the checked file and what it imports, as when
-// the compiler is given that file alone: files without import or export
-// share the global scope of a program, and two such files of a run would
-// clash over their top-level names. Every file parsed and bound once stays
-// in the service's registry for the whole run, so a later program that
-// holds it again does not read, parse or bind it again.
-let current = null;
+const files = new Map(); // normal path -> { version, text }, in the order first set
+// The program is every file kvx handed over (the inline files are modules,
+// so they do not clash over top-level names): a round that changes some of
+// them makes a new program that reuses every other file's parse and binding.
+// The library and type files are read once, not once a program.
+const snapshots = new Map(); // normal path -> snapshot of a file read from disk
 let options = {};
 
 const host = {
-  getScriptFileNames: () => (current ? [current] : []),
+  getScriptFileNames: () => [...files.keys()],
   getScriptVersion: (file) => (files.has(file) ? String(files.get(file).version) : '0'),
   getScriptSnapshot: (file) => {
     const entry = files.get(file);
     if (entry) return ts.ScriptSnapshot.fromString(entry.text);
+    if (snapshots.has(file)) return snapshots.get(file);
     const text = ts.sys.readFile(file);
-    return text === undefined ? undefined : ts.ScriptSnapshot.fromString(text);
+    const snapshot = text === undefined ? undefined : ts.ScriptSnapshot.fromString(text);
+    snapshots.set(file, snapshot);
+    return snapshot;
   },
   getCurrentDirectory: () => process.cwd(),
   getCompilationSettings: () => options,
@@ -108,8 +112,46 @@ const formatHost = {
   getNewLine: () => '\n',
 };
 
+// The files of the run that `file` imports, directly or through others, with
+// itself: its diagnostics change only when one of their texts does.
+function closureOf(program, file) {
+  if (!program.getResolvedModuleFromModuleSpecifier) return null; // an older compiler
+  const seen = new Set([file]);
+  const queue = [file];
+  while (queue.length > 0) {
+    const source = program.getSourceFile(queue.pop());
+    if (!source) continue;
+    for (const literal of source.imports || []) {
+      const resolved = program.getResolvedModuleFromModuleSpecifier(literal, source);
+      const target = resolved && resolved.resolvedModule ? normal(resolved.resolvedModule.resolvedFileName) : null;
+      if (target && files.has(target) && !seen.has(target)) {
+        seen.add(target);
+        queue.push(target);
+      }
+    }
+  }
+  return seen;
+}
+
+// The last diagnostics of each file, with the versions of the files they were
+// computed from: asked again while none of those changed, a file is not
+// checked again.
+const checked = new Map(); // normal path -> { versions: Map, report }
+
+function stillValid(entry) {
+  if (!entry.versions) {
+    // Without the imports known, any change of the run's files counts.
+    for (const [file, value] of files) if (entry.all.get(file) !== value.version) return false;
+    return entry.all.size === files.size;
+  }
+  for (const [file, version] of entry.versions) {
+    const value = files.get(file);
+    if (!value || value.version !== version) return false;
+  }
+  return true;
+}
+
 function diagnosticsOf(file) {
-  current = file;
   return [
     ...service.getCompilerOptionsDiagnostics(),
     ...service.getSyntacticDiagnostics(file),
@@ -117,15 +159,20 @@ function diagnosticsOf(file) {
   ];
 }
 
-function report(diagnostics, emitted) {
-  log('rss ' + process.memoryUsage().rss);
+function report(diagnostics) {
   const errors = diagnostics.filter((d) => d.category === ts.DiagnosticCategory.Error).length;
-  return {
-    ok: true,
-    status: errors === 0 ? 0 : emitted ? 2 : 1,
-    errors,
-    output: ts.formatDiagnostics(diagnostics, formatHost),
-  };
+  return { ok: true, status: errors === 0 ? 0 : 1, errors, output: ts.formatDiagnostics(diagnostics, formatHost) };
+}
+
+function check(file) {
+  const entry = checked.get(file);
+  if (entry && stillValid(entry)) return { report: entry.report, cached: true };
+  const result = report(diagnosticsOf(file));
+  log('rss ' + process.memoryUsage().rss);
+  const closure = closureOf(service.getProgram(), file);
+  const versionsOf = (names) => new Map([...names].filter((name) => files.has(name)).map((name) => [name, files.get(name).version]));
+  checked.set(file, closure ? { versions: versionsOf(closure), report: result } : { all: versionsOf(files.keys()), report: result });
+  return { report: result, cached: false };
 }
 
 const handlers = {
@@ -145,25 +192,28 @@ const handlers = {
   set(request) {
     const file = normal(request.file);
     const entry = files.get(file);
+    if (entry && entry.text === request.text) return { ok: true };
     files.set(file, { version: entry ? entry.version + 1 : 1, text: request.text });
     return { ok: true };
   },
   check(request) {
-    return report(diagnosticsOf(normal(request.file)), false);
+    const { report: result, cached } = check(normal(request.file));
+    if (cached) request.cached = true;
+    return result;
   },
+  // The check, and the file's JavaScript in the answer ("js"): kvx writes it
+  // when the run reaches the file.
   emit(request) {
     const file = normal(request.file);
-    const diagnostics = diagnosticsOf(file);
+    const result = Object.assign({}, check(file).report);
     const output = service.getEmitOutput(file);
-    for (const out of output.outputFiles) {
-      fs.mkdirSync(path.dirname(out.name), { recursive: true });
-      fs.writeFileSync(out.name, out.text);
-    }
-    return report(diagnostics, !output.emitSkipped);
+    const js = output.outputFiles.find((out) => out.name.endsWith('.js'));
+    if (result.errors > 0 && !output.emitSkipped) result.status = 2;
+    if (js && !output.emitSkipped) result.js = js.text;
+    return result;
   },
   declaration(request) {
     const file = normal(request.file);
-    current = file;
     const source = service.getProgram().getSourceFile(file);
     if (!source) return { ok: true, found: false };
     const lines = source.getLineStarts();
@@ -183,7 +233,11 @@ const handlers = {
 
 answer({ ok: true, ready: true, version: ts.version });
 const input = readline.createInterface({ input: process.stdin, terminal: false });
-input.on('close', () => log('peak ' + process.resourceUsage().maxRSS * 1024));
+input.on('close', () => {
+  const usage = process.resourceUsage();
+  log('peak ' + usage.maxRSS * 1024);
+  log('cpu ' + Math.round((usage.userCPUTime + usage.systemCPUTime) / 1000));
+});
 input.on('line', (line) => {
   if (line.trim() === '') return;
   let request;
@@ -201,7 +255,9 @@ input.on('line', (line) => {
   try {
     const began = Date.now();
     const result = handler(request);
-    if (request.op !== 'set') log('took ' + request.op + ' ' + (Date.now() - began) + ' ' + (request.file || ''));
+    if (request.op !== 'set') {
+      log('took ' + request.op + ' ' + (Date.now() - began) + ' ' + (request.file || '') + (request.cached ? ' cached' : ''));
+    }
     answer(result);
   } catch (error) {
     answer({ ok: false, error: String(error && error.message ? error.message : error) });
