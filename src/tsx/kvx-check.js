@@ -81,6 +81,10 @@ const files = new Map(); // normal path -> { version, text }, in the order first
 // them makes a new program that reuses every other file's parse and binding.
 // The library and type files are read once, not once a program.
 const snapshots = new Map(); // normal path -> snapshot of a file read from disk
+// The folders of the files handed over, which need not exist on disk yet
+// (kvx writes each file when the run reaches it): module resolution looks
+// only into folders that exist.
+const folders = new Set();
 let options = {};
 
 const host = {
@@ -101,7 +105,7 @@ const host = {
   fileExists: (file) => files.has(file) || ts.sys.fileExists(file),
   readFile: (file, encoding) => (files.has(file) ? files.get(file).text : ts.sys.readFile(file, encoding)),
   readDirectory: ts.sys.readDirectory,
-  directoryExists: ts.sys.directoryExists,
+  directoryExists: (folder) => folders.has(normal(folder)) || ts.sys.directoryExists(folder),
   getDirectories: ts.sys.getDirectories,
   useCaseSensitiveFileNames: () => ts.sys.useCaseSensitiveFileNames,
 };
@@ -193,6 +197,10 @@ const handlers = {
     const file = normal(request.file);
     const entry = files.get(file);
     if (entry && entry.text === request.text) return { ok: true };
+    for (let folder = path.posix.dirname(file); !folders.has(folder); folder = path.posix.dirname(folder)) {
+      folders.add(folder);
+      if (path.posix.dirname(folder) === folder) break;
+    }
     files.set(file, { version: entry ? entry.version + 1 : 1, text: request.text });
     return { ok: true };
   },
