@@ -108,8 +108,14 @@ const host = {
   directoryExists: (folder) => folders.has(normal(folder)) || ts.sys.directoryExists(folder),
   getDirectories: ts.sys.getDirectories,
   useCaseSensitiveFileNames: () => ts.sys.useCaseSensitiveFileNames,
+  // As tsc parses: the comments of TypeScript files are read as JSDoc only
+  // where a type error can come of it.
+  jsDocParsingMode: ts.JSDocParsingMode ? ts.JSDocParsingMode.ParseForTypeErrors : undefined,
 };
-const service = ts.createLanguageService(host, ts.createDocumentRegistry());
+const service = ts.createLanguageService(
+  host,
+  ts.createDocumentRegistry(ts.sys.useCaseSensitiveFileNames, process.cwd(), host.jsDocParsingMode),
+);
 const formatHost = {
   getCanonicalFileName: (file) => file,
   getCurrentDirectory: () => process.cwd(),
