@@ -25,6 +25,7 @@ struct CompilerSession {
   ChildProcessPtr child;
   bool broken = false;  // the script stopped answering: callers fall back
   std::string version;  // the compiler's
+  bool workers = false;  // the sources can be checked in a thread of their own
 };
 
 // The compiler's answer to a check or an emit.
@@ -45,6 +46,14 @@ bool compiler_session_set(CompilerSession& session, const std::string& file, con
 // The diagnostics of `file` (the session checks it again only when it or a
 // file it imports changed since); with `emit`, its JavaScript too.
 std::optional<SessionCompile> compiler_session_check(CompilerSession& session, const std::string& file, bool emit);
+// The sources' program, checked in a thread of the session's own while the
+// main program goes on: hands over the text of `file` as the source is,
+// then has every file handed over checked there, then collects one file's
+// diagnostics (waiting for them). Each collected once; false or nothing
+// when the session broke.
+bool compiler_session_source(CompilerSession& session, const std::string& file, const std::string& text);
+bool compiler_session_check_sources(CompilerSession& session);
+std::optional<SessionCompile> compiler_session_source_result(CompilerSession& session, const std::string& file);
 // The place right after the name that the name at line:column of `file`
 // refers to, when it is declared in `file`: {line, column}, 1-based.
 std::optional<std::pair<int, int>> compiler_session_declaration(CompilerSession& session, const std::string& file,

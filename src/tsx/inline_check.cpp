@@ -456,6 +456,10 @@ struct FileCheck {
   // compile also emits (a file that needs no change is compiled once), and
   // only a file with errors pays a compile for the source's.
   bool baseline_first = true;
+  // With several files and a session that can, the sources are checked in
+  // the session's second thread while the annotated texts are: collected at
+  // the first step's end.
+  bool baseline_aside = false;
   std::string baseline_text;
   std::string first_text;
   std::vector<bool> keep;
@@ -607,6 +611,22 @@ void advance(FileCheck& file, Compile compiled) {
     case Step::first:
       file.result = std::move(compiled);
       file.first = file.result;
+      if (file.baseline_aside) {
+        file.baseline_aside = false;
+        const std::optional<SessionCompile> source =
+            file.checker.session == nullptr
+                ? std::nullopt
+                : compiler_session_source_result(*file.checker.session, file.checker.input_path);
+        if (!source) {
+          file.failed = true;
+          file.result.status = -1;
+          file.step = Step::done;
+          return;
+        }
+        file.baseline.status = source->status;
+        file.baseline.output = source->output;
+        file.baseline.errors = parse_compiler_errors(source->output, file.checker.input_path);
+      }
       if (!file.baseline_first && !file.result.errors.empty()) {
         file.step = Step::baseline;
         file.text = file.baseline_text;
@@ -657,6 +677,27 @@ void run_checks(std::vector<FileCheck>& files) {
   std::vector<FileCheck*> pending;
   for (FileCheck& file : files) {
     if (file.step != Step::done) pending.push_back(&file);
+  }
+  // The sources in the session's second program, checked there while the
+  // first step checks the annotated texts here: on two cores the sources'
+  // errors cost no time of their own.
+  CompilerSession* session = pending.empty() ? nullptr : pending.front()->checker.session;
+  if (pending.size() >= 2 && session != nullptr && session->workers) {
+    bool handed = true;
+    for (FileCheck* file : pending) {
+      if (file->step != Step::baseline || file->checker.session != session) continue;
+      if (!compiler_session_source(*session, file->checker.input_path, file->baseline_text)) {
+        handed = false;
+        break;
+      }
+      file->baseline_aside = true;
+      file->step = Step::first;
+      file->text = file->first_text;
+    }
+    if (handed) handed = compiler_session_check_sources(*session);
+    if (!handed) {
+      for (FileCheck* file : pending) file->checker.session = nullptr;  // broken
+    }
   }
   while (!pending.empty()) {
     for (FileCheck* file : pending) hand_over(file->checker, file->text);
