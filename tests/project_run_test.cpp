@@ -322,34 +322,39 @@ std::vector<std::string> error_lines(const std::string& output) {
 
 // `tsc -p generated` after a folder run gives the errors the run reported,
 // file by file, and the same dist/: the session checks the files as that one
-// program, with imports between them resolved before they are on disk.
+// program, with imports between them resolved before they are on disk,
+// whether the sources' own errors are checked in a second thread or not.
 TEST(ProjectRunWithCompiler, TscOnTheGeneratedTreeReproducesTheCheck) {
   std::string output;
   if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH";
   if (!fs::exists(kToolsModules / "typescript/bin/tsc")) GTEST_SKIP() << "run .ci/install-node-tools.sh";
-  ScopedWorkDir dir;
-  fs::create_directory_symlink(kToolsModules, "node_modules");
-  write_fixture("proj");
-  // Checked before lib/format.ts exists: the call is wrong only if the import resolves.
-  write_file("proj/src/c/use.js", "import { format } from '../lib/format';\nexport const empty = format();\n");
-  write_file(".kvx/mode.txt", "auto\n");
-  std::string console;
-  EXPECT_EQ(run_kvx({"go", "proj", "--inline"}, &console), 0) << console;
-  const size_t wrong_call = console.find("generated/src/c/use.ts(2,");
-  ASSERT_NE(wrong_call, std::string::npos) << console;
-  EXPECT_NE(console.find("error TS2554: Expected 1 arguments, but got 0.", wrong_call), std::string::npos) << console;
-  EXPECT_NE(console.find(" 1 after (0 added by kvx)"), std::string::npos) << console;
-  std::string compiled;
-  run_shell("node node_modules/typescript/bin/tsc -p generated --outDir tsc-dist", &compiled);
-  EXPECT_EQ(error_lines(compiled), error_lines(console)) << compiled;
-  int files = 0;
-  for (const fs::directory_entry& entry : fs::recursive_directory_iterator("tsc-dist")) {
-    if (!entry.is_regular_file()) continue;
-    ++files;
-    const fs::path ours = "dist" / fs::relative(entry.path(), "tsc-dist");
-    EXPECT_EQ(read_file(ours.string()), read_file(entry.path().string())) << ours;
+  for (const char* threads : {"", "KVX_CHECK_THREADS=1 "}) {
+    SCOPED_TRACE(threads);
+    ScopedWorkDir dir;
+    fs::create_directory_symlink(kToolsModules, "node_modules");
+    write_fixture("proj");
+    // Checked before lib/format.ts exists: the call is wrong only if the import resolves.
+    write_file("proj/src/c/use.js", "import { format } from '../lib/format';\nexport const empty = format();\n");
+    write_file(".kvx/mode.txt", "auto\n");
+    std::string console;
+    EXPECT_EQ(run_shell(threads + kvx_test::shell_quote(KVX_BINARY_PATH) + " go proj --inline", &console), 0)
+        << console;
+    const size_t wrong_call = console.find("generated/src/c/use.ts(2,");
+    ASSERT_NE(wrong_call, std::string::npos) << console;
+    EXPECT_NE(console.find("error TS2554: Expected 1 arguments, but got 0.", wrong_call), std::string::npos) << console;
+    EXPECT_NE(console.find(" 1 after (0 added by kvx)"), std::string::npos) << console;
+    std::string compiled;
+    run_shell("node node_modules/typescript/bin/tsc -p generated --outDir tsc-dist", &compiled);
+    EXPECT_EQ(error_lines(compiled), error_lines(console)) << compiled;
+    int files = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator("tsc-dist")) {
+      if (!entry.is_regular_file()) continue;
+      ++files;
+      const fs::path ours = "dist" / fs::relative(entry.path(), "tsc-dist");
+      EXPECT_EQ(read_file(ours.string()), read_file(entry.path().string())) << ours;
+    }
+    EXPECT_EQ(files, 5);
   }
-  EXPECT_EQ(files, 5);
 }
 
 // The end of `auto --inline` says whose errors remain: the source's own
