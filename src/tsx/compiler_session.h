@@ -4,9 +4,9 @@
 // and answers kvx's requests over its standard input and output, one JSON
 // line each. Files are handed over as text, so a round of the inline check
 // writes nothing to disk and re-checks only what changed; the whole run is
-// one process, which keeps every file it parsed (each check's program is the
-// checked file and what it imports), so its memory follows the project, not
-// the number of rounds.
+// one process holding one program of the run's files (each file's latest
+// text, the library files parsed once), so its memory follows the project,
+// not the number of rounds.
 #pragma once
 
 #include <optional>
