@@ -134,9 +134,10 @@ CompilerSession* compiler_session_of(CompilerSessionSlot& slot);
 // field declarations alone, or to the source unchanged, when errors of the
 // annotations remain or the source unchanged has fewer, compiles the result
 // into dist/ and reports how many annotations were written, kept and
-// dropped. The checks go through the run's compiler session
-// (options.compiler, else one for the file), or through one compiler
-// process each when it cannot be had. 0 when the final compile succeeded, or
+// dropped. A file the run checked ahead with the others (its outcome in
+// options.compiler) is only written and reported; else the checks go
+// through the run's compiler session (options.compiler, else one for the
+// file), or through one compiler process each when it cannot be had. 0 when the final compile succeeded, or
 // emitted with only the source's own errors left (a yellow line says so); 1
 // when the annotations add errors or nothing could be compiled.
 int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options = {});
