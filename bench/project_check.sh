@@ -33,7 +33,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --kvx) kvx=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
     --modules) modules=$(cd "$2" && pwd); shift ;;
-    --work) work="$2"; shift ;;
+    --work) mkdir -p "$2" && work=$(cd "$2" && pwd); shift ;;
     --skip-above) skip_above="$2"; shift ;;
     --file) one_file="$2"; shift ;;
     --repeat) repeat="$2"; shift ;;

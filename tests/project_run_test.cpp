@@ -328,7 +328,7 @@ TEST(ProjectRunWithCompiler, TscOnTheGeneratedTreeReproducesTheCheck) {
   std::string output;
   if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH";
   if (!fs::exists(kToolsModules / "typescript/bin/tsc")) GTEST_SKIP() << "run .ci/install-node-tools.sh";
-  for (const char* threads : {"", "KVX_CHECK_THREADS=1 "}) {
+  for (const char* threads : {"KVX_CHECK_THREADS=2 ", "KVX_CHECK_THREADS=1 "}) {
     SCOPED_TRACE(threads);
     ScopedWorkDir dir;
     fs::create_directory_symlink(kToolsModules, "node_modules");

@@ -214,12 +214,16 @@ function runSourcesThread() {
   });
 }
 
-// A second thread pays only with a second core; KVX_CHECK_THREADS=1 keeps
-// the session to one (to compare, or on a busy machine).
+// A second thread pays only with a core to spare: with one core, or when
+// the machine's other work keeps its cores busy (the load of the last
+// minute as high as the cores), it only adds the thread's own start.
+// KVX_CHECK_THREADS=1 keeps the session to one, =2 allows the second always.
 function sourcesThreadWanted() {
   const os = require('os');
   const cores = typeof os.availableParallelism === 'function' ? os.availableParallelism() : os.cpus().length;
-  return typeof threads.Worker === 'function' && cores >= 2 && process.env.KVX_CHECK_THREADS !== '1';
+  const setting = process.env.KVX_CHECK_THREADS;
+  if (typeof threads.Worker !== 'function' || cores < 2 || setting === '1') return false;
+  return setting === '2' || os.loadavg()[0] < cores;
 }
 
 function runSession() {
