@@ -219,7 +219,7 @@ bool compiler_session_check_sources(CompilerSession& session) {
 std::optional<SessionCompile> compiler_session_source_result(CompilerSession& session, const std::string& file) {
   const std::optional<std::string> answer =
       request(session, "{\"op\":\"sourceResult\",\"file\":" + json_quote(file) + "}");
-  if (!answer) return std::nullopt;
+  if (!answer || json_field(*answer, "lost") == "true") return std::nullopt;
   SessionCompile result;
   result.status = number_of(json_field(*answer, "status"));
   result.output = json_field(*answer, "output").value_or("");

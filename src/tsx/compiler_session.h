@@ -50,7 +50,7 @@ std::optional<SessionCompile> compiler_session_check(CompilerSession& session, c
 // main program goes on: hands over the text of `file` as the source is,
 // then has every file handed over checked there, then collects one file's
 // diagnostics (waiting for them). Each collected once; false or nothing
-// when the session broke.
+// when the session broke, or (the session going on) its thread failed.
 bool compiler_session_source(CompilerSession& session, const std::string& file, const std::string& text);
 bool compiler_session_check_sources(CompilerSession& session);
 std::optional<SessionCompile> compiler_session_source_result(CompilerSession& session, const std::string& file);

@@ -617,6 +617,13 @@ void advance(FileCheck& file, Compile compiled) {
             file.checker.session == nullptr
                 ? std::nullopt
                 : compiler_session_source_result(*file.checker.session, file.checker.input_path);
+        if (!source && file.checker.session != nullptr && !file.checker.session->broken) {
+          // The thread failed: the source is checked here, after the annotated text.
+          file.baseline_first = false;
+          file.step = Step::baseline;
+          file.text = file.baseline_text;
+          return;
+        }
         if (!source) {
           file.failed = true;
           file.result.status = -1;

@@ -20,6 +20,7 @@
 //                                         thread of its own while the main
 //                                         program goes on
 //   {"op":"sourceResult","file":F}        F's diagnostics there, once checked
+//                                         ("lost" when the thread failed)
 //   {"op":"declaration","file":F,"line":L,"column":C}
 //                                         where the name at L:C is declared
 //   {"op":"memory"}                       the process's resident and heap bytes
@@ -315,7 +316,8 @@ function runSession() {
       const result =
         thread.results.get(file) ||
         (thread.failure ? null : await new Promise((resolve) => thread.waiting.set(file, resolve)));
-      if (!result) return { ok: false, error: thread.failure || 'the sources thread stopped' };
+      // The thread failed (out of memory, say): kvx checks the source in the main program.
+      if (!result) return { ok: true, lost: true, error: thread.failure || 'the sources thread stopped' };
       thread.asked.delete(file);
       thread.results.delete(file);
       thread.waiting.delete(file);
