@@ -24,10 +24,10 @@ launcher=""
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKVX_FUZZ=ON -DKVX_BUILD_TESTS=OFF $launcher
-cmake --build build-fuzz -j2 --target tokenizer_fuzz pipeline_fuzz
+cmake --build build-fuzz -j2 --target tokenizer_fuzz pipeline_fuzz inline_fuzz
 
 mkdir -p build-fuzz/artifacts
-for target in tokenizer_fuzz pipeline_fuzz; do
+for target in tokenizer_fuzz pipeline_fuzz inline_fuzz; do
   # The seeds stay untouched; new inputs go to a working corpus per target.
   corpus="build-fuzz/corpus-$target"
   mkdir -p "$corpus"

@@ -18,36 +18,42 @@ using kvx_test::write_file;
 
 const fs::path kToolsModules = fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules";
 
+// With the compiler session, and without it (its script cannot be written:
+// one compiler process per compile), the same annotations go.
 TEST(InlineAuto, DropsRejectedAnnotationsAndKeepsBehaviour) {
   std::string output;
   if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH";
   if (!fs::exists(kToolsModules / "typescript/bin/tsc")) GTEST_SKIP() << "run .ci/install-node-tools.sh";
-  kvx_test::ScopedWorkDir dir;
-  fs::create_directory_symlink(kToolsModules, "node_modules");
-  // The comment says `string`; the compiler knows `size` is a number (the
-  // evidence does not follow `fs.statSync(...).size`): that annotation is
-  // dropped, the proven ones stay.
-  const std::string source =
-      "const fs = require('fs');\n"
-      "/** @returns {string} */\n"
-      "function size(file) {\n"
-      "  return fs.statSync(file).size;\n"
-      "}\n"
-      "function twice(n) { return n * 2; }\n"
-      "console.log(size('app.js') > 0, twice(2));\n";
-  write_file("app.js", source);
-  std::string console;
-  ASSERT_EQ(run_kvx({"auto", "--inline", "app.js"}, &console), 0) << console;
-  EXPECT_NE(console.find("[INLINE] Annotations: 4 written, 3 kept, 1 dropped."), std::string::npos) << console;
-  const std::string generated = read_file("generated/app.ts");
-  EXPECT_NE(generated.find("function size(file: string) {"), std::string::npos) << generated;
-  EXPECT_NE(generated.find("function twice(n: number): number {"), std::string::npos) << generated;
+  for (const bool session : {true, false}) {
+    SCOPED_TRACE(session ? "compiler session" : "one compiler process per compile");
+    kvx_test::ScopedWorkDir dir;
+    fs::create_directory_symlink(kToolsModules, "node_modules");
+    if (!session) fs::create_directories(".kvx/kvx-check.js");
+    // The comment says `string`; the compiler knows `size` is a number (the
+    // evidence does not follow `fs.statSync(...).size`): that annotation is
+    // dropped, the proven ones stay.
+    const std::string source =
+        "const fs = require('fs');\n"
+        "/** @returns {string} */\n"
+        "function size(file) {\n"
+        "  return fs.statSync(file).size;\n"
+        "}\n"
+        "function twice(n) { return n * 2; }\n"
+        "console.log(size('app.js') > 0, twice(2));\n";
+    write_file("app.js", source);
+    std::string console;
+    ASSERT_EQ(run_kvx({"auto", "--inline", "app.js"}, &console), 0) << console;
+    EXPECT_NE(console.find("[INLINE] Annotations: 4 written, 3 kept, 1 dropped."), std::string::npos) << console;
+    const std::string generated = read_file("generated/app.ts");
+    EXPECT_NE(generated.find("function size(file: string) {"), std::string::npos) << generated;
+    EXPECT_NE(generated.find("function twice(n: number): number {"), std::string::npos) << generated;
 
-  std::string expected;
-  std::string actual;
-  ASSERT_EQ(run_shell("node app.js", &expected), 0) << expected;
-  ASSERT_EQ(run_shell("node dist/app.js", &actual), 0) << actual;
-  EXPECT_EQ(actual, expected);
+    std::string expected;
+    std::string actual;
+    ASSERT_EQ(run_shell("node app.js", &expected), 0) << expected;
+    ASSERT_EQ(run_shell("node dist/app.js", &actual), 0) << actual;
+    EXPECT_EQ(actual, expected);
+  }
 }
 
 // An error that neither its names nor its place lead to an annotation (the

@@ -3,6 +3,7 @@
 // with --inline checks a whole run through one compiler session.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -348,6 +349,61 @@ TEST(ProjectRunWithCompiler, OneSessionForTheWholeFolder) {
   const std::string tsconfig = read_file("generated/tsconfig.json");
   for (const char* file : {"\"src/main.ts\"", "\"src/a/index.ts\"", "\"src/lib/format.ts\""}) {
     EXPECT_NE(tsconfig.find(file), std::string::npos) << tsconfig;
+  }
+}
+
+// The lines of `output` that report a compiler error, sorted, without colours.
+std::vector<std::string> error_lines(const std::string& output) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < output.size()) {
+    size_t end = output.find('\n', pos);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(pos, end - pos);
+    for (size_t escape = line.find('\x1b'); escape != std::string::npos; escape = line.find('\x1b')) {
+      line.erase(escape, line.find('m', escape) + 1 - escape);
+    }
+    if (line.find("): error TS") != std::string::npos) lines.push_back(line);
+    pos = end + 1;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// `tsc -p generated` after a folder run gives the errors the run reported,
+// file by file, and the same dist/: the session checks the files as that one
+// program, with imports between them resolved before they are on disk,
+// whether the sources' own errors are checked in a second thread or not.
+TEST(ProjectRunWithCompiler, TscOnTheGeneratedTreeReproducesTheCheck) {
+  std::string output;
+  if (run_shell("node -v", &output) != 0) GTEST_SKIP() << "Node.js is not on PATH";
+  if (!fs::exists(kToolsModules / "typescript/bin/tsc")) GTEST_SKIP() << "run .ci/install-node-tools.sh";
+  for (const char* threads : {"KVX_CHECK_THREADS=2 ", "KVX_CHECK_THREADS=1 "}) {
+    SCOPED_TRACE(threads);
+    ScopedWorkDir dir;
+    fs::create_directory_symlink(kToolsModules, "node_modules");
+    write_fixture("proj");
+    // Checked before lib/format.ts exists: the call is wrong only if the import resolves.
+    write_file("proj/src/c/use.js", "import { format } from '../lib/format';\nexport const empty = format();\n");
+    write_file(".kvx/mode.txt", "auto\n");
+    std::string console;
+    EXPECT_EQ(run_shell(threads + kvx_test::shell_quote(KVX_BINARY_PATH) + " go proj --inline", &console), 0)
+        << console;
+    const size_t wrong_call = console.find("generated/src/c/use.ts(2,");
+    ASSERT_NE(wrong_call, std::string::npos) << console;
+    EXPECT_NE(console.find("error TS2554: Expected 1 arguments, but got 0.", wrong_call), std::string::npos) << console;
+    EXPECT_NE(console.find(" 1 after (0 added by kvx)"), std::string::npos) << console;
+    std::string compiled;
+    run_shell("node node_modules/typescript/bin/tsc -p generated --outDir tsc-dist", &compiled);
+    EXPECT_EQ(error_lines(compiled), error_lines(console)) << compiled;
+    int files = 0;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator("tsc-dist")) {
+      if (!entry.is_regular_file()) continue;
+      ++files;
+      const fs::path ours = "dist" / fs::relative(entry.path(), "tsc-dist");
+      EXPECT_EQ(read_file(ours.string()), read_file(entry.path().string())) << ours;
+    }
+    EXPECT_EQ(files, 5);
   }
 }
 

@@ -1,9 +1,11 @@
 #include "cli/cli_project.h"
 
 #include <cstdio>
+#include <set>
 
 #include "core/console.h"
 #include "core/filesystem.h"
+#include "core/reader.h"
 #include "pipeline/prefetch.h"
 #include "tsx/compiler_session.h"
 #include "tsx/tsc_compiler.h"
@@ -18,14 +20,19 @@ void project_check_begin(ProjectCheck& check, const std::string& mode, RunOption
 
 void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files) {
   if (!check.active || files.size() < 2) return;
-  CompilerSession* session = compiler_session_of(check.compiler);
-  if (session == nullptr) return;
   const PrefetchStep step = transpile_step(PrefetchForm{true, false});
+  std::vector<InlineCheckInput> inputs;
+  std::set<std::string> claimed;  // as the run's claims: the first source of an output only
   for (const auto& [path, root] : files) {
-    const std::optional<PrefetchedFile> file = step(path);
+    const OutputPath target = output_path_for(path, root);
+    if (!claimed.insert(target.ts()).second) continue;
+    SourceRead read = read_js_source(path);
+    if (read.failure != SourceFailure::none) continue;
+    std::optional<PrefetchedFile> file = step(path);
     if (!file) continue;
-    if (!compiler_session_set(*session, output_path_for(path, root).ts(), file->inline_output.text)) return;
+    inputs.push_back({target.ts(), target.mirrored, std::move(read.text), std::move(file->inline_output)});
   }
+  if (inputs.size() >= 2) inline_check_ahead(check.compiler, std::move(inputs));
 }
 
 std::string project_report_json(const InlineRunSummary& summary) {

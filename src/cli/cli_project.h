@@ -24,11 +24,12 @@ struct ProjectCheck {
 // run, which ends with the summary and generated/tsconfig.json.
 void project_check_begin(ProjectCheck& check, const std::string& mode, RunOptions& options, bool summarize);
 
-// Hands the session the inline form of every file the run will check
-// (`files` with the folder each was found below, "" for a file named on its
-// own), transpiled quietly now: a file that imports one the run reaches
-// later then sees its types rather than a missing module. The files are
-// still checked, written and reported one after another.
+// Checks the inline form of every file the run will check (`files` with the
+// folder each was found below, "" for a file named on its own), transpiled
+// quietly now, together as one program in the run's compiler session: a
+// file sees the types of every file it imports, and each round of the check
+// re-checks only what changed. The files are still written and reported one
+// after another as the run reaches them.
 void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files);
 
 // After the run: the summary, the report and the tsconfig.json, when the

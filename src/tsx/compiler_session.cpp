@@ -185,7 +185,9 @@ std::optional<CompilerSession> compiler_session_start(bool node_types) {
   session.version = json_field(ready, "version").value_or("");
   const std::string init = std::string("{\"op\":\"init\",\"outDir\":\"dist\",\"rootDir\":\"generated\"") +
                            (node_types ? ",\"types\":[\"node\"]" : "") + "}";
-  if (!request(session, init)) return std::nullopt;
+  const std::optional<std::string> started = request(session, init);
+  if (!started) return std::nullopt;
+  session.workers = json_field(*started, "workers") == "true";
   return session;
 }
 
@@ -198,6 +200,26 @@ std::optional<SessionCompile> compiler_session_check(CompilerSession& session, c
   const std::optional<std::string> answer =
       request(session, std::string("{\"op\":\"") + (emit ? "emit" : "check") + "\",\"file\":" + json_quote(file) + "}");
   if (!answer) return std::nullopt;
+  SessionCompile result;
+  result.status = number_of(json_field(*answer, "status"));
+  result.output = json_field(*answer, "output").value_or("");
+  if (emit) result.js = json_field(*answer, "js");
+  return result;
+}
+
+bool compiler_session_source(CompilerSession& session, const std::string& file, const std::string& text) {
+  return request(session, "{\"op\":\"source\",\"file\":" + json_quote(file) + ",\"text\":" + json_quote(text) + "}")
+      .has_value();
+}
+
+bool compiler_session_check_sources(CompilerSession& session) {
+  return request(session, "{\"op\":\"sources\"}").has_value();
+}
+
+std::optional<SessionCompile> compiler_session_source_result(CompilerSession& session, const std::string& file) {
+  const std::optional<std::string> answer =
+      request(session, "{\"op\":\"sourceResult\",\"file\":" + json_quote(file) + "}");
+  if (!answer || json_field(*answer, "lost") == "true") return std::nullopt;
   SessionCompile result;
   result.status = number_of(json_field(*answer, "status"));
   result.output = json_field(*answer, "output").value_or("");

@@ -4,9 +4,9 @@
 // and answers kvx's requests over its standard input and output, one JSON
 // line each. Files are handed over as text, so a round of the inline check
 // writes nothing to disk and re-checks only what changed; the whole run is
-// one process, which keeps every file it parsed (each check's program is the
-// checked file and what it imports), so its memory follows the project, not
-// the number of rounds.
+// one process holding one program of the run's files (each file's latest
+// text, the library files parsed once), so its memory follows the project,
+// not the number of rounds.
 #pragma once
 
 #include <optional>
@@ -25,12 +25,14 @@ struct CompilerSession {
   ChildProcessPtr child;
   bool broken = false;  // the script stopped answering: callers fall back
   std::string version;  // the compiler's
+  bool workers = false;  // the sources can be checked in a thread of their own
 };
 
 // The compiler's answer to a check or an emit.
 struct SessionCompile {
   int status = 0;      // 0; 1 when errors and nothing emitted; 2 when emitted with errors
   std::string output;  // the diagnostics as tsc prints them
+  std::optional<std::string> js;  // an emit's JavaScript, for the caller to write
 };
 
 // Starts the session with the flags of the compile step (the Node type
@@ -41,8 +43,17 @@ std::optional<CompilerSession> compiler_session_start(bool node_types);
 
 // Hands over the text of `file` (a path relative to the working folder).
 bool compiler_session_set(CompilerSession& session, const std::string& file, const std::string& text);
-// The diagnostics of `file`; with `emit`, its JavaScript is written too.
+// The diagnostics of `file` (the session checks it again only when it or a
+// file it imports changed since); with `emit`, its JavaScript too.
 std::optional<SessionCompile> compiler_session_check(CompilerSession& session, const std::string& file, bool emit);
+// The sources' program, checked in a thread of the session's own while the
+// main program goes on: hands over the text of `file` as the source is,
+// then has every file handed over checked there, then collects one file's
+// diagnostics (waiting for them). Each collected once; false or nothing
+// when the session broke, or (the session going on) its thread failed.
+bool compiler_session_source(CompilerSession& session, const std::string& file, const std::string& text);
+bool compiler_session_check_sources(CompilerSession& session);
+std::optional<SessionCompile> compiler_session_source_result(CompilerSession& session, const std::string& file);
 // The place right after the name that the name at line:column of `file`
 // refers to, when it is declared in `file`: {line, column}, 1-based.
 std::optional<std::pair<int, int>> compiler_session_declaration(CompilerSession& session, const std::string& file,

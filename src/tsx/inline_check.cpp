@@ -115,6 +115,7 @@ struct Compile {
   int status = 0;
   std::string output;
   std::vector<CompilerError> errors;
+  std::optional<std::string> js;  // from a session's emit, for kvx to write
 };
 
 Compile compile(const std::string& input_path, bool emit, bool mirrored) {
@@ -377,77 +378,6 @@ int drop_rejected_insertions(std::string_view source, const std::vector<InlineIn
   }
   return dropped;
 }
-
-namespace {
-
-// How the check compiles: through the run's compiler session when there is
-// one, else one compiler process per compile, writing the text to disk
-// first. The session is given the text in memory; the generated file is
-// written once, when the check is done.
-struct Checker {
-  CompilerSession* session = nullptr;
-  std::string input_path;
-  bool mirrored = false;
-  std::string held;  // the text the session holds for input_path
-};
-
-// Hands `text` to the session unless it holds it already; false when the
-// session broke (it is then left).
-bool hand_over(Checker& checker, const std::string& text) {
-  if (checker.session == nullptr) return false;
-  if (checker.held == text) return true;
-  if (!compiler_session_set(*checker.session, checker.input_path, text)) {
-    checker.session = nullptr;
-    return false;
-  }
-  checker.held = text;
-  return true;
-}
-
-Compile compile_text(Checker& checker, const std::string& text, bool emit) {
-  if (hand_over(checker, text)) {
-    const std::optional<SessionCompile> answer = compiler_session_check(*checker.session, checker.input_path, emit);
-    if (answer) {
-      Compile result;
-      result.status = answer->status;
-      result.output = answer->output;
-      result.errors = parse_compiler_errors(result.output, checker.input_path);
-      return result;
-    }
-  }
-  checker.session = nullptr;  // broken: the rest of the file compiles as without one
-  Compile result;
-  if (!write_text(checker.input_path, text)) {
-    result.status = -1;
-    return result;
-  }
-  return compile(checker.input_path, emit, checker.mirrored);
-}
-
-// The offset right after the name that the name at `at` of the text last
-// handed to the session is declared by; nothing when the session cannot say.
-std::optional<int> declared_name_end(Checker& checker, const std::vector<int>& line_starts, int at) {
-  if (checker.session == nullptr) return std::nullopt;
-  const int line = static_cast<int>(std::upper_bound(line_starts.begin(), line_starts.end(), at) - line_starts.begin());
-  const int column = at - line_starts[static_cast<size_t>(line - 1)] + 1;
-  const auto place = compiler_session_declaration(*checker.session, checker.input_path, line, column);
-  if (!place || place->first < 1 || place->first > static_cast<int>(line_starts.size())) return std::nullopt;
-  return line_starts[static_cast<size_t>(place->first - 1)] + place->second - 1;
-}
-
-int annotations_kept(const InlineOutput& output, const std::vector<bool>& keep) {
-  int kept = 0;
-  for (size_t i = 0; i < output.insertions.size(); ++i) {
-    if (keep[i] && output.insertions[i].kind != INLINE_INTERFACES &&
-        output.insertions[i].kind != INLINE_MODULE) {
-      ++kept;
-    }
-  }
-  return kept;
-}
-
-}  // namespace
-
 CompilerSession* compiler_session_of(CompilerSessionSlot& slot) {
   if (!slot.tried) {
     slot.tried = true;
@@ -502,6 +432,517 @@ int drop_traced_insertions(std::string_view source, const std::vector<InlineInse
   return dropped;
 }
 
+
+namespace {
+
+// How the check compiles: through the run's compiler session when there is
+// one, else one compiler process per compile, writing the text to disk
+// first. The session is given the text in memory; the generated file is
+// written once, when the check is done.
+struct Checker {
+  CompilerSession* session = nullptr;
+  std::string input_path;
+  bool mirrored = false;
+  // Without a session, compile with a compiler process each; else a broken
+  // session ends the file's check (the run then checks it on its own).
+  bool fallback = true;
+  std::string held;  // the text the session holds for input_path
+};
+
+// Hands `text` to the session unless it holds it already; false when the
+// session broke (it is then left).
+bool hand_over(Checker& checker, const std::string& text) {
+  if (checker.session == nullptr) return false;
+  if (checker.held == text) return true;
+  if (!compiler_session_set(*checker.session, checker.input_path, text)) {
+    checker.session = nullptr;
+    return false;
+  }
+  checker.held = text;
+  return true;
+}
+
+// Status -1 when nothing could compile it.
+Compile compile_text(Checker& checker, const std::string& text, bool emit) {
+  if (hand_over(checker, text)) {
+    const std::optional<SessionCompile> answer = compiler_session_check(*checker.session, checker.input_path, emit);
+    if (answer) {
+      Compile result;
+      result.status = answer->status;
+      result.output = answer->output;
+      result.errors = parse_compiler_errors(result.output, checker.input_path);
+      result.js = answer->js;
+      return result;
+    }
+  }
+  checker.session = nullptr;  // broken: the rest of the file compiles as without one
+  Compile result;
+  if (!checker.fallback || !write_text(checker.input_path, text)) {
+    result.status = -1;
+    return result;
+  }
+  return compile(checker.input_path, emit, checker.mirrored);
+}
+
+// The offset right after the name that the name at `at` of the text last
+// handed to the session is declared by; nothing when the session cannot say.
+std::optional<int> declared_name_end(Checker& checker, const std::vector<int>& line_starts, int at) {
+  if (checker.session == nullptr) return std::nullopt;
+  const int line = static_cast<int>(std::upper_bound(line_starts.begin(), line_starts.end(), at) - line_starts.begin());
+  const int column = at - line_starts[static_cast<size_t>(line - 1)] + 1;
+  const auto place = compiler_session_declaration(*checker.session, checker.input_path, line, column);
+  if (!place || place->first < 1 || place->first > static_cast<int>(line_starts.size())) return std::nullopt;
+  return line_starts[static_cast<size_t>(place->first - 1)] + place->second - 1;
+}
+
+int annotations_kept(const InlineOutput& output, const std::vector<bool>& keep) {
+  int kept = 0;
+  for (size_t i = 0; i < output.insertions.size(); ++i) {
+    if (keep[i] && output.insertions[i].kind != INLINE_INTERFACES &&
+        output.insertions[i].kind != INLINE_MODULE) {
+      ++kept;
+    }
+  }
+  return kept;
+}
+
+// The compiles of one file's check, one at a time: the source's own errors
+// (as the module it becomes), the inline text, the rounds of dropping, the
+// fallbacks, the final emit.
+enum class Step { baseline, first, round, enclosing, halving, confirm, no_fields, fields, final_emit, done };
+
+struct FileCheck {
+  Checker checker;
+  std::string source;
+  InlineOutput output;
+  // With a session the source's own errors come first: they cost one check
+  // and feed the summary, and the text checked last is then the annotated
+  // one, which the final emit often finds unchanged. Without one, the first
+  // compile also emits (a file that needs no change is compiled once), and
+  // only a file with errors pays a compile for the source's.
+  bool baseline_first = true;
+  // With several files and a session that can, the sources are checked in
+  // the session's second thread while the annotated texts are: collected at
+  // the first step's end.
+  bool baseline_aside = false;
+  std::string baseline_text;
+  std::string first_text;
+  std::vector<bool> keep;
+  std::vector<bool> trial;  // the fallback under check
+  std::vector<bool> best_keep;
+  Compile baseline;
+  Compile first;
+  Compile result;
+  bool checked = false;
+  bool settled = false;
+  size_t best_added = 0;
+  size_t best_errors = 0;
+  int round = 0;
+  int enclosing_round = 0;
+  // The halving: the annotations one of which adds errors, the half of them
+  // taken out in the text under check, and the compiles left for it.
+  std::vector<size_t> suspects;
+  size_t half = 0;
+  int budget = 0;
+  Step step = Step::done;
+  std::string text;  // the text the step compiles
+  bool failed = false;  // nothing could compile it
+};
+
+// The errors a compile of `chosen` has that the source lacks: kvx's.
+size_t added_by(const FileCheck& file, const std::vector<bool>& chosen, const Compile& compiled) {
+  return errors_not_in_source(file.source, file.output.insertions, chosen, compiled.errors, file.baseline.errors).size();
+}
+
+void to_final(FileCheck& file) {
+  const std::string final_text = apply_insertions(file.source, file.output.insertions, file.keep);
+  if (file.checker.session == nullptr && !file.baseline_first && final_text == file.first_text) {
+    file.result = file.first;  // compiled and emitted already
+    file.step = Step::done;
+    return;
+  }
+  file.step = Step::final_emit;
+  file.text = final_text;
+}
+
+// Without the field declarations' help, or with them alone.
+void after_no_fields(FileCheck& file) {
+  if (!file.settled && file.checked && (file.baseline.errors.size() < file.best_errors || file.best_added > 0)) {
+    const std::vector<InlineInsertion>& insertions = file.output.insertions;
+    file.trial.assign(insertions.size(), false);
+    for (size_t i = 0; i < insertions.size(); ++i) {
+      file.trial[i] = file.keep[i] && (insertions[i].kind == INLINE_FIELD || insertions[i].kind == INLINE_MODULE);
+    }
+    file.keep.assign(insertions.size(), false);
+    for (size_t i = 0; i < insertions.size(); ++i) file.keep[i] = insertions[i].kind == INLINE_MODULE;
+    if (annotations_kept(file.output, file.trial) > 0) {
+      file.step = Step::fields;
+      file.text = apply_insertions(file.source, insertions, file.trial);
+      return;
+    }
+  }
+  to_final(file);
+}
+
+// Never worse than the source as the module it becomes, compared with the
+// same flags, and no error of kvx's left: the field declarations alone when
+// they do, which mostly remove errors (properties the class never
+// declared); else none.
+void to_fallbacks(FileCheck& file) {
+  file.keep = file.best_keep;
+  file.settled = false;
+  if (file.checked && (file.baseline.errors.size() < file.best_errors || file.best_added > 0)) {
+    // A declared field makes a class's type richer, so an error may stand
+    // where an object of another class is assigned in its place, far from
+    // any annotation: the annotations without the field declarations first.
+    file.trial = file.keep;
+    for (size_t i = 0; i < file.output.insertions.size(); ++i) {
+      if (file.output.insertions[i].kind == INLINE_FIELD) file.trial[i] = false;
+    }
+    if (file.trial != file.keep && annotations_kept(file.output, file.trial) > 0) {
+      file.step = Step::no_fields;
+      file.text = apply_insertions(file.source, file.output.insertions, file.trial);
+      return;
+    }
+  }
+  after_no_fields(file);
+}
+
+// Keeps the trial when it leaves fewer errors of kvx's (then fewer in all).
+bool take_if_better(FileCheck& file, const std::vector<bool>& chosen, const Compile& compiled) {
+  const size_t added = added_by(file, chosen, compiled);
+  if (added < file.best_added || (added == file.best_added && compiled.errors.size() < file.best_errors)) {
+    file.best_keep = chosen;
+    file.best_added = added;
+    file.best_errors = compiled.errors.size();
+    return true;
+  }
+  return false;
+}
+
+// Halving: the suspects' first half taken out when more than one is left,
+// else the one left on its own.
+void plan_halving(FileCheck& file) {
+  if (file.budget <= 0 || file.suspects.empty()) return to_fallbacks(file);
+  --file.budget;
+  file.trial = file.keep;
+  if (file.suspects.size() > 1) {
+    file.half = file.suspects.size() / 2;
+    for (size_t i = 0; i < file.half; ++i) file.trial[file.suspects[i]] = false;
+    file.step = Step::halving;
+  } else {
+    file.trial[file.suspects[0]] = false;
+    file.step = Step::confirm;
+  }
+  file.text = apply_insertions(file.source, file.output.insertions, file.trial);
+}
+
+// Still kvx's errors that no name or place traced: halve the annotations
+// left until the one that causes them is found, within a budget of
+// compiles, and take it out; again while such errors remain.
+void start_halving(FileCheck& file) {
+  file.keep = file.best_keep;
+  if (!file.checked || file.best_added == 0 || file.budget <= 0) return to_fallbacks(file);
+  file.suspects.clear();
+  for (size_t i = 0; i < file.output.insertions.size(); ++i) {
+    const int kind = file.output.insertions[i].kind;
+    if (file.keep[i] && kind != INLINE_MODULE && kind != INLINE_INTERFACES) file.suspects.push_back(i);
+  }
+  plan_halving(file);
+}
+
+// Errors of kvx's that neither the names nor the places trace: the
+// annotations of the functions they stand in go, widening to the enclosing
+// function when those are gone, rather than every annotation of the file.
+void plan_enclosing(FileCheck& file) {
+  const std::vector<InlineInsertion>& insertions = file.output.insertions;
+  const std::vector<CompilerError> caused =
+      errors_not_in_source(file.source, insertions, file.keep, file.result.errors, file.baseline.errors);
+  if (caused.empty() || file.enclosing_round >= kMaxEnclosingRounds ||
+      drop_enclosing_insertions(file.source, insertions, file.keep, caused, file.output.function_spans) == 0) {
+    file.budget = kMaxHalvingCompiles;
+    return start_halving(file);
+  }
+  ++file.enclosing_round;
+  file.step = Step::enclosing;
+  file.text = apply_insertions(file.source, insertions, file.keep);
+}
+
+void to_enclosing(FileCheck& file) {
+  file.keep = file.best_keep;
+  if (!file.checked || file.best_added == 0) return to_fallbacks(file);
+  // The errors of the best text: the text the session holds when it is that one.
+  if (apply_insertions(file.source, file.output.insertions, file.keep) != file.checker.held) {
+    file.step = Step::enclosing;
+    file.text = apply_insertions(file.source, file.output.insertions, file.keep);
+    --file.enclosing_round;  // this compile only measures
+    return;
+  }
+  plan_enclosing(file);
+}
+
+// Drops the annotations behind the errors of kvx's in the text just checked
+// (which the session still holds) and asks for a check of the rest, while
+// rounds are left and such errors remain.
+void plan_round(FileCheck& file) {
+  if (!file.checked || file.round >= kMaxRounds || file.best_added == 0) return to_enclosing(file);
+  const std::vector<InlineInsertion>& insertions = file.output.insertions;
+  const std::vector<CompilerError> caused =
+      errors_not_in_source(file.source, insertions, file.keep, file.result.errors, file.baseline.errors);
+  if (caused.empty()) return to_enclosing(file);
+  // The names are traced first, then the places.
+  const std::string checked_text = apply_insertions(file.source, insertions, file.keep);
+  hand_over(file.checker, checked_text);
+  std::vector<int> checked_starts = {0};
+  for (size_t i = 0; i < checked_text.size(); ++i) {
+    if (checked_text[i] == '\n') checked_starts.push_back(static_cast<int>(i) + 1);
+  }
+  const DeclarationLookup declaration_of = [&](int at) {
+    return declared_name_end(file.checker, checked_starts, at);
+  };
+  std::vector<bool> traced = file.keep;
+  int dropped = drop_traced_insertions(file.source, insertions, traced, caused, declaration_of);
+  dropped += drop_rejected_insertions(file.source, insertions, file.keep, caused);
+  for (size_t i = 0; i < file.keep.size(); ++i) file.keep[i] = file.keep[i] && traced[i];
+  if (dropped == 0) return to_enclosing(file);
+  file.step = Step::round;
+  file.text = apply_insertions(file.source, insertions, file.keep);
+}
+
+void after_first(FileCheck& file) {
+  file.checked = !file.result.errors.empty() && annotations_kept(file.output, file.keep) > 0;
+  // The best round so far: the fewest errors of kvx's, then the fewest in all.
+  file.best_keep = file.keep;
+  file.best_added = file.result.errors.empty() ? 0 : added_by(file, file.keep, file.result);
+  file.best_errors = file.result.errors.size();
+  plan_round(file);
+}
+
+void begin(FileCheck& file) {
+  file.keep.assign(file.output.insertions.size(), true);
+  file.first_text = apply_insertions(file.source, file.output.insertions, file.keep);
+  // The source as the module the inline file is (its `export {};` added):
+  // what a module's strictness and scope change is the source's, not the
+  // annotations' doing.
+  std::string module_line;
+  for (const InlineInsertion& insertion : file.output.insertions) {
+    if (insertion.kind == INLINE_MODULE) module_line = insertion.text;
+  }
+  file.baseline_text = file.source + module_line;
+  file.baseline_first = file.checker.session != nullptr;
+  file.step = file.baseline_first ? Step::baseline : Step::first;
+  file.text = file.baseline_first ? file.baseline_text : file.first_text;
+}
+
+// Takes the compile of the step's text and moves to the next step.
+void advance(FileCheck& file, Compile compiled) {
+  if (compiled.status < 0) {
+    file.failed = true;
+    file.result = std::move(compiled);
+    file.step = Step::done;
+    return;
+  }
+  switch (file.step) {
+    case Step::baseline:
+      file.baseline = std::move(compiled);
+      if (file.baseline_first) {
+        file.step = Step::first;
+        file.text = file.first_text;
+      } else {
+        after_first(file);
+      }
+      return;
+    case Step::first:
+      file.result = std::move(compiled);
+      file.first = file.result;
+      if (file.baseline_aside) {
+        file.baseline_aside = false;
+        const std::optional<SessionCompile> source =
+            file.checker.session == nullptr
+                ? std::nullopt
+                : compiler_session_source_result(*file.checker.session, file.checker.input_path);
+        if (!source && file.checker.session != nullptr && !file.checker.session->broken) {
+          // The thread failed: the source is checked here, after the annotated text.
+          file.baseline_first = false;
+          file.step = Step::baseline;
+          file.text = file.baseline_text;
+          return;
+        }
+        if (!source) {
+          file.failed = true;
+          file.result.status = -1;
+          file.step = Step::done;
+          return;
+        }
+        file.baseline.status = source->status;
+        file.baseline.output = source->output;
+        file.baseline.errors = parse_compiler_errors(source->output, file.checker.input_path);
+      }
+      if (!file.baseline_first && !file.result.errors.empty()) {
+        file.step = Step::baseline;
+        file.text = file.baseline_text;
+        return;
+      }
+      after_first(file);
+      return;
+    case Step::round: {
+      file.result = std::move(compiled);
+      const size_t added = added_by(file, file.keep, file.result);
+      if (added < file.best_added || (added == file.best_added && file.result.errors.size() <= file.best_errors)) {
+        file.best_keep = file.keep;
+        file.best_added = added;
+        file.best_errors = file.result.errors.size();
+      }
+      ++file.round;
+      plan_round(file);
+      return;
+    }
+    case Step::enclosing:
+      file.result = std::move(compiled);
+      take_if_better(file, file.keep, file.result);
+      if (file.best_added == 0) return to_fallbacks(file);
+      plan_enclosing(file);
+      return;
+    case Step::halving:
+      if (added_by(file, file.trial, compiled) < file.best_added) {
+        file.suspects.resize(file.half);
+      } else {
+        file.suspects.erase(file.suspects.begin(), file.suspects.begin() + static_cast<std::ptrdiff_t>(file.half));
+      }
+      plan_halving(file);
+      return;
+    case Step::confirm:
+      if (!take_if_better(file, file.trial, compiled) || file.best_added == 0) return to_fallbacks(file);
+      start_halving(file);
+      return;
+    case Step::no_fields:
+      if (compiled.errors.size() <= file.baseline.errors.size() && added_by(file, file.trial, compiled) == 0) {
+        file.keep = file.trial;
+        file.settled = true;
+      }
+      after_no_fields(file);
+      return;
+    case Step::fields:
+      if (compiled.errors.size() <= file.baseline.errors.size() && added_by(file, file.trial, compiled) == 0) {
+        file.keep = file.trial;
+      }
+      to_final(file);
+      return;
+    case Step::final_emit:
+      file.result = std::move(compiled);
+      file.step = Step::done;
+      return;
+    case Step::done:
+      return;
+  }
+}
+
+// Runs the checks of `files` side by side: every step hands the session the
+// next text of each file still in its check, then checks them all in the one
+// program those texts make, so that a round re-checks only what changed. A
+// file whose final text is the one just checked is emitted in that program,
+// where it is checked already.
+void run_checks(std::vector<FileCheck>& files) {
+  std::vector<FileCheck*> pending;
+  for (FileCheck& file : files) {
+    if (file.step != Step::done) pending.push_back(&file);
+  }
+  // The sources in the session's second program, checked there while the
+  // first step checks the annotated texts here: on two cores the sources'
+  // errors cost no time of their own.
+  CompilerSession* session = pending.empty() ? nullptr : pending.front()->checker.session;
+  if (pending.size() >= 2 && session != nullptr && session->workers) {
+    bool handed = true;
+    for (FileCheck* file : pending) {
+      if (file->step != Step::baseline || file->checker.session != session) continue;
+      if (!compiler_session_source(*session, file->checker.input_path, file->baseline_text)) {
+        handed = false;
+        break;
+      }
+      file->baseline_aside = true;
+      file->step = Step::first;
+      file->text = file->first_text;
+    }
+    if (handed) handed = compiler_session_check_sources(*session);
+    if (!handed) {
+      for (FileCheck* file : pending) file->checker.session = nullptr;  // broken
+    }
+  }
+  while (!pending.empty()) {
+    for (FileCheck* file : pending) hand_over(file->checker, file->text);
+    for (FileCheck* file : pending) {
+      const bool emit = file->step == Step::final_emit || (file->step == Step::first && !file->baseline_first);
+      advance(*file, compile_text(file->checker, file->text, emit));
+      if (file->step == Step::final_emit && file->checker.session != nullptr && file->checker.held == file->text) {
+        advance(*file, compile_text(file->checker, file->text, true));
+      }
+    }
+    std::erase_if(pending, [](const FileCheck* file) { return file->step == Step::done; });
+  }
+  // A file checked before a file it imports changed is checked again as the
+  // run leaves it (the session answers the others from what it has).
+  for (FileCheck& file : files) {
+    if (file.failed || file.checker.session == nullptr) continue;
+    const std::optional<SessionCompile> last = compiler_session_check(*file.checker.session, file.checker.input_path, false);
+    if (!last || last->output == file.result.output) continue;
+    file.result.output = last->output;
+    file.result.errors = parse_compiler_errors(last->output, file.checker.input_path);
+    file.result.status = last->status == 0 ? 0 : file.result.js ? 2 : 1;
+  }
+}
+
+FileCheck file_check(const std::string& generated, bool mirrored, std::string source, InlineOutput output,
+                     CompilerSession* session) {
+  FileCheck file;
+  file.checker.session = session;
+  file.checker.input_path = generated;
+  file.checker.mirrored = mirrored;
+  file.source = std::move(source);
+  file.output = std::move(output);
+  begin(file);
+  return file;
+}
+
+InlineCheckOutcome outcome_of(FileCheck& file) {
+  InlineCheckOutcome outcome;
+  outcome.source = std::move(file.source);
+  outcome.inline_text = std::move(file.output.text);
+  outcome.keep = std::move(file.keep);
+  outcome.baseline_errors = static_cast<int>(file.baseline.errors.size());
+  outcome.status = file.result.status;
+  outcome.output = std::move(file.result.output);
+  outcome.errors = static_cast<int>(file.result.errors.size());
+  outcome.added = outcome.errors == 0 ? 0
+                                      : static_cast<int>(errors_not_in_source(outcome.source, file.output.insertions,
+                                                                              outcome.keep, file.result.errors,
+                                                                              file.baseline.errors)
+                                                             .size());
+  outcome.js = std::move(file.result.js);
+  outcome.session = file.checker.session != nullptr;
+  return outcome;
+}
+
+}  // namespace
+
+
+void inline_check_ahead(CompilerSessionSlot& slot, std::vector<InlineCheckInput> inputs) {
+  CompilerSession* session = compiler_session_of(slot);
+  if (session == nullptr || inputs.empty()) return;
+  std::vector<FileCheck> files;
+  files.reserve(inputs.size());
+  for (InlineCheckInput& input : inputs) {
+    files.push_back(file_check(input.generated, input.mirrored, std::move(input.source), std::move(input.output), session));
+    files.back().checker.fallback = false;
+  }
+  inputs.clear();
+  run_checks(files);
+  for (FileCheck& file : files) {
+    if (file.failed) continue;
+    const std::string generated = file.checker.input_path;
+    slot.outcomes[generated] = outcome_of(file);
+  }
+}
+
 int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) {
   std::printf(CLR_CYAN "\n=== KORVEX AUTO PIPELINE (JS -> inline TS -> TSC -> JS) ===\n\n" CLR_RESET);
   std::string source;
@@ -512,212 +953,70 @@ int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options) 
   // tools are probed as the compile step does only when it cannot be had.
   CompilerSessionSlot own_slot;
   CompilerSessionSlot& slot = options.compiler != nullptr ? *options.compiler : own_slot;
-  Checker checker;
-  checker.session = compiler_session_of(slot);
-  if (checker.session == nullptr && !tsc_tools_ready()) return 1;
   const OutputPath target = options.output_of(path);
-  checker.input_path = target.ts();
-  checker.mirrored = target.mirrored;
-  const std::string& input_path = checker.input_path;
+  const std::string input_path = target.ts();
+  // The run checked the file ahead with the others when it is the same file.
+  std::optional<InlineCheckOutcome> outcome;
+  if (const auto found = slot.outcomes.find(input_path); found != slot.outcomes.end()) {
+    if (found->second.source == source && found->second.inline_text == output.text) outcome = std::move(found->second);
+    slot.outcomes.erase(found);
+  }
+  CompilerSession* session = outcome ? nullptr : compiler_session_of(slot);
+  if (!outcome && session == nullptr && !tsc_tools_ready()) return 1;
   std::error_code ignored;
   std::filesystem::create_directory("dist", ignored);
 
   std::printf(CLR_CYAN "[TSC] Compiling inline %s -> %s...\n" CLR_RESET, input_path.c_str(), target.js().c_str());
-  std::vector<bool> keep(output.insertions.size(), true);
-  // Without a session every compile is a process: the first one also emits,
-  // so that a file that needs no change is compiled once.
-  const bool emit_first = checker.session == nullptr;
-  const std::string first_text = apply_insertions(source, output.insertions, keep);
-  // The source's own errors, to tell them from those the annotations cause.
-  // With a session they cost one check and feed the summary, and come first:
-  // the text checked last is then the annotated one, which the final emit
-  // often finds unchanged. Without one, only a file with errors pays a
-  // compile for them.
-  // The source as the module the inline file is (its `export {};` added):
-  // what a module's strictness and scope change is the source's, not the
-  // annotations' doing.
-  std::string module_line;
-  for (const InlineInsertion& insertion : output.insertions) {
-    if (insertion.kind == INLINE_MODULE) module_line = insertion.text;
+  if (!outcome) {
+    std::vector<FileCheck> files;
+    files.push_back(file_check(input_path, target.mirrored, source, output, session));
+    run_checks(files);
+    outcome = outcome_of(files.front());
+    outcome->source = source;
   }
-  const std::string baseline_text = source + module_line;
-  Compile baseline;
-  const bool session_first = checker.session != nullptr;
-  if (session_first) baseline = compile_text(checker, baseline_text, false);
-  const Compile first = compile_text(checker, first_text, emit_first);
-  Compile result = first;
-  const bool checked = !result.errors.empty() && annotations_kept(output, keep) > 0;
-  if (!session_first && !result.errors.empty()) baseline = compile_text(checker, baseline_text, false);
-  // Line starts of the text the session holds, for its answers on names.
-  std::vector<int> checked_starts;
-  const DeclarationLookup declaration_of = [&](int at) { return declared_name_end(checker, checked_starts, at); };
-  // The errors a compile of `chosen` has that the source lacks: kvx's.
-  const auto added_by = [&](const std::vector<bool>& chosen, const Compile& compiled) {
-    return errors_not_in_source(source, output.insertions, chosen, compiled.errors, baseline.errors).size();
-  };
-  // The best round so far: the fewest errors of kvx's, then the fewest in all.
-  std::vector<bool> best_keep = keep;
-  size_t best_added = result.errors.empty() ? 0 : added_by(keep, result);
-  size_t best_errors = result.errors.size();
-  for (int round = 0; checked && round < kMaxRounds && best_added > 0; ++round) {
-    const std::vector<CompilerError> caused =
-        errors_not_in_source(source, output.insertions, keep, result.errors, baseline.errors);
-    if (caused.empty()) break;
-    // The text checked last is the one the session answers about: the names
-    // are traced first, then the places.
-    const std::string checked_text = apply_insertions(source, output.insertions, keep);
-    hand_over(checker, checked_text);
-    checked_starts.assign(1, 0);
-    for (size_t i = 0; i < checked_text.size(); ++i) {
-      if (checked_text[i] == '\n') checked_starts.push_back(static_cast<int>(i) + 1);
-    }
-    std::vector<bool> traced = keep;
-    int dropped = drop_traced_insertions(source, output.insertions, traced, caused, declaration_of);
-    dropped += drop_rejected_insertions(source, output.insertions, keep, caused);
-    for (size_t i = 0; i < keep.size(); ++i) keep[i] = keep[i] && traced[i];
-    if (dropped == 0) break;
-    result = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
-    const size_t added = added_by(keep, result);
-    if (added < best_added || (added == best_added && result.errors.size() <= best_errors)) {
-      best_keep = keep;
-      best_added = added;
-      best_errors = result.errors.size();
-    }
+  const std::vector<bool>& keep = outcome->keep;
+  // The final text on disk, and its JavaScript when the session compiled it.
+  if (!write_text(input_path, apply_insertions(source, output.insertions, keep))) return 1;
+  if (outcome->js) {
+    std::filesystem::create_directories(std::filesystem::path(target.js()).parent_path(), ignored);
+    if (!write_text(target.js(), *outcome->js)) return 1;
   }
-  keep = best_keep;
-  // Errors of kvx's that neither the names nor the places trace: the
-  // annotations of the functions they stand in go, widening to the enclosing
-  // function when those are gone, rather than every annotation of the file.
-  if (checked && best_added > 0) {
-    Compile current = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
-    for (int round = 0; round < kMaxEnclosingRounds && best_added > 0; ++round) {
-      const std::vector<CompilerError> caused =
-          errors_not_in_source(source, output.insertions, keep, current.errors, baseline.errors);
-      if (caused.empty()) break;
-      if (drop_enclosing_insertions(source, output.insertions, keep, caused, output.function_spans) == 0) break;
-      current = compile_text(checker, apply_insertions(source, output.insertions, keep), false);
-      const size_t added = added_by(keep, current);
-      if (added < best_added || (added == best_added && current.errors.size() <= best_errors)) {
-        best_keep = keep;
-        best_added = added;
-        best_errors = current.errors.size();
-      }
-    }
-    keep = best_keep;
-  }
-  // Still kvx's errors: halve the annotations left until the one that
-  // causes them is found, within a budget of compiles, and take it out.
-  if (checked && best_added > 0) {
-    int budget = kMaxHalvingCompiles;
-    while (best_added > 0 && budget > 0) {
-      std::vector<size_t> suspects;
-      for (size_t i = 0; i < output.insertions.size(); ++i) {
-        if (keep[i] && output.insertions[i].kind != INLINE_MODULE && output.insertions[i].kind != INLINE_INTERFACES) {
-          suspects.push_back(i);
-        }
-      }
-      while (suspects.size() > 1 && budget > 0) {
-        const std::vector<size_t> half(suspects.begin(), suspects.begin() + static_cast<std::ptrdiff_t>(suspects.size() / 2));
-        std::vector<bool> trial = keep;
-        for (const size_t i : half) trial[i] = false;
-        --budget;
-        const Compile tried = compile_text(checker, apply_insertions(source, output.insertions, trial), false);
-        if (added_by(trial, tried) < best_added) {
-          suspects = half;
-        } else {
-          suspects.erase(suspects.begin(), suspects.begin() + static_cast<std::ptrdiff_t>(half.size()));
-        }
-      }
-      if (suspects.size() != 1 || budget <= 0) break;
-      std::vector<bool> trial = keep;
-      trial[suspects[0]] = false;
-      --budget;
-      const Compile tried = compile_text(checker, apply_insertions(source, output.insertions, trial), false);
-      const size_t added = added_by(trial, tried);
-      if (added >= best_added) break;
-      keep = trial;
-      best_keep = keep;
-      best_added = added;
-      best_errors = tried.errors.size();
-    }
-    keep = best_keep;
-  }
-  // Never worse than the source as the module it becomes, compared with the same flags, and
-  // no error of kvx's left: the field declarations alone when they do, which
-  // mostly remove errors (properties the class never declared); else none.
-  bool settled = false;
-  if (checked && (baseline.errors.size() < best_errors || best_added > 0)) {
-    // A declared field makes a class's type richer, so an error may stand
-    // where an object of another class is assigned in its place, far from
-    // any annotation: the annotations without the field declarations first.
-    std::vector<bool> no_fields = keep;
-    for (size_t i = 0; i < output.insertions.size(); ++i) {
-      if (output.insertions[i].kind == INLINE_FIELD) no_fields[i] = false;
-    }
-    if (no_fields != keep && annotations_kept(output, no_fields) > 0) {
-      const Compile without = compile_text(checker, apply_insertions(source, output.insertions, no_fields), false);
-      if (without.errors.size() <= baseline.errors.size() && added_by(no_fields, without) == 0) {
-        keep = no_fields;
-        settled = true;
-      }
-    }
-  }
-  if (!settled && checked && (baseline.errors.size() < best_errors || best_added > 0)) {
-    std::vector<bool> fields(output.insertions.size(), false);
-    for (size_t i = 0; i < output.insertions.size(); ++i) {
-      fields[i] = keep[i] && (output.insertions[i].kind == INLINE_FIELD || output.insertions[i].kind == INLINE_MODULE);
-    }
-    keep.assign(output.insertions.size(), false);
-    for (size_t i = 0; i < output.insertions.size(); ++i) keep[i] = output.insertions[i].kind == INLINE_MODULE;
-    if (annotations_kept(output, fields) > 0) {
-      const Compile fewer = compile_text(checker, apply_insertions(source, output.insertions, fields), false);
-      if (fewer.errors.size() <= baseline.errors.size() && added_by(fields, fewer) == 0) keep = fields;
-    }
-  }
-  // The final text on disk and compiled into dist/.
-  const std::string final_text = apply_insertions(source, output.insertions, keep);
-  if (!write_text(input_path, final_text)) return 1;
-  const bool compiled_already = emit_first && checker.session == nullptr && final_text == first_text;
-  result = compiled_already ? first : compile_text(checker, final_text, true);
 
   const int kept = annotations_kept(output, keep);
   std::printf(CLR_CYAN "[INLINE] Annotations: %d written, %d kept, %d dropped.\n" CLR_RESET, output.annotations,
               kept, output.annotations - kept);
-  std::fputs(result.output.c_str(), stdout);
+  std::fputs(outcome->output.c_str(), stdout);
   // Whose errors remain: those the source has when copied unchanged are its
   // own; only the rest are kvx's.
-  const int remaining = static_cast<int>(result.errors.size());
-  const int added = remaining == 0 ? 0
-                                   : static_cast<int>(errors_not_in_source(source, output.insertions, keep,
-                                                                           result.errors, baseline.errors)
-                                                          .size());
+  const int remaining = outcome->errors;
+  const int added = outcome->added;
+  const int status = outcome->status;
   if (options.summary != nullptr) {
     InlineRunSummary& summary = *options.summary;
     ++summary.files;
     summary.written += output.annotations;
     summary.kept += kept;
-    summary.errors_before += static_cast<int>(baseline.errors.size());
+    summary.errors_before += outcome->baseline_errors;
     summary.errors_after += remaining;
     summary.errors_added += added;
-    if (result.status == 0) ++summary.clean;
-    summary.session = summary.session || checker.session != nullptr;
-    summary.files_checked.push_back({path, input_path, output.annotations, kept,
-                                     static_cast<int>(baseline.errors.size()), remaining, added,
-                                     result.status == 0 || result.status == 2});
+    if (status == 0) ++summary.clean;
+    summary.session = summary.session || outcome->session;
+    summary.files_checked.push_back({path, input_path, output.annotations, kept, outcome->baseline_errors, remaining,
+                                     added, status == 0 || status == 2});
   }
-  if (result.status == 0) {
+  if (status == 0) {
     std::printf(CLR_GREEN "[OK] Final JS built: %s\n" CLR_RESET, target.js().c_str());
     return 0;
   }
   // Emitted (status 2) with only the source's own errors left: the output is
   // what the source gives, and kvx made nothing worse.
-  if (result.status == 2 && added == 0 && remaining > 0) {
+  if (status == 2 && added == 0 && remaining > 0) {
     std::printf(CLR_YELLOW "[WARNING] Final JS built: %s with %d compiler error(s), all the source's own "
                            "(kvx's annotations add none).\n" CLR_RESET,
                 target.js().c_str(), remaining);
     return 0;
   }
-  std::printf(CLR_RED "[ERROR] tsc compilation failed (exit code %d).\n" CLR_RESET, result.status);
+  std::printf(CLR_RED "[ERROR] tsc compilation failed (exit code %d).\n" CLR_RESET, status);
   if (remaining > 0) {
     std::printf(CLR_RED "[ERROR] %d compiler error(s): %d added by kvx's annotations, %d the source's own.\n" CLR_RESET,
                 remaining, added, remaining - added);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,12 +92,46 @@ struct InlineRunSummary {
   bool session = false;    // checked through one compiler session
 };
 
+// What the check of one file settled, kept from the check of a run's files
+// together until the run reaches the file.
+struct InlineCheckOutcome {
+  std::string source;       // the file checked: its source
+  std::string inline_text;  // and its inline form
+  std::vector<bool> keep;   // the insertions kept
+  int baseline_errors = 0;  // the source's own errors
+  int status = 0;           // the final compile's: 0; 1 when nothing was emitted; 2 emitted with errors
+  std::string output;       // its diagnostics as tsc prints them
+  int errors = 0;
+  int added = 0;                  // of those, the annotations'
+  std::optional<std::string> js;  // the JavaScript to write
+  bool session = false;
+};
+
 // A compiler session shared by the files of a run, started by the first file
-// that needs it.
+// that needs it, and the outcomes of the files checked ahead (by generated
+// path).
 struct CompilerSessionSlot {
   std::optional<CompilerSession> session;
   bool tried = false;
+  std::map<std::string, InlineCheckOutcome> outcomes;
 };
+
+// A file of a run to check ahead.
+struct InlineCheckInput {
+  std::string generated;  // its generated .ts path
+  bool mirrored = false;
+  std::string source;
+  InlineOutput output;
+};
+
+// Checks the inline forms of a run's files together, as one program in the
+// slot's session, and keeps each file's outcome in the slot: every step of
+// the check (the sources' own errors, the inline texts, each round of
+// dropping, the fallbacks) is one program of all the files still at it, so a
+// round re-checks only the files that changed and those importing them. The
+// run then reports each file as it reaches it. Nothing when the session
+// cannot be had or breaks.
+void inline_check_ahead(CompilerSessionSlot& slot, std::vector<InlineCheckInput> files);
 
 // The session of the slot, started on first use; null when Node.js or the
 // TypeScript compiler cannot be had that way (or the session broke).
@@ -108,9 +143,10 @@ CompilerSession* compiler_session_of(CompilerSessionSlot& slot);
 // field declarations alone, or to the source unchanged, when errors of the
 // annotations remain or the source unchanged has fewer, compiles the result
 // into dist/ and reports how many annotations were written, kept and
-// dropped. The checks go through the run's compiler session
-// (options.compiler, else one for the file), or through one compiler
-// process each when it cannot be had. 0 when the final compile succeeded, or
+// dropped. A file the run checked ahead with the others (its outcome in
+// options.compiler) is only written and reported; else the checks go
+// through the run's compiler session (options.compiler, else one for the
+// file), or through one compiler process each when it cannot be had. 0 when the final compile succeeded, or
 // emitted with only the source's own errors left (a yellow line says so); 1
 // when the annotations add errors or nothing could be compiled.
 int tsx_run_inline_pipeline(const std::string& path, const RunOptions& options = {});
