@@ -57,16 +57,12 @@ struct Conditional {
 
 struct ConditionalIndex {
   int count = 0;
-  TokenPositions colons;
-  TokenPositions questions;
+  const TokenPositions& colons;
+  const TokenPositions& questions;
 };
 
-ConditionalIndex index_conditionals(const TokenList& tokens) {
-  ConditionalIndex index;
-  index.count = tokens.count();
-  index.colons = positions_of_kind(tokens, TK_COLON);
-  index.questions = positions_of_kind(tokens, TK_QUESTION);
-  return index;
+ConditionalIndex index_conditionals(const FileIndex& file) {
+  return ConditionalIndex{file.count, file.colons, file.questions};
 }
 
 // The conditional search: walking forward from `from`, remember every `?` and
@@ -232,25 +228,25 @@ std::optional<Conditional> returned_conditional(const TokenList& tokens, const s
 // ---------------------------------------------------------------------------
 // Driver and symbol table
 
-void analyzer3_run(const TokenList& tokens, AnalysisResult& result) {
+void analyzer3_run(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // warning: order matters. Fill-only rules let an earlier sub-pass win,
   // overwriting rules let a later one win.
-  analyze_return_objects(tokens, result);
-  analyze_destructuring(tokens, result);
-  pass0_detect_logic_vars(tokens, result);
-  analyze_optional_chain(tokens, result);
-  analyze_nullish(tokens, result);
-  analyze_logical_ops(tokens, result);
-  analyze_ternary(tokens, result);
-  analyze_reassignments(tokens, result);
-  analyze_complex_returns(tokens, result);
-  analyze_switch(tokens, result);
-  analyze_advanced_arrays(tokens, result);
-  finalize_return_types(tokens, result);
-  analyze_any_killer(tokens, result);
+  analyze_return_objects(tokens, index, result);
+  analyze_destructuring(tokens, index, result);
+  pass0_detect_logic_vars(tokens, index, result);
+  analyze_optional_chain(tokens, index, result);
+  analyze_nullish(tokens, index, result);
+  analyze_logical_ops(tokens, index, result);
+  analyze_ternary(tokens, index, result);
+  analyze_reassignments(tokens, index, result);
+  analyze_complex_returns(tokens, index, result);
+  analyze_switch(tokens, index, result);
+  analyze_advanced_arrays(tokens, index, result);
+  finalize_return_types(tokens, index, result);
+  analyze_any_killer(tokens, index, result);
   SymbolTable table;
   build_symbol_table(result, table);  // the snapshot comes after the any-killer
-  analyze_advanced(table, tokens, result);
+  analyze_advanced(table, tokens, index, result);
   simplify_unions(result);
 }
 
@@ -265,21 +261,27 @@ void build_symbol_table(const AnalysisResult& result, SymbolTable& table) {
 
 // const [ NAME , NAME ... ] = SOURCE   -> each NAME appended as number | string | boolean
 // when the last variable named SOURCE is an array or a union.
-void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
+void analyze_destructuring(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   const int count = tokens.count();
-  // This rule alone looks up the last variable of a name.
+  // This rule alone looks up the last variable of a name. Most files have no
+  // `const [`: the table and the identifier positions below are built at the
+  // first one.
   NameMap<int> last;
-  for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
-  const TokenPositions next_bracket = positions_of_kind(tokens, TK_RBRACKET);
+  bool last_built = false;
+  const TokenPositions& next_bracket = index.right_brackets;
   // The names are read by jumping from identifier to identifier: patterns
   // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
   // to its end.
-  const TokenPositions next_identifier = positions_of_kind(tokens, TK_IDENTIFIER);
+  std::optional<TokenPositions> identifiers;
   // A pattern inside a body declares locals of that body.
-  const std::vector<char> in_function = function_body_tokens(tokens, match_brackets(tokens));
+  const std::vector<char>& in_function = index.in_function;
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
+    if (!last_built) {
+      for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
+      last_built = true;
+    }
     // The pattern runs to the first `]`; the source is two tokens after it
     // (the `=` between is not checked).
     const int close = next_at(next_bracket, i + 2);
@@ -290,6 +292,8 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
         source_var < 0 ? TYPE_NONE : result.vars[static_cast<size_t>(source_var)].type.kind;
     if (source_kind != TYPE_ARRAY && source_kind != TYPE_UNION) continue;
 
+    if (!identifiers) identifiers = positions_of_kind(tokens, TK_IDENTIFIER);
+    const TokenPositions& next_identifier = *identifiers;
     std::vector<std::string> names;
     for (int k = next_at(next_identifier, i + 2); k < close && static_cast<int>(names.size()) < kMaxDestructuredNames;
          k = next_at(next_identifier, k + 1)) {
@@ -351,7 +355,7 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<in
 // NAME ??                       -> undeclared NAME appended as number | none
 // A name that some function or method declares, used inside a body, is that
 // body's own: the appended record is a local, never a top-level declaration.
-void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
+void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // undefined, NaN and Infinity are global constants: declaring one of them
   // would break the output, and `x === undefined || y` is everywhere.
   static constexpr std::string_view kNeverVariables[] = {
@@ -360,8 +364,8 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
   const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
-  const std::vector<int> match = match_brackets(tokens);
-  const std::vector<char> in_function = function_body_tokens(tokens, match);
+  const std::vector<int>& match = index.match;
+  const std::vector<char>& in_function = index.in_function;
   const NameViewMap<char> bound = body_bound_names(tokens, match, in_function);
   // The code of functions: their bodies, and the expression of an arrow
   // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
@@ -414,7 +418,8 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
 // decl NAME = O ?. F [?. G]       -> NAME the kind of field F (or nested G) of object O
 // decl NAME = A (|| && ??) R      -> NAME R's kind
 // Only for still-untyped variables; kinds resolve through the symbol table.
-void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result) {
+void analyze_advanced(const SymbolTable& table, const TokenList& tokens, const FileIndex& index,
+                      AnalysisResult& result) {
   const int count = tokens.count();
   NameMap<int> table_kinds;  // a name's kind: its first entry in the table
   for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
@@ -442,7 +447,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
   }
   std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> objects;
   for (size_t o = 0; o < result.objects.size(); ++o) objects[result.objects[o].name].push_back(static_cast<int>(o));
-  const TokenPositions next_colon = positions_of_kind(tokens, TK_COLON);
+  const TokenPositions& next_colon = index.colons;
 
   for (VarInfo& var : result.vars) {
     if (var.type.kind != TYPE_NONE) continue;
@@ -497,10 +502,10 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
 
 // X = Y ?. F       -> X becomes the union (kind of field F in Y) | 5, overwriting
 // return Y ?. F    -> the return type of the function holding it likewise
-void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
+void analyze_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -530,10 +535,10 @@ void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
 
 // X = Y ?? V       -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
 // return Y ?? V    -> the return type of the function holding it likewise
-void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
+void analyze_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -556,7 +561,7 @@ void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
 }
 
 // X = Y || V   X = Y && V   -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
-void analyze_logical_ops(const TokenList& tokens, AnalysisResult& result) {
+void analyze_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
   for (int i = 0; i < count - 4; ++i) {
@@ -642,15 +647,15 @@ std::vector<UnionState> union_states(const std::vector<VarInfo>& vars, const std
 // return ... ? A ... : B   -> the open return type of the gated function whose own
 //                             return it is, from (A, B) by the two-kind rule
 // X = ... ? A ... : B      -> X likewise, once per gated function
-void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
+void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // The rule walks the whole file once per gated function. Only the sites
   // below can write, so each walk visits them alone. The variable rule reads
   // what it wrote before; once a whole walk leaves the variables as it found
   // them, every later walk repeats it exactly, and each open return type then
   // takes the writes of its own returns in such a walk.
   const int count = tokens.count();
-  const ConditionalIndex conditionals = index_conditionals(tokens);
-  const std::vector<int> match = match_brackets(tokens);
+  const ConditionalIndex conditionals = index_conditionals(index);
+  const std::vector<int>& match = index.match;
   const OwnReturns own = own_returns_of_functions(tokens, result, match);
   VarLookup lookup(result);
   std::vector<TernarySite> sites;
@@ -710,7 +715,7 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
 // switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind,
 //                                                   for the function whose own return it is
 // switch ... { default ... return VALUE          -> likewise
-void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
+void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // Only an open return type is written, from a `return` of the function's
   // own code.
   //
@@ -721,20 +726,6 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
   // nested switches and blocks full of labels stay linear.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-
-  // For each `{`, the `}` that brings the depth counted from it back to 0;
-  // count when the braces never balance.
-  std::vector<int> closing(static_cast<size_t>(count), count);
-  std::vector<int> open;
-  for (int q = 0; q < count; ++q) {
-    const int kind = token(tokens, q).kind;
-    if (kind == TK_LBRACE) {
-      open.push_back(q);
-    } else if (kind == TK_RBRACE && !open.empty()) {
-      closing[static_cast<size_t>(open.back())] = q;
-      open.pop_back();
-    }
-  }
 
   // Where a case scan stops: an identifier, a "case", a `}`, a `return` with
   // a token after it. A default scan passes identifiers: it stops at a `}` or
@@ -756,21 +747,23 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
 
   // The labels inside some switch block, from the `{` to its `}` (or the end
   // of the list).
-  const TokenPositions next_brace = positions_of_kind(tokens, TK_LBRACE);
+  const TokenPositions& next_brace = index.left_braces;
   std::vector<int> block_change(static_cast<size_t>(count) + 1, 0);
   for (int j = 0; j < count; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
     const int k = next_at(next_brace, j);
     if (k >= count) continue;
     ++block_change[static_cast<size_t>(k)];
-    --block_change[static_cast<size_t>(std::min(closing[static_cast<size_t>(k)] + 1, count))];
+    // The `}` that brings the depth counted from the `{` back to 0 (braces
+    // alone); the end of the list when the braces never balance.
+    --block_change[static_cast<size_t>(index.brace_after(k))];
   }
 
   // Each function takes the kind of the first label, in the order of the
   // switches and of their labels, whose scan ends at one of its own returns;
   // nested switches are inside their parents' blocks, so that order is the
   // order of the labels in the file.
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
   int inside = 0;
   for (int p = 0; p < count; ++p) {
     inside += block_change[static_cast<size_t>(p)];
@@ -874,13 +867,13 @@ std::optional<ObjectReturn> object_return_at(const TokenList& tokens, const std:
 
 // return { KEY : V , ... }        -> open return type: object with every key, nested ones too
 // return ... ? A ... : B          -> open return type: object when A or B is `{`
-void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
+void analyze_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // Both rules only fill an open type: each open one takes the first such
   // return of its own code.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const std::vector<int> match = match_brackets(tokens);
-  const ConditionalIndex conditionals = index_conditionals(tokens);
+  const std::vector<int>& match = index.match;
+  const ConditionalIndex conditionals = index_conditionals(index);
   const OwnReturns own = own_returns_of_functions(tokens, result, match);
   VarLookup vars(result);
   for (size_t f = 0; f < result.funcs.size(); ++f) {
@@ -897,7 +890,7 @@ void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
 }
 
 // X = VALUE [op]   (not after a declaration keyword)   -> merge VALUE's kind into X
-void analyze_reassignments(const TokenList& tokens, AnalysisResult& result) {
+void analyze_reassignments(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
   for (int i = 0; i < count - 2; ++i) {
@@ -964,14 +957,14 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const s
 
 // return !X | return A cmp B | return LITERAL | return VAR | return (..) op LIT | return .. ? A : B
 // -> the first such return of the function's own code types an open return type
-void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
+void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // Every write closes the type except a void variable, after which the walk
   // goes on: the type ends with the first closing write, or void when only
   // void writes were met.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const std::vector<int> match = match_brackets(tokens);
-  const ConditionalIndex conditionals = index_conditionals(tokens);
+  const std::vector<int>& match = index.match;
+  const ConditionalIndex conditionals = index_conditionals(index);
   const OwnReturns own = own_returns_of_functions(tokens, result, match);
   VarLookup vars(result);
   for (size_t f = 0; f < result.funcs.size(); ++f) {
@@ -996,10 +989,10 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
 }
 
 // X = S . M ( ... => E [op]   -> untyped X from the array method M and E's kind
-void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
+void analyze_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   const int count = tokens.count();
   VarLookup vars(result);
-  const TokenPositions next_arrow = positions_of_kind(tokens, TK_ARROW);
+  const TokenPositions& next_arrow = index.arrows;
   for (int i = 0; i < count - 6; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     if (kind(0) != TK_IDENTIFIER || kind(1) != TK_ASSIGN || kind(2) != TK_IDENTIFIER ||
@@ -1046,12 +1039,12 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
 }
 
 // no `return VALUE` of the function's own code   -> open return type becomes void
-void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
+void finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   // A value returned by a function nested in the body (a callback) is not the
   // function's own result.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -1068,7 +1061,7 @@ void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
 }
 
 // decl V = LITERAL | IDENT | X arith | ! .. | X (< > =) ..   -> untyped V from its first declaration
-void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
+void analyze_any_killer(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result) {
   const int count = tokens.count();
   NameMap<int> declaration;  // the first `decl NAME` of each name
   for (int j = 0; j < count - 3; ++j) {

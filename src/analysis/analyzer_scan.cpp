@@ -7,6 +7,7 @@
 
 #include "analysis/syntax.h"
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 
 // ---------------------------------------------------------------------------
 // Declaration scan
@@ -154,8 +155,8 @@ struct PendingDeclarator {
 struct Scan {
   const TokenList& tokens;
   std::string_view source;
-  std::vector<int> match;
-  std::vector<char> in_function;  // function_body_tokens
+  const std::vector<int>& match;         // the file index's
+  const std::vector<char>& in_function;  // the file index's
   AnalysisResult& result;
   std::priority_queue<PendingDeclarator, std::vector<PendingDeclarator>, std::greater<>> pending;
   ObjectLiteralReader literals;
@@ -508,11 +509,9 @@ void scan_function_declaration(Scan& scan, int i) {
 
 }  // namespace
 
-AnalysisResult analyze_tokens(const TokenList& tokens, std::string_view source) {
+AnalysisResult analyze_tokens(const TokenList& tokens, const FileIndex& index, std::string_view source) {
   AnalysisResult result;
-  std::vector<int> match = match_brackets(tokens);
-  std::vector<char> in_function = function_body_tokens(tokens, match);
-  Scan scan{tokens, source, std::move(match), std::move(in_function), result, {}, ObjectLiteralReader(tokens)};
+  Scan scan{tokens, source, index.match, index.in_function, result, {}, ObjectLiteralReader(tokens)};
   const int count = tokens.count();
   for (int i = 0; i < count; ++i) {
     while (!scan.pending.empty() && scan.pending.top().index <= i) {
