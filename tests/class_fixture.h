@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "test_support.h"
 
@@ -64,7 +65,7 @@ inline ClassInfo class_record(const std::string& name, std::vector<std::string> 
   return cls;
 }
 
-using ClassRule = void (*)(AnalysisResult& result, const TokenList& tokens);
+using ClassRule = void (*)(AnalysisResult& result, const TokenList& tokens, const FileIndex& index);
 
 // The record of the class `name` after `rule` ran on `source`, that class
 // being the only record of the result.
@@ -72,7 +73,7 @@ inline ClassInfo class_after(ClassRule rule, const std::string& source, const st
   const TokenList tokens = tokenize(source);
   AnalysisResult result;
   result.classes.push_back(class_record(name));
-  rule(result, tokens);
+  rule(result, tokens, index_file(tokens));
   return result.classes[0];
 }
 

@@ -86,17 +86,24 @@ int position_of(const NameMap<int>& map, std::string_view name) {
 }
 
 // The variable named N is the first record of vars with that name. The index
-// follows the variables a sub-pass appends.
+// follows the variables appended to the list (by this lookup or otherwise):
+// no sub-pass removes or renames a variable.
 struct VarLookup {
   std::vector<VarInfo>& vars;
   NameMap<int> first;
+  size_t indexed = 0;  // the records indexed so far
 
   explicit VarLookup(AnalysisResult& result) : vars(result.vars) {
     first.reserve(vars.size());
-    for (size_t v = 0; v < vars.size(); ++v) first.try_emplace(vars[v].name, static_cast<int>(v));
+    catch_up();
+  }
+
+  void catch_up() {
+    for (; indexed < vars.size(); ++indexed) first.try_emplace(vars[indexed].name, static_cast<int>(indexed));
   }
 
   VarInfo* find(std::string_view name) {
+    catch_up();
     const int position = position_of(first, name);
     return position < 0 ? nullptr : &vars[static_cast<size_t>(position)];
   }
@@ -112,7 +119,7 @@ struct VarLookup {
     var.name = name;
     var.type.kind = static_cast<TypeKind>(kind);
     vars.push_back(std::move(var));
-    first.try_emplace(std::string(name), static_cast<int>(vars.size()) - 1);
+    catch_up();
     return vars.back();
   }
 };
@@ -214,6 +221,22 @@ FuncInfo* owner_of(const OwnReturns& own, AnalysisResult& result, int r) {
   return found == own.owner.end() ? nullptr : &result.funcs[static_cast<size_t>(found->second)];
 }
 
+// What the sub-passes of one run of the pass share: the variable lookup, and
+// each function's own returns, which depend only on the tokens and the body
+// regions of the capture (no sub-pass moves a region or adds a function).
+// Run alone, a sub-pass builds its own.
+struct Pass3Shared {
+  VarLookup vars;
+  std::optional<OwnReturns> own;
+
+  explicit Pass3Shared(AnalysisResult& result) : vars(result) {}
+
+  const OwnReturns& own_returns(const TokenList& tokens, const AnalysisResult& result, const FileIndex& index) {
+    if (!own) own = own_returns_of_functions(tokens, result, index.match);
+    return *own;
+  }
+};
+
 // The conditional of the value a `return` at `r` hands back: the search must
 // end inside that value's expression, not in code after it.
 std::optional<Conditional> returned_conditional(const TokenList& tokens, const std::vector<int>& match,
@@ -228,22 +251,52 @@ std::optional<Conditional> returned_conditional(const TokenList& tokens, const s
 // ---------------------------------------------------------------------------
 // Driver and symbol table
 
+namespace {
+
+void run_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared);
+void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                                 Pass3Shared& shared);
+void run_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared);
+void run_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared);
+void run_logical_ops(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                     Pass3Shared& shared);
+void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared);
+void run_reassignments(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                       Pass3Shared& shared);
+void run_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                         Pass3Shared& shared);
+void run_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                Pass3Shared& shared);
+void run_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                         Pass3Shared& shared);
+void run_finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                               Pass3Shared& shared);
+void run_any_killer(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                    Pass3Shared& shared);
+
+}  // namespace
+
 void analyzer3_run(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
   // warning: order matters. Fill-only rules let an earlier sub-pass win,
   // overwriting rules let a later one win.
-  analyze_return_objects(tokens, index, result);
+  run_return_objects(tokens, index, result, shared);
   analyze_destructuring(tokens, index, result);
-  pass0_detect_logic_vars(tokens, index, result);
-  analyze_optional_chain(tokens, index, result);
-  analyze_nullish(tokens, index, result);
-  analyze_logical_ops(tokens, index, result);
-  analyze_ternary(tokens, index, result);
-  analyze_reassignments(tokens, index, result);
-  analyze_complex_returns(tokens, index, result);
-  analyze_switch(tokens, index, result);
-  analyze_advanced_arrays(tokens, index, result);
-  finalize_return_types(tokens, index, result);
-  analyze_any_killer(tokens, index, result);
+  run_pass0_detect_logic_vars(tokens, index, result, shared);
+  run_optional_chain(tokens, index, result, shared);
+  run_nullish(tokens, index, result, shared);
+  run_logical_ops(tokens, index, result, shared);
+  run_ternary(tokens, index, result, shared);
+  run_reassignments(tokens, index, result, shared);
+  run_complex_returns(tokens, index, result, shared);
+  run_switch(tokens, index, result, shared);
+  run_advanced_arrays(tokens, index, result, shared);
+  run_finalize_return_types(tokens, index, result, shared);
+  run_any_killer(tokens, index, result, shared);
   SymbolTable table;
   build_symbol_table(result, table);  // the snapshot comes after the any-killer
   analyze_advanced(table, tokens, index, result);
@@ -351,18 +404,21 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<in
 
 }  // namespace
 
+namespace {
+
 // NAME ?   NAME &&   NAME ||   -> undeclared NAME appended as boolean
 // NAME ??                       -> undeclared NAME appended as number | none
 // A name that some function or method declares, used inside a body, is that
 // body's own: the appended record is a local, never a top-level declaration.
-void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                                 Pass3Shared& shared) {
   // undefined, NaN and Infinity are global constants: declaring one of them
   // would break the output, and `x === undefined || y` is everywhere.
   static constexpr std::string_view kNeverVariables[] = {
       "true", "false", "console", "log", "typeof", "case", "default", "this",
       "undefined", "NaN", "Infinity"};
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
   const std::vector<int>& match = index.match;
   const std::vector<char>& in_function = index.in_function;
@@ -412,6 +468,13 @@ void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, An
       type.member_count = 2;
     }
   }
+}
+
+}  // namespace
+
+void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_pass0_detect_logic_vars(tokens, index, result, shared);
 }
 
 // decl NAME = COND ? X ... : Y     -> NAME X's kind, or X | Y
@@ -500,12 +563,15 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, const F
 // ---------------------------------------------------------------------------
 // Expression refinements
 
+namespace {
+
 // X = Y ?. F       -> X becomes the union (kind of field F in Y) | 5, overwriting
 // return Y ?. F    -> the return type of the function holding it likewise
-void analyze_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
-  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
+  VarLookup& vars = shared.vars;
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -533,12 +599,22 @@ void analyze_optional_chain(const TokenList& tokens, const FileIndex& index, Ana
   }
 }
 
+}  // namespace
+
+void analyze_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_optional_chain(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = Y ?? V       -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
 // return Y ?? V    -> the return type of the function holding it likewise
-void analyze_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
-  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
+  VarLookup& vars = shared.vars;
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -560,10 +636,20 @@ void analyze_nullish(const TokenList& tokens, const FileIndex& index, AnalysisRe
   }
 }
 
+}  // namespace
+
+void analyze_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_nullish(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = Y || V   X = Y && V   -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
-void analyze_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result) {
+void run_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& /*result*/,
+                     Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   for (int i = 0; i < count - 4; ++i) {
     const Token& x = token(tokens, i);
     const Token& y = token(tokens, i + 2);
@@ -576,6 +662,13 @@ void analyze_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, An
     VarInfo* target = vars.find(x.text);
     if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
   }
+}
+
+}  // namespace
+
+void analyze_logical_ops(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_logical_ops(tokens, index, result, shared);
 }
 
 namespace {
@@ -644,10 +737,13 @@ std::vector<UnionState> union_states(const std::vector<VarInfo>& vars, const std
 
 }  // namespace
 
+namespace {
+
 // return ... ? A ... : B   -> the open return type of the gated function whose own
 //                             return it is, from (A, B) by the two-kind rule
 // X = ... ? A ... : B      -> X likewise, once per gated function
-void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared) {
   // The rule walks the whole file once per gated function. Only the sites
   // below can write, so each walk visits them alone. The variable rule reads
   // what it wrote before; once a whole walk leaves the variables as it found
@@ -656,8 +752,8 @@ void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisRe
   const int count = tokens.count();
   const ConditionalIndex conditionals = index_conditionals(index);
   const std::vector<int>& match = index.match;
-  const OwnReturns own = own_returns_of_functions(tokens, result, match);
-  VarLookup lookup(result);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
+  VarLookup& lookup = shared.vars;
   std::vector<TernarySite> sites;
   std::vector<int> targets;
   for (int j = 0; j < count - 4; ++j) {
@@ -712,10 +808,20 @@ void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisRe
   }
 }
 
+}  // namespace
+
+void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_ternary(tokens, index, result, shared);
+}
+
+namespace {
+
 // switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind,
 //                                                   for the function whose own return it is
 // switch ... { default ... return VALUE          -> likewise
-void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                Pass3Shared& shared) {
   // Only an open return type is written, from a `return` of the function's
   // own code.
   //
@@ -729,16 +835,25 @@ void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisRes
 
   // Where a case scan stops: an identifier, a "case", a `}`, a `return` with
   // a token after it. A default scan passes identifiers: it stops at a `}` or
-  // such a `return` alone.
-  std::vector<int> case_stop(static_cast<size_t>(count) + 1, count);
-  std::vector<int> default_stop(static_cast<size_t>(count) + 1, count);
-  for (int q = count - 1; q >= 0; --q) {
+  // such a `return` alone. The default stops are few and looked up; a case
+  // scan is walked, since it stops at the first identifier: the scans of two
+  // labels never share a token.
+  const auto ends_block = [&](int q) {
     const Token& t = token(tokens, q);
-    const bool ends_block = t.kind == TK_RBRACE || (t.kind == TK_RETURN && q + 1 < count);
-    default_stop[static_cast<size_t>(q)] = ends_block ? q : default_stop[static_cast<size_t>(q) + 1];
-    case_stop[static_cast<size_t>(q)] =
-        ends_block || t.kind == TK_IDENTIFIER || t.text == "case" ? q : case_stop[static_cast<size_t>(q) + 1];
+    return t.kind == TK_RBRACE || (t.kind == TK_RETURN && q + 1 < count);
+  };
+  TokenPositions default_stops;
+  default_stops.count = count;
+  for (int q = 0; q < count; ++q) {
+    if (ends_block(q)) default_stops.positions.push_back(q);
   }
+  const auto case_stop = [&](int from) {
+    int q = from;
+    while (q < count && !ends_block(q) && token(tokens, q).kind != TK_IDENTIFIER && token(tokens, q).text != "case") {
+      ++q;
+    }
+    return q;
+  };
   // The kind a scan ending at `stop` yields: the literal after a `return`.
   const auto yielded = [&](int stop) -> int {
     if (stop >= count || token(tokens, stop).kind != TK_RETURN) return TYPE_NONE;
@@ -746,36 +861,40 @@ void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisRes
   };
 
   // The labels inside some switch block, from the `{` to its `}` (or the end
-  // of the list).
+  // of the list): where the count of open blocks changes, in order.
   const TokenPositions& next_brace = index.left_braces;
-  std::vector<int> block_change(static_cast<size_t>(count) + 1, 0);
+  std::vector<std::pair<int, int>> block_change;  // position, change
   for (int j = 0; j < count; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
     const int k = next_at(next_brace, j);
     if (k >= count) continue;
-    ++block_change[static_cast<size_t>(k)];
+    block_change.emplace_back(k, 1);
     // The `}` that brings the depth counted from the `{` back to 0 (braces
     // alone); the end of the list when the braces never balance.
-    --block_change[static_cast<size_t>(index.brace_after(k))];
+    block_change.emplace_back(index.brace_after(k), -1);
   }
+  std::sort(block_change.begin(), block_change.end());
 
   // Each function takes the kind of the first label, in the order of the
   // switches and of their labels, whose scan ends at one of its own returns;
   // nested switches are inside their parents' blocks, so that order is the
   // order of the labels in the file.
-  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   int inside = 0;
+  size_t change = 0;
   for (int p = 0; p < count; ++p) {
-    inside += block_change[static_cast<size_t>(p)];
+    for (; change < block_change.size() && block_change[change].first == p; ++change) {
+      inside += block_change[change].second;
+    }
     const Token& word = token(tokens, p);
     if (inside <= 0 || word.kind != TK_IDENTIFIER) continue;
     int stop = count;
     if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
       // From the label on; the next identifier (another label, a call)
       // ends the case without a type.
-      stop = case_stop[static_cast<size_t>(p) + 1];
+      stop = case_stop(p + 1);
     } else if (word.text == "default") {
-      stop = default_stop[static_cast<size_t>(p)];
+      stop = next_at(default_stops, p);
     }
     const int kind = yielded(stop);
     if (kind == TYPE_NONE) continue;
@@ -784,6 +903,13 @@ void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisRes
       owner->return_type.kind = static_cast<TypeKind>(kind);  // the kind only
     }
   }
+}
+
+}  // namespace
+
+void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_switch(tokens, index, result, shared);
 }
 
 // ---------------------------------------------------------------------------
@@ -865,17 +991,20 @@ std::optional<ObjectReturn> object_return_at(const TokenList& tokens, const std:
 
 }  // namespace
 
+namespace {
+
 // return { KEY : V , ... }        -> open return type: object with every key, nested ones too
 // return ... ? A ... : B          -> open return type: object when A or B is `{`
-void analyze_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared) {
   // Both rules only fill an open type: each open one takes the first such
   // return of its own code.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
   const std::vector<int>& match = index.match;
   const ConditionalIndex conditionals = index_conditionals(index);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match);
-  VarLookup vars(result);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
+  VarLookup& vars = shared.vars;
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -889,10 +1018,20 @@ void analyze_return_objects(const TokenList& tokens, const FileIndex& index, Ana
   }
 }
 
+}  // namespace
+
+void analyze_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_return_objects(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = VALUE [op]   (not after a declaration keyword)   -> merge VALUE's kind into X
-void analyze_reassignments(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result) {
+void run_reassignments(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& /*result*/,
+                       Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   for (int i = 0; i < count - 2; ++i) {
     const Token& x = token(tokens, i);
     if (x.kind != TK_IDENTIFIER || token(tokens, i + 1).kind != TK_ASSIGN) continue;
@@ -910,6 +1049,13 @@ void analyze_reassignments(const TokenList& tokens, const FileIndex& /*index*/, 
     // add_union_type ignores 0, as the rule does.
     add_union_type(var->type, t);
   }
+}
+
+}  // namespace
+
+void analyze_reassignments(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_reassignments(tokens, index, result, shared);
 }
 
 namespace {
@@ -955,9 +1101,12 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const s
 
 }  // namespace
 
+namespace {
+
 // return !X | return A cmp B | return LITERAL | return VAR | return (..) op LIT | return .. ? A : B
 // -> the first such return of the function's own code types an open return type
-void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                         Pass3Shared& shared) {
   // Every write closes the type except a void variable, after which the walk
   // goes on: the type ends with the first closing write, or void when only
   // void writes were met.
@@ -965,8 +1114,8 @@ void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, An
   const int count = tokens.count();
   const std::vector<int>& match = index.match;
   const ConditionalIndex conditionals = index_conditionals(index);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match);
-  VarLookup vars(result);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
+  VarLookup& vars = shared.vars;
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -988,10 +1137,20 @@ void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, An
   }
 }
 
+}  // namespace
+
+void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_complex_returns(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = S . M ( ... => E [op]   -> untyped X from the array method M and E's kind
-void analyze_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                         Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   const TokenPositions& next_arrow = index.arrows;
   for (int i = 0; i < count - 6; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
@@ -1038,13 +1197,23 @@ void analyze_advanced_arrays(const TokenList& tokens, const FileIndex& index, An
   }
 }
 
+}  // namespace
+
+void analyze_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_advanced_arrays(tokens, index, result, shared);
+}
+
+namespace {
+
 // no `return VALUE` of the function's own code   -> open return type becomes void
-void finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+void run_finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                               Pass3Shared& shared) {
   // A value returned by a function nested in the body (a callback) is not the
   // function's own result.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const OwnReturns own = own_returns_of_functions(tokens, result, index.match);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -1060,8 +1229,18 @@ void finalize_return_types(const TokenList& tokens, const FileIndex& index, Anal
   }
 }
 
+}  // namespace
+
+void finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_finalize_return_types(tokens, index, result, shared);
+}
+
+namespace {
+
 // decl V = LITERAL | IDENT | X arith | ! .. | X (< > =) ..   -> untyped V from its first declaration
-void analyze_any_killer(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result) {
+void run_any_killer(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result,
+                    Pass3Shared& shared) {
   const int count = tokens.count();
   NameMap<int> declaration;  // the first `decl NAME` of each name
   for (int j = 0; j < count - 3; ++j) {
@@ -1069,7 +1248,7 @@ void analyze_any_killer(const TokenList& tokens, const FileIndex& /*index*/, Ana
       declaration.try_emplace(std::string(token(tokens, j + 1).text), j);
     }
   }
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   for (VarInfo& var : result.vars) {
     if (var.type.kind != TYPE_NONE) continue;
     const int j = position_of(declaration, var.name);
@@ -1091,6 +1270,13 @@ void analyze_any_killer(const TokenList& tokens, const FileIndex& /*index*/, Ana
       var.type.kind = TYPE_BOOLEAN;
     }
   }
+}
+
+}  // namespace
+
+void analyze_any_killer(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_any_killer(tokens, index, result, shared);
 }
 
 // union members of every variable   -> distinct, first-occurrence order; one left collapses
