@@ -206,11 +206,12 @@ TEST(Pass3Reference, MatchesTheLiteralRulesAfterTheRealScan) {
   for (int round = 0; round < 300; ++round) sources.push_back(generator.make().source);
   for (const std::string& source : sources) {
     const TokenList tokens = tokenize(source);
+    const FileIndex index = index_file(tokens);
     const AnalysisResult scanned = kvx_test::analyze_js(source, 2);
     AnalysisResult fast = scanned;
     AnalysisResult reference = scanned;
     for (const NamedStep& step : kSteps) {
-      step.fast(tokens, fast);
+      step.fast(tokens, index, fast);
       step.reference(tokens, reference);
       if (!same(fast, reference)) {
         ASSERT_EQ(dump(fast), dump(reference)) << step.name << "\n" << source;

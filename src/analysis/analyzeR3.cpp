@@ -277,6 +277,10 @@ void run_finalize_return_types(const TokenList& tokens, const FileIndex& index, 
                                Pass3Shared& shared);
 void run_any_killer(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
                     Pass3Shared& shared);
+// The kind of a name in the symbol table; 0 for a name it lacks.
+using TableKind = std::function<int(std::string_view name)>;
+void run_advanced(const TableKind& table_kind, const TokenList& tokens, const FileIndex& index,
+                  AnalysisResult& result);
 
 }  // namespace
 
@@ -297,9 +301,18 @@ void analyzer3_run(const TokenList& tokens, const FileIndex& index, AnalysisResu
   run_advanced_arrays(tokens, index, result, shared);
   run_finalize_return_types(tokens, index, result, shared);
   run_any_killer(tokens, index, result, shared);
-  SymbolTable table;
-  build_symbol_table(result, table);  // the snapshot comes after the any-killer
-  analyze_advanced(table, tokens, index, result);
+  // The symbol table is a snapshot of the variables after the any-killer, of
+  // which the rule reads the kind of each name's first entry alone: the
+  // driver keeps the kinds, not a copy of every type, and finds a name's
+  // first entry with the lookup the sub-passes share.
+  std::vector<int> snapshot;
+  snapshot.reserve(result.vars.size());
+  for (const VarInfo& var : result.vars) snapshot.push_back(var.type.kind);
+  const auto table_kind = [&](std::string_view name) {
+    const VarInfo* var = shared.vars.find(name);
+    return var == nullptr ? TYPE_NONE : snapshot[static_cast<size_t>(var - result.vars.data())];
+  };
+  run_advanced(table_kind, tokens, index, result);
   simplify_unions(result);
 }
 
@@ -481,16 +494,15 @@ void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, An
 // decl NAME = O ?. F [?. G]       -> NAME the kind of field F (or nested G) of object O
 // decl NAME = A (|| && ??) R      -> NAME R's kind
 // Only for still-untyped variables; kinds resolve through the symbol table.
-void analyze_advanced(const SymbolTable& table, const TokenList& tokens, const FileIndex& index,
-                      AnalysisResult& result) {
+namespace {
+
+void run_advanced(const TableKind& table_kind, const TokenList& tokens, const FileIndex& index,
+                  AnalysisResult& result) {
   const int count = tokens.count();
-  NameMap<int> table_kinds;  // a name's kind: its first entry in the table
-  for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
   const auto resolved_kind = [&](const Token* value) {
     const int literal = infer_literal_type(value);
     if (literal != TYPE_NONE || value == nullptr || value->kind != TK_IDENTIFIER) return literal;
-    const auto found = table_kinds.find(value->text);
-    return found == table_kinds.end() ? TYPE_NONE : found->second;
+    return table_kind(value->text);
   };
 
   // For each name, the first declaration `decl NAME =` to which a rule
@@ -558,6 +570,20 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, const F
       if (right != TYPE_NONE) type.kind = static_cast<TypeKind>(right);
     }
   }
+}
+
+}  // namespace
+
+void analyze_advanced(const SymbolTable& table, const TokenList& tokens, const FileIndex& index,
+                      AnalysisResult& result) {
+  // A name's kind is the one of its first entry.
+  NameMap<int> table_kinds;
+  for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
+  const auto table_kind = [&](std::string_view name) {
+    const auto found = table_kinds.find(name);
+    return found == table_kinds.end() ? TYPE_NONE : found->second;
+  };
+  run_advanced(table_kind, tokens, index, result);
 }
 
 // ---------------------------------------------------------------------------
