@@ -224,12 +224,12 @@ void detect_classes(AnalysisResult& result, const TokenList& tokens, const FileI
                     std::string_view source) {
   const int count = tokens.count();
   const std::vector<int>& match = index.match;
-  const std::vector<char>& in_function = index.in_function;
+  const std::vector<bool>& in_function = index.in_function;
   for (int j = 0; j + 1 < count; ++j) {
     if (at(tokens, j).kind != TK_CLASS || at(tokens, j + 1).kind != TK_IDENTIFIER) continue;
     ClassInfo record;
     record.name = at(tokens, j + 1).text;
-    record.is_local = in_function[static_cast<size_t>(j)] != 0 || is_class_expression(tokens, j) ? 1 : 0;
+    record.is_local = in_function[static_cast<size_t>(j)] || is_class_expression(tokens, j) ? 1 : 0;
     if (j + 3 < count && at(tokens, j + 2).kind == TK_EXTENDS && at(tokens, j + 3).kind == TK_IDENTIFIER) {
       record.base_name = at(tokens, j + 3).text;
     }

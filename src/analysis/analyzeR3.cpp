@@ -198,7 +198,15 @@ int body_first_index(const FuncInfo& func, const TokenList& tokens) {
 // function's result comes from these alone, never from another function's.
 struct OwnReturns {
   std::vector<std::vector<int>> of_func;  // per function of funcs
-  std::unordered_map<int, int> owner;     // return token -> its function (the first to own it)
+  // (return token, its function), by token, each token once with the first
+  // function to own it.
+  std::vector<std::pair<int, int>> owner;
+
+  // The function whose own code holds the `return` at `r`; -1 for none.
+  int owner_of(int r) const {
+    const auto found = std::lower_bound(owner.begin(), owner.end(), std::make_pair(r, -1));
+    return found == owner.end() || found->first != r ? -1 : found->second;
+  }
 };
 
 OwnReturns own_returns_of_functions(const TokenList& tokens, const AnalysisResult& result,
@@ -210,15 +218,20 @@ OwnReturns own_returns_of_functions(const TokenList& tokens, const AnalysisResul
     const int first = body_first_index(func, tokens);
     if (first < 0) continue;
     own.of_func[f] = own_returns(tokens, match, first, std::min(func.body_end_token, tokens.count()));
-    for (const int r : own.of_func[f]) own.owner.try_emplace(r, static_cast<int>(f));
+    for (const int r : own.of_func[f]) own.owner.emplace_back(r, static_cast<int>(f));
   }
+  // Sorted by token and then function, the first of each token is its owner.
+  std::sort(own.owner.begin(), own.owner.end());
+  own.owner.erase(std::unique(own.owner.begin(), own.owner.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  own.owner.end());
   return own;
 }
 
 // The function whose own code holds the `return` at `r`; null for none.
 FuncInfo* owner_of(const OwnReturns& own, AnalysisResult& result, int r) {
-  const auto found = own.owner.find(r);
-  return found == own.owner.end() ? nullptr : &result.funcs[static_cast<size_t>(found->second)];
+  const int f = own.owner_of(r);
+  return f < 0 ? nullptr : &result.funcs[static_cast<size_t>(f)];
 }
 
 // What the sub-passes of one run of the pass share: the variable lookup, and
@@ -340,7 +353,7 @@ void analyze_destructuring(const TokenList& tokens, const FileIndex& index, Anal
   // to its end.
   std::optional<TokenPositions> identifiers;
   // A pattern inside a body declares locals of that body.
-  const std::vector<char>& in_function = index.in_function;
+  const std::vector<bool>& in_function = index.in_function;
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
@@ -371,7 +384,7 @@ void analyze_destructuring(const TokenList& tokens, const FileIndex& index, Anal
       var.type.kind = TYPE_UNION;
       var.type.members = {TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN, TYPE_NONE};
       var.type.member_count = 3;
-      var.is_local = in_function[static_cast<size_t>(i)];
+      var.is_local = in_function[static_cast<size_t>(i)] ? 1 : 0;
       result.vars.push_back(std::move(var));
       last[name] = static_cast<int>(result.vars.size()) - 1;
     }
@@ -384,7 +397,7 @@ namespace {
 // their bodies: parameters (every name in a parameter list) and `const`,
 // `let`, `var` names inside a body.
 NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<int>& match,
-                                   const std::vector<char>& in_function) {
+                                   const std::vector<bool>& in_function) {
   const int count = tokens.count();
   NameViewMap<char> names;
   const auto add_group = [&](int open) {
@@ -403,7 +416,7 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<in
       }
     } else if (t.kind == TK_RESERVED && t.text == "catch") {
       add_group(k + 1);
-    } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] != 0 &&
+    } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] &&
                is_kind(tokens, k + 1, TK_IDENTIFIER)) {
       names.try_emplace(token(tokens, k + 1).text, 1);
     }
@@ -434,13 +447,13 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
   VarLookup& vars = shared.vars;
   const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
   const std::vector<int>& match = index.match;
-  const std::vector<char>& in_function = index.in_function;
+  const std::vector<bool>& in_function = index.in_function;
   const NameViewMap<char> bound = body_bound_names(tokens, match, in_function);
   // The code of functions: their bodies, and the expression of an arrow
   // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
   // statement-ending line break or a closing bracket at its own depth. One
   // walk with the depths of the open expressions: nested arrows share it.
-  std::vector<char> in_code(in_function);
+  std::vector<bool> in_code(in_function);
   std::vector<int> open_arrows;  // bracket depth of each open arrow expression
   for (int k = 0, depth = 0; k < count; ++k) {
     const int kind = token(tokens, k).kind;
@@ -449,12 +462,12 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
     while (!open_arrows.empty() && (open_arrows.back() > depth || (ends && open_arrows.back() == depth))) {
       open_arrows.pop_back();
     }
-    if (!open_arrows.empty()) in_code[static_cast<size_t>(k)] = 1;
+    if (!open_arrows.empty()) in_code[static_cast<size_t>(k)] = true;
     if (is_opener(kind)) ++depth;
     if (kind == TK_ARROW && k + 1 < count && token(tokens, k + 1).kind != TK_LBRACE) open_arrows.push_back(depth);
   }
   const auto is_local_use = [&](int i, std::string_view name) {
-    return in_code[static_cast<size_t>(i)] != 0 && bound.find(name) != bound.end();
+    return in_code[static_cast<size_t>(i)] && bound.find(name) != bound.end();
   };
 
   for (int i = 0; i < count - 2; ++i) {
@@ -788,9 +801,8 @@ void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult
     if (!is_return && (start.kind != TK_IDENTIFIER || token(tokens, j + 1).kind != TK_ASSIGN)) continue;
     int owner = -1;
     if (is_return) {
-      const auto held = own.owner.find(j);
-      if (held == own.owner.end()) continue;  // no function's own return
-      owner = held->second;
+      owner = own.owner_of(j);
+      if (owner < 0) continue;  // no function's own return
     }
     const auto found =
         is_return ? returned_conditional(tokens, match, conditionals, j) : conditional_search(conditionals, j);

@@ -156,7 +156,7 @@ struct Scan {
   const TokenList& tokens;
   std::string_view source;
   const std::vector<int>& match;         // the file index's
-  const std::vector<char>& in_function;  // the file index's
+  const std::vector<bool>& in_function;  // the file index's
   AnalysisResult& result;
   std::priority_queue<PendingDeclarator, std::vector<PendingDeclarator>, std::greater<>> pending;
   ObjectLiteralReader literals;
@@ -468,7 +468,7 @@ void scan_declarator(Scan& scan, int p, int keyword, bool exported) {
   const size_t first_var = scan.result.vars.size();
   const size_t first_arrow = scan.result.arrows.size();
   scan_declarator_records(scan, p, keyword, exported);
-  const int local = scan.in_function[static_cast<size_t>(p)] != 0 ? 1 : 0;
+  const int local = scan.in_function[static_cast<size_t>(p)] ? 1 : 0;
   for (size_t n = first_var; n < scan.result.vars.size(); ++n) {
     scan.result.vars[n].is_local = local;
     scan.result.vars[n].is_exported = exported ? 1 : 0;
@@ -488,7 +488,7 @@ void scan_function_declaration(Scan& scan, int i) {
     function.name = at(tokens, name).text;
     function.is_async = i > 0 && at(tokens, i - 1).kind == TK_ASYNC && at(tokens, i - 1).line == at(tokens, i).line;
     function.is_generator = name == i + 2 ? 1 : 0;
-    function.is_local = scan.in_function[static_cast<size_t>(i)] != 0 ? 1 : 0;
+    function.is_local = scan.in_function[static_cast<size_t>(i)] ? 1 : 0;
     std::vector<ParamInfo> params = parse_params(tokens, scan.match, scan.source, name + 1, false);
     for (size_t j = 0; j < params.size(); ++j) {
       ParamInfo& param = params[j];

@@ -20,7 +20,7 @@ struct FileIndex {
 
   // For each token, whether it stands inside a function, arrow, method or
   // class body (function_body_tokens).
-  std::vector<char> in_function;
+  std::vector<bool> in_function;  // one bit per token
 
   // Statement ends: the last token of each line, and the semicolons.
   TokenPositions line_last;

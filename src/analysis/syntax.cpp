@@ -616,7 +616,7 @@ int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int
   return -1;
 }
 
-std::vector<char> function_body_tokens(const TokenList& tokens, const std::vector<int>& match) {
+std::vector<bool> function_body_tokens(const TokenList& tokens, const std::vector<int>& match) {
   const int count = tokens.count();
   // +1 where a body's inside starts, -1 at its closing brace; a body may be
   // counted twice (`function f() {` is also `f() {`), which the sum allows.
@@ -630,12 +630,12 @@ std::vector<char> function_body_tokens(const TokenList& tokens, const std::vecto
     change.emplace_back(match[static_cast<size_t>(body)], -1);
   }
   std::sort(change.begin(), change.end());
-  std::vector<char> inside(static_cast<size_t>(count));
+  std::vector<bool> inside(static_cast<size_t>(count));
   int depth = 0;
   size_t next = 0;
   for (int k = 0; k < count; ++k) {
     for (; next < change.size() && change[next].first == k; ++next) depth += change[next].second;
-    inside[static_cast<size_t>(k)] = depth > 0 ? 1 : 0;
+    inside[static_cast<size_t>(k)] = depth > 0;
   }
   return inside;
 }
