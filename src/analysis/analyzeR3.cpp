@@ -473,6 +473,10 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
   for (int i = 0; i < count - 2; ++i) {
     const Token& name = token(tokens, i);
     if (name.kind != TK_IDENTIFIER) continue;
+    // The operator after the name first: it is a token's kind, where the
+    // tests below look names up, and most names are followed by none.
+    const int next = token(tokens, i + 1).kind;
+    if (next != TK_QUESTION && !is_logical(next) && next != TK_NULLISH) continue;
     if (i >= 1 && token(tokens, i - 1).kind == TK_DOT) continue;
     if (vars.find(name.text) != nullptr) continue;
     if (i >= 1 && is_declaration_keyword(token(tokens, i - 1).kind)) continue;
@@ -482,7 +486,6 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
     }
     if (funcs.find(name.text) != nullptr) continue;
 
-    const int next = token(tokens, i + 1).kind;
     if (next == TK_QUESTION || is_logical(next)) {
       vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i, name.text) ? 1 : 0;
     } else if (next == TK_NULLISH) {
