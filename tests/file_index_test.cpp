@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "analysis/syntax.h"
 #include "core/tokenizer.h"
+#include "random_program.h"
 
 namespace {
 
@@ -111,6 +114,38 @@ TEST(FileIndex, PositionListsHoldEveryTokenOfTheirKind) {
     EXPECT_EQ(list.positions.count, tokens.count());
   }
   EXPECT_EQ(index.line_last.positions, line_last_positions(tokens).positions);
+}
+
+// The own returns of any range and the body starts, read from the index,
+// are those of the plain token walks, on nested, unclosed and random code.
+TEST(FileIndex, OwnReturnsAndBodyStartsMatchThePlainWalks) {
+  std::vector<std::string> sources = {
+      "function f() { return 1; function g() { return 2; } return () => { return 3; }; }",
+      "class A { m() { return this; } get x() { return 1 } } return; const h = x => { return x };",
+      "function open() { return 1; function inner() { return 2; return",
+      "for await (x of y) { return 1; } a(b) { return c(d) { return 1; } }",
+      "return (function () { return [1, { a() { return 2; } }]; })(); return",
+  };
+  for (uint32_t seed = 1; seed <= 40; ++seed) sources.push_back(kvx_test::program_text(kvx_test::random_program(seed)));
+  for (const std::string& source : sources) {
+    const TokenList tokens = tokenize(source);
+    const FileIndex index = index_file(tokens);
+    const int count = tokens.count();
+    const int step = std::max(1, count / 60);  // every range of a short source, a sample of a long one
+    for (int first = 0; first <= count; first += step) {
+      for (int end = first; end <= count + 1; end += step) {
+        ASSERT_EQ(index.own_returns(first, end), own_returns(tokens, index.match, first, end))
+            << source << "\n[" << first << ", " << end << ")";
+      }
+    }
+    for (const bool arrows : {false, true}) {
+      size_t cursor = 0;
+      for (int k = 0; k < count; ++k) {
+        ASSERT_EQ(index.nested_body_open(tokens, k, arrows, cursor), nested_body_open(tokens, index.match, k, arrows))
+            << source << "\nat " << k;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -653,7 +653,7 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, co
     // callback or nested function returns from that function, not this one.
     // A value on the line after `return` is not returned (the line break ends
     // the statement), and a non-literal value adds nothing.
-    for (const int r : own_returns(tokens, match, open + 1, close)) {
+    for (const int r : index.own_returns(open + 1, close)) {
       if (r + 1 >= close || at(tokens, r + 1).line != at(tokens, r).line) continue;
       const int kind = infer_literal_type(&at(tokens, r + 1));
       if (kind != TYPE_NONE) add_return_type(function, kind);

@@ -210,14 +210,14 @@ struct OwnReturns {
 };
 
 OwnReturns own_returns_of_functions(const TokenList& tokens, const AnalysisResult& result,
-                                    const std::vector<int>& match) {
+                                    const FileIndex& index) {
   OwnReturns own;
   own.of_func.resize(result.funcs.size());
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     const FuncInfo& func = result.funcs[f];
     const int first = body_first_index(func, tokens);
     if (first < 0) continue;
-    own.of_func[f] = own_returns(tokens, match, first, std::min(func.body_end_token, tokens.count()));
+    own.of_func[f] = index.own_returns(first, std::min(func.body_end_token, tokens.count()));
     for (const int r : own.of_func[f]) own.owner.emplace_back(r, static_cast<int>(f));
   }
   // Sorted by token and then function, the first of each token is its owner.
@@ -245,7 +245,7 @@ struct Pass3Shared {
   explicit Pass3Shared(AnalysisResult& result) : vars(result) {}
 
   const OwnReturns& own_returns(const TokenList& tokens, const AnalysisResult& result, const FileIndex& index) {
-    if (!own) own = own_returns_of_functions(tokens, result, index.match);
+    if (!own) own = own_returns_of_functions(tokens, result, index);
     return *own;
   }
 };
@@ -396,9 +396,11 @@ namespace {
 // The names that functions, arrows, methods and catch clauses declare for
 // their bodies: parameters (every name in a parameter list) and `const`,
 // `let`, `var` names inside a body.
-NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<int>& match,
-                                   const std::vector<bool>& in_function) {
+NameViewMap<char> body_bound_names(const TokenList& tokens, const FileIndex& index) {
   const int count = tokens.count();
+  const std::vector<int>& match = index.match;
+  const std::vector<bool>& in_function = index.in_function;
+  size_t starts = 0;  // the index's body starts, followed as k grows
   NameViewMap<char> names;
   const auto add_group = [&](int open) {
     if (!is_kind(tokens, open, TK_LPAREN) || match[static_cast<size_t>(open)] < 0) return;
@@ -420,7 +422,7 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<in
                is_kind(tokens, k + 1, TK_IDENTIFIER)) {
       names.try_emplace(token(tokens, k + 1).text, 1);
     }
-    const int body = nested_body_open(tokens, match, k, false);
+    const int body = index.nested_body_open(tokens, k, false, starts);
     if (body > 0 && is_kind(tokens, body - 1, TK_RPAREN) && match[static_cast<size_t>(body - 1)] >= 0) {
       add_group(match[static_cast<size_t>(body - 1)]);
     }
@@ -446,9 +448,8 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
   const int count = tokens.count();
   VarLookup& vars = shared.vars;
   const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
-  const std::vector<int>& match = index.match;
   const std::vector<bool>& in_function = index.in_function;
-  const NameViewMap<char> bound = body_bound_names(tokens, match, in_function);
+  const NameViewMap<char> bound = body_bound_names(tokens, index);
   // The code of functions: their bodies, and the expression of an arrow
   // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
   // statement-ending line break or a closing bracket at its own depth. One

@@ -115,14 +115,15 @@ TypeInfo class_type(const ClassInfo& cls) {
 // in it): void when none hands back a value; the union of the literal kinds
 // when every value is a literal; the class for `return this` and `return new
 // CLASS(...)`; otherwise open, since a value of no known kind is returned.
-TypeInfo method_result(const ClassInfo& cls, const TokenList& tokens, const std::vector<int>& match, int body) {
+TypeInfo method_result(const ClassInfo& cls, const TokenList& tokens, const FileIndex& index, int body) {
+  const std::vector<int>& match = index.match;
   const int count = tokens.count();
   const int close = match[static_cast<size_t>(body)] < 0 ? count : match[static_cast<size_t>(body)];
   TypeInfo literals;
   bool returns_value = false;
   bool returns_class = false;
   bool returns_other = false;
-  for (const int r : own_returns(tokens, match, body + 1, close)) {
+  for (const int r : index.own_returns(body + 1, close)) {
     if (r + 1 >= count || ends_return_value(tokens, r + 1)) continue;  // `return;`
     returns_value = true;
     const Token& value = tokens.items[static_cast<size_t>(r + 1)];
@@ -203,7 +204,7 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const FileIndex
     method.return_type.type_name = method.is_async != 0 ? "AsyncGenerator" : "Generator";
     method.is_async = 0;
   } else {
-    method.return_type = method_result(cls, tokens, match, body);
+    method.return_type = method_result(cls, tokens, index, body);
   }
 
   method.name = tokens.items[m].text;

@@ -155,8 +155,9 @@ struct PendingDeclarator {
 struct Scan {
   const TokenList& tokens;
   std::string_view source;
-  const std::vector<int>& match;         // the file index's
-  const std::vector<bool>& in_function;  // the file index's
+  const FileIndex& index;
+  const std::vector<int>& match;         // the index's
+  const std::vector<bool>& in_function;  // the index's
   AnalysisResult& result;
   std::priority_queue<PendingDeclarator, std::vector<PendingDeclarator>, std::greater<>> pending;
   ObjectLiteralReader literals;
@@ -177,7 +178,7 @@ TypeInfo block_return_type(const Scan& scan, int open) {
   TypeInfo type;
   int bare = 0;
   int valued = 0;
-  for (const int r : own_returns(scan.tokens, scan.match, open + 1, close)) {
+  for (const int r : scan.index.own_returns(open + 1, close)) {
     if (r + 1 >= close || at(scan.tokens, r + 1).line != at(scan.tokens, r).line ||
         at(scan.tokens, r + 1).kind == TK_SEMICOLON) {
       ++bare;
@@ -511,7 +512,7 @@ void scan_function_declaration(Scan& scan, int i) {
 
 AnalysisResult analyze_tokens(const TokenList& tokens, const FileIndex& index, std::string_view source) {
   AnalysisResult result;
-  Scan scan{tokens, source, index.match, index.in_function, result, {}, ObjectLiteralReader(tokens)};
+  Scan scan{tokens, source, index, index.match, index.in_function, result, {}, ObjectLiteralReader(tokens)};
   const int count = tokens.count();
   for (int i = 0; i < count; ++i) {
     while (!scan.pending.empty() && scan.pending.top().index <= i) {

@@ -55,13 +55,14 @@ void index_positions(FileIndex& index, const TokenList& tokens) {
     int kind;
     TokenPositions* positions;
   };
-  const std::array<Wanted, 6> wanted = {{{TK_SEMICOLON, &index.semicolons},
+  const std::array<Wanted, 7> wanted = {{{TK_SEMICOLON, &index.semicolons},
+                                         {TK_RETURN, &index.returns},
                                          {TK_COLON, &index.colons},
                                          {TK_QUESTION, &index.questions},
                                          {TK_ARROW, &index.arrows},
                                          {TK_LBRACE, &index.left_braces},
                                          {TK_RBRACKET, &index.right_brackets}}};
-  std::array<size_t, 6> sizes{};
+  std::array<size_t, 7> sizes{};
   size_t lines = 0;
   for (int i = 0; i < count; ++i) {
     const int kind = at(tokens, i).kind;
@@ -83,13 +84,37 @@ void index_positions(FileIndex& index, const TokenList& tokens) {
   }
 }
 
+// The body starts and the in-function mask (as function_body_tokens makes
+// it, from the starts found once).
+void index_bodies(FileIndex& index, const TokenList& tokens) {
+  const int count = index.count;
+  std::vector<std::pair<int, int>> change;  // position, change
+  for (int k = 0; k < count; ++k) {
+    const int body = nested_body_open(tokens, index.match, k, true);
+    if (body < 0) continue;
+    index.body_starts.emplace_back(k, body);
+    const int close = index.match[static_cast<size_t>(body)];
+    if (close < 0) continue;
+    change.emplace_back(body + 1, 1);
+    change.emplace_back(close, -1);
+  }
+  std::sort(change.begin(), change.end());
+  index.in_function.assign(static_cast<size_t>(count), false);
+  int depth = 0;
+  size_t next = 0;
+  for (int k = 0; k < count; ++k) {
+    for (; next < change.size() && change[next].first == k; ++next) depth += change[next].second;
+    index.in_function[static_cast<size_t>(k)] = depth > 0;
+  }
+}
+
 }  // namespace
 
 FileIndex index_file(const TokenList& tokens) {
   FileIndex index;
   index.count = tokens.count();
   index.match = match_brackets(tokens);
-  index.in_function = function_body_tokens(tokens, index.match);
+  index_bodies(index, tokens);
   index_positions(index, tokens);
   index_braces(index, tokens);
   return index;
@@ -107,6 +132,40 @@ int FileIndex::brace_close(int open) const {
 int FileIndex::brace_after(int open) const {
   const int close = brace_close(open);
   return close < count ? close + 1 : count;
+}
+
+std::vector<int> FileIndex::own_returns(int first, int end) const {
+  // The walk of own_returns, from event to event: between a body start and
+  // a `return` the tokens are neither.
+  std::vector<int> found;
+  end = std::min(end, count);
+  int k = std::max(first, 0);
+  const auto by_token = [](const std::pair<int, int>& start, int token) { return start.first < token; };
+  auto body = std::lower_bound(body_starts.begin(), body_starts.end(), k, by_token);
+  auto r = std::lower_bound(returns.positions.begin(), returns.positions.end(), k);
+  while (k < end) {
+    const int next_body = body == body_starts.end() ? end : body->first;
+    const int next_return = r == returns.positions.end() ? end : *r;
+    if (std::min(next_body, next_return) >= end) break;
+    if (next_body < next_return) {
+      k = after_group(match, body->second, end);
+      body = std::lower_bound(body, body_starts.end(), k, by_token);
+      r = std::lower_bound(r, returns.positions.end(), k);
+    } else {
+      found.push_back(next_return);
+      k = next_return + 1;
+      ++r;
+    }
+  }
+  return found;
+}
+
+int FileIndex::nested_body_open(const TokenList& tokens, int index, bool arrows, size_t& cursor) const {
+  while (cursor < body_starts.size() && body_starts[cursor].first < index) ++cursor;
+  if (cursor == body_starts.size() || body_starts[cursor].first != index) return -1;
+  // Without arrows, an `=>` opens no body; every other start is the same.
+  if (!arrows && at(tokens, index).kind == TK_ARROW) return -1;
+  return body_starts[cursor].second;
 }
 
 const std::vector<int>& FileIndex::returned_kinds(int open) const {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "analysis/syntax.h"
@@ -17,6 +18,13 @@ struct FileIndex {
 
   // For each of ( [ { ) ] } the index of its partner (match_brackets).
   std::vector<int> match;
+
+  // Where a nested function, arrow, method or class body starts
+  // (nested_body_open with arrows): the token and the body's `{`, in order;
+  // and the `return` tokens. Far fewer than the tokens, so a walk over a
+  // body's own returns visits them alone.
+  std::vector<std::pair<int, int>> body_starts;
+  TokenPositions returns;
 
   // For each token, whether it stands inside a function, arrow, method or
   // class body (function_body_tokens).
@@ -50,6 +58,12 @@ struct FileIndex {
   // The literal kinds of the tokens after every `return` inside the brace
   // group at `open`, at any depth, each once, in order of first appearance.
   const std::vector<int>& returned_kinds(int open) const;
+
+  // own_returns(tokens, match, first, end) from the lists above.
+  std::vector<int> own_returns(int first, int end) const;
+  // nested_body_open(tokens, match, index, arrows) when index only grows
+  // from call to call: `cursor` (start at 0) follows the body starts.
+  int nested_body_open(const TokenList& tokens, int index, bool arrows, size_t& cursor) const;
 
   // Where the brace rule's partner differs from `match`: -1 for a `{` that
   // it leaves open.
