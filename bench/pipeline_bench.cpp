@@ -37,6 +37,7 @@
 #include "analysis/analyzeR8.h"
 #include "analysis/analyzeR9.h"
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "generator/generator.h"
 #include "pipeline/run.h"
@@ -156,6 +157,7 @@ struct StageInput {
   std::string source;
   int64_t lines = 0;  // line feeds, as wc -l counts them
   TokenList tokens;
+  FileIndex index;  // of tokens
 };
 
 // Read once per process: every stage works on the same text.
@@ -176,6 +178,7 @@ const StageInput& stage_input() {
     }
     made.lines = std::count(made.source.begin(), made.source.end(), '\n');
     made.tokens = tokenize(made.source);
+    made.index = index_file(made.tokens);
     return made;
   }();
   return input;
@@ -238,6 +241,20 @@ void BM_StageTokenize(benchmark::State& state) {
   report_throughput(state, input);
 }
 
+void BM_StageIndex(benchmark::State& state) {
+  const StageInput& input = stage_input();
+  if (!have_input(state, input)) return;
+  FileIndex index;
+  for (auto _ : state) {
+    state.PauseTiming();
+    index = FileIndex{};
+    state.ResumeTiming();
+    index = index_file(input.tokens);
+    benchmark::DoNotOptimize(index);
+  }
+  report_throughput(state, input);
+}
+
 void BM_StageScan(benchmark::State& state) {
   const StageInput& input = stage_input();
   if (!have_input(state, input)) return;
@@ -246,7 +263,7 @@ void BM_StageScan(benchmark::State& state) {
     state.PauseTiming();
     result = AnalysisResult{};
     state.ResumeTiming();
-    result = analyze_tokens(input.tokens, input.source);
+    result = analyze_tokens(input.tokens, input.index, input.source);
     benchmark::DoNotOptimize(result);
   }
   report_throughput(state, input);
@@ -261,21 +278,27 @@ struct ResultStage {
   int (*run)(AnalysisResult& result, const StageInput& input, const std::string& out_base);
 };
 
-AnalysisResult after_scan(const StageInput& input) { return analyze_tokens(input.tokens, input.source); }
+AnalysisResult after_scan(const StageInput& input) { return analyze_tokens(input.tokens, input.index, input.source); }
 
 template <int kPass>
 AnalysisResult before_pass(const StageInput& input) {
   // Pass 2 ends with the structure capture, before pass 3.
-  return analyze_source(input.tokens, input.source, kPass - 1);
+  return analyze_source(input.tokens, input.index, input.source, kPass - 1);
 }
 
 AnalysisResult after_all_passes(const StageInput& input) {
-  return analyze_source(input.tokens, input.source, kLastPass);
+  return analyze_source(input.tokens, input.index, input.source, kLastPass);
 }
 
 template <void (*kPass)(AnalysisResult&, const TokenList&)>
 int run_pass(AnalysisResult& result, const StageInput& input, const std::string&) {
   kPass(result, input.tokens);
+  return 0;
+}
+
+template <void (*kPass)(AnalysisResult&, const TokenList&, const FileIndex&)>
+int run_indexed_pass(AnalysisResult& result, const StageInput& input, const std::string&) {
+  kPass(result, input.tokens, input.index);
   return 0;
 }
 
@@ -287,24 +310,24 @@ constexpr ResultStage kResultStages[] = {
     {"capture", after_scan,
      [](AnalysisResult& result, const StageInput& input, const std::string&) -> int {
        detect_array_callbacks(input.tokens, result);
-       detect_classes(result, input.tokens, input.source);
-       detect_imports(result, input.tokens, input.source);
-       detect_exports(result, input.tokens, input.source);
-       capture_function_bodies(result, input.tokens, input.source);
+       detect_classes(result, input.tokens, input.index, input.source);
+       detect_imports(result, input.tokens, input.index, input.source);
+       detect_exports(result, input.tokens, input.index, input.source);
+       capture_function_bodies(result, input.tokens, input.index, input.source);
        return 0;
      }},
     {"pass3", before_pass<3>,
      [](AnalysisResult& result, const StageInput& input, const std::string&) -> int {
-       analyzer3_run(input.tokens, result);  // note: tokens first
+       analyzer3_run(input.tokens, input.index, result);  // note: tokens first
        return 0;
      }},
     {"pass4", before_pass<4>, run_pass<pass4_quiet>},
     {"pass5", before_pass<5>, run_pass<analyzer5_run>},
     {"pass6", before_pass<6>, run_pass<analyzer6_run>},
     {"pass7", before_pass<7>, run_pass<analyzer7_run>},
-    {"pass8", before_pass<8>, run_pass<analyzer8_run>},
-    {"pass9", before_pass<9>, run_pass<analyzer9_run>},
-    {"pass10", before_pass<10>, run_pass<analyzer10_run>},
+    {"pass8", before_pass<8>, run_indexed_pass<analyzer8_run>},
+    {"pass9", before_pass<9>, run_indexed_pass<analyzer9_run>},
+    {"pass10", before_pass<10>, run_indexed_pass<analyzer10_run>},
     {"emit", after_all_passes,
      [](AnalysisResult& result, const StageInput&, const std::string& out_base) {
        return generate_ts_typed(out_base, result);
@@ -363,6 +386,7 @@ void BM_ResultStage(benchmark::State& state, const ResultStage& stage) {
 
 const bool kStagesRegistered = [] {
   benchmark::RegisterBenchmark("Stage/tokenize", BM_StageTokenize)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Stage/index", BM_StageIndex)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Stage/scan", BM_StageScan)->Unit(benchmark::kMillisecond);
   for (const ResultStage& stage : kResultStages) {
     benchmark::RegisterBenchmark((std::string("Stage/") + stage.name).c_str(), BM_ResultStage, stage)

@@ -87,7 +87,7 @@ TEST(ArrayCallbacks, TypesTheVariableByTheArrayMethodItHolds) {
 TEST(ArrayCallbacks, WritesOnlyTheListedFieldsOfTheFirstVariable) {
   const std::string source = "const r = xs.map(f);\nfunction g() { const r = ys.filter(h); }";
   const TokenList tokens = tokenize(source);
-  AnalysisResult result = analyze_tokens(tokens, source);
+  AnalysisResult result = analyze_tokens(tokens, index_file(tokens), source);
   result.vars[0].type.key_kind = TYPE_STRING;
   result.vars[0].type.type_name = "Kept";
   detect_array_callbacks(tokens, result);
@@ -272,12 +272,12 @@ TEST(FunctionBodies, AFunctionWhoseBodyIsNotFoundKeepsANullBody) {
   // A record with no declaration of its name in the tokens.
   const std::string source = "function a() { return 1; }";
   const TokenList tokens = tokenize(source);
-  AnalysisResult result = analyze_tokens(tokens, source);
+  AnalysisResult result = analyze_tokens(tokens, index_file(tokens), source);
   FuncInfo orphan;
   orphan.name = "b";
   orphan.flow_enabled = 1;
   result.funcs.push_back(orphan);
-  capture_function_bodies(result, tokens, source);
+  capture_function_bodies(result, tokens, index_file(tokens), source);
   EXPECT_EQ(result.funcs[0].flow_enabled, 1);
   EXPECT_FALSE(result.funcs[1].body.has_value());
   EXPECT_EQ(result.funcs[1].flow_enabled, 0);

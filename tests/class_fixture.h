@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "test_support.h"
 
@@ -65,14 +66,16 @@ inline ClassInfo class_record(const std::string& name, std::vector<std::string> 
 }
 
 using ClassRule = void (*)(AnalysisResult& result, const TokenList& tokens);
+// A class member rule, which walks the class bodies by the file index.
+using ClassMemberRule = void (*)(AnalysisResult& result, const TokenList& tokens, const FileIndex& index);
 
 // The record of the class `name` after `rule` ran on `source`, that class
 // being the only record of the result.
-inline ClassInfo class_after(ClassRule rule, const std::string& source, const std::string& name) {
+inline ClassInfo class_after(ClassMemberRule rule, const std::string& source, const std::string& name) {
   const TokenList tokens = tokenize(source);
   AnalysisResult result;
   result.classes.push_back(class_record(name));
-  rule(result, tokens);
+  rule(result, tokens, index_file(tokens));
   return result.classes[0];
 }
 

@@ -199,8 +199,8 @@ std::vector<std::string> methods_after(const ParamCase& c) {
   AnalysisResult result;
   result.classes.push_back(class_record("G"));
   for (const auto& [name, kind] : c.vars) result.vars.push_back(var_record(name, kind));
-  detect_class_methods(result, tokens);
-  infer_class_method_params(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
+  infer_class_method_params(result, tokens, index_file(tokens));
   return describe_methods(result.classes[0]);
 }
 
@@ -262,8 +262,8 @@ TEST(MethodParams, InterfaceAndNamedKindsCarryTheirNamesButNoFields) {
   result.vars.push_back(var_record("when", TYPE_NAMED));
   result.vars[1].type.type_name = "Date";
   result.vars[1].type.fields.push_back({"f", TYPE_NUMBER});
-  detect_class_methods(result, tokens);
-  infer_class_method_params(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
+  infer_class_method_params(result, tokens, index_file(tokens));
   const MethodInfo& method = result.classes[0].methods[0];
   EXPECT_EQ(method.param_types[0].kind, TYPE_INTERFACE);
   EXPECT_EQ(method.param_types[0].interface_name, "User");
@@ -278,8 +278,8 @@ TEST(MethodParams, SameNameInTwoClassesSharesEveryCall) {
       tokenize("class A { save(x) { } } class B { save(y, z = 0) { } } store.save('s');");
   AnalysisResult result;
   for (const char* name : {"A", "B"}) result.classes.push_back(class_record(name));
-  detect_class_methods(result, tokens);
-  infer_class_method_params(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
+  infer_class_method_params(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"save(x: string)"}));
   EXPECT_EQ(describe_methods(result.classes[1]), (std::vector<std::string>{"save(y: string, z: number)"}));
 }
@@ -297,7 +297,7 @@ TEST(MethodParams, ScanBoundsAtTheEndOfTheList) {
   // Defaults: the walk stops at the end of the list without a `)`.
   const TokenList tokens = tokenize("o.m(1); m(a = 'x'");
   AnalysisResult result = class_with_method("m", {"a"});
-  infer_class_method_params(result, tokens);
+  infer_class_method_params(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: string | number)"}));
 }
 
@@ -316,7 +316,7 @@ TEST(MethodParams, DefaultsCountOnlyTheListsOwnCommas) {
   for (const auto& c : cases) {
     const TokenList tokens = tokenize(c.source);
     AnalysisResult result = class_with_method("m", {"a", "b"});
-    infer_class_method_params(result, tokens);
+    infer_class_method_params(result, tokens, index_file(tokens));
     EXPECT_EQ(describe_methods(result.classes[0]), c.methods) << c.source;
   }
 }
@@ -336,7 +336,7 @@ TEST(MethodParams, AllocatesFreshTypesForEveryMethod) {
   without.param_types.resize(1);
   cls.methods = {with_params, without};
   result.classes.push_back(cls);
-  infer_class_method_params(result, tokens);
+  infer_class_method_params(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"m(a: number, b: unknown)", "n()"}));
   EXPECT_TRUE(result.classes[0].methods[1].param_types.empty());
 }
@@ -459,10 +459,10 @@ TEST(MethodParams, MatchesTheLiteralRulesOnGeneratedSources) {
     result.vars.push_back(var_record("u", TYPE_INTERFACE, "U"));
     result.vars.push_back(var_record("n", TYPE_STRING));
     const TokenList tokens = tokenize(source);
-    detect_class_methods(result, tokens);
+    detect_class_methods(result, tokens, index_file(tokens));
     AnalysisResult expected = result;
     reference_method_params(expected, tokens);
-    infer_class_method_params(result, tokens);
+    infer_class_method_params(result, tokens, index_file(tokens));
     for (size_t c = 0; c < result.classes.size(); ++c) {
       EXPECT_EQ(describe_methods(result.classes[c]), describe_methods(expected.classes[c])) << source;
     }
@@ -483,8 +483,8 @@ TEST(Analyzer10, EnumsThenMethodParameters) {
   result.vars.push_back(var_record("MODE", TYPE_INTERFACE, "MODE"));
   result.vars.push_back(var_record("current", TYPE_INTERFACE, "MODE"));
   result.classes.push_back(class_record("Lamp"));
-  detect_class_methods(result, tokens);
-  analyzer10_run(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
+  analyzer10_run(result, tokens, index_file(tokens));
   EXPECT_EQ(result.objects[0].readonly, 1);
   EXPECT_TRUE(result.interfaces.empty());
   EXPECT_EQ(result.vars[0].type.kind, TYPE_OBJECT);

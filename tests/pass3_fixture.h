@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "test_support.h"
 
@@ -33,7 +34,7 @@ inline std::string describe_funcs(const AnalysisResult& result) {
   return describe_records(result.funcs, &FuncInfo::return_type);
 }
 
-// Source text, its tokens and a hand-made result.
+// Source text, its tokens and their index, and a hand-made result.
 //   vars:  "name: type, ..."        (type defaults to any: nothing inferred)
 //   funcs: "name[: type], ..."      a gated function whose body is the one of
 //          `function name(...) {...}` in the source (present but without a
@@ -42,10 +43,11 @@ inline std::string describe_funcs(const AnalysisResult& result) {
 struct Fixture {
   std::string source;
   TokenList tokens;
+  FileIndex index;
   AnalysisResult result;
 
   Fixture(std::string_view text, std::string_view vars = "", std::string_view funcs = "")
-      : source(text), tokens(tokenize(source)) {
+      : source(text), tokens(tokenize(source)), index(index_file(tokens)) {
     for (auto& [name, type] : kvx_test::parse_named_types(vars)) {
       VarInfo var;
       var.name = name;

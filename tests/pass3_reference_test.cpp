@@ -125,25 +125,26 @@ class SourceGenerator {
   kvx_test::RuleStatements statements_;
 };
 
-using Step = void (*)(const TokenList&, AnalysisResult&);
+using Step = void (*)(const TokenList&, const FileIndex&, AnalysisResult&);
+using ReferenceStep = void (*)(const TokenList&, AnalysisResult&);
 
 struct NamedStep {
   const char* name;
   Step fast;
-  Step reference;
+  ReferenceStep reference;
 };
 
-void fast_advanced(const TokenList& tokens, AnalysisResult& result) {
+void fast_advanced(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   SymbolTable table;
   build_symbol_table(result, table);
-  analyze_advanced(table, tokens, result);
+  analyze_advanced(table, tokens, index, result);
 }
 void reference_advanced(const TokenList& tokens, AnalysisResult& result) {
   SymbolTable table;
   pass3_reference::build_symbol_table(result, table);
   pass3_reference::analyze_advanced(table, tokens, result);
 }
-void fast_simplify(const TokenList&, AnalysisResult& result) { simplify_unions(result); }
+void fast_simplify(const TokenList&, const FileIndex&, AnalysisResult& result) { simplify_unions(result); }
 void reference_simplify(const TokenList&, AnalysisResult& result) { pass3_reference::simplify_unions(result); }
 
 // In the driver's order.
@@ -174,7 +175,7 @@ TEST(Pass3Reference, EachSubPassMatchesTheLiteralRulesOnGeneratedSources) {
     for (const NamedStep& step : kSteps) {
       AnalysisResult fast = fixture.result;
       AnalysisResult reference = fixture.result;
-      step.fast(fixture.tokens, fast);
+      step.fast(fixture.tokens, fixture.index, fast);
       step.reference(fixture.tokens, reference);
       if (!same(fast, reference)) {
         ASSERT_EQ(dump(fast), dump(reference)) << step.name << " alone\n" << context();
@@ -184,14 +185,14 @@ TEST(Pass3Reference, EachSubPassMatchesTheLiteralRulesOnGeneratedSources) {
     AnalysisResult fast = fixture.result;
     AnalysisResult reference = fixture.result;
     for (const NamedStep& step : kSteps) {
-      step.fast(fixture.tokens, fast);
+      step.fast(fixture.tokens, fixture.index, fast);
       step.reference(fixture.tokens, reference);
       if (!same(fast, reference)) {
         ASSERT_EQ(dump(fast), dump(reference)) << step.name << " in the chain\n" << context();
       }
     }
     AnalysisResult whole = fixture.result;
-    analyzer3_run(fixture.tokens, whole);
+    analyzer3_run(fixture.tokens, fixture.index, whole);
     if (!same(whole, fast)) {
       ASSERT_EQ(dump(whole), dump(fast)) << "analyzer3_run\n" << context();
     }
@@ -205,11 +206,12 @@ TEST(Pass3Reference, MatchesTheLiteralRulesAfterTheRealScan) {
   for (int round = 0; round < 300; ++round) sources.push_back(generator.make().source);
   for (const std::string& source : sources) {
     const TokenList tokens = tokenize(source);
+    const FileIndex index = index_file(tokens);
     const AnalysisResult scanned = kvx_test::analyze_js(source, 2);
     AnalysisResult fast = scanned;
     AnalysisResult reference = scanned;
     for (const NamedStep& step : kSteps) {
-      step.fast(tokens, fast);
+      step.fast(tokens, index, fast);
       step.reference(tokens, reference);
       if (!same(fast, reference)) {
         ASSERT_EQ(dump(fast), dump(reference)) << step.name << "\n" << source;

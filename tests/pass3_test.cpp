@@ -15,7 +15,7 @@ namespace {
 
 using pass3_test::Fixture;
 
-using SubPass = std::function<void(const TokenList&, AnalysisResult&)>;
+using SubPass = std::function<void(const TokenList&, const FileIndex&, AnalysisResult&)>;
 
 struct Case {
   const char* source;
@@ -29,7 +29,7 @@ void check(const SubPass& pass, std::initializer_list<Case> cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
     Fixture fixture(c.source, c.vars, c.funcs);
-    pass(fixture.tokens, fixture.result);
+    pass(fixture.tokens, fixture.index, fixture.result);
     EXPECT_EQ(fixture.vars(), c.want_vars);
     EXPECT_EQ(fixture.funcs(), c.want_funcs);
   }
@@ -43,7 +43,7 @@ void check_writes_only_the_kind(const SubPass& pass, const char* source, const c
   Fixture fixture(source, "", funcs);
   fixture.result.funcs[0].return_type.members = members;
   fixture.result.funcs[0].return_type.member_count = member_count;
-  pass(fixture.tokens, fixture.result);
+  pass(fixture.tokens, fixture.index, fixture.result);
   EXPECT_EQ(fixture.result.funcs[0].return_type.kind, kind);
   EXPECT_EQ(fixture.result.funcs[0].return_type.member_count, member_count);
 }
@@ -158,7 +158,7 @@ TEST(Destructuring, BoundsAndNameTableCapacity) {
     if (n < 16) expected += ", n" + std::to_string(n) + ": number | string | boolean";
   }
   Fixture fixture("const [" + pattern + "] = items;", "items: number[]");
-  analyze_destructuring(fixture.tokens, fixture.result);
+  analyze_destructuring(fixture.tokens, fixture.index, fixture.result);
   EXPECT_EQ(fixture.vars(), expected);
 }
 
@@ -189,13 +189,13 @@ TEST(LogicVars, SkipsWordsThatAreNeverVariables) {
     SCOPED_TRACE(word);
     for (const char* op : {" || x;", " && x;", " ? x : y;", " ?? x;"}) {
       Fixture fixture(std::string(word) + op);
-      pass0_detect_logic_vars(fixture.tokens, fixture.result);
+      pass0_detect_logic_vars(fixture.tokens, fixture.index, fixture.result);
       EXPECT_EQ(fixture.vars(), "");
     }
   }
   // The idiom that made declaring global constants break the output.
   Fixture fixture("if (x === undefined || isNaN(y) || y === NaN || z < Infinity) {}");
-  pass0_detect_logic_vars(fixture.tokens, fixture.result);
+  pass0_detect_logic_vars(fixture.tokens, fixture.index, fixture.result);
   EXPECT_EQ(fixture.vars(), "");
 }
 
@@ -211,10 +211,10 @@ TEST(LogicVars, ScanStopsTwoTokensBeforeTheEnd) {
 // ---------------------------------------------------------------------------
 // analyze_advanced (with the symbol table built from the variables)
 
-void run_advanced(const TokenList& tokens, AnalysisResult& result) {
+void run_advanced(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   SymbolTable table;
   build_symbol_table(result, table);
-  analyze_advanced(table, tokens, result);
+  analyze_advanced(table, tokens, index, result);
 }
 
 TEST(Advanced, ConditionalInitialiser) {
@@ -259,7 +259,7 @@ TEST(Advanced, OptionalChainInitialiserReadsObjectRecords) {
     server.nested_fields.emplace_back("port", TYPE_NUMBER);
     cfg.fields->push_back(std::move(server));
     fixture.result.objects.push_back(std::move(cfg));
-    run_advanced(fixture.tokens, fixture.result);
+    run_advanced(fixture.tokens, fixture.index, fixture.result);
     EXPECT_EQ(fixture.vars(), c.want);
   }
 }
@@ -276,7 +276,7 @@ TEST(Advanced, OptionalChainLastMatchingFieldDecides) {
   other.name = "other";
   other.fields->emplace_back("port", TYPE_BOOLEAN);
   fixture.result.objects.push_back(std::move(other));
-  run_advanced(fixture.tokens, fixture.result);
+  run_advanced(fixture.tokens, fixture.index, fixture.result);
   EXPECT_EQ(fixture.vars(), "p: string");
 }
 
@@ -624,7 +624,7 @@ TEST(FinalizeReturnTypes, NoValueReturnInTheBodyMakesVoid) {
   });
   Fixture fixture("function f() { return; }", "", "f: void");
   fixture.result.funcs[0].return_type.member_count = 2;
-  finalize_return_types(fixture.tokens, fixture.result);
+  finalize_return_types(fixture.tokens, fixture.index, fixture.result);
   EXPECT_EQ(fixture.result.funcs[0].return_type.member_count, 0);
 }
 
@@ -672,7 +672,7 @@ TEST(AnyKiller, OnlyTheFirstDeclarationCounts) {
 // simplify_unions
 
 TEST(SimplifyUnions, DistinctMembersAndCollapse) {
-  check([](const TokenList&, AnalysisResult& result) { simplify_unions(result); },
+  check([](const TokenList&, const FileIndex&, AnalysisResult& result) { simplify_unions(result); },
         {
             {"", "a: string | string | string, b: number | any, c: never, d: number | string | number | string, e: boolean | boolean, f: number[], g: any | any", "k: string | string",
              "a: string, b: number | any, c: never, d: number | string, e: boolean, f: number[], g: any", "k: string | string"},
@@ -752,7 +752,7 @@ TEST(Analyzer3Run, EveryPrefixOfASourceIsSafe) {
     cfg.fields->push_back(std::move(server));
     result.objects.push_back(std::move(cfg));
 
-    analyzer3_run(tokens, result);
+    analyzer3_run(tokens, index_file(tokens), result);
     for (const VarInfo& var : result.vars) {
       EXPECT_GE(var.type.member_count, 0);
       EXPECT_LE(var.type.member_count, kMaxUnionMembers);

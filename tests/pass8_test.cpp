@@ -160,7 +160,7 @@ TEST(ClassBodyWalk, VisitsTheTokensAtDepthOneOfEachNamedClass) {
     result.classes.push_back(class_record("A"));
     result.classes.push_back(class_record("B"));
     std::vector<std::string> visited;
-    walk_class_bodies(result, tokens, [&](ClassInfo& cls, int l) {
+    walk_class_bodies(result, tokens, index_file(tokens), [&](ClassInfo& cls, int l) {
       visited.push_back(cls.name + ":" + std::string(tokens.items[l].text));
       return l + 1;
     });
@@ -173,7 +173,7 @@ TEST(ClassBodyWalk, ResumesWhereTheMemberTestSays) {
   AnalysisResult result;
   result.classes.push_back(class_record("A"));
   std::vector<std::string> visited;
-  walk_class_bodies(result, tokens, [&](ClassInfo&, int l) {
+  walk_class_bodies(result, tokens, index_file(tokens), [&](ClassInfo&, int l) {
     visited.emplace_back(tokens.items[l].text);
     if (tokens.items[l].text == "a") return l + 3;  // skip b and c
     if (tokens.items[l].text == "d") return l;      // no progress: taken as the next token
@@ -236,7 +236,7 @@ TEST(ClassModifiers, UpdatesACapturedFieldInPlace) {
     AnalysisResult result;
     result.classes.push_back(class_record("A", {"a", c.captured, "z"}, {1, TYPE_ARRAY, 1}));
     result.classes[0].field_types[1].element_kind = TYPE_STRING;
-    detect_class_modifiers(result, tokens);
+    detect_class_modifiers(result, tokens, index_file(tokens));
     EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kAbsentOrInStep), c.fields) << source;
     // An updated field starts from an empty type: nothing of the old one remains.
     const bool updated = result.classes[0].field_names[1] == "secret";
@@ -253,7 +253,7 @@ TEST(ClassModifiers, AllocatesFreshFlagArraysPerClass) {
   result.classes[0].field_static = {1};
   result.classes.push_back(class_record("B"));
   result.classes[1].field_private = {1};
-  detect_class_modifiers(result, tokens);
+  detect_class_modifiers(result, tokens, index_file(tokens));
   EXPECT_EQ(result.classes[0].field_private, (std::vector<int>{0, 0}));
   EXPECT_EQ(result.classes[0].field_static, (std::vector<int>{0, 0}));
   EXPECT_TRUE(result.classes[1].field_private.empty());
@@ -265,7 +265,7 @@ TEST(ClassModifiers, AppendedFieldsKeepAPresentReadonlyArrayInStep) {
   AnalysisResult result;
   result.classes.push_back(class_record("A", {"x"}, {TYPE_STRING}));
   result.classes[0].field_readonly = {1};
-  detect_class_modifiers(result, tokens);
+  detect_class_modifiers(result, tokens, index_file(tokens));
   EXPECT_EQ(result.classes[0].field_readonly, (std::vector<int>{1, 0}));
   EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kAbsentOrInStep),
             (std::vector<std::string>{"readonly x: string", "static n: number"}));
@@ -356,7 +356,7 @@ TEST(ClassMethods, ReservedWordsNeverStartAMethod) {
       tokenize("class A { if (a) { } while (b) { } for (c) { } switch (d) { } ok() { } }");
   AnalysisResult result;
   result.classes.push_back(class_record("A"));
-  detect_class_methods(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"ok(): void"}));
 
   TokenList words = tokenize("class A { x() { } }");
@@ -364,7 +364,7 @@ TEST(ClassMethods, ReservedWordsNeverStartAMethod) {
     words.items[3].text = TokenText(name);  // same token run, the name as an identifier
     AnalysisResult named;
     named.classes.push_back(class_record("A"));
-    detect_class_methods(named, words);
+    detect_class_methods(named, words, index_file(words));
     EXPECT_TRUE(named.classes[0].methods.empty()) << name;
   }
 }
@@ -380,7 +380,7 @@ TEST(ClassMethods, ResetsEveryClassAndFeedsTheFirstRecordOfAName) {
     stale.name = "stale";
     cls.methods.push_back(stale);
   }
-  detect_class_methods(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"a(): void", "b(): void"}));
   EXPECT_TRUE(result.classes[1].methods.empty());
   EXPECT_TRUE(result.classes[2].methods.empty());
@@ -392,7 +392,7 @@ TEST(ClassMethods, ANestedClassGetsItsOwnMethods) {
   AnalysisResult result;
   result.classes.push_back(class_record("Outer"));
   result.classes.push_back(class_record("Inner"));
-  detect_class_methods(result, tokens);
+  detect_class_methods(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_methods(result.classes[0]), (std::vector<std::string>{"make(): any"}));
   EXPECT_EQ(describe_methods(result.classes[1]), (std::vector<std::string>{"run(): number"}));
 }
@@ -431,7 +431,7 @@ TEST(Analyzer8, FillsBaseFieldsAndMethodsOfOneClass) {
   AnalysisResult result;
   result.vars.push_back(var_record("started"));
   result.classes.push_back(class_record("Counter", {"label", "#count"}, {TYPE_STRING, TYPE_NUMBER}));
-  analyzer8_run(result, tokens);
+  analyzer8_run(result, tokens, index_file(tokens));
 
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NAMED);
   EXPECT_EQ(result.vars[0].type.type_name, "Date");
@@ -448,7 +448,7 @@ TEST(Analyzer8, ClassTokenAmongTheLastTwoGetsNothing) {
   const TokenList tokens = tokenize("x; class A");
   AnalysisResult result;
   result.classes.push_back(class_record("A"));
-  analyzer8_run(result, tokens);
+  analyzer8_run(result, tokens, index_file(tokens));
   EXPECT_FALSE(result.classes[0].base_name.has_value());
   EXPECT_TRUE(result.classes[0].methods.empty());
   EXPECT_TRUE(result.classes[0].field_names.empty());
@@ -477,9 +477,9 @@ TEST(ClassPasses, EveryPrefixOfASourceIsSafe) {
     enumeration.name = "E";
     enumeration.fields->emplace_back("A", TYPE_NUMBER);
     result.objects.push_back(std::move(enumeration));
-    analyzer8_run(result, tokens);
-    analyzer9_run(result, tokens);
-    analyzer10_run(result, tokens);
+    analyzer8_run(result, tokens, index_file(tokens));
+    analyzer9_run(result, tokens, index_file(tokens));
+    analyzer10_run(result, tokens, index_file(tokens));
     for (const ClassInfo& cls : result.classes) {
       describe_fields(cls, FlagArrays::kAbsentOrInStep);  // checks that the flag arrays stay in step
       for (const MethodInfo& method : cls.methods) {

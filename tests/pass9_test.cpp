@@ -102,7 +102,7 @@ TEST(ClassGetters, AppendsAfterTheExistingFieldsWithoutMerging) {
   result.classes[0].field_readonly = {1, 1};  // stale: allocated afresh
   result.classes.push_back(class_record("Other"));
   result.classes[1].field_readonly = {1};
-  detect_class_getters(result, tokens);
+  detect_class_getters(result, tokens, index_file(tokens));
   EXPECT_EQ(describe_fields(result.classes[0], FlagArrays::kInStep),
             (std::vector<std::string>{"static size: string", "private hidden: string", "readonly size: number"}));
   EXPECT_TRUE(result.classes[1].field_readonly.empty());
@@ -165,8 +165,8 @@ TEST(Analyzer9, GettersJoinTheFieldsOfPass8) {
   result.vars.push_back(var_record("link"));
   result.vars.push_back(var_record("data", TYPE_OBJECT));
   result.classes.push_back(class_record("Box"));
-  analyzer8_run(result, tokens);
-  analyzer9_run(result, tokens);
+  analyzer8_run(result, tokens, index_file(tokens));
+  analyzer9_run(result, tokens, index_file(tokens));
   EXPECT_EQ(result.vars[0].type.kind, TYPE_NAMED);
   EXPECT_EQ(result.vars[0].type.type_name, "URL");
   EXPECT_EQ(result.vars[1].type.kind, TYPE_NONE);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "reference/literal_twins.h"
 #include "test_support.h"
@@ -98,7 +99,10 @@ std::string arrows_text(const AnalysisResult& result) {
   });
 }
 
-AnalysisResult scan(const std::string& source) { return analyze_tokens(tokenize(source), source); }
+AnalysisResult scan(const std::string& source) {
+  const TokenList tokens = tokenize(source);
+  return analyze_tokens(tokens, index_file(tokens), source);
+}
 
 // ---------------------------------------------------------------------------
 // parse_object
@@ -333,7 +337,7 @@ TEST(DeclarationScan, ObjectLiteralsReadAcrossNestedDeclarationsMatchParseObject
   };
   for (const char* source : sources) {
     const TokenList tokens = tokenize(source);
-    const AnalysisResult result = analyze_tokens(tokens, source);
+    const AnalysisResult result = analyze_tokens(tokens, index_file(tokens), source);
     // The k-th object record belongs to the k-th `NAME = {` of a declaration.
     size_t record = 0;
     for (int i = 1; i + 2 < tokens.count(); ++i) {

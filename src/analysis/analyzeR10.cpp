@@ -157,9 +157,9 @@ int is_all_uppercase(const char* text) {
   return has_letter ? 1 : 0;
 }
 
-void analyzer10_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer10_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   detect_const_enums(result);
-  infer_class_method_params(result, tokens);
+  infer_class_method_params(result, tokens, index);
 }
 
 // const UPPER_NAME = { KEY: ... }  -> object read-only, variable TYPE_OBJECT,
@@ -194,7 +194,7 @@ void detect_const_enums(AnalysisResult& result) {
 
 // Method parameter types: allocation, literal defaults, call-site arguments,
 // then unknown for whatever is left.
-void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) {
+void infer_class_method_params(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   for (ClassInfo& cls : result.classes) {
     for (MethodInfo& method : cls.methods) {
       method.param_types.assign(static_cast<size_t>(method.param_count()), TypeInfo{});
@@ -204,13 +204,11 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens) 
   const int count = tokens.count();
 
   // NAME (  -> defaults of every method called NAME (the declaration itself included)
-  std::vector<int> match;
   for (int i = 0; i < count - 4; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
     const auto named = groups.find(tokens.items[i].text);
     if (named == groups.end()) continue;
-    if (match.empty()) match = match_brackets(tokens);
-    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, match, i);
+    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, index.match, i);
   }
 
   // . NAME (  -> arguments of every method called NAME, whatever the receiver

@@ -220,15 +220,16 @@ bool is_class_expression(const TokenList& tokens, int keyword) {
 
 }  // namespace
 
-void detect_classes(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
+void detect_classes(AnalysisResult& result, const TokenList& tokens, const FileIndex& index,
+                    std::string_view source) {
   const int count = tokens.count();
-  const std::vector<int> match = match_brackets(tokens);
-  const std::vector<char> in_function = function_body_tokens(tokens, match);
+  const std::vector<int>& match = index.match;
+  const std::vector<bool>& in_function = index.in_function;
   for (int j = 0; j + 1 < count; ++j) {
     if (at(tokens, j).kind != TK_CLASS || at(tokens, j + 1).kind != TK_IDENTIFIER) continue;
     ClassInfo record;
     record.name = at(tokens, j + 1).text;
-    record.is_local = in_function[static_cast<size_t>(j)] != 0 || is_class_expression(tokens, j) ? 1 : 0;
+    record.is_local = in_function[static_cast<size_t>(j)] || is_class_expression(tokens, j) ? 1 : 0;
     if (j + 3 < count && at(tokens, j + 2).kind == TK_EXTENDS && at(tokens, j + 3).kind == TK_IDENTIFIER) {
       record.base_name = at(tokens, j + 3).text;
     }
@@ -249,15 +250,12 @@ namespace {
 // What the statement ends of the module's top level are found with.
 struct ModuleStatements {
   const TokenList& tokens;
-  std::vector<int> match;
-  TokenPositions line_last;   // the last token of each line
-  TokenPositions semicolons;
+  const std::vector<int>& match;
+  const TokenPositions& line_last;   // the last token of each line
+  const TokenPositions& semicolons;
 
-  explicit ModuleStatements(const TokenList& list)
-      : tokens(list),
-        match(match_brackets(list)),
-        line_last(line_last_positions(list)),
-        semicolons(positions_of_kind(list, TK_SEMICOLON)) {}
+  ModuleStatements(const TokenList& list, const FileIndex& index)
+      : tokens(list), match(index.match), line_last(index.line_last), semicolons(index.semicolons) {}
 
   // The last token on the line of the token at `index`.
   int line_last_of(int index) const { return next_at(line_last, index); }
@@ -403,9 +401,10 @@ int export_statement_last(const ModuleStatements& module, int keyword) {
 }  // namespace
 
 // import CLAUSE from 'm' ;   (top level only)   -> the statement's source text in imports
-void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
+void detect_imports(AnalysisResult& result, const TokenList& tokens, const FileIndex& index,
+                    std::string_view source) {
   if (!any_token_of(tokens, TK_IMPORT)) return;
-  const ModuleStatements module(tokens);
+  const ModuleStatements module(tokens, index);
   for_each_top_level(module, TK_IMPORT, [&](int keyword) {
     // A dynamic `import(...)` or `import.meta` is an expression, not a declaration.
     const int next = kind_at(tokens, keyword + 1);
@@ -418,9 +417,10 @@ void detect_imports(AnalysisResult& result, const TokenList& tokens, std::string
 }
 
 // export ... ;   (top level only)   -> the whole statement's source text in exports
-void detect_exports(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
+void detect_exports(AnalysisResult& result, const TokenList& tokens, const FileIndex& index,
+                    std::string_view source) {
   if (!any_token_of(tokens, TK_EXPORT)) return;
-  const ModuleStatements module(tokens);
+  const ModuleStatements module(tokens, index);
   for_each_top_level(module, TK_EXPORT, [&](int keyword) {
     const int last = export_statement_last(module, keyword);
     result.exports.push_back(source_text(source, tokens.start(keyword), tokens.end(last)));
@@ -590,9 +590,10 @@ void record_param_shapes(AnalysisResult& result, const TokenList& tokens, const 
 
 // For each function its own declaration `function [*] NAME (...) { BODY }`:
 // body text, body region, literal return kinds, flow flag, parameter shapes.
-void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, std::string_view source) {
+void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, const FileIndex& index,
+                             std::string_view source) {
   const int count = tokens.count();
-  const std::vector<int> match = match_brackets(tokens);
+  const std::vector<int>& match = index.match;
 
   // The declarations of each name in source order, found in one walk, as the
   // index of their NAME token. The k-th record of a name takes the k-th
@@ -652,7 +653,7 @@ void capture_function_bodies(AnalysisResult& result, const TokenList& tokens, st
     // callback or nested function returns from that function, not this one.
     // A value on the line after `return` is not returned (the line break ends
     // the statement), and a non-literal value adds nothing.
-    for (const int r : own_returns(tokens, match, open + 1, close)) {
+    for (const int r : index.own_returns(open + 1, close)) {
       if (r + 1 >= close || at(tokens, r + 1).line != at(tokens, r).line) continue;
       const int kind = infer_literal_type(&at(tokens, r + 1));
       if (kind != TYPE_NONE) add_return_type(function, kind);

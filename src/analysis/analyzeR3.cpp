@@ -57,16 +57,12 @@ struct Conditional {
 
 struct ConditionalIndex {
   int count = 0;
-  TokenPositions colons;
-  TokenPositions questions;
+  const TokenPositions& colons;
+  const TokenPositions& questions;
 };
 
-ConditionalIndex index_conditionals(const TokenList& tokens) {
-  ConditionalIndex index;
-  index.count = tokens.count();
-  index.colons = positions_of_kind(tokens, TK_COLON);
-  index.questions = positions_of_kind(tokens, TK_QUESTION);
-  return index;
+ConditionalIndex index_conditionals(const FileIndex& file) {
+  return ConditionalIndex{file.count, file.colons, file.questions};
 }
 
 // The conditional search: walking forward from `from`, remember every `?` and
@@ -90,17 +86,24 @@ int position_of(const NameMap<int>& map, std::string_view name) {
 }
 
 // The variable named N is the first record of vars with that name. The index
-// follows the variables a sub-pass appends.
+// follows the variables appended to the list (by this lookup or otherwise):
+// no sub-pass removes or renames a variable.
 struct VarLookup {
   std::vector<VarInfo>& vars;
   NameMap<int> first;
+  size_t indexed = 0;  // the records indexed so far
 
   explicit VarLookup(AnalysisResult& result) : vars(result.vars) {
     first.reserve(vars.size());
-    for (size_t v = 0; v < vars.size(); ++v) first.try_emplace(vars[v].name, static_cast<int>(v));
+    catch_up();
+  }
+
+  void catch_up() {
+    for (; indexed < vars.size(); ++indexed) first.try_emplace(vars[indexed].name, static_cast<int>(indexed));
   }
 
   VarInfo* find(std::string_view name) {
+    catch_up();
     const int position = position_of(first, name);
     return position < 0 ? nullptr : &vars[static_cast<size_t>(position)];
   }
@@ -116,7 +119,7 @@ struct VarLookup {
     var.name = name;
     var.type.kind = static_cast<TypeKind>(kind);
     vars.push_back(std::move(var));
-    first.try_emplace(std::string(name), static_cast<int>(vars.size()) - 1);
+    catch_up();
     return vars.back();
   }
 };
@@ -195,28 +198,57 @@ int body_first_index(const FuncInfo& func, const TokenList& tokens) {
 // function's result comes from these alone, never from another function's.
 struct OwnReturns {
   std::vector<std::vector<int>> of_func;  // per function of funcs
-  std::unordered_map<int, int> owner;     // return token -> its function (the first to own it)
+  // (return token, its function), by token, each token once with the first
+  // function to own it.
+  std::vector<std::pair<int, int>> owner;
+
+  // The function whose own code holds the `return` at `r`; -1 for none.
+  int owner_of(int r) const {
+    const auto found = std::lower_bound(owner.begin(), owner.end(), std::make_pair(r, -1));
+    return found == owner.end() || found->first != r ? -1 : found->second;
+  }
 };
 
 OwnReturns own_returns_of_functions(const TokenList& tokens, const AnalysisResult& result,
-                                    const std::vector<int>& match) {
+                                    const FileIndex& index) {
   OwnReturns own;
   own.of_func.resize(result.funcs.size());
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     const FuncInfo& func = result.funcs[f];
     const int first = body_first_index(func, tokens);
     if (first < 0) continue;
-    own.of_func[f] = own_returns(tokens, match, first, std::min(func.body_end_token, tokens.count()));
-    for (const int r : own.of_func[f]) own.owner.try_emplace(r, static_cast<int>(f));
+    own.of_func[f] = index.own_returns(first, std::min(func.body_end_token, tokens.count()));
+    for (const int r : own.of_func[f]) own.owner.emplace_back(r, static_cast<int>(f));
   }
+  // Sorted by token and then function, the first of each token is its owner.
+  std::sort(own.owner.begin(), own.owner.end());
+  own.owner.erase(std::unique(own.owner.begin(), own.owner.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  own.owner.end());
   return own;
 }
 
 // The function whose own code holds the `return` at `r`; null for none.
 FuncInfo* owner_of(const OwnReturns& own, AnalysisResult& result, int r) {
-  const auto found = own.owner.find(r);
-  return found == own.owner.end() ? nullptr : &result.funcs[static_cast<size_t>(found->second)];
+  const int f = own.owner_of(r);
+  return f < 0 ? nullptr : &result.funcs[static_cast<size_t>(f)];
 }
+
+// What the sub-passes of one run of the pass share: the variable lookup, and
+// each function's own returns, which depend only on the tokens and the body
+// regions of the capture (no sub-pass moves a region or adds a function).
+// Run alone, a sub-pass builds its own.
+struct Pass3Shared {
+  VarLookup vars;
+  std::optional<OwnReturns> own;
+
+  explicit Pass3Shared(AnalysisResult& result) : vars(result) {}
+
+  const OwnReturns& own_returns(const TokenList& tokens, const AnalysisResult& result, const FileIndex& index) {
+    if (!own) own = own_returns_of_functions(tokens, result, index);
+    return *own;
+  }
+};
 
 // The conditional of the value a `return` at `r` hands back: the search must
 // end inside that value's expression, not in code after it.
@@ -232,25 +264,68 @@ std::optional<Conditional> returned_conditional(const TokenList& tokens, const s
 // ---------------------------------------------------------------------------
 // Driver and symbol table
 
-void analyzer3_run(const TokenList& tokens, AnalysisResult& result) {
+namespace {
+
+void run_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared);
+void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                                 Pass3Shared& shared);
+void run_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared);
+void run_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared);
+void run_logical_ops(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                     Pass3Shared& shared);
+void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared);
+void run_reassignments(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                       Pass3Shared& shared);
+void run_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                         Pass3Shared& shared);
+void run_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                Pass3Shared& shared);
+void run_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                         Pass3Shared& shared);
+void run_finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                               Pass3Shared& shared);
+void run_any_killer(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                    Pass3Shared& shared);
+// The kind of a name in the symbol table; 0 for a name it lacks.
+using TableKind = std::function<int(std::string_view name)>;
+void run_advanced(const TableKind& table_kind, const TokenList& tokens, const FileIndex& index,
+                  AnalysisResult& result);
+
+}  // namespace
+
+void analyzer3_run(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
   // warning: order matters. Fill-only rules let an earlier sub-pass win,
   // overwriting rules let a later one win.
-  analyze_return_objects(tokens, result);
-  analyze_destructuring(tokens, result);
-  pass0_detect_logic_vars(tokens, result);
-  analyze_optional_chain(tokens, result);
-  analyze_nullish(tokens, result);
-  analyze_logical_ops(tokens, result);
-  analyze_ternary(tokens, result);
-  analyze_reassignments(tokens, result);
-  analyze_complex_returns(tokens, result);
-  analyze_switch(tokens, result);
-  analyze_advanced_arrays(tokens, result);
-  finalize_return_types(tokens, result);
-  analyze_any_killer(tokens, result);
-  SymbolTable table;
-  build_symbol_table(result, table);  // the snapshot comes after the any-killer
-  analyze_advanced(table, tokens, result);
+  run_return_objects(tokens, index, result, shared);
+  analyze_destructuring(tokens, index, result);
+  run_pass0_detect_logic_vars(tokens, index, result, shared);
+  run_optional_chain(tokens, index, result, shared);
+  run_nullish(tokens, index, result, shared);
+  run_logical_ops(tokens, index, result, shared);
+  run_ternary(tokens, index, result, shared);
+  run_reassignments(tokens, index, result, shared);
+  run_complex_returns(tokens, index, result, shared);
+  run_switch(tokens, index, result, shared);
+  run_advanced_arrays(tokens, index, result, shared);
+  run_finalize_return_types(tokens, index, result, shared);
+  run_any_killer(tokens, index, result, shared);
+  // The symbol table is a snapshot of the variables after the any-killer, of
+  // which the rule reads the kind of each name's first entry alone: the
+  // driver keeps the kinds, not a copy of every type, and finds a name's
+  // first entry with the lookup the sub-passes share.
+  std::vector<int> snapshot;
+  snapshot.reserve(result.vars.size());
+  for (const VarInfo& var : result.vars) snapshot.push_back(var.type.kind);
+  const auto table_kind = [&](std::string_view name) {
+    const VarInfo* var = shared.vars.find(name);
+    return var == nullptr ? TYPE_NONE : snapshot[static_cast<size_t>(var - result.vars.data())];
+  };
+  run_advanced(table_kind, tokens, index, result);
   simplify_unions(result);
 }
 
@@ -265,21 +340,27 @@ void build_symbol_table(const AnalysisResult& result, SymbolTable& table) {
 
 // const [ NAME , NAME ... ] = SOURCE   -> each NAME appended as number | string | boolean
 // when the last variable named SOURCE is an array or a union.
-void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
+void analyze_destructuring(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   const int count = tokens.count();
-  // This rule alone looks up the last variable of a name.
+  // This rule alone looks up the last variable of a name. Most files have no
+  // `const [`: the table and the identifier positions below are built at the
+  // first one.
   NameMap<int> last;
-  for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
-  const TokenPositions next_bracket = positions_of_kind(tokens, TK_RBRACKET);
+  bool last_built = false;
+  const TokenPositions& next_bracket = index.right_brackets;
   // The names are read by jumping from identifier to identifier: patterns
   // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
   // to its end.
-  const TokenPositions next_identifier = positions_of_kind(tokens, TK_IDENTIFIER);
+  std::optional<TokenPositions> identifiers;
   // A pattern inside a body declares locals of that body.
-  const std::vector<char> in_function = function_body_tokens(tokens, match_brackets(tokens));
+  const std::vector<bool>& in_function = index.in_function;
 
   for (int i = 0; i < count - 5; ++i) {
     if (!is_kind(tokens, i, TK_CONST) || !is_kind(tokens, i + 1, TK_LBRACKET)) continue;
+    if (!last_built) {
+      for (size_t v = 0; v < result.vars.size(); ++v) last[result.vars[v].name] = static_cast<int>(v);
+      last_built = true;
+    }
     // The pattern runs to the first `]`; the source is two tokens after it
     // (the `=` between is not checked).
     const int close = next_at(next_bracket, i + 2);
@@ -290,6 +371,8 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
         source_var < 0 ? TYPE_NONE : result.vars[static_cast<size_t>(source_var)].type.kind;
     if (source_kind != TYPE_ARRAY && source_kind != TYPE_UNION) continue;
 
+    if (!identifiers) identifiers = positions_of_kind(tokens, TK_IDENTIFIER);
+    const TokenPositions& next_identifier = *identifiers;
     std::vector<std::string> names;
     for (int k = next_at(next_identifier, i + 2); k < close && static_cast<int>(names.size()) < kMaxDestructuredNames;
          k = next_at(next_identifier, k + 1)) {
@@ -301,7 +384,7 @@ void analyze_destructuring(const TokenList& tokens, AnalysisResult& result) {
       var.type.kind = TYPE_UNION;
       var.type.members = {TYPE_NUMBER, TYPE_STRING, TYPE_BOOLEAN, TYPE_NONE};
       var.type.member_count = 3;
-      var.is_local = in_function[static_cast<size_t>(i)];
+      var.is_local = in_function[static_cast<size_t>(i)] ? 1 : 0;
       result.vars.push_back(std::move(var));
       last[name] = static_cast<int>(result.vars.size()) - 1;
     }
@@ -313,9 +396,11 @@ namespace {
 // The names that functions, arrows, methods and catch clauses declare for
 // their bodies: parameters (every name in a parameter list) and `const`,
 // `let`, `var` names inside a body.
-NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<int>& match,
-                                   const std::vector<char>& in_function) {
+NameViewMap<char> body_bound_names(const TokenList& tokens, const FileIndex& index) {
   const int count = tokens.count();
+  const std::vector<int>& match = index.match;
+  const std::vector<bool>& in_function = index.in_function;
+  size_t starts = 0;  // the index's body starts, followed as k grows
   NameViewMap<char> names;
   const auto add_group = [&](int open) {
     if (!is_kind(tokens, open, TK_LPAREN) || match[static_cast<size_t>(open)] < 0) return;
@@ -333,11 +418,11 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<in
       }
     } else if (t.kind == TK_RESERVED && t.text == "catch") {
       add_group(k + 1);
-    } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] != 0 &&
+    } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] &&
                is_kind(tokens, k + 1, TK_IDENTIFIER)) {
       names.try_emplace(token(tokens, k + 1).text, 1);
     }
-    const int body = nested_body_open(tokens, match, k, false);
+    const int body = index.nested_body_open(tokens, k, false, starts);
     if (body > 0 && is_kind(tokens, body - 1, TK_RPAREN) && match[static_cast<size_t>(body - 1)] >= 0) {
       add_group(match[static_cast<size_t>(body - 1)]);
     }
@@ -347,27 +432,29 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const std::vector<in
 
 }  // namespace
 
+namespace {
+
 // NAME ?   NAME &&   NAME ||   -> undeclared NAME appended as boolean
 // NAME ??                       -> undeclared NAME appended as number | none
 // A name that some function or method declares, used inside a body, is that
 // body's own: the appended record is a local, never a top-level declaration.
-void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
+void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                                 Pass3Shared& shared) {
   // undefined, NaN and Infinity are global constants: declaring one of them
   // would break the output, and `x === undefined || y` is everywhere.
   static constexpr std::string_view kNeverVariables[] = {
       "true", "false", "console", "log", "typeof", "case", "default", "this",
       "undefined", "NaN", "Infinity"};
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
-  const std::vector<int> match = match_brackets(tokens);
-  const std::vector<char> in_function = function_body_tokens(tokens, match);
-  const NameViewMap<char> bound = body_bound_names(tokens, match, in_function);
+  const std::vector<bool>& in_function = index.in_function;
+  const NameViewMap<char> bound = body_bound_names(tokens, index);
   // The code of functions: their bodies, and the expression of an arrow
   // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
   // statement-ending line break or a closing bracket at its own depth. One
   // walk with the depths of the open expressions: nested arrows share it.
-  std::vector<char> in_code(in_function);
+  std::vector<bool> in_code(in_function);
   std::vector<int> open_arrows;  // bracket depth of each open arrow expression
   for (int k = 0, depth = 0; k < count; ++k) {
     const int kind = token(tokens, k).kind;
@@ -376,17 +463,21 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
     while (!open_arrows.empty() && (open_arrows.back() > depth || (ends && open_arrows.back() == depth))) {
       open_arrows.pop_back();
     }
-    if (!open_arrows.empty()) in_code[static_cast<size_t>(k)] = 1;
+    if (!open_arrows.empty()) in_code[static_cast<size_t>(k)] = true;
     if (is_opener(kind)) ++depth;
     if (kind == TK_ARROW && k + 1 < count && token(tokens, k + 1).kind != TK_LBRACE) open_arrows.push_back(depth);
   }
   const auto is_local_use = [&](int i, std::string_view name) {
-    return in_code[static_cast<size_t>(i)] != 0 && bound.find(name) != bound.end();
+    return in_code[static_cast<size_t>(i)] && bound.find(name) != bound.end();
   };
 
   for (int i = 0; i < count - 2; ++i) {
     const Token& name = token(tokens, i);
     if (name.kind != TK_IDENTIFIER) continue;
+    // The operator after the name first: it is a token's kind, where the
+    // tests below look names up, and most names are followed by none.
+    const int next = token(tokens, i + 1).kind;
+    if (next != TK_QUESTION && !is_logical(next) && next != TK_NULLISH) continue;
     if (i >= 1 && token(tokens, i - 1).kind == TK_DOT) continue;
     if (vars.find(name.text) != nullptr) continue;
     if (i >= 1 && is_declaration_keyword(token(tokens, i - 1).kind)) continue;
@@ -396,7 +487,6 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
     }
     if (funcs.find(name.text) != nullptr) continue;
 
-    const int next = token(tokens, i + 1).kind;
     if (next == TK_QUESTION || is_logical(next)) {
       vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i, name.text) ? 1 : 0;
     } else if (next == TK_NULLISH) {
@@ -410,19 +500,26 @@ void pass0_detect_logic_vars(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_pass0_detect_logic_vars(tokens, index, result, shared);
+}
+
 // decl NAME = COND ? X ... : Y     -> NAME X's kind, or X | Y
 // decl NAME = O ?. F [?. G]       -> NAME the kind of field F (or nested G) of object O
 // decl NAME = A (|| && ??) R      -> NAME R's kind
 // Only for still-untyped variables; kinds resolve through the symbol table.
-void analyze_advanced(const SymbolTable& table, const TokenList& tokens, AnalysisResult& result) {
+namespace {
+
+void run_advanced(const TableKind& table_kind, const TokenList& tokens, const FileIndex& index,
+                  AnalysisResult& result) {
   const int count = tokens.count();
-  NameMap<int> table_kinds;  // a name's kind: its first entry in the table
-  for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
   const auto resolved_kind = [&](const Token* value) {
     const int literal = infer_literal_type(value);
     if (literal != TYPE_NONE || value == nullptr || value->kind != TK_IDENTIFIER) return literal;
-    const auto found = table_kinds.find(value->text);
-    return found == table_kinds.end() ? TYPE_NONE : found->second;
+    return table_kind(value->text);
   };
 
   // For each name, the first declaration `decl NAME =` to which a rule
@@ -442,7 +539,7 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
   }
   std::unordered_map<std::string, std::vector<int>, NameHash, std::equal_to<>> objects;
   for (size_t o = 0; o < result.objects.size(); ++o) objects[result.objects[o].name].push_back(static_cast<int>(o));
-  const TokenPositions next_colon = positions_of_kind(tokens, TK_COLON);
+  const TokenPositions& next_colon = index.colons;
 
   for (VarInfo& var : result.vars) {
     if (var.type.kind != TYPE_NONE) continue;
@@ -492,15 +589,32 @@ void analyze_advanced(const SymbolTable& table, const TokenList& tokens, Analysi
   }
 }
 
+}  // namespace
+
+void analyze_advanced(const SymbolTable& table, const TokenList& tokens, const FileIndex& index,
+                      AnalysisResult& result) {
+  // A name's kind is the one of its first entry.
+  NameMap<int> table_kinds;
+  for (const SymbolEntry& entry : table.entries) table_kinds.try_emplace(entry.name, entry.type.kind);
+  const auto table_kind = [&](std::string_view name) {
+    const auto found = table_kinds.find(name);
+    return found == table_kinds.end() ? TYPE_NONE : found->second;
+  };
+  run_advanced(table_kind, tokens, index, result);
+}
+
 // ---------------------------------------------------------------------------
 // Expression refinements
 
+namespace {
+
 // X = Y ?. F       -> X becomes the union (kind of field F in Y) | 5, overwriting
 // return Y ?. F    -> the return type of the function holding it likewise
-void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
+void run_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  VarLookup& vars = shared.vars;
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -528,12 +642,22 @@ void analyze_optional_chain(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void analyze_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_optional_chain(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = Y ?? V       -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
 // return Y ?? V    -> the return type of the function holding it likewise
-void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
+void run_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  VarLookup& vars = shared.vars;
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
@@ -555,10 +679,20 @@ void analyze_nullish(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void analyze_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_nullish(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = Y || V   X = Y && V   -> X from (Y's kind, V's kind) by the two-kind rule, overwriting
-void analyze_logical_ops(const TokenList& tokens, AnalysisResult& result) {
+void run_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& /*result*/,
+                     Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   for (int i = 0; i < count - 4; ++i) {
     const Token& x = token(tokens, i);
     const Token& y = token(tokens, i + 2);
@@ -571,6 +705,13 @@ void analyze_logical_ops(const TokenList& tokens, AnalysisResult& result) {
     VarInfo* target = vars.find(x.text);
     if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
   }
+}
+
+}  // namespace
+
+void analyze_logical_ops(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_logical_ops(tokens, index, result, shared);
 }
 
 namespace {
@@ -639,20 +780,23 @@ std::vector<UnionState> union_states(const std::vector<VarInfo>& vars, const std
 
 }  // namespace
 
+namespace {
+
 // return ... ? A ... : B   -> the open return type of the gated function whose own
 //                             return it is, from (A, B) by the two-kind rule
 // X = ... ? A ... : B      -> X likewise, once per gated function
-void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
+void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                 Pass3Shared& shared) {
   // The rule walks the whole file once per gated function. Only the sites
   // below can write, so each walk visits them alone. The variable rule reads
   // what it wrote before; once a whole walk leaves the variables as it found
   // them, every later walk repeats it exactly, and each open return type then
   // takes the writes of its own returns in such a walk.
   const int count = tokens.count();
-  const ConditionalIndex conditionals = index_conditionals(tokens);
-  const std::vector<int> match = match_brackets(tokens);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match);
-  VarLookup lookup(result);
+  const ConditionalIndex conditionals = index_conditionals(index);
+  const std::vector<int>& match = index.match;
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
+  VarLookup& lookup = shared.vars;
   std::vector<TernarySite> sites;
   std::vector<int> targets;
   for (int j = 0; j < count - 4; ++j) {
@@ -661,9 +805,8 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
     if (!is_return && (start.kind != TK_IDENTIFIER || token(tokens, j + 1).kind != TK_ASSIGN)) continue;
     int owner = -1;
     if (is_return) {
-      const auto held = own.owner.find(j);
-      if (held == own.owner.end()) continue;  // no function's own return
-      owner = held->second;
+      owner = own.owner_of(j);
+      if (owner < 0) continue;  // no function's own return
     }
     const auto found =
         is_return ? returned_conditional(tokens, match, conditionals, j) : conditional_search(conditionals, j);
@@ -707,10 +850,20 @@ void analyze_ternary(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_ternary(tokens, index, result, shared);
+}
+
+namespace {
+
 // switch ... { case LITERAL ... return VALUE     -> open return kind = VALUE's literal kind,
 //                                                   for the function whose own return it is
 // switch ... { default ... return VALUE          -> likewise
-void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
+void run_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                Pass3Shared& shared) {
   // Only an open return type is written, from a `return` of the function's
   // own code.
   //
@@ -722,32 +875,27 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
 
-  // For each `{`, the `}` that brings the depth counted from it back to 0;
-  // count when the braces never balance.
-  std::vector<int> closing(static_cast<size_t>(count), count);
-  std::vector<int> open;
-  for (int q = 0; q < count; ++q) {
-    const int kind = token(tokens, q).kind;
-    if (kind == TK_LBRACE) {
-      open.push_back(q);
-    } else if (kind == TK_RBRACE && !open.empty()) {
-      closing[static_cast<size_t>(open.back())] = q;
-      open.pop_back();
-    }
-  }
-
   // Where a case scan stops: an identifier, a "case", a `}`, a `return` with
   // a token after it. A default scan passes identifiers: it stops at a `}` or
-  // such a `return` alone.
-  std::vector<int> case_stop(static_cast<size_t>(count) + 1, count);
-  std::vector<int> default_stop(static_cast<size_t>(count) + 1, count);
-  for (int q = count - 1; q >= 0; --q) {
+  // such a `return` alone. The default stops are few and looked up; a case
+  // scan is walked, since it stops at the first identifier: the scans of two
+  // labels never share a token.
+  const auto ends_block = [&](int q) {
     const Token& t = token(tokens, q);
-    const bool ends_block = t.kind == TK_RBRACE || (t.kind == TK_RETURN && q + 1 < count);
-    default_stop[static_cast<size_t>(q)] = ends_block ? q : default_stop[static_cast<size_t>(q) + 1];
-    case_stop[static_cast<size_t>(q)] =
-        ends_block || t.kind == TK_IDENTIFIER || t.text == "case" ? q : case_stop[static_cast<size_t>(q) + 1];
+    return t.kind == TK_RBRACE || (t.kind == TK_RETURN && q + 1 < count);
+  };
+  TokenPositions default_stops;
+  default_stops.count = count;
+  for (int q = 0; q < count; ++q) {
+    if (ends_block(q)) default_stops.positions.push_back(q);
   }
+  const auto case_stop = [&](int from) {
+    int q = from;
+    while (q < count && !ends_block(q) && token(tokens, q).kind != TK_IDENTIFIER && token(tokens, q).text != "case") {
+      ++q;
+    }
+    return q;
+  };
   // The kind a scan ending at `stop` yields: the literal after a `return`.
   const auto yielded = [&](int stop) -> int {
     if (stop >= count || token(tokens, stop).kind != TK_RETURN) return TYPE_NONE;
@@ -755,34 +903,40 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
   };
 
   // The labels inside some switch block, from the `{` to its `}` (or the end
-  // of the list).
-  const TokenPositions next_brace = positions_of_kind(tokens, TK_LBRACE);
-  std::vector<int> block_change(static_cast<size_t>(count) + 1, 0);
+  // of the list): where the count of open blocks changes, in order.
+  const TokenPositions& next_brace = index.left_braces;
+  std::vector<std::pair<int, int>> block_change;  // position, change
   for (int j = 0; j < count; ++j) {
     if (token(tokens, j).kind != TK_SWITCH || j + 2 >= count) continue;
     const int k = next_at(next_brace, j);
     if (k >= count) continue;
-    ++block_change[static_cast<size_t>(k)];
-    --block_change[static_cast<size_t>(std::min(closing[static_cast<size_t>(k)] + 1, count))];
+    block_change.emplace_back(k, 1);
+    // The `}` that brings the depth counted from the `{` back to 0 (braces
+    // alone); the end of the list when the braces never balance.
+    block_change.emplace_back(index.brace_after(k), -1);
   }
+  std::sort(block_change.begin(), block_change.end());
 
   // Each function takes the kind of the first label, in the order of the
   // switches and of their labels, whose scan ends at one of its own returns;
   // nested switches are inside their parents' blocks, so that order is the
   // order of the labels in the file.
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   int inside = 0;
+  size_t change = 0;
   for (int p = 0; p < count; ++p) {
-    inside += block_change[static_cast<size_t>(p)];
+    for (; change < block_change.size() && block_change[change].first == p; ++change) {
+      inside += block_change[change].second;
+    }
     const Token& word = token(tokens, p);
     if (inside <= 0 || word.kind != TK_IDENTIFIER) continue;
     int stop = count;
     if (word.text == "case" && literal_kind(tokens, p + 1) != TYPE_NONE) {
       // From the label on; the next identifier (another label, a call)
       // ends the case without a type.
-      stop = case_stop[static_cast<size_t>(p) + 1];
+      stop = case_stop(p + 1);
     } else if (word.text == "default") {
-      stop = default_stop[static_cast<size_t>(p)];
+      stop = next_at(default_stops, p);
     }
     const int kind = yielded(stop);
     if (kind == TYPE_NONE) continue;
@@ -791,6 +945,13 @@ void analyze_switch(const TokenList& tokens, AnalysisResult& result) {
       owner->return_type.kind = static_cast<TypeKind>(kind);  // the kind only
     }
   }
+}
+
+}  // namespace
+
+void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_switch(tokens, index, result, shared);
 }
 
 // ---------------------------------------------------------------------------
@@ -872,17 +1033,20 @@ std::optional<ObjectReturn> object_return_at(const TokenList& tokens, const std:
 
 }  // namespace
 
+namespace {
+
 // return { KEY : V , ... }        -> open return type: object with every key, nested ones too
 // return ... ? A ... : B          -> open return type: object when A or B is `{`
-void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
+void run_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                        Pass3Shared& shared) {
   // Both rules only fill an open type: each open one takes the first such
   // return of its own code.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const std::vector<int> match = match_brackets(tokens);
-  const ConditionalIndex conditionals = index_conditionals(tokens);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match);
-  VarLookup vars(result);
+  const std::vector<int>& match = index.match;
+  const ConditionalIndex conditionals = index_conditionals(index);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
+  VarLookup& vars = shared.vars;
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -896,10 +1060,20 @@ void analyze_return_objects(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void analyze_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_return_objects(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = VALUE [op]   (not after a declaration keyword)   -> merge VALUE's kind into X
-void analyze_reassignments(const TokenList& tokens, AnalysisResult& result) {
+void run_reassignments(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& /*result*/,
+                       Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   for (int i = 0; i < count - 2; ++i) {
     const Token& x = token(tokens, i);
     if (x.kind != TK_IDENTIFIER || token(tokens, i + 1).kind != TK_ASSIGN) continue;
@@ -917,6 +1091,13 @@ void analyze_reassignments(const TokenList& tokens, AnalysisResult& result) {
     // add_union_type ignores 0, as the rule does.
     add_union_type(var->type, t);
   }
+}
+
+}  // namespace
+
+void analyze_reassignments(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_reassignments(tokens, index, result, shared);
 }
 
 namespace {
@@ -962,18 +1143,21 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const s
 
 }  // namespace
 
+namespace {
+
 // return !X | return A cmp B | return LITERAL | return VAR | return (..) op LIT | return .. ? A : B
 // -> the first such return of the function's own code types an open return type
-void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
+void run_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                         Pass3Shared& shared) {
   // Every write closes the type except a void variable, after which the walk
   // goes on: the type ends with the first closing write, or void when only
   // void writes were met.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const std::vector<int> match = match_brackets(tokens);
-  const ConditionalIndex conditionals = index_conditionals(tokens);
-  const OwnReturns own = own_returns_of_functions(tokens, result, match);
-  VarLookup vars(result);
+  const std::vector<int>& match = index.match;
+  const ConditionalIndex conditionals = index_conditionals(index);
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
+  VarLookup& vars = shared.vars;
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -995,11 +1179,21 @@ void analyze_complex_returns(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_complex_returns(tokens, index, result, shared);
+}
+
+namespace {
+
 // X = S . M ( ... => E [op]   -> untyped X from the array method M and E's kind
-void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
+void run_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& /*result*/,
+                         Pass3Shared& shared) {
   const int count = tokens.count();
-  VarLookup vars(result);
-  const TokenPositions next_arrow = positions_of_kind(tokens, TK_ARROW);
+  VarLookup& vars = shared.vars;
+  const TokenPositions& next_arrow = index.arrows;
   for (int i = 0; i < count - 6; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
     if (kind(0) != TK_IDENTIFIER || kind(1) != TK_ASSIGN || kind(2) != TK_IDENTIFIER ||
@@ -1045,13 +1239,23 @@ void analyze_advanced_arrays(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void analyze_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_advanced_arrays(tokens, index, result, shared);
+}
+
+namespace {
+
 // no `return VALUE` of the function's own code   -> open return type becomes void
-void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
+void run_finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result,
+                               Pass3Shared& shared) {
   // A value returned by a function nested in the body (a callback) is not the
   // function's own result.
   if (!any_open_gated(result)) return;
   const int count = tokens.count();
-  const OwnReturns own = own_returns_of_functions(tokens, result, match_brackets(tokens));
+  const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (size_t f = 0; f < result.funcs.size(); ++f) {
     FuncInfo& func = result.funcs[f];
     if (!is_gated(func) || !is_open(func.return_type)) continue;
@@ -1067,8 +1271,18 @@ void finalize_return_types(const TokenList& tokens, AnalysisResult& result) {
   }
 }
 
+}  // namespace
+
+void finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_finalize_return_types(tokens, index, result, shared);
+}
+
+namespace {
+
 // decl V = LITERAL | IDENT | X arith | ! .. | X (< > =) ..   -> untyped V from its first declaration
-void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
+void run_any_killer(const TokenList& tokens, const FileIndex& /*index*/, AnalysisResult& result,
+                    Pass3Shared& shared) {
   const int count = tokens.count();
   NameMap<int> declaration;  // the first `decl NAME` of each name
   for (int j = 0; j < count - 3; ++j) {
@@ -1076,7 +1290,7 @@ void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
       declaration.try_emplace(std::string(token(tokens, j + 1).text), j);
     }
   }
-  VarLookup vars(result);
+  VarLookup& vars = shared.vars;
   for (VarInfo& var : result.vars) {
     if (var.type.kind != TYPE_NONE) continue;
     const int j = position_of(declaration, var.name);
@@ -1098,6 +1312,13 @@ void analyze_any_killer(const TokenList& tokens, AnalysisResult& result) {
       var.type.kind = TYPE_BOOLEAN;
     }
   }
+}
+
+}  // namespace
+
+void analyze_any_killer(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
+  Pass3Shared shared(result);
+  run_any_killer(tokens, index, result, shared);
 }
 
 // union members of every variable   -> distinct, first-occurrence order; one left collapses

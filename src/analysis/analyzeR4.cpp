@@ -352,12 +352,13 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
   for (int j : below(index.positions().assignments, count - 4)) {
     first_assignment.try_emplace(tokens.items[static_cast<size_t>(j)].text, j);
   }
-  // For each index k, the first `. delete` or `. has` from k on; count when none.
-  std::vector<int> next_member(static_cast<size_t>(count) + 1, count);
-  for (int k = count - 2; k >= 0; --k) {
-    const bool member = is_kind(tokens, k, TK_DOT) &&
-                        (is_identifier(tokens, k + 1, "delete") || is_identifier(tokens, k + 1, "has"));
-    next_member[static_cast<size_t>(k)] = member ? k : next_member[static_cast<size_t>(k) + 1];
+  // The `. delete` and `. has` runs, in order (few: the first from k on is
+  // a search in them, not a table of the list's length).
+  std::vector<int> members;
+  for (int k = 0; k + 1 < count; ++k) {
+    if (is_kind(tokens, k, TK_DOT) && (is_identifier(tokens, k + 1, "delete") || is_identifier(tokens, k + 1, "has"))) {
+      members.push_back(k);
+    }
   }
   for (ArrowInfo& arrow : result.arrows) {
     const auto found = first_assignment.find(arrow.name);
@@ -367,7 +368,7 @@ void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, 
     const int from = j + 2;
     if (tokens.items[static_cast<size_t>(from)].line != tokens.items[static_cast<size_t>(j)].line) continue;
     const int end = std::min(index.line_end(from), count - 2);
-    if (next_member[static_cast<size_t>(from)] >= end) continue;
+    if (first_from(members, from, count) >= end) continue;
     arrow.return_type.kind = TYPE_BOOLEAN;
     emit(trace, CLR_GREEN, {"[ANALYZER4] ", arrow.name, " -> BOOLEAN (.delete/.has)"});
   }

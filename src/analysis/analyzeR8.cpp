@@ -115,14 +115,15 @@ TypeInfo class_type(const ClassInfo& cls) {
 // in it): void when none hands back a value; the union of the literal kinds
 // when every value is a literal; the class for `return this` and `return new
 // CLASS(...)`; otherwise open, since a value of no known kind is returned.
-TypeInfo method_result(const ClassInfo& cls, const TokenList& tokens, const std::vector<int>& match, int body) {
+TypeInfo method_result(const ClassInfo& cls, const TokenList& tokens, const FileIndex& index, int body) {
+  const std::vector<int>& match = index.match;
   const int count = tokens.count();
   const int close = match[static_cast<size_t>(body)] < 0 ? count : match[static_cast<size_t>(body)];
   TypeInfo literals;
   bool returns_value = false;
   bool returns_class = false;
   bool returns_other = false;
-  for (const int r : own_returns(tokens, match, body + 1, close)) {
+  for (const int r : index.own_returns(body + 1, close)) {
     if (r + 1 >= count || ends_return_value(tokens, r + 1)) continue;  // `return;`
     returns_value = true;
     const Token& value = tokens.items[static_cast<size_t>(r + 1)];
@@ -149,8 +150,8 @@ TypeInfo method_result(const ClassInfo& cls, const TokenList& tokens, const std:
 }
 
 // Member test of the method detector at the member-level token l.
-int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vector<int>& match,
-                        const BraceGroups& groups, int l) {
+int record_class_method(ClassInfo& cls, const TokenList& tokens, const FileIndex& index, int l) {
+  const std::vector<int>& match = index.match;
   const int count = tokens.count();
   MethodInfo method;
   int m = l;
@@ -203,23 +204,23 @@ int record_class_method(ClassInfo& cls, const TokenList& tokens, const std::vect
     method.return_type.type_name = method.is_async != 0 ? "AsyncGenerator" : "Generator";
     method.is_async = 0;
   } else {
-    method.return_type = method_result(cls, tokens, match, body);
+    method.return_type = method_result(cls, tokens, index, body);
   }
 
   method.name = tokens.items[m].text;
   cls.methods.push_back(std::move(method));
-  return groups.after(body);  // just past the body's closing `}`, or the end of the list
+  return index.brace_after(body);  // just past the body's closing `}`, or the end of the list
 }
 
 }  // namespace
 
-void analyzer8_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer8_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   // warning: order matters; the method detector runs on the fields' classes
   // and pass 9 reads the field arrays allocated here.
   detect_builtin_objects(result, tokens);
   detect_class_inheritance(result, tokens);
-  detect_class_modifiers(result, tokens);
-  detect_class_methods(result, tokens);
+  detect_class_modifiers(result, tokens, index);
+  detect_class_methods(result, tokens, index);
 }
 
 // DECL NAME = new Date|RegExp  -> NAME TYPE_NAMED after the class
@@ -246,16 +247,15 @@ void detect_class_inheritance(AnalysisResult& result, const TokenList& tokens) {
 // static NAME = VALUE | #NAME = VALUE | static #NAME = VALUE  (class member)
 //   -> field NAME (without `#`) with the value's literal kind or 8, and its
 //      private and static flags; an existing field of that name is updated
-void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens) {
+void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   for (ClassInfo& cls : result.classes) {
     const auto fields = static_cast<size_t>(cls.field_count());
     cls.field_types.resize(fields);  // the capture keeps them in step; never read past
     cls.field_private.assign(fields, 0);
     cls.field_static.assign(fields, 0);
   }
-  const BraceGroups groups(tokens);
   std::unordered_map<const ClassInfo*, FieldPositions> indexes;
-  walk_class_bodies(result, tokens, groups, [&](ClassInfo& cls, int l) {
+  walk_class_bodies(result, tokens, index, [&](ClassInfo& cls, int l) {
     return record_class_modifier(cls, positions_of(indexes, cls), tokens, l);
   });
 }
@@ -265,11 +265,9 @@ void detect_class_modifiers(AnalysisResult& result, const TokenList& tokens) {
 //   -> method NAME with its parameter names, its result (void, the returned
 //      literal kinds, the class, a generator, or open), static and async
 //      flags; the walk resumes after BODY
-void detect_class_methods(AnalysisResult& result, const TokenList& tokens) {
+void detect_class_methods(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   for (ClassInfo& cls : result.classes) cls.methods.clear();
-  const BraceGroups groups(tokens);
-  const std::vector<int> match = match_brackets(tokens);
-  walk_class_bodies(result, tokens, groups, [&](ClassInfo& cls, int l) {
-    return record_class_method(cls, tokens, match, groups, l);
+  walk_class_bodies(result, tokens, index, [&](ClassInfo& cls, int l) {
+    return record_class_method(cls, tokens, index, l);
   });
 }

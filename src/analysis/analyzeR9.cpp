@@ -25,7 +25,7 @@ bool is_modern_builtin(std::string_view name) {
 }
 
 // Member test of the getter detector at the member-level token l.
-int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGroups& groups, int l) {
+int record_class_getter(ClassInfo& cls, const TokenList& tokens, const FileIndex& index, int l) {
   const int count = tokens.count();
   // [static] get NAME ( ) {
   if (!is_identifier(tokens, l, "get") || !(l + 4 < count) ||
@@ -36,23 +36,23 @@ int record_class_getter(ClassInfo& cls, const TokenList& tokens, const BraceGrou
 
   // return LITERAL anywhere in the body.
   TypeInfo type;
-  for (const int returned : groups.returned_kinds(l + 4)) add_union_type(type, returned);
+  for (const int returned : index.returned_kinds(l + 4)) add_union_type(type, returned);
   if (type.kind == TYPE_NONE) type.kind = TYPE_UNKNOWN;
 
   // No check for a field of the same name: the getter is always added. A
   // static getter reads the class, not its instances.
   const int is_static = is_identifier(tokens, l - 1, "static") ? 1 : 0;
   append_class_field(cls, std::string(tokens.items[l + 1].text), std::move(type), 0, is_static, 1);
-  return groups.after(l + 4);  // just past the getter body's closing `}`, or the end of the list
+  return index.brace_after(l + 4);  // just past the getter body's closing `}`, or the end of the list
 }
 
 }  // namespace
 
-void analyzer9_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer9_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   detect_modern_builtins(result, tokens);
   // warning: order matters; pass 8 has already added the static and private
   // fields, so the read-only flags are allocated for them too.
-  detect_class_getters(result, tokens);
+  detect_class_getters(result, tokens, index);
   detect_json_and_promises(result, tokens);
 }
 
@@ -64,13 +64,12 @@ void detect_modern_builtins(AnalysisResult& result, const TokenList& tokens) {
 // [static] get NAME ( ) { BODY }  (class member)
 //   -> read-only field NAME typed by the returned literal kinds (or 8), static
 //      after `static`
-void detect_class_getters(AnalysisResult& result, const TokenList& tokens) {
+void detect_class_getters(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   for (ClassInfo& cls : result.classes) {
     cls.field_readonly.assign(static_cast<size_t>(cls.field_count()), 0);
   }
-  const BraceGroups groups(tokens);
-  walk_class_bodies(result, tokens, groups, [&](ClassInfo& cls, int l) {
-    return record_class_getter(cls, tokens, groups, l);
+  walk_class_bodies(result, tokens, index, [&](ClassInfo& cls, int l) {
+    return record_class_getter(cls, tokens, index, l);
   });
 }
 

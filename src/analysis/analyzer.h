@@ -336,5 +336,7 @@ void free_analysis_result(AnalysisResult& result);
 // ---------------------------------------------------------------------------
 // Declaration scan
 
+struct FileIndex;  // analysis/file_index.h
+
 // Creates the analysis result with vars, funcs, objects, arrays and arrows.
-AnalysisResult analyze_tokens(const TokenList& tokens, std::string_view source);
+AnalysisResult analyze_tokens(const TokenList& tokens, const FileIndex& index, std::string_view source);

@@ -7,6 +7,7 @@
 
 #include "analysis/syntax.h"
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 
 // ---------------------------------------------------------------------------
 // Declaration scan
@@ -154,8 +155,9 @@ struct PendingDeclarator {
 struct Scan {
   const TokenList& tokens;
   std::string_view source;
-  std::vector<int> match;
-  std::vector<char> in_function;  // function_body_tokens
+  const FileIndex& index;
+  const std::vector<int>& match;         // the index's
+  const std::vector<bool>& in_function;  // the index's
   AnalysisResult& result;
   std::priority_queue<PendingDeclarator, std::vector<PendingDeclarator>, std::greater<>> pending;
   ObjectLiteralReader literals;
@@ -176,7 +178,7 @@ TypeInfo block_return_type(const Scan& scan, int open) {
   TypeInfo type;
   int bare = 0;
   int valued = 0;
-  for (const int r : own_returns(scan.tokens, scan.match, open + 1, close)) {
+  for (const int r : scan.index.own_returns(open + 1, close)) {
     if (r + 1 >= close || at(scan.tokens, r + 1).line != at(scan.tokens, r).line ||
         at(scan.tokens, r + 1).kind == TK_SEMICOLON) {
       ++bare;
@@ -467,7 +469,7 @@ void scan_declarator(Scan& scan, int p, int keyword, bool exported) {
   const size_t first_var = scan.result.vars.size();
   const size_t first_arrow = scan.result.arrows.size();
   scan_declarator_records(scan, p, keyword, exported);
-  const int local = scan.in_function[static_cast<size_t>(p)] != 0 ? 1 : 0;
+  const int local = scan.in_function[static_cast<size_t>(p)] ? 1 : 0;
   for (size_t n = first_var; n < scan.result.vars.size(); ++n) {
     scan.result.vars[n].is_local = local;
     scan.result.vars[n].is_exported = exported ? 1 : 0;
@@ -487,7 +489,7 @@ void scan_function_declaration(Scan& scan, int i) {
     function.name = at(tokens, name).text;
     function.is_async = i > 0 && at(tokens, i - 1).kind == TK_ASYNC && at(tokens, i - 1).line == at(tokens, i).line;
     function.is_generator = name == i + 2 ? 1 : 0;
-    function.is_local = scan.in_function[static_cast<size_t>(i)] != 0 ? 1 : 0;
+    function.is_local = scan.in_function[static_cast<size_t>(i)] ? 1 : 0;
     std::vector<ParamInfo> params = parse_params(tokens, scan.match, scan.source, name + 1, false);
     for (size_t j = 0; j < params.size(); ++j) {
       ParamInfo& param = params[j];
@@ -508,11 +510,9 @@ void scan_function_declaration(Scan& scan, int i) {
 
 }  // namespace
 
-AnalysisResult analyze_tokens(const TokenList& tokens, std::string_view source) {
+AnalysisResult analyze_tokens(const TokenList& tokens, const FileIndex& index, std::string_view source) {
   AnalysisResult result;
-  std::vector<int> match = match_brackets(tokens);
-  std::vector<char> in_function = function_body_tokens(tokens, match);
-  Scan scan{tokens, source, std::move(match), std::move(in_function), result, {}, ObjectLiteralReader(tokens)};
+  Scan scan{tokens, source, index, index.match, index.in_function, result, {}, ObjectLiteralReader(tokens)};
   const int count = tokens.count();
   for (int i = 0; i < count; ++i) {
     while (!scan.pending.empty() && scan.pending.top().index <= i) {

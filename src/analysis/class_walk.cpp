@@ -29,61 +29,7 @@ void append_class_field(ClassInfo& cls, std::string name, TypeInfo type, int is_
   }
 }
 
-BraceGroups::BraceGroups(const TokenList& tokens)
-    : count_(tokens.count()), partner_(static_cast<size_t>(tokens.count()), -1) {
-  // One walk with a stack of open braces. A returned kind is noted on the
-  // innermost open group and handed to its parent when the group closes, so
-  // every group ends with the kinds returned anywhere inside it, in order of
-  // first appearance.
-  std::vector<int> open;
-  auto note = [this](int group, int kind) {
-    std::vector<int>& kinds = kinds_[group];
-    if (std::find(kinds.begin(), kinds.end(), kind) == kinds.end()) kinds.push_back(kind);
-  };
-  auto hand_up = [&](int group) {
-    const auto found = kinds_.find(group);
-    if (found == kinds_.end() || open.empty()) return;
-    const std::vector<int> kinds = found->second;
-    for (const int kind : kinds) note(open.back(), kind);
-  };
-  for (int k = 0; k < count_; ++k) {
-    const int kind = tokens.items[k].kind;
-    if (kind == TK_LBRACE) {
-      open.push_back(k);
-    } else if (kind == TK_RBRACE && !open.empty()) {
-      const int group = open.back();
-      open.pop_back();
-      partner_[static_cast<size_t>(group)] = k;
-      hand_up(group);
-    } else if (kind == TK_RETURN && k + 1 < count_ && !open.empty()) {
-      const int returned = infer_literal_type(&tokens.items[k + 1]);
-      if (returned != TYPE_NONE) note(open.back(), returned);
-    }
-  }
-  while (!open.empty()) {  // never closed: they run to the end of the list
-    const int group = open.back();
-    open.pop_back();
-    hand_up(group);
-  }
-}
-
-int BraceGroups::close(int open) const {
-  const int partner = partner_[static_cast<size_t>(open)];
-  return partner < 0 ? count_ : partner;
-}
-
-int BraceGroups::after(int open) const {
-  const int partner = partner_[static_cast<size_t>(open)];
-  return partner < 0 ? count_ : partner + 1;
-}
-
-const std::vector<int>& BraceGroups::returned_kinds(int open) const {
-  static const std::vector<int> kNone;
-  const auto found = kinds_.find(open);
-  return found == kinds_.end() ? kNone : found->second;
-}
-
-void walk_class_bodies(AnalysisResult& result, const TokenList& tokens, const BraceGroups& groups,
+void walk_class_bodies(AnalysisResult& result, const TokenList& tokens, const FileIndex& index,
                        const ClassMemberTest& member_test) {
   const int count = tokens.count();
   const FirstByName classes(result.classes);
@@ -99,22 +45,17 @@ void walk_class_bodies(AnalysisResult& result, const TokenList& tokens, const Br
 
     // Only tokens at depth 1 are looked at, so a nested group is passed over
     // in one step; its closing `}` is back at depth 1 and is looked at.
-    const int end = groups.close(open);
+    const int end = index.brace_close(open);
     int l = open + 1;
     while (l < end) {
       if (tokens.items[l].kind == TK_LBRACE) {
-        l = groups.close(l);
+        l = index.brace_close(l);
         if (l >= end) break;
       }
       const int next = member_test(*cls, l);
       l = next > l ? next : l + 1;
     }
   }
-}
-
-void walk_class_bodies(AnalysisResult& result, const TokenList& tokens,
-                       const ClassMemberTest& member_test) {
-  walk_class_bodies(result, tokens, BraceGroups(tokens), member_test);
 }
 
 void type_new_builtin_declarations(AnalysisResult& result, const TokenList& tokens,

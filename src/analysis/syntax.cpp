@@ -616,22 +616,26 @@ int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int
   return -1;
 }
 
-std::vector<char> function_body_tokens(const TokenList& tokens, const std::vector<int>& match) {
+std::vector<bool> function_body_tokens(const TokenList& tokens, const std::vector<int>& match) {
   const int count = tokens.count();
   // +1 where a body's inside starts, -1 at its closing brace; a body may be
   // counted twice (`function f() {` is also `f() {`), which the sum allows.
-  std::vector<int> change(static_cast<size_t>(count) + 1, 0);
+  // Bodies are far fewer than tokens: the changes are listed, not spread
+  // over an array of the list's length.
+  std::vector<std::pair<int, int>> change;  // position, change
   for (int k = 0; k < count; ++k) {
     const int body = nested_body_open(tokens, match, k, true);
     if (body < 0 || match[static_cast<size_t>(body)] < 0) continue;
-    ++change[static_cast<size_t>(body) + 1];
-    --change[static_cast<size_t>(match[static_cast<size_t>(body)])];
+    change.emplace_back(body + 1, 1);
+    change.emplace_back(match[static_cast<size_t>(body)], -1);
   }
-  std::vector<char> inside(static_cast<size_t>(count), 0);
+  std::sort(change.begin(), change.end());
+  std::vector<bool> inside(static_cast<size_t>(count));
   int depth = 0;
+  size_t next = 0;
   for (int k = 0; k < count; ++k) {
-    depth += change[static_cast<size_t>(k)];
-    inside[static_cast<size_t>(k)] = depth > 0 ? 1 : 0;
+    for (; next < change.size() && change[next].first == k; ++next) depth += change[next].second;
+    inside[static_cast<size_t>(k)] = depth > 0;
   }
   return inside;
 }

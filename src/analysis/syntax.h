@@ -115,7 +115,7 @@ int nested_body_open(const TokenList& tokens, const std::vector<int>& match, int
 // For each token, whether it stands inside the body of a function, arrow,
 // method or class (between the body's braces): a declaration there is a
 // local of that body, not a name of the module's top level.
-std::vector<char> function_body_tokens(const TokenList& tokens, const std::vector<int>& match);
+std::vector<bool> function_body_tokens(const TokenList& tokens, const std::vector<int>& match);
 
 // The `return` tokens in [first, end) that belong to the code itself, not to
 // a function, method or class nested in it.

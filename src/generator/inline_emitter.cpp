@@ -157,10 +157,10 @@ std::vector<int> insertion_output_offsets(const std::vector<InlineInsertion>& in
 
 
 InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const AnalysisResult& result,
-                         const ProjectView* project) {
+                         const ProjectView* project, const std::vector<int>* match) {
   (void)result;  // the inline form writes proven types only, none of the passes' guesses
-  const std::vector<int> match = match_brackets(tokens);
-  const FileEvidence evidence = infer_evidence(source, tokens, match, project);
+  const std::vector<int> own_match = match == nullptr ? match_brackets(tokens) : std::vector<int>();
+  const FileEvidence evidence = infer_evidence(source, tokens, match == nullptr ? own_match : *match, project);
   Insertions insertions;
   annotate_functions(tokens, evidence, insertions);
   annotate_variables(tokens, evidence, insertions);

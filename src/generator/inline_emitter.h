@@ -54,8 +54,10 @@ struct InlineOutput {
 // analysis/evidence.h), nothing where it does not; `any` and `unknown` are
 // never written.
 // `project`, when given, tells what the other modules of the run export.
+// `match`, when given, is the file's bracket partners (its index's), else
+// they are found here.
 InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const AnalysisResult& result,
-                         const ProjectView* project = nullptr);
+                         const ProjectView* project = nullptr, const std::vector<int>* match = nullptr);
 
 // The source with the insertions whose `keep` entry is true (all when `keep`
 // is empty) put in place.

@@ -126,9 +126,9 @@ TypeInfo kind_only(int kind) {
 
 std::string type_to_string(const TypeInfo& type) {
   switch (type.kind) {
-    case TYPE_NUMBER: return "number";
-    case TYPE_STRING: return "string";
-    case TYPE_BOOLEAN: return "boolean";
+    case TYPE_NUMBER:
+    case TYPE_STRING:
+    case TYPE_BOOLEAN: return primitive_word(type.kind);
     case TYPE_UNION: return render_union(type);
     case TYPE_VOID: return "void";
     case TYPE_OBJECT: return render_object(type);

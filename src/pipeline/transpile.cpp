@@ -33,31 +33,40 @@ TokenList tokenize_source(std::string_view source) {
 
 }  // namespace
 
-AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
-                              const TranspileObserver& observer) {
-  AnalysisResult result = analyze_tokens(tokens, source);
+AnalysisResult analyze_source(const TokenList& tokens, const FileIndex& index, std::string_view source,
+                              int last_pass, const TranspileObserver& observer) {
+  AnalysisResult result = analyze_tokens(tokens, index, source);
 
   // warning: order matters; each stage builds on what the earlier ones wrote.
   detect_array_callbacks(tokens, result);
-  detect_classes(result, tokens, source);
-  detect_imports(result, tokens, source);
-  detect_exports(result, tokens, source);
+  detect_classes(result, tokens, index, source);
+  detect_imports(result, tokens, index, source);
+  detect_exports(result, tokens, index, source);
   if (observer.structure_captured) {
     observer.structure_captured(static_cast<int>(result.vars.size()), static_cast<int>(result.funcs.size()));
   }
 
-  capture_function_bodies(result, tokens, source);
+  capture_function_bodies(result, tokens, index, source);
   if (observer.bodies_captured) observer.bodies_captured();
 
-  if (last_pass >= 3) analyzer3_run(tokens, result);  // note: tokens first
+  if (last_pass >= 3) analyzer3_run(tokens, index, result);  // note: tokens first
   if (last_pass >= 4) analyzer4_run(result, tokens, observer.pass4_trace);
-  using Pass = void (*)(AnalysisResult&, const TokenList&);
-  static constexpr Pass kLaterPasses[] = {analyzer5_run, analyzer6_run, analyzer7_run,
-                                          analyzer8_run, analyzer9_run, analyzer10_run};
+  // Passes 5 to 7 read no bracket or statement structure.
+  using Pass = void (*)(AnalysisResult&, const TokenList&, const FileIndex&);
+  static constexpr Pass kLaterPasses[] = {
+      [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer5_run(result, tokens); },
+      [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer6_run(result, tokens); },
+      [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer7_run(result, tokens); },
+      analyzer8_run, analyzer9_run, analyzer10_run};
   for (int pass = 5; pass <= last_pass && pass <= kLastPass; ++pass) {
-    kLaterPasses[pass - 5](result, tokens);
+    kLaterPasses[pass - 5](result, tokens, index);
   }
   return result;
+}
+
+AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
+                              const TranspileObserver& observer) {
+  return analyze_source(tokens, index_file(tokens), source, last_pass, observer);
 }
 
 TranspileOutput transpile(std::string_view source, const TranspileObserver& observer, int last_pass) {
@@ -86,8 +95,9 @@ InlineOutput transpile_inline(std::string_view source, const TranspileObserver& 
                               const ProjectView* project) {
   TokenList tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
-  AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
-  InlineOutput output = emit_inline(source, tokens, result, project);
+  const FileIndex index = index_file(tokens);
+  AnalysisResult result = analyze_source(tokens, index, source, kLastPass, observer);
+  InlineOutput output = emit_inline(source, tokens, result, project, &index.match);
   free_token_list(tokens);
   free_analysis_result(result);
   return output;

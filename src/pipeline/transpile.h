@@ -10,6 +10,7 @@
 
 #include "analysis/analyzeR4.h"
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "generator/inline_emitter.h"
 
@@ -33,7 +34,11 @@ struct TranspileOutput {
 };
 
 // The declaration scan, the structure capture and the analysis passes 3 to
-// last_pass on a tokenized source, in their fixed order.
+// last_pass on a tokenized source, in their fixed order, each handed the
+// file's index (built from `tokens`, once).
+AnalysisResult analyze_source(const TokenList& tokens, const FileIndex& index, std::string_view source,
+                              int last_pass, const TranspileObserver& observer = {});
+// The same with an index built for the call and dropped after it.
 AnalysisResult analyze_source(const TokenList& tokens, std::string_view source, int last_pass,
                               const TranspileObserver& observer = {});
 
