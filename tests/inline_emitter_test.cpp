@@ -303,6 +303,20 @@ TEST(InlineEmitter, SingleParameterArrowGetsParentheses) {
   EXPECT_EQ(remove_insertions(output), source);
 }
 
+// The function spans the check looks in lie inside the source, also for
+// bodies the file never closes.
+TEST(InlineEmitter, FunctionSpansStayInsideTheSource) {
+  for (const std::string source : {"const x = { k: () => { ", "function f() {", "class A { m() { return 1; ",
+                                   "function g(a) { return a; }\n"}) {
+    const InlineOutput output = inline_of(source);
+    for (const auto& [first, last] : output.function_spans) {
+      EXPECT_LE(0, first) << source;
+      EXPECT_LE(first, last) << source;
+      EXPECT_LE(last, static_cast<int>(source.size())) << source;
+    }
+  }
+}
+
 // Removal gives the source back byte for byte, and nothing vague is written.
 TEST(InlineEmitter, InsertionsAreAllThatChanges) {
   const std::regex vague("\\b(any|unknown)\\b");

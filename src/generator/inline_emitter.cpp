@@ -176,7 +176,8 @@ InlineOutput emit_inline(std::string_view source, const TokenList& tokens, const
   }
   output.script_reason = evidence.script_reason;
   for (const EvidenceFunction& fn : evidence.functions) {
-    if (fn.head < 0 || fn.body_end < fn.head) continue;
+    // An unclosed body ends past the last token: no span.
+    if (fn.head < 0 || fn.body_end < fn.head || fn.body_end >= tokens.count()) continue;
     output.function_spans.emplace_back(tokens.start(fn.head), tokens.end(fn.body_end));
   }
   output.text = apply_insertions(source, output.insertions);
