@@ -2094,22 +2094,24 @@ struct Engine {
     return k == TK_LESS || k == TK_GREATER || k == TK_LESS_EQUAL || k == TK_GREATER_EQUAL;
   }
 
-  // Whether the variable declared or assigned at token `name` later gets
-  // elements written (`name[i] = ...`) in the same function: code that fills
-  // what it derived with values of other kinds, which a type would refuse.
-  bool gets_element_writes(int name) const {
+  // Whether the variable declared or assigned at token `name` gets elements
+  // written (`name[i] = ...`) in the same function: code that fills what it
+  // derived with values of other kinds, which a type would refuse. The
+  // writes are gathered once, by function and name.
+  bool gets_element_writes(int name) {
     if (kind(name) != TK_IDENTIFIER) return false;
-    const int f = scope(name);
-    const int end = f >= 0 ? out.functions[static_cast<size_t>(f)].body_end : count();
-    for (int i = name + 1; i < end && i + 1 < count(); ++i) {
-      if (kind(i) != TK_IDENTIFIER || text(i) != text(name) || kind(i + 1) != TK_LBRACKET || kind(i - 1) == TK_DOT) {
-        continue;
+    if (!element_writes_found) {
+      element_writes_found = true;
+      for (int i = 1; i + 1 < count(); ++i) {
+        if (kind(i) != TK_IDENTIFIER || kind(i + 1) != TK_LBRACKET || kind(i - 1) == TK_DOT) continue;
+        const int close = partner(i + 1);
+        if (close > i && kind(close + 1) == TK_ASSIGN) element_writes.insert({scope(i), text(i)});
       }
-      const int close = partner(i + 1);
-      if (close > i && kind(close + 1) == TK_ASSIGN) return true;
     }
-    return false;
+    return element_writes.count({scope(name), text(name)}) != 0;
   }
+  bool element_writes_found = false;
+  std::unordered_set<std::pair<int, std::string_view>, KeyHash> element_writes;
 
   void classify_use(int u, int b, Votes& votes) {
     const int before = kind(u - 1);
