@@ -172,6 +172,16 @@ KVX_JOBS=4 run go many
 check "go with four threads: the console of one" eval 'is_status "$one_status" && [ "$out" = "$one_out" ] && has "[DONE] "'
 check "go with four threads: the files of one" diff -r generated "$work/generated-one"
 
+# With --inline the files of a folder run know what the others export: a
+# relative require between folders with spaces resolves on Windows paths.
+mkdir -p "proj dir/lib" "proj dir/app"
+printf 'function scale(factor) { return factor; }\nmodule.exports = { scale };\n' > "proj dir/lib/calc.js"
+printf "const calc = require('../lib/calc');\ncalc.scale(3);\nfunction run() { return calc.scale(4); }\n" > "proj dir/app/main.js"
+rm -rf generated
+run go "proj dir" --inline
+check "folder run with --inline: the tree" eval 'is_status 0 && test -f generated/lib/calc.ts && test -f generated/app/main.ts'
+check "folder run with --inline: types across files" eval 'grep -q "function scale(factor: number): number" generated/lib/calc.ts && grep -q "function run(): number" generated/app/main.ts'
+
 # No Node.js in the prefix: mode g says so in red.
 run g inventory.js
 check "g without Node.js" eval 'is_status 1 && has "$red" && has "Node.js was not found."'
