@@ -929,18 +929,27 @@ struct Engine {
     return -1;
   }
 
+  // The object and member tokens of a call `o.f(...)` or `(0, o.f)(...)`
+  // (the form compiled TypeScript calls another module's function in) whose
+  // `(` is at `open`; {-1, -1} for any other call.
+  std::pair<int, int> member_callee(int open) const {
+    if (open >= 3 && kind(open - 1) == TK_IDENTIFIER && kind(open - 2) == TK_DOT &&
+        kind(open - 3) == TK_IDENTIFIER && kind(open - 4) != TK_DOT && kind(open - 4) != TK_OPTIONAL_CHAIN) {
+      return {open - 3, open - 1};
+    }
+    if (open >= 7 && kind(open - 1) == TK_RPAREN && kind(open - 7) == TK_LPAREN && kind(open - 6) == TK_NUMBER &&
+        kind(open - 5) == TK_COMMA && kind(open - 4) == TK_IDENTIFIER && kind(open - 3) == TK_DOT &&
+        kind(open - 2) == TK_IDENTIFIER) {
+      return {open - 4, open - 2};
+    }
+    return {-1, -1};
+  }
+
   // The exported function a call with its `(` at `open` calls, or -1.
   int exported_call_target(int open) const {
-    if (exported_functions.empty() || open < 3) return -1;
-    int name = -1;
-    if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) == TK_DOT && module_exports_at(open - 3)) {
-      name = open - 1;
-    } else if (kind(open - 1) == TK_RPAREN && open >= 7 && kind(open - 7) == TK_LPAREN &&
-               kind(open - 6) == TK_NUMBER && kind(open - 5) == TK_COMMA && module_exports_at(open - 4) &&
-               kind(open - 3) == TK_DOT && kind(open - 2) == TK_IDENTIFIER) {
-      name = open - 2;
-    }
-    if (name < 0) return -1;
+    if (exported_functions.empty()) return -1;
+    const auto [object, name] = member_callee(open);
+    if (object < 0 || !module_exports_at(object)) return -1;
     const auto found = exported_functions.find(text(name));
     return found == exported_functions.end() ? -1 : found->second;
   }
@@ -1042,18 +1051,8 @@ struct Engine {
   // a required or imported module, `m(...)` of a required one (`default`).
   std::optional<std::pair<std::string_view, std::string_view>> import_target(int open) const {
     if (open < 1) return std::nullopt;
-    int object = -1;
-    int name = -1;
-    if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) == TK_DOT && kind(open - 3) == TK_IDENTIFIER &&
-        kind(open - 4) != TK_DOT) {
-      object = open - 3;
-      name = open - 1;
-    } else if (kind(open - 1) == TK_RPAREN && open >= 7 && kind(open - 7) == TK_LPAREN &&
-               kind(open - 6) == TK_NUMBER && kind(open - 5) == TK_COMMA && kind(open - 4) == TK_IDENTIFIER &&
-               kind(open - 3) == TK_DOT && kind(open - 2) == TK_IDENTIFIER) {
-      object = open - 4;
-      name = open - 2;
-    } else if (kind(open - 1) == TK_IDENTIFIER && kind(open - 2) != TK_DOT) {
+    const auto [object, name] = member_callee(open);
+    if (object < 0 && kind(open - 1) == TK_IDENTIFIER && kind(open - 2) != TK_DOT) {
       const int b = resolve(open - 1);
       if (b < 0) return std::nullopt;
       const auto found = imports.find(b);
