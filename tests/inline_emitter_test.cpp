@@ -209,6 +209,13 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function get(n: number): number { let i = 0; for (; i < n; i++) {} return i; }\n"
        "function near(k: number, list): boolean { var limit = 5; return list.at(0) > limit || limit >= k; }\n"
        "function fits(s: number, list): boolean { return s > list.length; }\nexport {};\n"},
+      {"compared for equality with a variable declared with a literal: that kind, against the others",
+       "function nth(first) { var diff = false; if (first === 1) {} diff = diff === first || diff % first; }\n"
+       "function same(k) { let name = ''; if (k == 2) {} return name !== k; }\n"
+       "function is(v) { var seen = 0; return seen === v; }\n",
+       "function nth(first): void { var diff = false; if (first === 1) {} diff = diff === first || diff % first; }\n"
+       "function same(k): boolean { let name = ''; if (k == 2) {} return name !== k; }\n"
+       "function is(v: number): boolean { var seen = 0; return seen === v; }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -2169,6 +2169,15 @@ struct Engine {
     if (relational(before) && (lone_number_variable(u - 2, true) || (word(u - 2, "length") && kind(u - 3) == TK_DOT))) {
       return votes.vote("number");
     }
+    // Compared for equality with a variable declared with a literal: the
+    // compiler gives that variable the literal's kind and refuses a
+    // comparison with another (`var diff = false; ... diff === p`).
+    if (after == TK_EQUAL || after == TK_NOT_EQUAL) {
+      if (const std::string_view k = declared_literal_kind(u + 2, false); !k.empty()) return votes.vote(k);
+    }
+    if (before == TK_EQUAL || before == TK_NOT_EQUAL) {
+      if (const std::string_view k = declared_literal_kind(u - 2, true); !k.empty()) return votes.vote(k);
+    }
     if ((after == TK_EQUAL || after == TK_NOT_EQUAL) && literal_token(u + 2) && ends_expression(tokens, u + 3)) {
       return votes.vote(literal_kind(u + 2));
     }
@@ -2266,6 +2275,25 @@ struct Engine {
     const int b = resolve(t);
     if (b < 0 || bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return false;
     return variable_type(b).is("number");
+  }
+
+  // The kind of the literal a variable standing alone at token t was
+  // declared with (`var diff = false`), as the compiler types the variable;
+  // empty for anything else.
+  std::string_view declared_literal_kind(int t, bool left) {
+    if (kind(t) != TK_IDENTIFIER) return {};
+    if (left) {
+      if (kind(t - 1) == TK_DOT || kind(t - 1) == TK_OPTIONAL_CHAIN) return {};
+    } else if (!ends_expression(tokens, t + 1) && kind(t + 1) != TK_RPAREN && kind(t + 1) != TK_AND &&
+               kind(t + 1) != TK_OR) {
+      return {};
+    }
+    const int b = resolve(t);
+    if (b < 0 || bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return {};
+    const int declaration = bindings[static_cast<size_t>(b)].declaration;
+    if (declaration < 0 || kind(declaration + 1) != TK_ASSIGN || !literal_token(declaration + 2)) return {};
+    if (!ends_expression(tokens, declaration + 3)) return {};
+    return literal_kind(declaration + 2);
   }
 
   // `x.length` or `this.items.length` starting at token t, standing alone.
