@@ -216,6 +216,22 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function nth(first): void { var diff = false; if (first === 1) {} diff = diff === first || diff % first; }\n"
        "function same(k): boolean { let name = ''; if (k == 2) {} return name !== k; }\n"
        "function is(v: number): boolean { var seen = 0; return seen === v; }\nexport {};\n"},
+      {"typed arrays and Buffers: constructed, built by of/from/alloc, copied by slice",
+       "const pool = new Uint8Array(256);\nfunction take() { return pool.slice(0, 16); }\n"
+       "function bytes(v) { return Uint8Array.of(v >>> 8, v & 0xff); }\n"
+       "function blank(n) { const b = Buffer.alloc(n); b[0] = 1; return b.subarray(1); }\n"
+       "function mapped(b) { return Buffer.from(b).map(x => x); }\n",
+       "const pool = new Uint8Array(256);\nfunction take(): Uint8Array { return pool.slice(0, 16); }\n"
+       "function bytes(v: number): Uint8Array { return Uint8Array.of(v >>> 8, v & 0xff); }\n"
+       "function blank(n): Buffer { const b = Buffer.alloc(n); b[0] = 1; return b.subarray(1); }\n"
+       "function mapped(b) { return Buffer.from(b).map(x => x); }\nexport {};\n"},
+      {"a package function called as (0, m.f)(...); what a file status answers",
+       "const path_1 = require('path');\nconst fs_1 = require('fs');\n"
+       "const norm = (p) => { p = (0, path_1.resolve)(p); return p; };\n"
+       "const isDir = (p) => (0, fs_1.statSync)(p).isDirectory() && true;\n",
+       "const path_1 = require('path');\nconst fs_1 = require('fs');\n"
+       "const norm = (p: string): string => { p = (0, path_1.resolve)(p); return p; };\n"
+       "const isDir = (p): boolean => (0, fs_1.statSync)(p).isDirectory() && true;\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

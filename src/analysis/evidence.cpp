@@ -160,14 +160,30 @@ EvidenceType known_method_result(std::string_view name) {
                      "isPrototypeOf", "propertyIsEnumerable"})) {
     return EvidenceType::of("boolean");
   }
+  // What Node's file status objects (`fs.Stats`, `fs.Dirent`) answer.
+  if (in_list(name, {"isFile", "isDirectory", "isSymbolicLink", "isFIFO", "isSocket", "isBlockDevice",
+                     "isCharacterDevice"})) {
+    return EvidenceType::of("boolean");
+  }
   if (name == "split") return EvidenceType::of("string[]");
   return open_type();
+}
+
+// The typed arrays, whose instances the compiler knows by the class's name
+// (the buffer they view defaults).
+bool typed_array_class(std::string_view name) {
+  return in_list(name, {"Uint8Array", "Uint8ClampedArray", "Uint16Array", "Uint32Array", "Int8Array", "Int16Array",
+                        "Int32Array", "Float32Array", "Float64Array", "BigInt64Array", "BigUint64Array"});
 }
 
 // Static members of the built-in objects (the name must not be bound in the
 // file).
 EvidenceType global_member_result(std::string_view object, std::string_view name) {
   if (object == "Math") return EvidenceType::of("number");
+  if (typed_array_class(object) && in_list(name, {"of", "from"})) return EvidenceType::of(std::string(object));
+  if (object == "Buffer" && in_list(name, {"from", "alloc", "allocUnsafe", "allocUnsafeSlow", "concat"})) {
+    return EvidenceType::of("Buffer");
+  }
   if (object == "JSON" && name == "stringify") return EvidenceType::of("string");
   if (object == "Object" && in_list(name, {"keys", "getOwnPropertyNames"})) return EvidenceType::of("string[]");
   if (object == "Object" && in_list(name, {"is", "isFrozen", "isSealed", "isExtensible"})) {
@@ -230,7 +246,8 @@ bool portable_type_text(std::string_view text) {
     const std::string_view word = text.substr(i, end - i);
     if (!in_list(word, {"number", "string", "boolean", "bigint", "symbol", "void", "undefined", "null", "Promise",
                         "Date", "RegExp", "Error", "TypeError", "RangeError", "SyntaxError", "ReferenceError",
-                        "EvalError", "URIError", "URL", "URLSearchParams", "Uint8Array", "ArrayBuffer", "Buffer"})) {
+                        "EvalError", "URIError", "URL", "URLSearchParams", "ArrayBuffer", "Buffer"}) &&
+        !typed_array_class(word)) {
       return false;
     }
     i = end;
@@ -248,7 +265,8 @@ EvidenceType portable(const EvidenceType& type) {
 
 bool builtin_class(std::string_view name) {
   return in_list(name, {"Date", "RegExp", "Error", "TypeError", "RangeError", "SyntaxError", "ReferenceError",
-                        "EvalError", "URIError", "URL", "URLSearchParams"});
+                        "EvalError", "URIError", "URL", "URLSearchParams", "ArrayBuffer"}) ||
+         typed_array_class(name);
 }
 
 
@@ -1634,6 +1652,20 @@ struct Engine {
         if (close == i + 6 && kind(close + 1) == TK_LPAREN) {
           inner.function_id = exported_call_target(close + 1);
           if (inner.function_id < 0) inner.imported = imported_call_target(close + 1);
+          // `(0, path_1.resolve)`: a function of a package module.
+          const auto [object, member] = member_callee(close + 1);
+          if (inner.function_id < 0 && inner.imported == nullptr && object >= 0 && kind(object - 1) == TK_COMMA) {
+            const int b = resolve(object);
+            if (b >= 0 && bindings[static_cast<size_t>(b)].kind == BindingKind::variable) {
+              const Value held = binding_value(b);
+              if (!held.module.empty() && !held.module.starts_with('.')) {
+                inner.module = held.module;
+                inner.member = text(member);
+                i = close + 1;
+                return inner;
+              }
+            }
+          }
         }
         if (inner.function_id < 0 && inner.imported == nullptr) inner.type = expression_type(i + 1, close);
         i = close + 1;
@@ -2010,6 +2042,12 @@ struct Engine {
       if (r.ends_with("[]") && in_list(member, {"slice", "concat", "filter", "sort", "reverse", "splice"})) {
         return receiver.type;
       }
+      // A typed array's copies and views are of its own class.
+      if (typed_array_class(r) && in_list(member, {"slice", "subarray", "map", "filter", "fill", "reverse", "sort"})) {
+        return receiver.type;
+      }
+      // A Buffer maps and filters into a plain Uint8Array.
+      if (r == "Buffer" && in_list(member, {"slice", "subarray", "fill", "reverse", "sort"})) return receiver.type;
     }
     return known_method_result(member);
   }
@@ -2022,6 +2060,11 @@ struct Engine {
     if (callee.member.empty() && callee.module.starts_with('.')) {  // `require('./f')(...)`
       const ExportedFunction* whole = exported_function(callee.module, "default");
       return whole != nullptr ? usable_here(whole->result) : open_type();
+    }
+    // `(0, path_1.resolve)(p)`, the form compiled TypeScript calls another
+    // module's function in: the member keeps its module.
+    if (!callee.member.empty() && !callee.module.empty() && !callee.module.starts_with('.')) {
+      return module_member_result(callee.module, callee.member);
     }
     if (!callee.global.empty() && callee.member.empty()) {
       if (callee.global == "Date" && global_type_usable("Date")) return EvidenceType::of("string");
