@@ -128,15 +128,24 @@ TEST(ProjectRun, FilesOfOneRunKnowWhatTheOthersExportAndHowTheyCallIt) {
                "module.exports = { scale, twice };\n");
     write_file("proj/src/c/index.js",
                "const calc = require('../lib/calc');\nconst { twice } = require('../lib/calc.js');\n"
-               "calc.scale(3);\nfunction run(k) { return twice(k) + calc.scale(1); }\n");
+               "calc.scale(3);\nfunction run(k) { return twice(k) + calc.scale(1); }\n"
+               "const limits = require('../lib/limits');\nconst { NAME } = require('../lib/limits');\n"
+               "function limit() { return limits.LIMIT; }\nfunction label() { return NAME; }\n"
+               "function counted() { return limits.count; }\n");
+    // Exported values of a known type, each assigned once; one the module
+    // changes later has no single type.
+    write_file("proj/src/lib/limits.js",
+               "exports.count = exports.LIMIT = void 0;\nexports.LIMIT = 10;\nexports.NAME = 'calc';\n"
+               "exports.count = 0;\nfunction bump() { exports.count++; }\n");
     // An ES class is a type where it is imported; a class of one file is no
     // name in another, which only calls the function that makes one.
     write_file("proj/src/d/point.js",
                "export class Point { constructor(x) { this.x = x; } }\n"
-               "class Hidden {}\nexport function hidden() { return new Hidden(); }\n");
+               "class Hidden {}\nexport function hidden() { return new Hidden(); }\nexport const TAG = 'pt';\n");
     write_file("proj/src/d/index.js",
-               "import { Point as P, hidden } from './point.js';\n"
-               "export function origin() { return new P(0); }\nexport function other() { return hidden(); }\n");
+               "import { Point as P, hidden, TAG } from './point.js';\n"
+               "export function origin() { return new P(0); }\nexport function other() { return hidden(); }\n"
+               "export function tag() { return TAG; }\n");
     std::string console;
     ASSERT_EQ(run_shell(std::string("KVX_JOBS=") + jobs + " " + kvx_test::shell_quote(KVX_BINARY_PATH) +
                             " go proj --inline",
@@ -157,6 +166,12 @@ TEST(ProjectRun, FilesOfOneRunKnowWhatTheOthersExportAndHowTheyCallIt) {
         << read_file("generated/src/d/index.ts");
     EXPECT_NE(read_file("generated/src/d/index.ts").find("export function other() {"), std::string::npos)
         << read_file("generated/src/d/index.ts");
+    EXPECT_NE(read_file("generated/src/d/index.ts").find("export function tag(): string {"), std::string::npos)
+        << read_file("generated/src/d/index.ts");
+    const std::string c_index = read_file("generated/src/c/index.ts");
+    EXPECT_NE(c_index.find("function limit(): number {"), std::string::npos) << c_index;
+    EXPECT_NE(c_index.find("function label(): string {"), std::string::npos) << c_index;
+    EXPECT_NE(c_index.find("function counted() {"), std::string::npos) << c_index;
   }
   ScopedWorkDir alone;
   write_fixture("proj");

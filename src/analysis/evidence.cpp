@@ -1004,6 +1004,16 @@ struct Engine {
     return found == exports->functions.end() ? nullptr : &found->second;
   }
 
+  // The type of the value `name` the module `specifier` of the run exports,
+  // open when it exports none.
+  EvidenceType exported_value(std::string_view specifier, std::string_view name) const {
+    if (modules == nullptr || !specifier.starts_with('.')) return open_type();
+    const ModuleExports* exports = (*modules)(specifier);
+    if (exports == nullptr) return open_type();
+    const auto found = exports->values.find(std::string(name));
+    return found == exports->values.end() ? open_type() : usable_here(found->second);
+  }
+
   // Whether binding b comes from an `import` (a type there), not a
   // destructured `require` (a value only).
   bool import_is_es(int b) const { return bindings[static_cast<size_t>(b)].kind == BindingKind::other; }
@@ -1192,12 +1202,52 @@ struct Engine {
       exported.result = portable(function_result(f));
       out.exports.functions.emplace(std::string(name), std::move(exported));
     }
+    collect_exported_values();
     // ES classes: an importer names them by its own binding.
     for (size_t c = 0; c < out.classes.size(); ++c) {
       const EvidenceClass& cls = out.classes[c];
       if (cls.keyword < 1 || cls.name.empty()) continue;
       if (kind(cls.keyword - 1) == TK_EXPORT) out.exports.classes.push_back(cls.name);
       if (word(cls.keyword - 1, "default") && kind(cls.keyword - 2) == TK_EXPORT) out.exports.classes.push_back("default");
+    }
+  }
+
+  // The values of a known type the file exports under a name: `exports.X =
+  // v` (past the `exports.X = void 0` a compiler writes first) and `export
+  // const X = v`, each assigned once and not a function.
+  void collect_exported_values() {
+    std::unordered_map<std::string_view, std::pair<int, int>> found;  // name -> value's first token, end
+    std::unordered_set<std::string_view> spoiled;
+    const auto note = [&](std::string_view name, int value) {
+      if (found.count(name) != 0) spoiled.insert(name);
+      found[name] = {value, expression_end(value)};
+    };
+    for (int i = 0; i + 4 < count(); ++i) {
+      if (module_exports_at(i) && kind(i + 1) == TK_DOT && kind(i + 2) == TK_IDENTIFIER) {
+        const std::string_view name = text(i + 2);
+        if (kind(i + 3) != TK_ASSIGN) {
+          if (kind(i + 3) == TK_COMPOUND_ASSIGN || kind(i + 3) == TK_INCREMENT) spoiled.insert(name);
+          continue;
+        }
+        const int value = i + 4;
+        if (word(value, "void") && kind(value + 1) == TK_NUMBER) continue;
+        if (module_exports_at(value) && kind(value + 1) == TK_DOT && kind(value + 3) == TK_ASSIGN) continue;
+        note(name, value);
+      } else if (kind(i) == TK_EXPORT && is_declaration_keyword(kind(i + 1)) && kind(i + 2) == TK_IDENTIFIER &&
+                 kind(i + 3) == TK_ASSIGN) {
+        note(text(i + 2), i + 4);
+        // A `let` the module may change later: its exported value is not one type.
+        if (word(i + 1, "let") || word(i + 1, "var")) {
+          const int b = resolve(i + 2);
+          if (b < 0 || bindings[static_cast<size_t>(b)].writes.size() != 1) spoiled.insert(text(i + 2));
+        }
+      }
+    }
+    for (const auto& [name, where] : found) {
+      if (spoiled.count(name) != 0 || out.exports.functions.count(std::string(name)) != 0) continue;
+      if (function_by_head.count(where.first) != 0) continue;
+      const EvidenceType type = portable(expression_type(where.first, where.second));
+      if (type.known()) out.exports.values.emplace(std::string(name), type);
     }
   }
 
@@ -1773,6 +1823,7 @@ struct Engine {
           v.module = import_->second.first;
         } else {
           v.imported = exported_function(import_->second.first, import_->second.second);
+          if (v.imported == nullptr) v.type = exported_value(import_->second.first, import_->second.second);
         }
         return v;
       }
@@ -1881,9 +1932,12 @@ struct Engine {
           value = next;
           continue;
         }
-        if (value.member.empty() && value.module.starts_with('.')) {  // a function of a module of the run
+        if (value.member.empty() && value.module.starts_with('.')) {  // a function or value of a module of the run
           Value next;
           next.imported = exported_function(value.module, member);
+          if (next.imported == nullptr && !(i < end && kind(i) == TK_LPAREN)) {
+            next.type = exported_value(value.module, member);
+          }
           value = next;
           continue;
         }

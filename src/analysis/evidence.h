@@ -107,6 +107,9 @@ struct ExportedFunction {
 struct ModuleExports {
   std::unordered_map<std::string, ExportedFunction> functions;
   std::vector<std::string> classes;  // ES exported classes (`default` for `export default class`)
+  // Other exported values of a known type (`exports.VERSION = '1.2'`,
+  // `export const LIMIT = 10`), each assigned once.
+  std::unordered_map<std::string, EvidenceType> values;
 };
 
 // The exports of the module a relative specifier (`./util`) of the file
