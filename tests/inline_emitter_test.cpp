@@ -232,6 +232,25 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "const path_1 = require('path');\nconst fs_1 = require('fs');\n"
        "const norm = (p: string): string => { p = (0, path_1.resolve)(p); return p; };\n"
        "const isDir = (p): boolean => (0, fs_1.statSync)(p).isDirectory() && true;\nexport {};\n"},
+      {"an array filled only by push of known elements; one passed on, written by index or mixed stays open",
+       "function names(list) { const out = []; for (const x of list) out.push(String(x)); return out; }\n"
+       "function twice(n) { const r = []; for (let i = 0; i < n; i++) r.push(i * 2); return r; }\n"
+       "function passed() { const out = []; out.push('a'); fill(out); return out; }\n"
+       "function indexed() { const out = []; out.push('a'); out[1] = 2; return out; }\n"
+       "function mixed() { const out = []; out.push('a'); out.push(1); return out; }\n",
+       "function names(list): string[] { const out = []; for (const x of list) out.push(String(x)); return out; }\n"
+       "function twice(n: number): number[] { const r = []; for (let i = 0; i < n; i++) r.push(i * 2); return r; }\n"
+       "function passed() { const out = []; out.push('a'); fill(out); return out; }\n"
+       "function indexed() { const out = []; out.push('a'); out[1] = 2; return out; }\n"
+       "function mixed() { const out = []; out.push('a'); out.push(1); return out; }\nexport {};\n"},
+      {"map over a known array gives an array of what the callback returns",
+       "function trimmed(s) { return s.split(',').map((p) => p.trim()); }\n"
+       "function keys(o) { return Object.keys(o).map(function (k) { return k.length; }); }\n"
+       "function same(s) { return s.split(',').map((p) => p); }\nfunction other(list) { return list.map((p) => p.trim()); }\n",
+       "function trimmed(s: string): string[] { return s.split(',').map((p) => p.trim()); }\n"
+       "function keys(o): number[] { return Object.keys(o).map(function (k) { return k.length; }); }\n"
+       "function same(s: string) { return s.split(',').map((p) => p); }\nfunction other(list) { return list.map((p) => p.trim()); }\n"
+       "export {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -295,6 +295,11 @@ struct Binding {
   bool in_for_head = false;
   std::vector<Write> writes;
   std::vector<int> uses;  // parameters: every reference
+  // Variables: the `(` of each `name.push(...)`, and whether the name is used
+  // any way that may put other elements in (passed on, assigned, written by
+  // index, another mutating method).
+  std::vector<int> pushes;
+  bool escapes = false;
   // Memo.
   int state = 0;  // 0 not yet, 1 in progress, 2 done
   EvidenceType type;
@@ -858,6 +863,7 @@ struct Engine {
       if (b < 0) continue;
       Binding& binding = bindings[static_cast<size_t>(b)];
       if (binding.kind == BindingKind::param) binding.uses.push_back(i);
+      if (binding.kind == BindingKind::variable && !binding.escapes) note_array_use(binding, i);
       const int after = kind(i + 1);
       if (after == TK_ASSIGN) {
         binding.writes.push_back({i + 2, expression_end(i + 2), Write::Op::assign});
@@ -881,6 +887,63 @@ struct Engine {
         if (ctor >= 0) calls[static_cast<size_t>(ctor)].push_back(i + 1);
       }
     }
+  }
+
+  // How the reference at i uses a variable that may be an array being
+  // filled: `a.push(x)` is recorded, reads that cannot add elements are
+  // fine, anything else makes the elements unknown.
+  void note_array_use(Binding& binding, int i) {
+    if (i == binding.declaration) return;
+    const int before = kind(i - 1);
+    const int after = kind(i + 1);
+    if (after == TK_DOT && kind(i + 2) == TK_IDENTIFIER) {
+      const std::string_view member = text(i + 2);
+      if (member == "push" && kind(i + 3) == TK_LPAREN && partner(i + 3) > i + 3) {
+        binding.pushes.push_back(i + 3);
+        return;
+      }
+      if (member == "length" && kind(i + 3) != TK_ASSIGN && kind(i + 3) != TK_COMPOUND_ASSIGN) return;
+      if (kind(i + 3) == TK_LPAREN &&
+          in_list(member, {"join", "indexOf", "lastIndexOf", "includes", "slice", "map", "filter", "forEach", "some",
+                           "every", "find", "findIndex", "reduce", "concat", "at", "entries", "keys", "values"})) {
+        return;
+      }
+    } else if (after == TK_LBRACKET && partner(i + 1) > i + 1) {
+      const int next = kind(partner(i + 1) + 1);
+      if (next != TK_ASSIGN && next != TK_COMPOUND_ASSIGN && next != TK_INCREMENT && next != TK_DOT &&
+          next != TK_LBRACKET) {
+        return;
+      }
+    } else if (before == TK_RETURN && ends_expression(tokens, i + 1)) {
+      return;
+    } else if (word(i - 1, "of") && kind(i + 1) == TK_RPAREN) {
+      return;
+    } else if (after == TK_ASSIGN) {
+      return;  // a write: followed as one
+    }
+    binding.escapes = true;
+  }
+
+  // The type of an array a variable starts empty and only fills through
+  // `push` of known elements (`const out = []; out.push(String(x))`).
+  EvidenceType pushed_array_type(const Binding& binding) {
+    if (binding.open || binding.escapes || binding.pushes.empty() || binding.writes.size() != 1) return open_type();
+    const Write& w = binding.writes[0];
+    if (w.op != Write::Op::assign || kind(w.first) != TK_LBRACKET || w.end != w.first + 2 ||
+        kind(w.first + 1) != TK_RBRACKET) {
+      return open_type();
+    }
+    EvidenceType element = nullish_type();
+    for (const int open : binding.pushes) {
+      for (const auto& [first, last] : group_elements(tokens, match, open)) {
+        if (first >= last || kind(first) == TK_SPREAD) return open_type();
+        const EvidenceType e = expression_type(first, last);
+        if (!e.known()) return open_type();
+        element = join_types(element, e);
+      }
+    }
+    if (!element.known() || element.members.size() != 1) return open_type();
+    return EvidenceType::of(array_of(element));
   }
 
   // Whether `exports` at i is CommonJS's own object, not a name of the file.
@@ -1873,6 +1936,7 @@ struct Engine {
     Guard guard(depth);
     const std::vector<Write> writes = binding.writes;
     EvidenceType type = binding.open ? open_type() : writes_type(writes, nullish_type());
+    if (!type.known() && !binding.pushes.empty()) type = pushed_array_type(bindings[static_cast<size_t>(b)]);
     bindings[static_cast<size_t>(b)].type = type;
     bindings[static_cast<size_t>(b)].state = 2;
     return type;
@@ -2095,6 +2159,19 @@ struct Engine {
       if (r == "string" && in_list(member, {"slice", "concat", "at"})) return EvidenceType::of("string");
       if (r.ends_with("[]") && in_list(member, {"slice", "concat", "filter", "sort", "reverse", "splice"})) {
         return receiver.type;
+      }
+      // `list.map(x => ...)`: an array of what the callback gives.
+      if (r.ends_with("[]") && member == "map") {
+        const auto args = group_elements(tokens, match, open);
+        if (args.empty()) return open_type();
+        const auto callback = function_by_head.find(args[0].first);
+        if (callback == function_by_head.end() ||
+            extent_end(out.functions[static_cast<size_t>(callback->second)]) + 1 < args[0].second) {
+          return open_type();
+        }
+        const EvidenceType element = function_result(callback->second);
+        if (!element.known() || element.members.size() != 1 || element.members[0] == "void") return open_type();
+        return EvidenceType::of(array_of(element));
       }
       // A typed array's copies and views are of its own class.
       if (typed_array_class(r) && in_list(member, {"slice", "subarray", "map", "filter", "fill", "reverse", "sort"})) {
