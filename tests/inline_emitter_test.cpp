@@ -251,6 +251,15 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function keys(o): number[] { return Object.keys(o).map(function (k) { return k.length; }); }\n"
        "function same(s: string) { return s.split(',').map((p) => p); }\nfunction other(list) { return list.map((p) => p.trim()); }\n"
        "export {};\n"},
+      {"an argument of Math, String.fromCharCode, JSON.parse or path's functions; not of a shadowing name",
+       "const path = require('path');\nfunction big(a, b) { return Math.max(a, b) > 1; }\n"
+       "function chr(c) { return String.fromCharCode(c); }\nfunction read(t) { return JSON.parse(t); }\n"
+       "function under(dir, name) { return path.join(dir, name); }\n"
+       "function local(x) { const Math = lib; return Math.max(x); }\n",
+       "const path = require('path');\nfunction big(a: number, b: number): boolean { return Math.max(a, b) > 1; }\n"
+       "function chr(c: number): string { return String.fromCharCode(c); }\nfunction read(t: string) { return JSON.parse(t); }\n"
+       "function under(dir: string, name: string): string { return path.join(dir, name); }\n"
+       "function local(x) { const Math = lib; return Math.max(x); }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

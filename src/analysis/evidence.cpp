@@ -2409,6 +2409,7 @@ struct Engine {
         if (regex) votes.vote("string");
         return;
       }
+      if (const std::string_view api = api_parameter_kind(open, index); !api.empty()) return votes.vote(api);
       if (const ExportedFunction* imported = imported_call_target(open); imported != nullptr) {
         if (static_cast<size_t>(index) >= imported->params.size()) return;
         const EvidenceType& t = imported->params[static_cast<size_t>(index)];
@@ -2435,6 +2436,30 @@ struct Engine {
       const EvidenceType& t = types[static_cast<size_t>(index)];
       if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
     }
+  }
+
+  // What a built-in or Node function called with its `(` at `open` takes as
+  // argument `index`, where every overload agrees: numbers for `Math`'s
+  // functions and `String.fromCharCode`, strings for `JSON.parse` and for
+  // `path`'s functions of paths. Empty for anything else.
+  std::string_view api_parameter_kind(int open, int index) {
+    const auto [object, member] = member_callee(open);
+    if (object < 0) return {};
+    const std::string_view name = text(member);
+    const int b = resolve(object);
+    if (b < 0) {
+      if (text(object) == "Math") return "number";
+      if (text(object) == "String" && in_list(name, {"fromCharCode", "fromCodePoint"})) return "number";
+      if (text(object) == "JSON" && name == "parse" && index == 0) return "string";
+      return {};
+    }
+    if (bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return {};
+    const Value held = binding_value(b);
+    if ((held.module == "path" || held.module == "node:path") &&
+        in_list(name, {"join", "resolve", "basename", "dirname", "extname", "relative", "normalize", "isAbsolute"})) {
+      return "string";
+    }
+    return {};
   }
 
   // Whether token t is a variable of the file standing alone as an operand
