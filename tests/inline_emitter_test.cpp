@@ -260,6 +260,14 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function chr(c: number): string { return String.fromCharCode(c); }\nfunction read(t: string) { return JSON.parse(t); }\n"
        "function under(dir: string, name: string): string { return path.join(dir, name); }\n"
        "function local(x) { const Math = lib; return Math.max(x); }\nexport {};\n"},
+      {"what a known string or list is searched for has its kind; concat takes anything",
+       "const MODES = ['fast', 'slow'];\nfunction valid(m) { return MODES.includes(m); }\n"
+       "function pre(p) { const base = '/usr/lib'; return base.startsWith(p); }\n"
+       "function lit(c) { return 'abc'.indexOf(c) >= 0; }\nfunction msg(w) { if (w <= 0) return 'x'.concat(w); }\n",
+       "const MODES = ['fast', 'slow'];\nfunction valid(m: string): boolean { return MODES.includes(m); }\n"
+       "function pre(p: string): boolean { const base = '/usr/lib'; return base.startsWith(p); }\n"
+       "function lit(c: string): boolean { return 'abc'.indexOf(c) >= 0; }\n"
+       "function msg(w: number): string { if (w <= 0) return 'x'.concat(w); }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -2410,6 +2410,7 @@ struct Engine {
         return;
       }
       if (const std::string_view api = api_parameter_kind(open, index); !api.empty()) return votes.vote(api);
+      if (const std::string searched = searched_kind(open, index); !searched.empty()) return votes.vote(searched);
       if (const ExportedFunction* imported = imported_call_target(open); imported != nullptr) {
         if (static_cast<size_t>(index) >= imported->params.size()) return;
         const EvidenceType& t = imported->params[static_cast<size_t>(index)];
@@ -2436,6 +2437,36 @@ struct Engine {
       const EvidenceType& t = types[static_cast<size_t>(index)];
       if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
     }
+  }
+
+  // What `s.startsWith(p)`, `s.indexOf(p)` or `list.includes(p)` takes as
+  // the value it looks for, when the receiver is a string literal or a
+  // variable of the file known to hold a string or an array of one primitive.
+  std::string searched_kind(int open, int index) {
+    if (index != 0 || kind(open - 2) != TK_DOT || kind(open - 1) != TK_IDENTIFIER) return {};
+    const std::string_view method = text(open - 1);
+    const int receiver = open - 3;
+    EvidenceType type;
+    if (kind(receiver) == TK_STRING && !is_template(receiver)) {
+      type = EvidenceType::of("string");
+    } else if (kind(receiver) == TK_IDENTIFIER && kind(receiver - 1) != TK_DOT &&
+               kind(receiver - 1) != TK_OPTIONAL_CHAIN) {
+      const int b = resolve(receiver);
+      if (b < 0 || bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return {};
+      type = variable_type(b);
+    }
+    if (!type.known() || type.members.size() != 1) return {};
+    const std::string& t = type.members[0];
+    // (`concat` is no evidence: compiled template strings pass it anything.)
+    if (t == "string" && in_list(method, {"startsWith", "endsWith", "includes", "indexOf", "lastIndexOf",
+                                          "localeCompare"})) {
+      return "string";
+    }
+    if (t.ends_with("[]") && in_list(method, {"includes", "indexOf", "lastIndexOf"})) {
+      const std::string element = t.substr(0, t.size() - 2);
+      if (member_rank(element) < 3) return element;
+    }
+    return {};
   }
 
   // What a built-in or Node function called with its `(` at `open` takes as
