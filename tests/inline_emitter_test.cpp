@@ -268,6 +268,20 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function pre(p: string): boolean { const base = '/usr/lib'; return base.startsWith(p); }\n"
        "function lit(c: string): boolean { return 'abc'.indexOf(c) >= 0; }\n"
        "function msg(w: number): string { if (w <= 0) return 'x'.concat(w); }\nexport {};\n"},
+      {"a string grown with += stays a string whatever is added; a number only with numbers",
+       "function join(parts) { var out = ''; for (const p of parts) out += p; return out; }\n"
+       "function sum(xs) { let t = 0; for (const x of xs) t += x; return t; }\n",
+       "function join(parts): string { var out = ''; for (const p of parts) out += p; return out; }\n"
+       "function sum(xs) { let t = 0; for (const x of xs) t += x; return t; }\nexport {};\n"},
+      {"what a factory returns is what the variable it made calls",
+       "function getEscaper(map) { return function escape(data) { return data.trim() + map.x; }; }\n"
+       "var esc = getEscaper(m);\nfunction run(s) { return esc(s); }\n"
+       "function make() { if (a) return f; return function () { return 1; }; }\nvar g = make();\n"
+       "function other() { return g(); }\n",
+       "function getEscaper(map) { return function escape(data: string): string { return data.trim() + map.x; }; }\n"
+       "var esc = getEscaper(m);\nfunction run(s: string): string { return esc(s); }\n"
+       "function make() { if (a) return f; return function (): number { return 1; }; }\nvar g = make();\n"
+       "function other() { return g(); }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -1332,10 +1332,38 @@ struct Engine {
     if (binding.kind != BindingKind::variable || binding.open || binding.writes.size() != 1) return -1;
     const Write& write = binding.writes[0];
     if (write.op != Write::Op::assign) return -1;
-    const auto found = function_by_head.find(write.first);
+    const int f = function_spanning(write.first, write.end);
+    if (f >= 0) return f;
+    // `var decode = getDecoder(tree)`: what the factory returns.
+    if (kind(write.first) == TK_IDENTIFIER && kind(write.first - 1) != TK_DOT && kind(write.first + 1) == TK_LPAREN &&
+        partner(write.first + 1) + 1 == write.end) {
+      const int factory = resolve(write.first);
+      if (factory >= 0 && bindings[static_cast<size_t>(factory)].kind == BindingKind::function) {
+        return returned_function(bindings[static_cast<size_t>(factory)].function_id);
+      }
+    }
+    return -1;
+  }
+
+  // The function whose value spans the tokens [first, end), or -1.
+  int function_spanning(int first, int end) const {
+    const auto found = function_by_head.find(first);
     if (found == function_by_head.end()) return -1;
-    const EvidenceFunction& f = out.functions[static_cast<size_t>(found->second)];
-    return extent_end(f) + 1 >= write.end ? found->second : -1;
+    return extent_end(out.functions[static_cast<size_t>(found->second)]) + 1 >= end ? found->second : -1;
+  }
+
+  // The function expression a plain function of the file returns, when its
+  // one `return` gives one (`function getEscaper(map) { return function
+  // escape(s) {...}; }`), or -1. Each call makes a closure of that same code,
+  // so calls of what it made are calls of it.
+  int returned_function(int f) const {
+    const EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
+    if (fn.is_async || fn.is_generator || fn.body_open < 0) return -1;
+    if (fn.is_arrow && kind(fn.body_open) != TK_LBRACE) return function_spanning(fn.body_open, fn.body_end);
+    const std::vector<int> returns = own_returns(tokens, match, fn.body_open + 1, fn.body_end);
+    if (returns.size() != 1) return -1;
+    const int value = returns[0] + 1;
+    return function_spanning(value, expression_end(value));
   }
 
   // ----- JSDoc --------------------------------------------------------------
@@ -1947,6 +1975,7 @@ struct Engine {
   EvidenceType writes_type(const std::vector<Write>& writes, EvidenceType type) {
     if (writes.empty()) return open_type();
     bool plus_number = false;
+    bool plus_other = false;
     for (const Write& w : writes) {
       switch (w.op) {
         case Write::Op::assign:
@@ -1963,7 +1992,7 @@ struct Engine {
           } else if (rhs.is("number")) {
             plus_number = true;  // keeps a number a number and a string a string
           } else {
-            return open_type();
+            plus_other = true;  // keeps a string a string, and only that
           }
           break;
         }
@@ -1972,6 +2001,7 @@ struct Engine {
       }
       if (type.state == EvidenceType::State::open) return type;
     }
+    if (plus_other && !type.is("string")) return open_type();
     if (plus_number && type.state == EvidenceType::State::nullish) return EvidenceType::of("number");
     if (type.state != EvidenceType::State::known) return open_type();
     return type;
