@@ -282,6 +282,10 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "var esc = getEscaper(m);\nfunction run(s: string): string { return esc(s); }\n"
        "function make() { if (a) return f; return function (): number { return 1; }; }\nvar g = make();\n"
        "function other() { return g(); }\nexport {};\n"},
+      {"an export a factory made is called through exports",
+       "function getE(map) { return function (d) { return d; }; }\nexports.e = getE(m);\n(0, exports.e)('x');\n",
+       "function getE(map) { return function (d: string): string { return d; }; }\nexports.e = getE(m);\n"
+       "(0, exports.e)('x');\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -978,6 +978,8 @@ struct Engine {
       } else if (kind(value) == TK_IDENTIFIER && end == value + 1) {
         const int b = resolve(value);
         if (b >= 0) f = callee_function(b);
+      } else {
+        f = factory_made(value, end);  // `exports.escapeUTF8 = getEscaper(map)`
       }
       if (f < 0 || found.count(name) != 0) {
         spoiled.insert(name);
@@ -1333,16 +1335,19 @@ struct Engine {
     const Write& write = binding.writes[0];
     if (write.op != Write::Op::assign) return -1;
     const int f = function_spanning(write.first, write.end);
-    if (f >= 0) return f;
-    // `var decode = getDecoder(tree)`: what the factory returns.
-    if (kind(write.first) == TK_IDENTIFIER && kind(write.first - 1) != TK_DOT && kind(write.first + 1) == TK_LPAREN &&
-        partner(write.first + 1) + 1 == write.end) {
-      const int factory = resolve(write.first);
-      if (factory >= 0 && bindings[static_cast<size_t>(factory)].kind == BindingKind::function) {
-        return returned_function(bindings[static_cast<size_t>(factory)].function_id);
-      }
+    return f >= 0 ? f : factory_made(write.first, write.end);
+  }
+
+  // `getDecoder(tree)` spanning [first, end): the function the factory of
+  // the file returns, or -1.
+  int factory_made(int first, int end) const {
+    if (kind(first) != TK_IDENTIFIER || kind(first - 1) == TK_DOT || kind(first + 1) != TK_LPAREN ||
+        partner(first + 1) + 1 != end) {
+      return -1;
     }
-    return -1;
+    const int factory = resolve(first);
+    if (factory < 0 || bindings[static_cast<size_t>(factory)].kind != BindingKind::function) return -1;
+    return returned_function(bindings[static_cast<size_t>(factory)].function_id);
   }
 
   // The function whose value spans the tokens [first, end), or -1.
