@@ -286,6 +286,10 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function getE(map) { return function (d) { return d; }; }\nexports.e = getE(m);\n(0, exports.e)('x');\n",
        "function getE(map) { return function (d: string): string { return d; }; }\nexports.e = getE(m);\n"
        "(0, exports.e)('x');\nexport {};\n"},
+      {"JSDoc of a declaration after a statement without semicolon",
+       "exports.parse = parse\n\n/**\n * @return {string}\n */\n\nfunction format (obj) {\n  return obj.type\n}\n",
+       "exports.parse = parse\n\n/**\n * @return {string}\n */\n\nfunction format (obj): string {\n  return obj.type\n}\n"
+       "export {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -1386,6 +1386,9 @@ struct Engine {
                            is_declaration_keyword(pk) || pk == TK_EXPORT || word(p, "default") ||
                            (pk == TK_STRING && kind(t) == TK_COLON);
         if (!joins || (pk == TK_IDENTIFIER && k == TK_IDENTIFIER)) break;
+        // A name ending the line before (`exports.parse = parse` without a
+        // semicolon) ends that statement; it does not lead into this one.
+        if (pk == TK_IDENTIFIER && line(p) != line(t)) break;
         t = p;
       }
       const int gap_start = t > 0 ? tokens.end(t - 1) : 0;
