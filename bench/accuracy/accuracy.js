@@ -215,6 +215,18 @@ function writtenText(produced, position, producer) {
     const kind = literalKind(position.initializer);
     if (kind) return kind;
   }
+  // The same for a destructured options parameter whose every property has a
+  // literal default (`{ windowsPathsNoEscape = false } = {}`): the compiler
+  // types it `{ windowsPathsNoEscape?: boolean }` from the pattern.
+  if (producer === 'inline' && position.kind === 'param' && position.pattern) {
+    const members = [];
+    for (const element of position.pattern.elements) {
+      const kind = !element.dotDotDotToken && element.initializer && literalKind(element.initializer);
+      if (!kind) return null;
+      members.push(`${(element.propertyName || element.name).getText(produced.sourceFile)}?: ${kind}`);
+    }
+    if (members.length > 0) return `{ ${members.join('; ')} }`;
+  }
   return null;
 }
 

@@ -70,7 +70,11 @@ function create(ts) {
       let index = 0;
       for (const parameter of fn.parameters) {
         if (ts.isIdentifier(parameter.name) && parameter.name.text === 'this') continue;
-        add(`${prefix}/param:${index}`, 'param', parameter.type, fn, { rest: !!parameter.dotDotDotToken, initializer: parameter.initializer });
+        add(`${prefix}/param:${index}`, 'param', parameter.type, fn, {
+          rest: !!parameter.dotDotDotToken,
+          initializer: parameter.initializer,
+          pattern: ts.isObjectBindingPattern(parameter.name) ? parameter.name : null,
+        });
         index += 1;
       }
       if (resultToo) add(`${prefix}/result`, 'result', fn.type, fn);
