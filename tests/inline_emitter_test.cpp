@@ -290,6 +290,18 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "exports.parse = parse\n\n/**\n * @return {string}\n */\n\nfunction format (obj) {\n  return obj.type\n}\n",
        "exports.parse = parse\n\n/**\n * @return {string}\n */\n\nfunction format (obj): string {\n  return obj.type\n}\n"
        "export {};\n"},
+      {"a parameter stored into a field is typed by the class's uses of the field",
+       "class Counter {\n  constructor(start, name, x) { this.count = start; this.name = name; this.x = x; }\n"
+       "  set(v) { this.count = v; }\n  down(n) { this.count -= n; return this.count <= 0; }\n"
+       "  label() { return this.name.toUpperCase(); }\n  y() { return this.x.y; }\n}\n"
+       "function Sem(v) { this._value = v; }\nSem.prototype.get = function () { return this._value; };\n"
+       "Sem.prototype.low = function () { return this._value < 1; };\n",
+       "class Counter {\n  declare count: number;\n  declare name: string;\n  declare x;\n"
+       "  constructor(start: number, name: string, x) { this.count = start; this.name = name; this.x = x; }\n"
+       "  set(v: number): void { this.count = v; }\n  down(n: number): boolean { this.count -= n; return this.count <= 0; }\n"
+       "  label(): string { return this.name.toUpperCase(); }\n  y() { return this.x.y; }\n}\n"
+       "function Sem(v: number) { this._value = v; }\nSem.prototype.get = function (): number { return this._value; };\n"
+       "Sem.prototype.low = function (): boolean { return this._value < 1; };\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

@@ -350,6 +350,8 @@ struct Engine {
   std::unordered_map<std::string_view, int> exported_functions;
   std::vector<FunctionMemo> memo;
   std::vector<std::unordered_map<std::string, std::vector<Write>>> field_writes;  // per class
+  // Per class: the name token of every `this.field` reference, by field.
+  std::vector<std::unordered_map<std::string_view, std::vector<int>>> field_refs;
   std::vector<std::string> top_classes;  // nameable class names, for JSDoc
   std::vector<std::unordered_map<std::string, std::string>> jsdoc_params;
   std::vector<std::unordered_set<std::string>> jsdoc_optional;
@@ -597,6 +599,7 @@ struct Engine {
     jsdoc_results.resize(out.functions.size());
     has_jsdoc.assign(out.functions.size(), 0);
     field_writes.resize(out.classes.size());
+    field_refs.resize(out.classes.size());
   }
 
   int parent_scope(int s) const { return s < 0 ? -1 : out.functions[static_cast<size_t>(s)].parent; }
@@ -775,7 +778,10 @@ struct Engine {
   int pseudo_class(std::string_view name) {
     const int id = static_cast<int>(out.classes.size() + pseudo_by_name.size());
     auto [found, added] = pseudo_by_name.try_emplace(std::string(name), id);
-    if (added) field_writes.emplace_back();
+    if (added) {
+      field_writes.emplace_back();
+      field_refs.emplace_back();
+    }
     return found->second;
   }
 
@@ -831,6 +837,7 @@ struct Engine {
         const int c = this_class(i);
         if (c < 0) continue;
         const std::string field(text(i + 2));
+        field_refs[static_cast<size_t>(c)][text(i + 2)].push_back(i + 2);
         const int after = kind(i + 3);
         if (after == TK_ASSIGN) {
           field_writes[static_cast<size_t>(c)][field].push_back({i + 4, expression_end(i + 4), Write::Op::assign});
@@ -2324,25 +2331,50 @@ struct Engine {
   bool element_writes_found = false;
   std::unordered_set<std::pair<int, std::string_view>, KeyHash> element_writes;
 
-  void classify_use(int u, int b, Votes& votes) {
-    const int before = kind(u - 1);
-    const int after = kind(u + 1);
+  void classify_use(int u, int b, Votes& votes) { classify_span(u, u, b, votes); }
+
+  // Classifies the operand spanning tokens [s, e]: a name, or `this.field`
+  // for the uses of a field a parameter is stored into.
+  void classify_span(int s, int e, int b, Votes& votes) {
+    const int before = kind(s - 1);
+    const int after = kind(e + 1);
+    // Stored into a field of its class (`this.count = count`): how the class
+    // uses the field speaks of the value too (`this.count -= n`).
+    if (s == e && before == TK_ASSIGN && kind(s - 2) == TK_IDENTIFIER && kind(s - 3) == TK_DOT &&
+        word(s - 4, "this") && kind(s - 5) != TK_DOT && ends_expression(tokens, e + 1)) {
+      const int c = this_class(s - 4);
+      if (c < 0) return;
+      const auto refs = field_refs[static_cast<size_t>(c)].find(text(s - 2));
+      if (refs == field_refs[static_cast<size_t>(c)].end()) return;
+      for (const int t : refs->second) {
+        if (t == s - 2) continue;
+        // Another parameter stored there (`setValue(v) { this.count = v; }`)
+        // is typed by these same uses; it adds nothing of its own.
+        if (kind(t + 1) == TK_ASSIGN && kind(t + 2) == TK_IDENTIFIER && ends_expression(tokens, t + 3)) {
+          const int stored = resolve(t + 2);
+          if (stored >= 0 && bindings[static_cast<size_t>(stored)].kind == BindingKind::param) continue;
+        }
+        classify_span(t - 2, t, b, votes);
+        if (votes.abort) return;
+      }
+      return;
+    }
     // Stored as an element (`list[2] = p`): the array it joins may hold other
     // kinds, as the code's own literals show it.
-    if (before == TK_ASSIGN && kind(u - 2) == TK_RBRACKET && ends_expression(tokens, u + 1)) {
+    if (before == TK_ASSIGN && kind(s - 2) == TK_RBRACKET && ends_expression(tokens, e + 1)) {
       votes.abort = true;
       return;
     }
     if (after == TK_DOT) {
-      const std::string_view member = text(u + 2);
+      const std::string_view member = text(e + 2);
       if (member == "length") return;
       // `var parts = p.match(re)`, then `parts[i] = f`: what p gives is
       // filled with other kinds; a type on p would make that an error.
-      if (kind(u + 3) == TK_LPAREN && before == TK_ASSIGN && gets_element_writes(u - 2)) {
+      if (kind(e + 3) == TK_LPAREN && before == TK_ASSIGN && gets_element_writes(s - 2)) {
         votes.abort = true;
         return;
       }
-      if (kind(u + 3) == TK_LPAREN) {
+      if (kind(e + 3) == TK_LPAREN) {
         if (string_only_method(member)) return votes.vote("string");
         if (number_only_method(member)) return votes.vote("number");
         // Methods strings share with arrays, and those every value has, tell
@@ -2361,49 +2393,54 @@ struct Engine {
       votes.abort = true;
       return;
     }
-    if (before == TK_SPREAD || word(u - 1, "typeof") || word(u + 1, "instanceof") || word(u - 1, "in") ||
-        word(u - 1, "of") || word(u - 1, "delete")) {
+    if (before == TK_SPREAD || word(s - 1, "typeof") || word(e + 1, "instanceof") || word(s - 1, "in") ||
+        word(s - 1, "of") || word(s - 1, "delete")) {
       votes.abort = true;
       return;
     }
     if (arithmetic(after) || before == TK_TILDE || after == TK_INCREMENT || before == TK_INCREMENT ||
-        (after == TK_COMPOUND_ASSIGN && text(u + 1) != "+=" && text(u + 1) != "?\?=" && text(u + 1) != "||=" &&
-         text(u + 1) != "&&=")) {
+        (after == TK_COMPOUND_ASSIGN && text(e + 1) != "+=" && text(e + 1) != "?\?=" && text(e + 1) != "||=" &&
+         text(e + 1) != "&&=")) {
       return votes.vote("number");
     }
-    if (arithmetic(before) && (before != TK_MINUS || ends_expression_value(u - 2))) return votes.vote("number");
+    if (arithmetic(before) && (before != TK_MINUS || ends_expression_value(s - 2))) return votes.vote("number");
+    // What `-=`, `*=`, `<<=`... apply is a number (`+=` may join strings).
+    if (before == TK_COMPOUND_ASSIGN && text(s - 1) != "+=" && text(s - 1) != "?\?=" && text(s - 1) != "||=" &&
+        text(s - 1) != "&&=" && ends_expression(tokens, e + 1)) {
+      return votes.vote("number");
+    }
     if (before == TK_MINUS) return votes.vote("number");  // -x
-    if (relational(after) && kind(u + 2) == TK_NUMBER) return votes.vote("number");
-    if (relational(before) && kind(u - 2) == TK_NUMBER) return votes.vote("number");
+    if (relational(after) && kind(e + 2) == TK_NUMBER) return votes.vote("number");
+    if (relational(before) && kind(s - 2) == TK_NUMBER) return votes.vote("number");
     // Compared with a variable known to hold a number (`i < n`): the compiler
     // takes only numbers on the other side.
-    if (relational(after) && (lone_number_variable(u + 2, false) || length_read_at(u + 2))) return votes.vote("number");
-    if (relational(before) && (lone_number_variable(u - 2, true) || (word(u - 2, "length") && kind(u - 3) == TK_DOT))) {
+    if (relational(after) && (lone_number_variable(e + 2, false) || length_read_at(e + 2))) return votes.vote("number");
+    if (relational(before) && (lone_number_variable(s - 2, true) || (word(s - 2, "length") && kind(s - 3) == TK_DOT))) {
       return votes.vote("number");
     }
     // Compared for equality with a variable declared with a literal: the
     // compiler gives that variable the literal's kind and refuses a
     // comparison with another (`var diff = false; ... diff === p`).
     if (after == TK_EQUAL || after == TK_NOT_EQUAL) {
-      if (const std::string_view k = declared_literal_kind(u + 2, false); !k.empty()) return votes.vote(k);
+      if (const std::string_view k = declared_literal_kind(e + 2, false); !k.empty()) return votes.vote(k);
     }
     if (before == TK_EQUAL || before == TK_NOT_EQUAL) {
-      if (const std::string_view k = declared_literal_kind(u - 2, true); !k.empty()) return votes.vote(k);
+      if (const std::string_view k = declared_literal_kind(s - 2, true); !k.empty()) return votes.vote(k);
     }
-    if ((after == TK_EQUAL || after == TK_NOT_EQUAL) && literal_token(u + 2) && ends_expression(tokens, u + 3)) {
-      return votes.vote(literal_kind(u + 2));
+    if ((after == TK_EQUAL || after == TK_NOT_EQUAL) && literal_token(e + 2) && ends_expression(tokens, e + 3)) {
+      return votes.vote(literal_kind(e + 2));
     }
-    if ((before == TK_EQUAL || before == TK_NOT_EQUAL) && literal_token(u - 2)) return votes.vote(literal_kind(u - 2));
-    if ((after == TK_OR || after == TK_NULLISH) && literal_token(u + 2) && ends_expression(tokens, u + 3)) {
-      return votes.vote(literal_kind(u + 2));
+    if ((before == TK_EQUAL || before == TK_NOT_EQUAL) && literal_token(s - 2)) return votes.vote(literal_kind(s - 2));
+    if ((after == TK_OR || after == TK_NULLISH) && literal_token(e + 2) && ends_expression(tokens, e + 3)) {
+      return votes.vote(literal_kind(e + 2));
     }
     if (after == TK_OR || after == TK_NULLISH) {
-      if (kind(u + 2) == TK_LBRACE || kind(u + 2) == TK_LBRACKET) votes.abort = true;
+      if (kind(e + 2) == TK_LBRACE || kind(e + 2) == TK_LBRACKET) votes.abort = true;
       return;
     }
     if (after == TK_ASSIGN) {
       // `p = p || X` and `p = p ?? X`: X is the default.
-      int first = u + 2;
+      int first = e + 2;
       const Binding& binding = bindings[static_cast<size_t>(b)];
       const int end = expression_end(first);
       if (kind(first) == TK_IDENTIFIER && text(first) == binding.name &&
@@ -2419,7 +2456,7 @@ struct Engine {
     }
     // An argument of a function of the file whose parameter is known.
     if ((before == TK_LPAREN || before == TK_COMMA) && (after == TK_COMMA || after == TK_RPAREN)) {
-      int open = u - 1;
+      int open = s - 1;
       int index = 0;
       while (open >= 0 && kind(open) != TK_LPAREN) {
         if (kind(open) == TK_COMMA) ++index;
