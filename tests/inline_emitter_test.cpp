@@ -302,6 +302,17 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "  label(): string { return this.name.toUpperCase(); }\n  y() { return this.x.y; }\n}\n"
        "function Sem(v: number) { this._value = v; }\nSem.prototype.get = function (): number { return this._value; };\n"
        "Sem.prototype.low = function (): boolean { return this._value < 1; };\nexport {};\n"},
+      {"an argument of a method of the file, on this, an instance, or one of a constructor function",
+       "var Dec = (function () {\n  function Dec(t) { this.t = t; }\n"
+       "  Dec.prototype.write = function (str, at) { return str.charCodeAt(at); };\n  return Dec;\n}());\n"
+       "function use(s) { var d = new Dec(1); return d.write(s, 0); }\n"
+       "class K { w(x) { return x.trim(); } run(y) { return this.w(y); } }\n"
+       "function viaK(z) { const k = new K(); return k.w(z); }\n",
+       "var Dec = (function () {\n  function Dec(t) { this.t = t; }\n"
+       "  Dec.prototype.write = function (str: string, at: number): number { return str.charCodeAt(at); };\n"
+       "  return Dec;\n}());\nfunction use(s: string): number { var d = new Dec(1); return d.write(s, 0); }\n"
+       "class K { w(x: string): string { return x.trim(); } run(y: string): string { return this.w(y); } }\n"
+       "function viaK(z: string): string { const k = new K(); return k.w(z); }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

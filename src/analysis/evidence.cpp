@@ -794,6 +794,10 @@ struct Engine {
       if (kind(h - 1) == TK_ASSIGN && kind(h - 2) == TK_IDENTIFIER && kind(h - 3) == TK_DOT &&
           word(h - 4, "prototype") && kind(h - 5) == TK_DOT && kind(h - 6) == TK_IDENTIFIER) {
         function_pseudo[f] = pseudo_class(text(h - 6));
+        // A method by name, as a class's: `this.m(...)` and `x.m(...)` reach it.
+        const std::string key = std::to_string(function_pseudo[f]) + "/" + std::string(text(h - 2));
+        auto [found, added] = method_index.try_emplace(key, static_cast<int>(f));
+        if (!added) found->second = -1;
       } else if (!fn.name.empty() && constructor_function(static_cast<int>(f))) {
         function_pseudo[f] = pseudo_class(fn.name);
       }
@@ -1967,6 +1971,7 @@ struct Engine {
       }
     }
     v.type = variable_type(b);
+    if (!v.type.known()) v.instance_of = constructed_pseudo(b);
     return v;
   }
 
@@ -2182,6 +2187,10 @@ struct Engine {
     if (receiver.class_id >= 0) {
       const int m = static_method(receiver.class_id, member);
       return m >= 0 ? function_result(m) : open_type();
+    }
+    if (receiver.instance_of >= 0 && receiver.type.state == EvidenceType::State::open) {
+      const int m = find_method(receiver.instance_of, member);
+      return m >= 0 && !out.functions[static_cast<size_t>(m)].is_getter ? function_result(m) : open_type();
     }
     if ((member == "call" || member == "apply") && receiver.function_id >= 0) {
       return function_result(receiver.function_id);
@@ -2486,6 +2495,15 @@ struct Engine {
       }
       if (const std::string_view api = api_parameter_kind(open, index); !api.empty()) return votes.vote(api);
       if (const std::string searched = searched_kind(open, index); !searched.empty()) return votes.vote(searched);
+      // A method of a class of the file, on `this` or on a variable holding
+      // an instance (`this.write(p)`, `decoder.write(p)`).
+      if (const int method = method_callee(open); method >= 0) {
+        const auto& types = param_types(method);
+        if (static_cast<size_t>(index) >= types.size()) return;
+        const EvidenceType& t = types[static_cast<size_t>(index)];
+        if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
+        return;
+      }
       if (const ExportedFunction* imported = imported_call_target(open); imported != nullptr) {
         if (static_cast<size_t>(index) >= imported->params.size()) return;
         const EvidenceType& t = imported->params[static_cast<size_t>(index)];
@@ -2512,6 +2530,41 @@ struct Engine {
       const EvidenceType& t = types[static_cast<size_t>(index)];
       if (t.known() && t.members.size() == 1 && member_rank(t.members[0]) < 3) votes.vote(t.members[0]);
     }
+  }
+
+  // The constructor function whose instance variable b holds (`var decoder =
+  // new EntityDecoder(...)`), or -1: such instances have no type to write,
+  // but their methods are known.
+  int constructed_pseudo(int b) const {
+    const Binding& binding = bindings[static_cast<size_t>(b)];
+    if (binding.open || binding.writes.size() != 1 || binding.writes[0].op != Write::Op::assign) return -1;
+    const int first = binding.writes[0].first;
+    if (!word(first, "new") || kind(first + 1) != TK_IDENTIFIER || kind(first + 2) != TK_LPAREN ||
+        partner(first + 2) + 1 != binding.writes[0].end) {
+      return -1;
+    }
+    const auto pseudo = pseudo_by_name.find(std::string(text(first + 1)));
+    return pseudo == pseudo_by_name.end() ? -1 : pseudo->second;
+  }
+
+  // The method of a class of the file that `this.m(...)` or `x.m(...)` (x a
+  // variable holding an instance) with its `(` at `open` calls, or -1.
+  int method_callee(int open) {
+    const auto [object, member] = member_callee(open);
+    if (object < 0 || kind(object - 1) == TK_COMMA) return -1;
+    int c = -1;
+    if (word(object, "this")) {
+      c = this_class(object);
+    } else {
+      const int b = resolve(object);
+      if (b < 0 || bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return -1;
+      const EvidenceType type = variable_type(b);
+      if (type.known() && type.members.size() == 1) c = class_named(type.members[0]);
+      if (c < 0) c = constructed_pseudo(b);
+    }
+    if (c < 0) return -1;
+    const int m = find_method(c, text(member));
+    return m >= 0 && !out.functions[static_cast<size_t>(m)].is_getter ? m : -1;
   }
 
   // What `s.startsWith(p)`, `s.indexOf(p)` or `list.includes(p)` takes as
