@@ -1373,14 +1373,20 @@ struct Engine {
   // escape(s) {...}; }`), or -1. Each call makes a closure of that same code,
   // so calls of what it made are calls of it.
   int returned_function(int f) const {
+    // Found once per factory: every call site of what it made asks.
+    if (returned_memo.empty()) returned_memo.assign(out.functions.size(), -2);
+    int& memoed = returned_memo[static_cast<size_t>(f)];
+    if (memoed != -2) return memoed;
+    memoed = -1;
     const EvidenceFunction& fn = out.functions[static_cast<size_t>(f)];
-    if (fn.is_async || fn.is_generator || fn.body_open < 0) return -1;
-    if (fn.is_arrow && kind(fn.body_open) != TK_LBRACE) return function_spanning(fn.body_open, fn.body_end);
+    if (fn.is_async || fn.is_generator || fn.body_open < 0) return memoed;
+    if (fn.is_arrow && kind(fn.body_open) != TK_LBRACE) return memoed = function_spanning(fn.body_open, fn.body_end);
     const std::vector<int> returns = own_returns(tokens, match, fn.body_open + 1, fn.body_end);
-    if (returns.size() != 1) return -1;
+    if (returns.size() != 1) return memoed;
     const int value = returns[0] + 1;
-    return function_spanning(value, expression_end(value));
+    return memoed = function_spanning(value, expression_end(value));
   }
+  mutable std::vector<int> returned_memo;  // per function: -2 not yet asked
 
   // ----- JSDoc --------------------------------------------------------------
 
@@ -2342,8 +2348,8 @@ struct Engine {
 
   void classify_use(int u, int b, Votes& votes) { classify_span(u, u, b, votes); }
 
-  // Classifies the operand spanning tokens [s, e]: a name, or `this.field`
-  // for the uses of a field a parameter is stored into.
+  // Classifies the operand spanning tokens [s, e]: a name (of binding b), or
+  // `this.field` for the uses of a field a parameter is stored into (b -1).
   void classify_span(int s, int e, int b, Votes& votes) {
     const int before = kind(s - 1);
     const int after = kind(e + 1);
@@ -2353,19 +2359,9 @@ struct Engine {
         word(s - 4, "this") && kind(s - 5) != TK_DOT && ends_expression(tokens, e + 1)) {
       const int c = this_class(s - 4);
       if (c < 0) return;
-      const auto refs = field_refs[static_cast<size_t>(c)].find(text(s - 2));
-      if (refs == field_refs[static_cast<size_t>(c)].end()) return;
-      for (const int t : refs->second) {
-        if (t == s - 2) continue;
-        // Another parameter stored there (`setValue(v) { this.count = v; }`)
-        // is typed by these same uses; it adds nothing of its own.
-        if (kind(t + 1) == TK_ASSIGN && kind(t + 2) == TK_IDENTIFIER && ends_expression(tokens, t + 3)) {
-          const int stored = resolve(t + 2);
-          if (stored >= 0 && bindings[static_cast<size_t>(stored)].kind == BindingKind::param) continue;
-        }
-        classify_span(t - 2, t, b, votes);
-        if (votes.abort) return;
-      }
+      const Votes& field = field_votes(c, text(s - 2));
+      if (field.abort) votes.abort = true;
+      for (const std::string& kind_ : field.kinds) votes.vote(kind_);
       return;
     }
     // Stored as an element (`list[2] = p`): the array it joins may hold other
@@ -2450,9 +2446,8 @@ struct Engine {
     if (after == TK_ASSIGN) {
       // `p = p || X` and `p = p ?? X`: X is the default.
       int first = e + 2;
-      const Binding& binding = bindings[static_cast<size_t>(b)];
       const int end = expression_end(first);
-      if (kind(first) == TK_IDENTIFIER && text(first) == binding.name &&
+      if (b >= 0 && kind(first) == TK_IDENTIFIER && text(first) == bindings[static_cast<size_t>(b)].name &&
           (kind(first + 1) == TK_OR || kind(first + 1) == TK_NULLISH)) {
         first += 2;
       }
@@ -2566,6 +2561,40 @@ struct Engine {
     const int m = find_method(c, text(member));
     return m >= 0 && !out.functions[static_cast<size_t>(m)].is_getter ? m : -1;
   }
+
+  // What the uses of field `name` of class c say of the values stored into
+  // it, gathered once per field and round: every parameter stored there
+  // asks the same question. A field whose answer is still being gathered
+  // (a cycle) says nothing can be known.
+  const Votes& field_votes(int c, std::string_view name) {
+    const std::string key = std::to_string(c) + "/" + std::string(name);
+    const auto memoed = field_vote_memo.find(key);
+    if (memoed != field_vote_memo.end()) return memoed->second;
+    static const Votes cycle = [] {
+      Votes v;
+      v.abort = true;
+      return v;
+    }();
+    if (!field_votes_busy.insert(key).second) return cycle;
+    Votes votes;
+    const auto refs = field_refs[static_cast<size_t>(c)].find(name);
+    if (refs != field_refs[static_cast<size_t>(c)].end()) {
+      for (const int t : refs->second) {
+        // A parameter stored there (`setValue(v) { this.count = v; }`) is
+        // typed by these same uses; it adds nothing of its own.
+        if (kind(t + 1) == TK_ASSIGN && kind(t + 2) == TK_IDENTIFIER && ends_expression(tokens, t + 3)) {
+          const int stored = resolve(t + 2);
+          if (stored >= 0 && bindings[static_cast<size_t>(stored)].kind == BindingKind::param) continue;
+        }
+        classify_span(t - 2, t, -1, votes);
+        if (votes.abort) break;
+      }
+    }
+    field_votes_busy.erase(key);
+    return field_vote_memo.emplace(key, std::move(votes)).first->second;
+  }
+  std::unordered_map<std::string, Votes> field_vote_memo;
+  std::unordered_set<std::string> field_votes_busy;
 
   // What `s.startsWith(p)`, `s.indexOf(p)` or `list.includes(p)` takes as
   // the value it looks for, when the receiver is a string literal or a
@@ -3227,6 +3256,7 @@ struct Engine {
     }
     previous_fields = std::move(field_memo);
     field_memo.clear();
+    field_vote_memo.clear();
   }
 
   void run() {
