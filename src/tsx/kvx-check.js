@@ -69,12 +69,44 @@ function findTypeScript() {
 
 const normal = (file) => path.resolve(file).replace(/\\/g, '/');
 
+// A changed text larger than this share of the file is parsed whole: the
+// incremental parser walks the old tree first, which only pays when most of
+// it can be kept.
+const kMostReparsed = 0.5;
+
+// The snapshot of a file's text that tells the language service which span
+// changed since the text it parsed last (the bytes between the common start
+// and the common end): a round that takes out the annotations of one part of
+// a file then reparses that part, not the whole file.
+function snapshotOf(ts, text) {
+  const snapshot = ts.ScriptSnapshot.fromString(text);
+  if (typeof ts.createTextChangeRange !== 'function') return snapshot;
+  snapshot.getChangeRange = (old) => {
+    const before = old.getText(0, old.getLength());
+    const shorter = Math.min(before.length, text.length);
+    let start = 0;
+    while (start < shorter && before.charCodeAt(start) === text.charCodeAt(start)) ++start;
+    let tail = 0;
+    while (
+      tail < shorter - start &&
+      before.charCodeAt(before.length - 1 - tail) === text.charCodeAt(text.length - 1 - tail)
+    ) {
+      ++tail;
+    }
+    const oldLength = before.length - start - tail;
+    const newLength = text.length - start - tail;
+    if (Math.max(oldLength, newLength) > kMostReparsed * text.length) return undefined;
+    return ts.createTextChangeRange(ts.createTextSpan(start, oldLength), newLength);
+  };
+  return snapshot;
+}
+
 // One program of the files handed over (the inline files are modules, so
 // they do not clash over top-level names): a round that changes some of them
 // makes a new program that reuses every other file's parse and binding. The
 // library and type files are read once, not once a program.
 function createProject(ts, settings) {
-  const files = new Map(); // normal path -> { version, text }, in the order first set
+  const files = new Map(); // normal path -> { version, text, snapshot }, in the order first set
   const snapshots = new Map(); // normal path -> snapshot of a file read from disk
   // The folders of the files handed over, which need not exist on disk yet
   // (kvx writes each file when the run reaches it): module resolution looks
@@ -85,7 +117,7 @@ function createProject(ts, settings) {
     getScriptVersion: (file) => (files.has(file) ? String(files.get(file).version) : '0'),
     getScriptSnapshot: (file) => {
       const entry = files.get(file);
-      if (entry) return ts.ScriptSnapshot.fromString(entry.text);
+      if (entry) return entry.snapshot;
       if (snapshots.has(file)) return snapshots.get(file);
       const text = ts.sys.readFile(file);
       const snapshot = text === undefined ? undefined : ts.ScriptSnapshot.fromString(text);
@@ -170,7 +202,7 @@ function createProject(ts, settings) {
         folders.add(folder);
         if (path.posix.dirname(folder) === folder) break;
       }
-      files.set(file, { version: entry ? entry.version + 1 : 1, text });
+      files.set(file, { version: entry ? entry.version + 1 : 1, text, snapshot: snapshotOf(ts, text) });
     },
     has: (file) => files.has(file),
     check(file) {
