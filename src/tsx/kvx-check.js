@@ -8,7 +8,10 @@
 // Requests:
 //   {"op":"init","types":["node"],"rootDir":"generated","outDir":"dist"}
 //                                         answers "workers": whether sources
-//                                         can be checked in a thread of their own
+//                                         can be checked in a thread of their own;
+//                                         with "warm":true the library files are
+//                                         then parsed ahead of the first check
+//                                         (and the sources' thread started)
 //   {"op":"set","file":F,"text":T}        a file's text for the next checks
 //   {"op":"check","file":F}               the file's diagnostics as tsc prints them,
 //                                         checked again only when it or a file
@@ -195,6 +198,18 @@ function createProject(ts, settings) {
 
   return {
     service,
+    // Parses and binds the library and type files before any file of the run
+    // is handed over, while kvx still prepares them: a program of one empty
+    // module, which the run's first program replaces, finding those files in
+    // the registry, bound.
+    warm() {
+      const file = normal(path.join('.kvx', 'warm-up.ts'));
+      if (files.size > 0 || folders.size > 0) return;
+      const text = 'export {};\n';
+      files.set(file, { version: 1, text, snapshot: snapshotOf(ts, text) });
+      service.getProgram().getTypeChecker();
+      files.delete(file);
+    },
     set(file, text) {
       const entry = files.get(file);
       if (entry && entry.text === text) return;
@@ -239,6 +254,7 @@ function compilerOptions(ts, request) {
 function runSourcesThread() {
   const ts = require(threads.workerData.typescript);
   const project = createProject(ts, compilerOptions(ts, threads.workerData.init));
+  if (threads.workerData.init.warm) project.warm();
   threads.parentPort.on('message', (message) => {
     if (message.op === 'set') project.set(message.file, message.text);
     if (message.op === 'check') {
@@ -303,9 +319,12 @@ function runSession() {
 
   const handlers = {
     init(request) {
-      init = { outDir: request.outDir, rootDir: request.rootDir, types: request.types };
+      init = { outDir: request.outDir, rootDir: request.rootDir, types: request.types, warm: request.warm === true };
       project = createProject(ts, compilerOptions(ts, init));
-      return { ok: true, version: ts.version, workers: sourcesThreadWanted() };
+      const workers = sourcesThreadWanted();
+      // The sources' thread parses its own library files meanwhile.
+      if (init.warm && workers) sourcesThread();
+      return { ok: true, version: ts.version, workers };
     },
     set(request) {
       project.set(normal(request.file), request.text);
@@ -404,6 +423,7 @@ function runSession() {
         log('took ' + request.op + ' ' + (Date.now() - began) + ' ' + (request.file || '') + (request.cached ? ' cached' : ''));
       }
       answer(result);
+      if (request.op === 'init' && init.warm) project.warm();
     } catch (error) {
       answer({ ok: false, error: String(error && error.message ? error.message : error) });
     }
