@@ -316,6 +316,14 @@ function runSession() {
     });
     return sources;
   }
+  // A thread started ahead that no source reached before the run's checks
+  // began: the run checks its files one by one, and the thread goes.
+  function dropUnusedSources() {
+    if (sources && sources.handed.length === 0) {
+      sources.worker.terminate();
+      sources = null;
+    }
+  }
 
   const handlers = {
     init(request) {
@@ -331,6 +339,7 @@ function runSession() {
       return { ok: true };
     },
     check(request) {
+      dropUnusedSources();
       const { report: result, cached } = project.check(normal(request.file));
       if (cached) request.cached = true;
       // The resident size alone: the whole memoryUsage() walks the heap's spaces.
@@ -340,6 +349,7 @@ function runSession() {
     // The check, and the file's JavaScript in the answer ("js"): kvx writes
     // it when the run reaches the file.
     emit(request) {
+      dropUnusedSources();
       const file = normal(request.file);
       const result = Object.assign({}, project.check(file).report);
       const output = project.service.getEmitOutput(file);
