@@ -198,16 +198,17 @@ function createProject(ts, settings) {
 
   return {
     service,
-    // Parses and binds the library and type files before any file of the run
-    // is handed over, while kvx still prepares them: a program of one empty
+    // Parses the library and type files before any file of the run is
+    // handed over, while kvx still prepares them: a program of one empty
     // module, which the run's first program replaces, finding those files in
-    // the registry, bound.
+    // the registry. (No checker: the first check binds them, and a checker
+    // made here would only be made again.)
     warm() {
       const file = normal(path.join('.kvx', 'warm-up.ts'));
       if (files.size > 0 || folders.size > 0) return;
       const text = 'export {};\n';
       files.set(file, { version: 1, text, snapshot: snapshotOf(ts, text) });
-      service.getProgram().getTypeChecker();
+      service.getProgram();
       files.delete(file);
     },
     set(file, text) {
