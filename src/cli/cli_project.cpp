@@ -20,6 +20,8 @@ void project_check_begin(ProjectCheck& check, const std::string& mode, RunOption
 
 void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files) {
   if (!check.active || files.size() < 2) return;
+  // The compiler starts up while the files are prepared.
+  compiler_session_launch_early(check.compiler);
   const PrefetchStep step = transpile_step(PrefetchForm{true, false});
   std::vector<InlineCheckInput> inputs;
   std::set<std::string> claimed;  // as the run's claims: the first source of an output only

@@ -87,7 +87,7 @@ std::optional<std::string> json_string(std::string_view text, size_t& at) {
 // Sends one request and reads its answer; nothing (and the session marked
 // broken) when the script no longer answers or answers "ok": false.
 std::optional<std::string> request(CompilerSession& session, const std::string& line) {
-  if (session.broken || !session.child) return std::nullopt;
+  if (session.broken || !session.child || !compiler_session_connect(session)) return std::nullopt;
   std::string answer;
   if (!platform_child_write(*session.child, line + "\n") || !platform_child_read_line(*session.child, answer) ||
       json_field(answer, "ok") != "true") {
@@ -166,7 +166,11 @@ std::optional<std::string> json_field(std::string_view object, std::string_view 
   return std::nullopt;
 }
 
-std::optional<CompilerSession> compiler_session_start(bool node_types) {
+namespace {
+
+// The script written and started, its init request sent (read by the script
+// once the compiler is loaded).
+std::optional<CompilerSession> spawn_session(bool node_types, bool warm) {
   std::error_code ignored;
   std::filesystem::create_directories(".kvx", ignored);
   // Written only when it differs, so that runs side by side do not race on it.
@@ -180,14 +184,34 @@ std::optional<CompilerSession> compiler_session_start(bool node_types) {
   std::fflush(stdout);
   session.child = platform_child_start({"node", kCompilerSessionScriptPath});
   if (!session.child) return std::nullopt;
-  std::string ready;
-  if (!platform_child_read_line(*session.child, ready) || json_field(ready, "ready") != "true") return std::nullopt;
-  session.version = json_field(ready, "version").value_or("");
   const std::string init = std::string("{\"op\":\"init\",\"outDir\":\"dist\",\"rootDir\":\"generated\"") +
-                           (node_types ? ",\"types\":[\"node\"]" : "") + "}";
-  const std::optional<std::string> started = request(session, init);
-  if (!started) return std::nullopt;
-  session.workers = json_field(*started, "workers") == "true";
+                           (node_types ? ",\"types\":[\"node\"]" : "") + (warm ? ",\"warm\":true" : "") + "}\n";
+  if (!platform_child_write(*session.child, init)) return std::nullopt;
+  return session;
+}
+
+}  // namespace
+
+bool compiler_session_connect(CompilerSession& session) {
+  if (session.connected) return true;
+  std::string ready;
+  std::string started;
+  if (!session.child || !platform_child_read_line(*session.child, ready) || json_field(ready, "ready") != "true" ||
+      !platform_child_read_line(*session.child, started) || json_field(started, "ok") != "true") {
+    session.broken = true;
+    return false;
+  }
+  session.version = json_field(ready, "version").value_or("");
+  session.workers = json_field(started, "workers") == "true";
+  session.connected = true;
+  return true;
+}
+
+std::optional<CompilerSession> compiler_session_launch(bool node_types) { return spawn_session(node_types, true); }
+
+std::optional<CompilerSession> compiler_session_start(bool node_types) {
+  std::optional<CompilerSession> session = spawn_session(node_types, false);
+  if (!session || !compiler_session_connect(*session)) return std::nullopt;
   return session;
 }
 

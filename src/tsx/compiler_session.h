@@ -26,6 +26,7 @@ struct CompilerSession {
   bool broken = false;  // the script stopped answering: callers fall back
   std::string version;  // the compiler's
   bool workers = false;  // the sources can be checked in a thread of their own
+  bool connected = false;  // its first answers (ready, init) are read
 };
 
 // The compiler's answer to a check or an emit.
@@ -40,6 +41,13 @@ struct SessionCompile {
 // when Node.js or the TypeScript compiler cannot be had: callers then run
 // the compiler once per compile, as without a session.
 std::optional<CompilerSession> compiler_session_start(bool node_types);
+// Starts the session without waiting for it: the script loads the compiler
+// and parses the library files (and starts the sources' thread when it can)
+// while kvx goes on. Nothing when the process cannot be started; whether the
+// compiler can be had is known at compiler_session_connect.
+std::optional<CompilerSession> compiler_session_launch(bool node_types);
+// Reads the first answers of a launched session; false when it cannot be had.
+bool compiler_session_connect(CompilerSession& session);
 
 // Hands over the text of `file` (a path relative to the working folder).
 bool compiler_session_set(CompilerSession& session, const std::string& file, const std::string& text);

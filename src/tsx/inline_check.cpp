@@ -383,8 +383,15 @@ CompilerSession* compiler_session_of(CompilerSessionSlot& slot) {
     slot.tried = true;
     slot.session = compiler_session_start(file_exists(kNodeTypesFile));
   }
+  if (slot.session && !compiler_session_connect(*slot.session)) slot.session.reset();
   if (!slot.session || slot.session->broken) return nullptr;
   return &*slot.session;
+}
+
+void compiler_session_launch_early(CompilerSessionSlot& slot) {
+  if (slot.tried) return;
+  slot.tried = true;
+  slot.session = compiler_session_launch(file_exists(kNodeTypesFile));
 }
 
 int drop_traced_insertions(std::string_view source, const std::vector<InlineInsertion>& insertions,

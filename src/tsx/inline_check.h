@@ -137,6 +137,11 @@ void inline_check_ahead(CompilerSessionSlot& slot, std::vector<InlineCheckInput>
 // TypeScript compiler cannot be had that way (or the session broke).
 CompilerSession* compiler_session_of(CompilerSessionSlot& slot);
 
+// Starts the slot's session ahead of its first use, without waiting for it:
+// the compiler loads and parses its library files while kvx prepares the
+// run's files.
+void compiler_session_launch_early(CompilerSessionSlot& slot);
+
 // Mode auto with --inline: writes the inline form, checks it, drops the
 // annotations behind the errors the source unchanged lacks and checks again
 // (up to four rounds while such errors remain), falls back to the class

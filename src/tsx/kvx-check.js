@@ -8,7 +8,10 @@
 // Requests:
 //   {"op":"init","types":["node"],"rootDir":"generated","outDir":"dist"}
 //                                         answers "workers": whether sources
-//                                         can be checked in a thread of their own
+//                                         can be checked in a thread of their own;
+//                                         with "warm":true the library files are
+//                                         then parsed ahead of the first check
+//                                         (and the sources' thread started)
 //   {"op":"set","file":F,"text":T}        a file's text for the next checks
 //   {"op":"check","file":F}               the file's diagnostics as tsc prints them,
 //                                         checked again only when it or a file
@@ -69,12 +72,44 @@ function findTypeScript() {
 
 const normal = (file) => path.resolve(file).replace(/\\/g, '/');
 
+// A changed text larger than this share of the file is parsed whole: the
+// incremental parser walks the old tree first, which only pays when most of
+// it can be kept.
+const kMostReparsed = 0.5;
+
+// The snapshot of a file's text that tells the language service which span
+// changed since the text it parsed last (the bytes between the common start
+// and the common end): a round that takes out the annotations of one part of
+// a file then reparses that part, not the whole file.
+function snapshotOf(ts, text) {
+  const snapshot = ts.ScriptSnapshot.fromString(text);
+  if (typeof ts.createTextChangeRange !== 'function') return snapshot;
+  snapshot.getChangeRange = (old) => {
+    const before = old.getText(0, old.getLength());
+    const shorter = Math.min(before.length, text.length);
+    let start = 0;
+    while (start < shorter && before.charCodeAt(start) === text.charCodeAt(start)) ++start;
+    let tail = 0;
+    while (
+      tail < shorter - start &&
+      before.charCodeAt(before.length - 1 - tail) === text.charCodeAt(text.length - 1 - tail)
+    ) {
+      ++tail;
+    }
+    const oldLength = before.length - start - tail;
+    const newLength = text.length - start - tail;
+    if (Math.max(oldLength, newLength) > kMostReparsed * text.length) return undefined;
+    return ts.createTextChangeRange(ts.createTextSpan(start, oldLength), newLength);
+  };
+  return snapshot;
+}
+
 // One program of the files handed over (the inline files are modules, so
 // they do not clash over top-level names): a round that changes some of them
 // makes a new program that reuses every other file's parse and binding. The
 // library and type files are read once, not once a program.
 function createProject(ts, settings) {
-  const files = new Map(); // normal path -> { version, text }, in the order first set
+  const files = new Map(); // normal path -> { version, text, snapshot }, in the order first set
   const snapshots = new Map(); // normal path -> snapshot of a file read from disk
   // The folders of the files handed over, which need not exist on disk yet
   // (kvx writes each file when the run reaches it): module resolution looks
@@ -85,7 +120,7 @@ function createProject(ts, settings) {
     getScriptVersion: (file) => (files.has(file) ? String(files.get(file).version) : '0'),
     getScriptSnapshot: (file) => {
       const entry = files.get(file);
-      if (entry) return ts.ScriptSnapshot.fromString(entry.text);
+      if (entry) return entry.snapshot;
       if (snapshots.has(file)) return snapshots.get(file);
       const text = ts.sys.readFile(file);
       const snapshot = text === undefined ? undefined : ts.ScriptSnapshot.fromString(text);
@@ -163,6 +198,19 @@ function createProject(ts, settings) {
 
   return {
     service,
+    // Parses the library and type files before any file of the run is
+    // handed over, while kvx still prepares them: a program of one empty
+    // module, which the run's first program replaces, finding those files in
+    // the registry. (No checker: the first check binds them, and a checker
+    // made here would only be made again.)
+    warm() {
+      const file = normal(path.join('.kvx', 'warm-up.ts'));
+      if (files.size > 0 || folders.size > 0) return;
+      const text = 'export {};\n';
+      files.set(file, { version: 1, text, snapshot: snapshotOf(ts, text) });
+      service.getProgram();
+      files.delete(file);
+    },
     set(file, text) {
       const entry = files.get(file);
       if (entry && entry.text === text) return;
@@ -170,7 +218,7 @@ function createProject(ts, settings) {
         folders.add(folder);
         if (path.posix.dirname(folder) === folder) break;
       }
-      files.set(file, { version: entry ? entry.version + 1 : 1, text });
+      files.set(file, { version: entry ? entry.version + 1 : 1, text, snapshot: snapshotOf(ts, text) });
     },
     has: (file) => files.has(file),
     check(file) {
@@ -207,6 +255,7 @@ function compilerOptions(ts, request) {
 function runSourcesThread() {
   const ts = require(threads.workerData.typescript);
   const project = createProject(ts, compilerOptions(ts, threads.workerData.init));
+  if (threads.workerData.init.warm) project.warm();
   threads.parentPort.on('message', (message) => {
     if (message.op === 'set') project.set(message.file, message.text);
     if (message.op === 'check') {
@@ -232,8 +281,9 @@ function runSession() {
   // KVX_CHECK_LOG names a file where the session notes its start, the time
   // of each request, the memory after each check, and its peak and CPU time
   // (ms) at the end (for tests and the benchmark).
+  const logging = Boolean(process.env.KVX_CHECK_LOG);
   const log = (line) => {
-    if (process.env.KVX_CHECK_LOG) fs.appendFileSync(process.env.KVX_CHECK_LOG, line + '\n');
+    if (logging) fs.appendFileSync(process.env.KVX_CHECK_LOG, line + '\n');
   };
   log('start');
 
@@ -267,26 +317,40 @@ function runSession() {
     });
     return sources;
   }
+  // A thread started ahead that no source reached before the run's checks
+  // began: the run checks its files one by one, and the thread goes.
+  function dropUnusedSources() {
+    if (sources && sources.handed.length === 0) {
+      sources.worker.terminate();
+      sources = null;
+    }
+  }
 
   const handlers = {
     init(request) {
-      init = { outDir: request.outDir, rootDir: request.rootDir, types: request.types };
+      init = { outDir: request.outDir, rootDir: request.rootDir, types: request.types, warm: request.warm === true };
       project = createProject(ts, compilerOptions(ts, init));
-      return { ok: true, version: ts.version, workers: sourcesThreadWanted() };
+      const workers = sourcesThreadWanted();
+      // The sources' thread parses its own library files meanwhile.
+      if (init.warm && workers) sourcesThread();
+      return { ok: true, version: ts.version, workers };
     },
     set(request) {
       project.set(normal(request.file), request.text);
       return { ok: true };
     },
     check(request) {
+      dropUnusedSources();
       const { report: result, cached } = project.check(normal(request.file));
       if (cached) request.cached = true;
-      else log('rss ' + process.memoryUsage().rss);
+      // The resident size alone: the whole memoryUsage() walks the heap's spaces.
+      else if (logging) log('rss ' + (process.memoryUsage.rss ? process.memoryUsage.rss() : process.memoryUsage().rss));
       return result;
     },
     // The check, and the file's JavaScript in the answer ("js"): kvx writes
     // it when the run reaches the file.
     emit(request) {
+      dropUnusedSources();
       const file = normal(request.file);
       const result = Object.assign({}, project.check(file).report);
       const output = project.service.getEmitOutput(file);
@@ -370,6 +434,7 @@ function runSession() {
         log('took ' + request.op + ' ' + (Date.now() - began) + ' ' + (request.file || '') + (request.cached ? ' cached' : ''));
       }
       answer(result);
+      if (request.op === 'init' && init.warm) project.warm();
     } catch (error) {
       answer({ ok: false, error: String(error && error.message ? error.message : error) });
     }
