@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -338,7 +340,7 @@ TEST(ProjectRunWithCompiler, OneSessionForTheWholeFolder) {
   write_file(".kvx/mode.txt", "auto\n");
   const std::string log = (fs::current_path() / "sessions.log").string();
   std::string console;
-  const int status = run_shell("KVX_CHECK_LOG=" + kvx_test::shell_quote(log) + " " +
+  const int status = run_shell("KVX_CHECK_THREADS=2 KVX_CHECK_LOG=" + kvx_test::shell_quote(log) + " " +
                                    kvx_test::shell_quote(KVX_BINARY_PATH) + " go proj --inline --report report.json",
                                &console);
   EXPECT_EQ(status, 0) << console;
@@ -346,6 +348,18 @@ TEST(ProjectRunWithCompiler, OneSessionForTheWholeFolder) {
   const std::string notes = read_file(log);
   EXPECT_TRUE(notes.starts_with("start\n")) << notes;
   EXPECT_EQ(notes.find("start", 1), std::string::npos) << notes;
+  // Each file's text is checked once: the texts checked ahead of the run are
+  // those the run writes, inferred knowing what the other files export.
+  std::map<std::string, int> checks;
+  std::istringstream lines(notes);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string took, op, ms, file, cached;
+    words >> took >> op >> ms >> file >> cached;
+    if (took == "took" && op == "check" && cached.empty()) ++checks[file];
+  }
+  EXPECT_EQ(checks.size(), 5u) << notes;
+  for (const auto& [file, count] : checks) EXPECT_EQ(count, 1) << file << "\n" << notes;
   for (const char* file : {"dist/src/a/index.js", "dist/src/b/index.js", "dist/src/lib/shape.js",
                            "dist/src/lib/format.js", "dist/src/main.js"}) {
     EXPECT_TRUE(fs::exists(file)) << file << "\n" << console;

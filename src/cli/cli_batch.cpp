@@ -160,7 +160,7 @@ int cli_runner_go(const RunOptions& options) {
   if (run_options.claims == nullptr) run_options.claims = &claims;
   ProjectCheck project;
   project_check_begin(project, mode, run_options, true);
-  if (project.active) project_check_preload(project, queue_files_with_roots(entries));
+  if (project.active) project_check_preload(project, queue_files_with_roots(entries), run_options.modules);
   for (const std::string& entry : entries) {
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: %s\n" CLR_RESET, entry.c_str());
@@ -208,7 +208,7 @@ int cli_runner_go_safe_js(const RunOptions& options) {
   if (run_options.claims == nullptr) run_options.claims = &claims;
   ProjectCheck project;
   project_check_begin(project, "auto", run_options, true);
-  if (project.active) project_check_preload(project, queue_files_with_roots(batch));
+  if (project.active) project_check_preload(project, queue_files_with_roots(batch), run_options.modules);
   for (const std::string& entry : batch) {
     if (is_directory_path(entry)) {
       std::printf(CLR_CYAN "-> Scanning directory: /%s\n" CLR_RESET, entry.c_str());
@@ -249,7 +249,7 @@ int cli_runner_run_directories(const std::vector<std::string>& folders, const st
   if (run_options.claims == nullptr) run_options.claims = &claims;
   ProjectCheck project;
   project_check_begin(project, mode, run_options, true);
-  if (project.active) project_check_preload(project, queue_files_with_roots(folders));
+  if (project.active) project_check_preload(project, queue_files_with_roots(folders), run_options.modules);
   int status = 0;
   for (const std::string& folder : folders) {
     if (run_directory(folder, mode, total, succeeded, run_options) != 0) status = 1;

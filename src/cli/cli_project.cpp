@@ -18,11 +18,14 @@ void project_check_begin(ProjectCheck& check, const std::string& mode, RunOption
   options.summary = &check.summary;
 }
 
-void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files) {
+void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files,
+                           const ProjectModules* modules) {
   if (!check.active || files.size() < 2) return;
   // The compiler starts up while the files are prepared.
   compiler_session_launch_early(check.compiler);
-  const PrefetchStep step = transpile_step(PrefetchForm{true, false});
+  // The texts the run will write: inferred knowing what the other files
+  // export, or each file's check ahead would be of another text.
+  const PrefetchStep step = transpile_step(PrefetchForm{true, false, modules});
   std::vector<InlineCheckInput> inputs;
   std::set<std::string> claimed;  // as the run's claims: the first source of an output only
   for (const auto& [path, root] : files) {

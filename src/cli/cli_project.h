@@ -30,7 +30,8 @@ void project_check_begin(ProjectCheck& check, const std::string& mode, RunOption
 // file sees the types of every file it imports, and each round of the check
 // re-checks only what changed. The files are still written and reported one
 // after another as the run reaches them.
-void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files);
+void project_check_preload(ProjectCheck& check, const std::vector<std::pair<std::string, std::string>>& files,
+                           const ProjectModules* modules);
 
 // After the run: the summary, the report and the tsconfig.json, when the
 // check was begun and checked any file. Ends the compiler session.
