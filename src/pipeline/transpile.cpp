@@ -75,7 +75,7 @@ TranspileOutput transpile(std::string_view source, const TranspileObserver& obse
   if (observer.tokenized) observer.tokenized(output.tokens.count());
   output.result = analyze_source(output.tokens, source, last_pass, observer);
   std::ostringstream text;
-  write_ts_typed(text, output.result);
+  write_ts_typed(text, output.result, build_local_declaration_index(output.result, &output.tokens));
   output.typescript = std::move(text).str();
   return output;
 }
@@ -84,10 +84,12 @@ std::string transpile_to_typescript(std::string source, const TranspileObserver&
   TokenList tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
   AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
-  // The emitter needs the source (the function bodies view it), not the tokens.
+  // The emitter needs the source (the function bodies view it), not the
+  // tokens, but the names the bodies declare are read from them first.
+  const LocalDeclarationIndex locals = build_local_declaration_index(result, &tokens);
   free_token_list(tokens);
   std::ostringstream text;
-  write_ts_typed(text, result);
+  write_ts_typed(text, result, locals);
   return std::move(text).str();
 }
 
