@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/file_index.h"
 #include "analysis/token_helpers.h"
 
 namespace {
@@ -144,14 +145,21 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
 
 // FUNC ( VAR                 -> FUNC's parameter 0 takes VAR's interface type
 // KEYWORD NAME = FUNC (      -> NAME takes FUNC's return type
-void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
+void propagate_function_calls(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   // Lookups by name without a walk over the lists per call: the first function
   // of each name, and for each variable name its first record (the result
   // rule's target) and the records that currently hold an interface type (the
   // argument rule's source). The pass creates no function or variable; the
   // result rule is the only writer of variable types here and keeps the set
   // current.
-  const FirstByName first_func(result.funcs);
+  // The first function of each name by the file's name id of its spelling,
+  // as every call `NAME (` is looked up: a vector read, no hash of the text.
+  // The pass adds no function.
+  std::vector<int> first_func(static_cast<size_t>(index.name_count()), -1);
+  for (int f = static_cast<int>(result.funcs.size()) - 1; f >= 0; --f) {
+    const int name_id = index.id_of(result.funcs[static_cast<size_t>(f)].name);
+    if (name_id >= 0) first_func[static_cast<size_t>(name_id)] = f;
+  }
   struct VarSlots {
     int first = -1;
     std::set<int> interface_typed;
@@ -166,9 +174,9 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
-    FuncInfo* found_func = first_func.find(tokens.items[i].text);
-    if (found_func == nullptr) continue;
-    FuncInfo& func = *found_func;
+    const int found_func = first_func[static_cast<size_t>(index.name_id[static_cast<size_t>(i)])];
+    if (found_func < 0) continue;
+    FuncInfo& func = result.funcs[static_cast<size_t>(found_func)];
 
     // Argument rule: only the token right after `(`, only parameter 0.
     if (tokens.items[i + 2].kind == TK_IDENTIFIER && func.param_count() >= 1 && !func.param_types.empty()) {
@@ -199,7 +207,7 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
   }
 }
 
-void analyzer7_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer7_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   promote_objects_to_interfaces(result);
-  propagate_function_calls(result, tokens);
+  propagate_function_calls(result, tokens, index);
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "analysis/token_helpers.h"
 
@@ -108,6 +110,62 @@ void index_bodies(FileIndex& index, const TokenList& tokens) {
   }
 }
 
+// A hash of a name eight bytes at a time, mixed so that the low bits the
+// table uses depend on every byte.
+size_t name_hash(std::string_view name) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+  uint64_t hash = name.size() * kMultiplier;
+  size_t at = 0;
+  for (; at + 8 <= name.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, name.data() + at, 8);
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 32;
+  }
+  if (at < name.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, name.data() + at, name.size() - at);
+    hash = (hash ^ word) * kMultiplier;
+  }
+  hash ^= hash >> 29;
+  hash *= kMultiplier;
+  return static_cast<size_t>(hash ^ (hash >> 32));
+}
+
+// The slot of `name` in the table: the one holding its id, or the free one
+// where it goes.
+size_t name_slot(const FileIndex& index, std::string_view name) {
+  const size_t mask = index.name_slots.size() - 1;
+  size_t slot = name_hash(name) & mask;
+  while (index.name_slots[slot] >= 0 && index.names[static_cast<size_t>(index.name_slots[slot])] != name) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+void index_names(FileIndex& index, const TokenList& tokens) {
+  index.name_id.assign(tokens.items.size(), -1);
+  index.name_slots.assign(16, -1);
+  for (size_t k = 0; k < tokens.items.size(); ++k) {
+    const Token& token = tokens.items[k];
+    if (token.kind != TK_IDENTIFIER) continue;
+    const size_t slot = name_slot(index, token.text.view());
+    if (index.name_slots[slot] >= 0) {
+      index.name_id[k] = index.name_slots[slot];
+      continue;
+    }
+    index.name_id[k] = index.name_slots[slot] = static_cast<int>(index.names.size());
+    index.names.push_back(token.text.view());
+    if (2 * index.names.size() > index.name_slots.size()) {
+      // Grow to keep probes short: every id again in a table twice as big.
+      index.name_slots.assign(2 * index.name_slots.size(), -1);
+      for (size_t id = 0; id < index.names.size(); ++id) {
+        index.name_slots[name_slot(index, index.names[id])] = static_cast<int>(id);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 FileIndex index_file(const TokenList& tokens) {
@@ -117,7 +175,12 @@ FileIndex index_file(const TokenList& tokens) {
   index_bodies(index, tokens);
   index_positions(index, tokens);
   index_braces(index, tokens);
+  index_names(index, tokens);
   return index;
+}
+
+int FileIndex::id_of(std::string_view name) const {
+  return name_slots.empty() ? -1 : name_slots[name_slot(*this, name)];
 }
 
 int FileIndex::brace_close(int open) const {

@@ -65,6 +65,20 @@ struct FileIndex {
   // from call to call: `cursor` (start at 0) follows the body starts.
   int nested_body_open(const TokenList& tokens, int index, bool arrows, size_t& cursor) const;
 
+  // The spelling of each identifier token as a number: tokens spelled alike
+  // share an id, ids count from 0 in order of first use, every other token
+  // has -1. A rule that looks a name up at many tokens keys its table by id
+  // (a vector indexed by it), so that each token's text is hashed once per
+  // file here instead of once per lookup in every stage.
+  std::vector<int> name_id;
+  std::vector<std::string_view> names;  // the spelling of each id; views the source
+  int name_count() const { return static_cast<int>(names.size()); }
+  // The id of the identifiers spelled `name`; -1 when no identifier is.
+  int id_of(std::string_view name) const;
+  // The ids by hash of their spelling, open addressing (-1: free); a power
+  // of two at least twice the name count.
+  std::vector<int> name_slots;
+
   // Where the brace rule's partner differs from `match`: -1 for a `{` that
   // it leaves open.
   std::unordered_map<int, int> brace_partner_differs;

@@ -50,14 +50,13 @@ AnalysisResult analyze_source(const TokenList& tokens, const FileIndex& index, s
   if (observer.bodies_captured) observer.bodies_captured();
 
   if (last_pass >= 3) analyzer3_run(tokens, index, result);  // note: tokens first
-  if (last_pass >= 4) analyzer4_run(result, tokens, observer.pass4_trace);
-  // Passes 5 to 7 read no bracket or statement structure.
+  if (last_pass >= 4) analyzer4_run(result, tokens, index, observer.pass4_trace);
+  // Passes 5 and 6 read no bracket or statement structure.
   using Pass = void (*)(AnalysisResult&, const TokenList&, const FileIndex&);
   static constexpr Pass kLaterPasses[] = {
       [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer5_run(result, tokens); },
       [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer6_run(result, tokens); },
-      [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer7_run(result, tokens); },
-      analyzer8_run, analyzer9_run, analyzer10_run};
+      analyzer7_run, analyzer8_run, analyzer9_run, analyzer10_run};
   for (int pass = 5; pass <= last_pass && pass <= kLastPass; ++pass) {
     kLaterPasses[pass - 5](result, tokens, index);
   }
