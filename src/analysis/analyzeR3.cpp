@@ -422,17 +422,19 @@ namespace {
 
 // The names that functions, arrows, methods and catch clauses declare for
 // their bodies: parameters (every name in a parameter list) and `const`,
-// `let`, `var` names inside a body.
-NameViewMap<char> body_bound_names(const TokenList& tokens, const FileIndex& index) {
+// `let`, `var` names inside a body. Each is an identifier token, so the set
+// is kept by the file's name id: 1 for a bound name.
+std::vector<char> body_bound_names(const TokenList& tokens, const FileIndex& index) {
   const int count = tokens.count();
   const std::vector<int>& match = index.match;
   const std::vector<bool>& in_function = index.in_function;
   size_t starts = 0;  // the index's body starts, followed as k grows
-  NameViewMap<char> names;
+  std::vector<char> names(static_cast<size_t>(index.name_count()), 0);
+  const auto add = [&](int k) { names[static_cast<size_t>(index.name_id[static_cast<size_t>(k)])] = 1; };
   const auto add_group = [&](int open) {
     if (!is_kind(tokens, open, TK_LPAREN) || match[static_cast<size_t>(open)] < 0) return;
     for (int k = open + 1; k < match[static_cast<size_t>(open)]; ++k) {
-      if (token(tokens, k).kind == TK_IDENTIFIER) names.try_emplace(token(tokens, k).text, 1);
+      if (token(tokens, k).kind == TK_IDENTIFIER) add(k);
     }
   };
   for (int k = 0; k < count; ++k) {
@@ -441,13 +443,13 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const FileIndex& ind
       if (is_kind(tokens, k - 1, TK_RPAREN) && match[static_cast<size_t>(k - 1)] >= 0) {
         add_group(match[static_cast<size_t>(k - 1)]);
       } else if (is_kind(tokens, k - 1, TK_IDENTIFIER)) {
-        names.try_emplace(token(tokens, k - 1).text, 1);
+        add(k - 1);
       }
     } else if (t.kind == TK_RESERVED && t.text == "catch") {
       add_group(k + 1);
     } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] &&
                is_kind(tokens, k + 1, TK_IDENTIFIER)) {
-      names.try_emplace(token(tokens, k + 1).text, 1);
+      add(k + 1);
     }
     const int body = index.nested_body_open(tokens, k, false, starts);
     if (body > 0 && is_kind(tokens, body - 1, TK_RPAREN) && match[static_cast<size_t>(body - 1)] >= 0) {
@@ -474,9 +476,15 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
       "undefined", "NaN", "Infinity"};
   const int count = tokens.count();
   VarLookup& vars = shared.vars;
-  const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
+  // The names of functions by name id: each name tested is an identifier
+  // token's. This sub-pass adds no function.
+  std::vector<char> function_names(static_cast<size_t>(index.name_count()), 0);
+  for (const FuncInfo& func : result.funcs) {
+    const int id = index.id_of(func.name);
+    if (id >= 0) function_names[static_cast<size_t>(id)] = 1;
+  }
   const std::vector<bool>& in_function = index.in_function;
-  const NameViewMap<char> bound = body_bound_names(tokens, index);
+  const std::vector<char> bound = body_bound_names(tokens, index);
   // The code of functions: their bodies, and the expression of an arrow
   // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
   // statement-ending line break or a closing bracket at its own depth. One
@@ -494,8 +502,8 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
     if (is_opener(kind)) ++depth;
     if (kind == TK_ARROW && k + 1 < count && token(tokens, k + 1).kind != TK_LBRACE) open_arrows.push_back(depth);
   }
-  const auto is_local_use = [&](int i, std::string_view name) {
-    return in_code[static_cast<size_t>(i)] && bound.find(name) != bound.end();
+  const auto is_local_use = [&](int i) {
+    return in_code[static_cast<size_t>(i)] && bound[static_cast<size_t>(index.name_id[static_cast<size_t>(i)])] != 0;
   };
 
   for (int i = 0; i < count - 2; ++i) {
@@ -512,13 +520,13 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
         std::end(kNeverVariables)) {
       continue;
     }
-    if (funcs.find(name.text) != nullptr) continue;
+    if (function_names[static_cast<size_t>(index.name_id[static_cast<size_t>(i)])] != 0) continue;
 
     if (next == TK_QUESTION || is_logical(next)) {
-      vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i, name.text) ? 1 : 0;
+      vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i) ? 1 : 0;
     } else if (next == TK_NULLISH) {
       VarInfo& var = vars.append(name.text, TYPE_UNION);
-      var.is_local = is_local_use(i, name.text) ? 1 : 0;
+      var.is_local = is_local_use(i) ? 1 : 0;
       TypeInfo& type = var.type;
       type.members[0] = TYPE_NUMBER;
       type.members[1] = TYPE_NONE;
