@@ -132,35 +132,46 @@ size_t name_hash(std::string_view name) {
   return static_cast<size_t>(hash ^ (hash >> 32));
 }
 
-// The slot of `name` in the table: the one holding its id, or the free one
-// where it goes.
-size_t name_slot(const FileIndex& index, std::string_view name) {
+// The slot of `name` (whose name_hash is `hash`) in the table: the one
+// holding its id, or the free one where it goes. Slots of other names are
+// passed on their hash alone, without reading a spelling.
+size_t name_slot(const FileIndex& index, std::string_view name, uint32_t hash) {
   const size_t mask = index.name_slots.size() - 1;
-  size_t slot = name_hash(name) & mask;
-  while (index.name_slots[slot] >= 0 && index.names[static_cast<size_t>(index.name_slots[slot])] != name) {
-    slot = (slot + 1) & mask;
+  size_t slot = hash & mask;
+  for (;; slot = (slot + 1) & mask) {
+    const NameSlot& entry = index.name_slots[slot];
+    if (entry.id < 0) return slot;
+    if (entry.hash == hash && index.names[static_cast<size_t>(entry.id)] == name) return slot;
   }
-  return slot;
 }
 
 void index_names(FileIndex& index, const TokenList& tokens) {
   index.name_id.assign(tokens.items.size(), -1);
-  index.name_slots.assign(16, -1);
+  index.name_slots.assign(16, NameSlot{});
   for (size_t k = 0; k < tokens.items.size(); ++k) {
     const Token& token = tokens.items[k];
     if (token.kind != TK_IDENTIFIER) continue;
-    const size_t slot = name_slot(index, token.text.view());
-    if (index.name_slots[slot] >= 0) {
-      index.name_id[k] = index.name_slots[slot];
+    const auto hash = static_cast<uint32_t>(name_hash(token.text.view()));
+    const size_t slot = name_slot(index, token.text.view(), hash);
+    if (index.name_slots[slot].id >= 0) {
+      index.name_id[k] = index.name_slots[slot].id;
       continue;
     }
-    index.name_id[k] = index.name_slots[slot] = static_cast<int>(index.names.size());
+    const int id = static_cast<int>(index.names.size());
+    index.name_id[k] = id;
+    index.name_slots[slot] = NameSlot{hash, id};
     index.names.push_back(token.text.view());
     if (2 * index.names.size() > index.name_slots.size()) {
-      // Grow to keep probes short: every id again in a table twice as big.
-      index.name_slots.assign(2 * index.name_slots.size(), -1);
-      for (size_t id = 0; id < index.names.size(); ++id) {
-        index.name_slots[name_slot(index, index.names[id])] = static_cast<int>(id);
+      // Grow to keep probes short: every id again, by its kept hash, in a
+      // table twice as big.
+      std::vector<NameSlot> old(2 * index.name_slots.size());
+      old.swap(index.name_slots);
+      const size_t mask = index.name_slots.size() - 1;
+      for (const NameSlot& entry : old) {
+        if (entry.id < 0) continue;
+        size_t free = entry.hash & mask;
+        while (index.name_slots[free].id >= 0) free = (free + 1) & mask;
+        index.name_slots[free] = entry;
       }
     }
   }
@@ -180,7 +191,8 @@ FileIndex index_file(const TokenList& tokens) {
 }
 
 int FileIndex::id_of(std::string_view name) const {
-  return name_slots.empty() ? -1 : name_slots[name_slot(*this, name)];
+  if (name_slots.empty()) return -1;
+  return name_slots[name_slot(*this, name, static_cast<uint32_t>(name_hash(name)))].id;
 }
 
 int FileIndex::brace_close(int open) const {

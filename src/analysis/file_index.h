@@ -7,11 +7,18 @@
 // from is unchanged.
 #pragma once
 
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "analysis/syntax.h"
+
+// A slot of the name table: an id and the hash of its spelling; id -1 when free.
+struct NameSlot {
+  std::uint32_t hash = 0;
+  int id = -1;
+};
 
 struct FileIndex {
   int count = 0;  // the token count
@@ -75,9 +82,9 @@ struct FileIndex {
   int name_count() const { return static_cast<int>(names.size()); }
   // The id of the identifiers spelled `name`; -1 when no identifier is.
   int id_of(std::string_view name) const;
-  // The ids by hash of their spelling, open addressing (-1: free); a power
-  // of two at least twice the name count.
-  std::vector<int> name_slots;
+  // The ids by hash of their spelling, open addressing; a power of two at
+  // least twice the name count.
+  std::vector<NameSlot> name_slots;
 
   // Where the brace rule's partner differs from `match`: -1 for a `{` that
   // it leaves open.
