@@ -11,6 +11,8 @@
 #include "generator/generator.h"
 #include "generator/local_names.h"
 #include "pipeline/run.h"
+#include "pipeline/transpile.h"
+#include "random_program.h"
 #include "render_fixture.h"
 #include "test_support.h"
 
@@ -605,6 +607,40 @@ TEST(IsDeclaredInsideAnyFunction, IndexAgreesWithThePerNameTest) {
     declared += literal;
   }
   EXPECT_EQ(declared, 14);  // a b d e f, inner y z, s w re, k m last
+}
+
+// The index read from the file's tokens holds exactly the names of the one
+// read from the body texts: on bodies where the tokens stand for the text,
+// and on those where they do not (a regular expression in a placeholder that
+// runs past the literal, a byte-order mark or `#!` right after the brace).
+TEST(LocalDeclarationIndex, TokensGiveTheNamesOfTheBodyTexts) {
+  struct Case {
+    std::string source;
+    std::set<std::string> names;
+  } cases[] = {
+      {"function f() { const a = `x${ (() => { const inner = 1; return inner })() }y`; let b = `${`${c}`}` }",
+       {"a", "inner", "b"}},
+      {"function f() { let s = `${ a = /x }`; const hidden = 1; /.source }", {"s"}},
+      {"function f() { let s = `${ a = /x }`; const shown = 1\n/ }", {"s", "shown"}},
+      {"function f() { let t = `${ '`' }`, u = `\\${v}`; /* `${ */ var w = `$${x}{`; }", {"t", "u", "w"}},
+      {"function f() {\xEF\xBB\xBF" "const bom = 1; }", {"bom"}},
+      {"function f() {#! const first = 1\n const second = 2 }", {"second"}},
+      {"function f() { const q = `${ {a: 1}.a }`; }\nfunction g() { let r = `${ x }`.length; }", {"q", "r"}},
+  };
+  for (const Case& c : cases) {
+    const TranspileOutput output = transpile(c.source);
+    const LocalDeclarationIndex from_text = build_local_declaration_index(output.result);
+    const LocalDeclarationIndex from_tokens = build_local_declaration_index(output.result, &output.tokens);
+    EXPECT_EQ(std::set<std::string>(from_text.names.begin(), from_text.names.end()), c.names) << c.source;
+    EXPECT_EQ(std::set<std::string>(from_tokens.names.begin(), from_tokens.names.end()), c.names) << c.source;
+  }
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    const std::string source = kvx_test::program_text(kvx_test::random_program(seed));
+    const TranspileOutput output = transpile(source);
+    EXPECT_EQ(build_local_declaration_index(output.result, &output.tokens).names,
+              build_local_declaration_index(output.result).names)
+        << "seed " << seed;
+  }
 }
 
 }  // namespace

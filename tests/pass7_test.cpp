@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analysis/analyzeR7.h"
+#include "analysis/file_index.h"
 #include "core/tokenizer.h"
 #include "reference/literal_twins.h"
 #include "test_support.h"
@@ -209,7 +210,10 @@ struct Fixture {
     result.funcs.back().return_type.kind = static_cast<TypeKind>(return_kind);
     return result.funcs.back();
   }
-  void run(const std::string& source) { propagate_function_calls(result, tokenize(source)); }
+  void run(const std::string& source) {
+    const TokenList tokens = tokenize(source);
+    propagate_function_calls(result, tokens, index_file(tokens));
+  }
 };
 
 TEST(PropagateCalls, ArgumentRuleTypesTheFirstParameterFromAnInterfaceVariable) {
@@ -369,7 +373,8 @@ TEST(Analyzer7, PromotesBeforePropagating) {
   result.objects.push_back(object_record("nouvelUtilisateur", {"nom"}));
   result.vars.push_back(var_record("nouvelUtilisateur"));
   result.funcs.push_back(func_record("enregistrer", {"u"}, std::string("return u;")));
-  analyzer7_run(result, tokenize("enregistrer(nouvelUtilisateur);"));
+  const TokenList tokens = tokenize("enregistrer(nouvelUtilisateur);");
+  analyzer7_run(result, tokens, index_file(tokens));
   ASSERT_EQ(result.interfaces.size(), 1u);
   EXPECT_EQ(result.interfaces[0].name, "Utilisateur");
   EXPECT_EQ(result.funcs[0].param_types[0].kind, TYPE_INTERFACE);
@@ -378,8 +383,10 @@ TEST(Analyzer7, PromotesBeforePropagating) {
 
 TEST(Analyzer7, EmptyInputsAreSafe) {
   AnalysisResult result;
-  analyzer7_run(result, tokenize(""));
-  analyzer7_run(result, tokenize("f("));
+  for (const char* source : {"", "f("}) {
+    const TokenList tokens = tokenize(source);
+    analyzer7_run(result, tokens, index_file(tokens));
+  }
   EXPECT_TRUE(result.interfaces.empty());
 }
 

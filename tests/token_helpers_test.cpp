@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/tokenizer.h"
@@ -145,6 +147,40 @@ TEST(TokenizeSplitTemplates, ReadsPlaceholdersAsCode) {
     EXPECT_LE(end, static_cast<int>(c.source.size())) << c.source;
   }
   EXPECT_EQ(tokenize("`a${x}b`").count(), 1);
+}
+
+// Split on its own, a template literal gives the tokens tokenize_split_templates
+// gives for it, and the offset just past its closing backquote.
+TEST(TokenizeSplitTemplates, SplitsOneLiteralAndSaysWhereItCloses) {
+  struct Case {
+    std::string_view source;
+    std::size_t closed;
+  } cases[] = {
+      {"`a${x}b` + y", 8},
+      {"`plain` `next`", 7},
+      {"`${ {a: 1}.a }`; z", 15},
+      {"`${`in${y}`}` / 2", 13},
+      {"`${ '}`' }` x", 11},
+      {"`${ a = /x }` + 1 /; b", std::string_view::npos},  // the regular expression swallows the backquote
+      {"`open ${ x", std::string_view::npos},
+      {"x `a`", std::string_view::npos},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::pair<int, int>> alone;
+    const std::size_t closed = split_template_literal(c.source, [&](const Token& token) {
+      alone.emplace_back(token_start(c.source.data(), token), token_end(c.source.data(), token));
+    });
+    EXPECT_EQ(closed, c.closed) << c.source;
+    std::vector<std::pair<int, int>> whole;
+    tokenize_split_templates(c.source, [&](const Token& token) {
+      whole.emplace_back(token_start(c.source.data(), token), token_end(c.source.data(), token));
+    });
+    if (closed == std::string_view::npos) continue;
+    ASSERT_FALSE(alone.empty()) << c.source;
+    EXPECT_EQ(alone.back().second, static_cast<int>(closed)) << c.source;
+    whole.resize(std::min(whole.size(), alone.size()));
+    EXPECT_EQ(alone, whole) << c.source;
+  }
 }
 
 }  // namespace

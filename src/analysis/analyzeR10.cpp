@@ -202,13 +202,23 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens, 
   }
   auto groups = group_methods(result);
   const int count = tokens.count();
+  // The groups by the file's name id of their method name: both walks below
+  // look up the name of every call.
+  std::vector<std::vector<MethodGroup>*> groups_by_id(static_cast<size_t>(index.name_count()), nullptr);
+  for (auto& [name, named] : groups) {
+    const int id = index.id_of(name);
+    if (id >= 0) groups_by_id[static_cast<size_t>(id)] = &named;
+  }
+  const auto groups_named_at = [&](int k) {  // k: an identifier token
+    return groups_by_id[static_cast<size_t>(index.name_id[static_cast<size_t>(k)])];
+  };
 
   // NAME (  -> defaults of every method called NAME (the declaration itself included)
   for (int i = 0; i < count - 4; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
-    const auto named = groups.find(tokens.items[i].text);
-    if (named == groups.end()) continue;
-    for (MethodGroup& group : named->second) merge_default_values(group.types, tokens, index.match, i);
+    std::vector<MethodGroup>* named = groups_named_at(i);
+    if (named == nullptr) continue;
+    for (MethodGroup& group : *named) merge_default_values(group.types, tokens, index.match, i);
   }
 
   // . NAME (  -> arguments of every method called NAME, whatever the receiver
@@ -218,9 +228,9 @@ void infer_class_method_params(AnalysisResult& result, const TokenList& tokens, 
         tokens.items[i + 2].kind != TK_LPAREN) {
       continue;
     }
-    const auto named = groups.find(tokens.items[i + 1].text);
-    if (named == groups.end()) continue;
-    for (MethodGroup& group : named->second) merge_call_arguments(group.types, tokens, i, vars);
+    std::vector<MethodGroup>* named = groups_named_at(i + 1);
+    if (named == nullptr) continue;
+    for (MethodGroup& group : *named) merge_call_arguments(group.types, tokens, i, vars);
   }
 
   for (auto& [name, named] : groups) {

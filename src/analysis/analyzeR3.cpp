@@ -92,14 +92,26 @@ struct VarLookup {
   std::vector<VarInfo>& vars;
   NameMap<int> first;
   size_t indexed = 0;  // the records indexed so far
+  // The same by the file's name id, for a token of the file: the sub-passes
+  // look a name up at a great many tokens, and a vector read by the token's
+  // id spares hashing its text each time.
+  const TokenList& tokens;
+  const FileIndex& file;
+  std::vector<int> first_by_id;
 
-  explicit VarLookup(AnalysisResult& result) : vars(result.vars) {
+  VarLookup(AnalysisResult& result, const TokenList& file_tokens, const FileIndex& index)
+      : vars(result.vars), tokens(file_tokens), file(index),
+        first_by_id(static_cast<size_t>(index.name_count()), -1) {
     first.reserve(vars.size());
     catch_up();
   }
 
   void catch_up() {
-    for (; indexed < vars.size(); ++indexed) first.try_emplace(vars[indexed].name, static_cast<int>(indexed));
+    for (; indexed < vars.size(); ++indexed) {
+      if (!first.try_emplace(vars[indexed].name, static_cast<int>(indexed)).second) continue;
+      const int id = file.id_of(vars[indexed].name);
+      if (id >= 0) first_by_id[static_cast<size_t>(id)] = static_cast<int>(indexed);
+    }
   }
 
   VarInfo* find(std::string_view name) {
@@ -108,8 +120,23 @@ struct VarLookup {
     return position < 0 ? nullptr : &vars[static_cast<size_t>(position)];
   }
 
+  // The variable named by a token of the file's list.
+  VarInfo* find(const Token& token) {
+    const Token* items = tokens.items.data();
+    const bool in_list = &token >= items && &token < items + tokens.items.size();
+    const int id = in_list ? file.name_id[static_cast<size_t>(&token - items)] : -1;
+    if (id < 0) return find(token.text.view());
+    catch_up();
+    const int position = first_by_id[static_cast<size_t>(id)];
+    return position < 0 ? nullptr : &vars[static_cast<size_t>(position)];
+  }
+
   int kind_of(std::string_view name) {
     const VarInfo* var = find(name);
+    return var == nullptr ? TYPE_NONE : var->type.kind;
+  }
+  int kind_of(const Token& token) {
+    const VarInfo* var = find(token);
     return var == nullptr ? TYPE_NONE : var->type.kind;
   }
 
@@ -128,7 +155,7 @@ struct VarLookup {
 int value_kind(VarLookup& lookup, const Token* value) {
   const int literal = infer_literal_type(value);
   if (literal != TYPE_NONE || value == nullptr || value->kind != TK_IDENTIFIER) return literal;
-  return lookup.kind_of(value->text);
+  return lookup.kind_of(*value);
 }
 
 // ---------------------------------------------------------------------------
@@ -242,7 +269,7 @@ struct Pass3Shared {
   VarLookup vars;
   std::optional<OwnReturns> own;
 
-  explicit Pass3Shared(AnalysisResult& result) : vars(result) {}
+  Pass3Shared(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) : vars(result, tokens, index) {}
 
   const OwnReturns& own_returns(const TokenList& tokens, const AnalysisResult& result, const FileIndex& index) {
     if (!own) own = own_returns_of_functions(tokens, result, index);
@@ -298,7 +325,7 @@ void run_advanced(const TableKind& table_kind, const TokenList& tokens, const Fi
 }  // namespace
 
 void analyzer3_run(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   // warning: order matters. Fill-only rules let an earlier sub-pass win,
   // overwriting rules let a later one win.
   run_return_objects(tokens, index, result, shared);
@@ -395,17 +422,19 @@ namespace {
 
 // The names that functions, arrows, methods and catch clauses declare for
 // their bodies: parameters (every name in a parameter list) and `const`,
-// `let`, `var` names inside a body.
-NameViewMap<char> body_bound_names(const TokenList& tokens, const FileIndex& index) {
+// `let`, `var` names inside a body. Each is an identifier token, so the set
+// is kept by the file's name id: 1 for a bound name.
+std::vector<char> body_bound_names(const TokenList& tokens, const FileIndex& index) {
   const int count = tokens.count();
   const std::vector<int>& match = index.match;
   const std::vector<bool>& in_function = index.in_function;
   size_t starts = 0;  // the index's body starts, followed as k grows
-  NameViewMap<char> names;
+  std::vector<char> names(static_cast<size_t>(index.name_count()), 0);
+  const auto add = [&](int k) { names[static_cast<size_t>(index.name_id[static_cast<size_t>(k)])] = 1; };
   const auto add_group = [&](int open) {
     if (!is_kind(tokens, open, TK_LPAREN) || match[static_cast<size_t>(open)] < 0) return;
     for (int k = open + 1; k < match[static_cast<size_t>(open)]; ++k) {
-      if (token(tokens, k).kind == TK_IDENTIFIER) names.try_emplace(token(tokens, k).text, 1);
+      if (token(tokens, k).kind == TK_IDENTIFIER) add(k);
     }
   };
   for (int k = 0; k < count; ++k) {
@@ -414,13 +443,13 @@ NameViewMap<char> body_bound_names(const TokenList& tokens, const FileIndex& ind
       if (is_kind(tokens, k - 1, TK_RPAREN) && match[static_cast<size_t>(k - 1)] >= 0) {
         add_group(match[static_cast<size_t>(k - 1)]);
       } else if (is_kind(tokens, k - 1, TK_IDENTIFIER)) {
-        names.try_emplace(token(tokens, k - 1).text, 1);
+        add(k - 1);
       }
     } else if (t.kind == TK_RESERVED && t.text == "catch") {
       add_group(k + 1);
     } else if (is_declaration_keyword(t.kind) && in_function[static_cast<size_t>(k)] &&
                is_kind(tokens, k + 1, TK_IDENTIFIER)) {
-      names.try_emplace(token(tokens, k + 1).text, 1);
+      add(k + 1);
     }
     const int body = index.nested_body_open(tokens, k, false, starts);
     if (body > 0 && is_kind(tokens, body - 1, TK_RPAREN) && match[static_cast<size_t>(body - 1)] >= 0) {
@@ -447,9 +476,15 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
       "undefined", "NaN", "Infinity"};
   const int count = tokens.count();
   VarLookup& vars = shared.vars;
-  const FirstByName funcs(std::as_const(result.funcs));  // this sub-pass adds no function
+  // The names of functions by name id: each name tested is an identifier
+  // token's. This sub-pass adds no function.
+  std::vector<char> function_names(static_cast<size_t>(index.name_count()), 0);
+  for (const FuncInfo& func : result.funcs) {
+    const int id = index.id_of(func.name);
+    if (id >= 0) function_names[static_cast<size_t>(id)] = 1;
+  }
   const std::vector<bool>& in_function = index.in_function;
-  const NameViewMap<char> bound = body_bound_names(tokens, index);
+  const std::vector<char> bound = body_bound_names(tokens, index);
   // The code of functions: their bodies, and the expression of an arrow
   // without braces (`(opt) => opt && other`), which runs to a `,` or `;`, a
   // statement-ending line break or a closing bracket at its own depth. One
@@ -467,8 +502,8 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
     if (is_opener(kind)) ++depth;
     if (kind == TK_ARROW && k + 1 < count && token(tokens, k + 1).kind != TK_LBRACE) open_arrows.push_back(depth);
   }
-  const auto is_local_use = [&](int i, std::string_view name) {
-    return in_code[static_cast<size_t>(i)] && bound.find(name) != bound.end();
+  const auto is_local_use = [&](int i) {
+    return in_code[static_cast<size_t>(i)] && bound[static_cast<size_t>(index.name_id[static_cast<size_t>(i)])] != 0;
   };
 
   for (int i = 0; i < count - 2; ++i) {
@@ -479,19 +514,19 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
     const int next = token(tokens, i + 1).kind;
     if (next != TK_QUESTION && !is_logical(next) && next != TK_NULLISH) continue;
     if (i >= 1 && token(tokens, i - 1).kind == TK_DOT) continue;
-    if (vars.find(name.text) != nullptr) continue;
+    if (vars.find(name) != nullptr) continue;
     if (i >= 1 && is_declaration_keyword(token(tokens, i - 1).kind)) continue;
     if (std::find(std::begin(kNeverVariables), std::end(kNeverVariables), name.text) !=
         std::end(kNeverVariables)) {
       continue;
     }
-    if (funcs.find(name.text) != nullptr) continue;
+    if (function_names[static_cast<size_t>(index.name_id[static_cast<size_t>(i)])] != 0) continue;
 
     if (next == TK_QUESTION || is_logical(next)) {
-      vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i, name.text) ? 1 : 0;
+      vars.append(name.text, TYPE_BOOLEAN).is_local = is_local_use(i) ? 1 : 0;
     } else if (next == TK_NULLISH) {
       VarInfo& var = vars.append(name.text, TYPE_UNION);
-      var.is_local = is_local_use(i, name.text) ? 1 : 0;
+      var.is_local = is_local_use(i) ? 1 : 0;
       TypeInfo& type = var.type;
       type.members[0] = TYPE_NUMBER;
       type.members[1] = TYPE_NONE;
@@ -503,7 +538,7 @@ void run_pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index
 }  // namespace
 
 void pass0_detect_logic_vars(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_pass0_detect_logic_vars(tokens, index, result, shared);
 }
 
@@ -617,12 +652,13 @@ void run_optional_chain(const TokenList& tokens, const FileIndex& index, Analysi
   const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
-    const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
+    const auto at = [&](int offset) -> const Token& { return token(tokens, i + offset); };
+    const auto text = [&](int offset) -> std::string_view { return at(offset).text; };
 
     if (kind(0) == TK_IDENTIFIER && kind(1) == TK_ASSIGN && kind(2) == TK_IDENTIFIER &&
         kind(3) == TK_OPTIONAL_CHAIN && kind(4) == TK_IDENTIFIER) {
-      const VarInfo* object = vars.find(text(2));
-      VarInfo* target = vars.find(text(0));
+      const VarInfo* object = vars.find(at(2));
+      VarInfo* target = vars.find(at(0));
       if (object != nullptr && target != nullptr) {
         const int k = field_kind(*object, text(4));
         if (k != TYPE_NONE) set_pair_union(target->type, k, TYPE_VOID);
@@ -633,7 +669,7 @@ void run_optional_chain(const TokenList& tokens, const FileIndex& index, Analysi
     FuncInfo* owner = kind(0) == TK_RETURN ? owner_of(own, result, i) : nullptr;
     if (owner != nullptr && kind(1) == TK_IDENTIFIER && kind(2) == TK_OPTIONAL_CHAIN &&
         kind(3) == TK_IDENTIFIER) {
-      const VarInfo* object = vars.find(text(1));
+      const VarInfo* object = vars.find(at(1));
       if (object != nullptr) {
         const int k = field_kind(*object, text(3));
         if (k != TYPE_NONE) set_pair_union(owner->return_type, k, TYPE_VOID);
@@ -645,7 +681,7 @@ void run_optional_chain(const TokenList& tokens, const FileIndex& index, Analysi
 }  // namespace
 
 void analyze_optional_chain(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_optional_chain(tokens, index, result, shared);
 }
 
@@ -660,19 +696,19 @@ void run_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult
   const OwnReturns& own = shared.own_returns(tokens, result, index);
   for (int i = 0; i < count - 4; ++i) {
     const auto kind = [&](int offset) { return token(tokens, i + offset).kind; };
-    const auto text = [&](int offset) -> std::string_view { return token(tokens, i + offset).text; };
+    const auto at = [&](int offset) -> const Token& { return token(tokens, i + offset); };
 
     if (kind(0) == TK_IDENTIFIER && kind(1) == TK_ASSIGN && kind(2) == TK_IDENTIFIER &&
         kind(3) == TK_NULLISH) {
-      const int a = vars.kind_of(text(2));
+      const int a = vars.kind_of(at(2));
       const int b = value_kind(vars, token_at(tokens, i + 4));
-      VarInfo* target = vars.find(text(0));
+      VarInfo* target = vars.find(at(0));
       if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
     }
 
     FuncInfo* owner = kind(0) == TK_RETURN ? owner_of(own, result, i) : nullptr;
     if (owner != nullptr && kind(1) == TK_IDENTIFIER && kind(2) == TK_NULLISH) {
-      const int a = vars.kind_of(text(1));
+      const int a = vars.kind_of(at(1));
       const int b = value_kind(vars, token_at(tokens, i + 3));
       if (a != TYPE_NONE || b != TYPE_NONE) set_from_two_kinds(owner->return_type, a, b);
     }
@@ -682,7 +718,7 @@ void run_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult
 }  // namespace
 
 void analyze_nullish(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_nullish(tokens, index, result, shared);
 }
 
@@ -700,9 +736,9 @@ void run_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, Analys
         !is_logical(token(tokens, i + 3).kind)) {
       continue;
     }
-    const int a = vars.kind_of(y.text);
+    const int a = vars.kind_of(y);
     const int b = value_kind(vars, token_at(tokens, i + 4));
-    VarInfo* target = vars.find(x.text);
+    VarInfo* target = vars.find(x);
     if (target != nullptr && (a != TYPE_NONE || b != TYPE_NONE)) set_from_two_kinds(target->type, a, b);
   }
 }
@@ -710,7 +746,7 @@ void run_logical_ops(const TokenList& tokens, const FileIndex& /*index*/, Analys
 }  // namespace
 
 void analyze_logical_ops(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_logical_ops(tokens, index, result, shared);
 }
 
@@ -727,7 +763,7 @@ Operand operand_at(const TokenList& tokens, int index, VarLookup& vars) {
   const Token* value = token_at(tokens, index);
   operand.literal = infer_literal_type(value);
   if (operand.literal == TYPE_NONE && value != nullptr && value->kind == TK_IDENTIFIER) {
-    const VarInfo* var = vars.find(value->text);
+    const VarInfo* var = vars.find(*value);
     if (var != nullptr) operand.var = static_cast<int>(var - vars.vars.data());
   }
   return operand;
@@ -813,7 +849,7 @@ void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult
     if (!found) continue;
     int target = -1;
     if (!is_return) {
-      const VarInfo* var = lookup.find(start.text);
+      const VarInfo* var = lookup.find(start);
       if (var == nullptr) continue;
       target = static_cast<int>(var - result.vars.data());
       targets.push_back(target);
@@ -853,7 +889,7 @@ void run_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult
 }  // namespace
 
 void analyze_ternary(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_ternary(tokens, index, result, shared);
 }
 
@@ -950,7 +986,7 @@ void run_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult&
 }  // namespace
 
 void analyze_switch(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_switch(tokens, index, result, shared);
 }
 
@@ -998,7 +1034,7 @@ std::optional<ObjectReturn> object_return_at(const TokenList& tokens, const std:
         int kind = infer_literal_type(&value);
         if (kind == TYPE_NONE) {
           if (value.kind == TK_IDENTIFIER) {
-            kind = vars.kind_of(value.text);
+            kind = vars.kind_of(value);
           } else if (is_short_comparison(after)) {
             kind = TYPE_BOOLEAN;
           } else if (is_arithmetic(after)) {
@@ -1063,7 +1099,7 @@ void run_return_objects(const TokenList& tokens, const FileIndex& index, Analysi
 }  // namespace
 
 void analyze_return_objects(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_return_objects(tokens, index, result, shared);
 }
 
@@ -1078,7 +1114,7 @@ void run_reassignments(const TokenList& tokens, const FileIndex& /*index*/, Anal
     const Token& x = token(tokens, i);
     if (x.kind != TK_IDENTIFIER || token(tokens, i + 1).kind != TK_ASSIGN) continue;
     if (i > 0 && is_declaration_keyword(token(tokens, i - 1).kind)) continue;
-    VarInfo* var = vars.find(x.text);
+    VarInfo* var = vars.find(x);
     if (var == nullptr) continue;
 
     int t = value_kind(vars, token_at(tokens, i + 2));
@@ -1096,7 +1132,7 @@ void run_reassignments(const TokenList& tokens, const FileIndex& /*index*/, Anal
 }  // namespace
 
 void analyze_reassignments(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_reassignments(tokens, index, result, shared);
 }
 
@@ -1126,7 +1162,7 @@ std::optional<ReturnWrite> complex_return_write(const TokenList& tokens, const s
   if (is_comparison(after)) return ReturnWrite{TYPE_BOOLEAN};
   if (literal != TYPE_NONE) return ReturnWrite{literal};
   if (x.kind == TK_IDENTIFIER) {
-    const int kind = vars.kind_of(x.text);
+    const int kind = vars.kind_of(x);
     if (kind == TYPE_NONE) return std::nullopt;
     return ReturnWrite{kind};
   }
@@ -1182,7 +1218,7 @@ void run_complex_returns(const TokenList& tokens, const FileIndex& index, Analys
 }  // namespace
 
 void analyze_complex_returns(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_complex_returns(tokens, index, result, shared);
 }
 
@@ -1200,9 +1236,9 @@ void run_advanced_arrays(const TokenList& tokens, const FileIndex& index, Analys
         kind(3) != TK_DOT || kind(4) != TK_IDENTIFIER || kind(5) != TK_LPAREN) {
       continue;
     }
-    VarInfo* target = vars.find(token(tokens, i).text);
+    VarInfo* target = vars.find(token(tokens, i));
     if (target == nullptr || !is_open(target->type)) continue;
-    const VarInfo* source = vars.find(token(tokens, i + 2).text);
+    const VarInfo* source = vars.find(token(tokens, i + 2));
     if (source == nullptr) continue;
 
     // The first `=>` from the `(` on, wherever it stands.
@@ -1242,7 +1278,7 @@ void run_advanced_arrays(const TokenList& tokens, const FileIndex& index, Analys
 }  // namespace
 
 void analyze_advanced_arrays(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_advanced_arrays(tokens, index, result, shared);
 }
 
@@ -1274,7 +1310,7 @@ void run_finalize_return_types(const TokenList& tokens, const FileIndex& index, 
 }  // namespace
 
 void finalize_return_types(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_finalize_return_types(tokens, index, result, shared);
 }
 
@@ -1304,7 +1340,7 @@ void run_any_killer(const TokenList& tokens, const FileIndex& /*index*/, Analysi
     if (literal != TYPE_NONE) {
       var.type.kind = static_cast<TypeKind>(literal);
     } else if (value.kind == TK_IDENTIFIER) {
-      const VarInfo* other = vars.find(value.text);
+      const VarInfo* other = vars.find(value);
       if (other != nullptr) var.type.kind = other->type.kind;
     } else if (is_arithmetic(after)) {
       var.type.kind = TYPE_NUMBER;
@@ -1317,7 +1353,7 @@ void run_any_killer(const TokenList& tokens, const FileIndex& /*index*/, Analysi
 }  // namespace
 
 void analyze_any_killer(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
-  Pass3Shared shared(result);
+  Pass3Shared shared(result, tokens, index);
   run_any_killer(tokens, index, result, shared);
 }
 

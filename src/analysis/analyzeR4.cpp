@@ -761,21 +761,28 @@ bool is_fs_call(std::string_view name) {
 
 // Every rule at every token, for all the names in `ids` at once: one walk of
 // the list in place of one per parameter.
-std::vector<NameUses> collect_name_uses(const NameViewMap<int>& ids, const TokenList& tokens) {
+std::vector<NameUses> collect_name_uses(const NameViewMap<int>& ids, const TokenList& tokens,
+                                        const FileIndex& file) {
   std::vector<NameUses> uses(ids.size());
   if (ids.empty()) return uses;
   NameMatcher matcher;
   for (const auto& [name, id] : ids) matcher.add(name, id);
   matcher.build();
-  auto id_of = [&ids](const Token& token) {
-    if (token.kind != TK_IDENTIFIER) return -1;
-    const auto found = ids.find(token.text);
-    return found == ids.end() ? -1 : found->second;
+  // The names' ids by the file's name id of their spelling: every identifier
+  // is looked up, and its text is not hashed again for it.
+  std::vector<int> id_by_name(static_cast<size_t>(file.name_count()), -1);
+  for (const auto& [name, id] : ids) {
+    const int name_id = file.id_of(name);
+    if (name_id >= 0) id_by_name[static_cast<size_t>(name_id)] = id;
+  }
+  auto id_at = [&](int k) {
+    const int name_id = file.name_id[static_cast<size_t>(k)];  // -1 for all but identifiers
+    return name_id < 0 ? -1 : id_by_name[static_cast<size_t>(name_id)];
   };
   const int count = tokens.count();
   for (int k = 0; k < count; ++k) {
     const Token& token = tokens.items[static_cast<size_t>(k)];
-    const int id = id_of(token);
+    const int id = id_at(k);
     // p . trim|toUpperCase|toLowerCase|split|replace
     if (id >= 0 && k + 2 < count && is_kind(tokens, k + 1, TK_DOT) && is_kind(tokens, k + 2, TK_IDENTIFIER) &&
         is_param_string_method(tokens.items[static_cast<size_t>(k) + 2].text)) {
@@ -784,7 +791,7 @@ std::vector<NameUses> collect_name_uses(const NameViewMap<int>& ids, const Token
     // createReadStream|createWriteStream|mkdir|readFile|writeFile ( p
     if (k + 2 < count && token.kind == TK_IDENTIFIER && is_fs_call(token.text) &&
         is_kind(tokens, k + 1, TK_LPAREN)) {
-      const int argument = id_of(tokens.items[static_cast<size_t>(k) + 2]);
+      const int argument = id_at(k + 2);
       if (argument >= 0) uses[static_cast<size_t>(argument)].strings.push_back({k, kUseFs});
     }
     // a string or template holding "${" and the name
@@ -852,7 +859,8 @@ bool typed_by_name(const std::string& param) { return param.find("concurrencyLim
 }  // namespace
 
 // p . method (   fs-call ( p   `...${...p...`   p <   < p   -> parameter kind 2 or 1
-void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const FileIndex& file,
+                                      const Pass4Trace& trace) {
   emit(trace, CLR_CYAN, {"[ANALYZER4] PARAMETER INFERENCE START"});
   // The names whose uses are looked up below. The keys view the functions'
   // own parameter names, which this rule does not change.
@@ -863,7 +871,7 @@ void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& t
       if (!typed_by_name(param)) ids.try_emplace(param, static_cast<int>(ids.size()));
     }
   }
-  const std::vector<NameUses> uses = collect_name_uses(ids, tokens);
+  const std::vector<NameUses> uses = collect_name_uses(ids, tokens, file);
   for (FuncInfo& func : result.funcs) {
     const int params = typed_param_count(func);
     for (int j = 0; j < params; ++j) {
@@ -941,6 +949,9 @@ void detect_string_methods(AnalysisResult& result, const TokenList& tokens, cons
   Pass4Index index(result, tokens);
   detect_string_methods(result, tokens, index, trace);
 }
+void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  detect_parameter_usage_inference(result, tokens, index_file(tokens), trace);
+}
 void detect_results_promises(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
   detect_results_promises(result, tokens, index, trace);
@@ -958,6 +969,10 @@ void detect_async_iife(AnalysisResult& result, const TokenList& tokens, const Pa
 // Driver
 
 void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace) {
+  analyzer4_run(result, tokens, index_file(tokens), trace);
+}
+
+void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& file, const Pass4Trace& trace) {
   Pass4Index index(result, tokens);
   // warning: order matters; a later detector overwrites an earlier one's kind
   // (detect_string_methods after detect_fetch_calls), and
@@ -973,6 +988,6 @@ void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const Pass4T
   detect_results_promises(result, tokens, index, trace);
   detect_delete_return_type(result, tokens, index, trace);
   detect_async_iife(tokens, index, trace);
-  detect_parameter_usage_inference(result, tokens, trace);
+  detect_parameter_usage_inference(result, tokens, file, trace);
   detect_return_object_variable(result, trace);
 }

@@ -9,12 +9,16 @@
 #include <string_view>
 
 #include "analysis/analyzer.h"
+#include "analysis/file_index.h"
 
 // Receives each trace line whole: colour prefix, text, line break, reset.
 // An empty function means no trace.
 using Pass4Trace = std::function<void(std::string_view line)>;
 
 void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});
+// The same with the file's index built already (the pipeline's).
+void analyzer4_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& file,
+                   const Pass4Trace& trace = {});
 
 // The rows of kUsageRows (analysis/usage_detectors.h) that belong to
 // `detector`, alone; nothing happens when no row names it.
@@ -43,4 +47,6 @@ void detect_results_promises(AnalysisResult& result, const TokenList& tokens, co
 void detect_delete_return_type(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});
 void detect_async_iife(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});
 void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const Pass4Trace& trace = {});
+void detect_parameter_usage_inference(AnalysisResult& result, const TokenList& tokens, const FileIndex& file,
+                                      const Pass4Trace& trace = {});
 void detect_return_object_variable(AnalysisResult& result, const Pass4Trace& trace = {});

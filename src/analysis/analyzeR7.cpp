@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/file_index.h"
 #include "analysis/token_helpers.h"
 
 namespace {
@@ -144,37 +145,55 @@ void promote_objects_to_interfaces(AnalysisResult& result) {
 
 // FUNC ( VAR                 -> FUNC's parameter 0 takes VAR's interface type
 // KEYWORD NAME = FUNC (      -> NAME takes FUNC's return type
-void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
+void propagate_function_calls(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   // Lookups by name without a walk over the lists per call: the first function
   // of each name, and for each variable name its first record (the result
   // rule's target) and the records that currently hold an interface type (the
   // argument rule's source). The pass creates no function or variable; the
   // result rule is the only writer of variable types here and keeps the set
-  // current.
-  const FirstByName first_func(result.funcs);
+  // current. Every name looked up is an identifier token's, so both tables
+  // are read by the file's name id: a vector read per call, no hash of the
+  // text.
+  std::vector<int> first_func(static_cast<size_t>(index.name_count()), -1);
+  for (int f = static_cast<int>(result.funcs.size()) - 1; f >= 0; --f) {
+    const int name_id = index.id_of(result.funcs[static_cast<size_t>(f)].name);
+    if (name_id >= 0) first_func[static_cast<size_t>(name_id)] = f;
+  }
   struct VarSlots {
     int first = -1;
     std::set<int> interface_typed;
   };
-  NameViewMap<VarSlots> vars_by_name;
+  std::vector<VarSlots> var_slots;  // one per name id that some variable has
+  std::vector<int> slots_by_id(static_cast<size_t>(index.name_count()), -1);
   for (int v = 0; v < static_cast<int>(result.vars.size()); ++v) {
-    VarSlots& slots = vars_by_name[result.vars[v].name];
-    if (slots.first < 0) slots.first = v;
-    if (result.vars[v].type.kind == TYPE_INTERFACE) slots.interface_typed.insert(v);
+    const int name_id = index.id_of(result.vars[static_cast<size_t>(v)].name);
+    if (name_id < 0) continue;  // no token names it
+    int& at = slots_by_id[static_cast<size_t>(name_id)];
+    if (at < 0) {
+      at = static_cast<int>(var_slots.size());
+      var_slots.push_back(VarSlots{v, {}});
+    }
+    if (result.vars[static_cast<size_t>(v)].type.kind == TYPE_INTERFACE) {
+      var_slots[static_cast<size_t>(at)].interface_typed.insert(v);
+    }
   }
+  const auto slots_named_at = [&](int k) -> VarSlots* {  // k: an identifier token
+    const int at = slots_by_id[static_cast<size_t>(index.name_id[static_cast<size_t>(k)])];
+    return at < 0 ? nullptr : &var_slots[static_cast<size_t>(at)];
+  };
 
   const int count = tokens.count();
   for (int i = 0; i < count - 3; ++i) {
     if (tokens.items[i].kind != TK_IDENTIFIER || tokens.items[i + 1].kind != TK_LPAREN) continue;
-    FuncInfo* found_func = first_func.find(tokens.items[i].text);
-    if (found_func == nullptr) continue;
-    FuncInfo& func = *found_func;
+    const int found_func = first_func[static_cast<size_t>(index.name_id[static_cast<size_t>(i)])];
+    if (found_func < 0) continue;
+    FuncInfo& func = result.funcs[static_cast<size_t>(found_func)];
 
     // Argument rule: only the token right after `(`, only parameter 0.
     if (tokens.items[i + 2].kind == TK_IDENTIFIER && func.param_count() >= 1 && !func.param_types.empty()) {
-      const auto named = vars_by_name.find(tokens.items[i + 2].text);
-      if (named != vars_by_name.end() && !named->second.interface_typed.empty()) {
-        const VarInfo& var = result.vars[*named->second.interface_typed.begin()];
+      const VarSlots* named = slots_named_at(i + 2);
+      if (named != nullptr && !named->interface_typed.empty()) {
+        const VarInfo& var = result.vars[static_cast<size_t>(*named->interface_typed.begin())];
         func.param_types[0].kind = TYPE_INTERFACE;
         func.param_types[0].interface_name = var.type.interface_name;
         // The emitter prints a non-empty shape in place of the type.
@@ -185,21 +204,21 @@ void propagate_function_calls(AnalysisResult& result, const TokenList& tokens) {
     // Result rule.
     if (i > 2 && tokens.items[i - 1].kind == TK_ASSIGN && tokens.items[i - 2].kind == TK_IDENTIFIER &&
         is_declaration_keyword(tokens.items[i - 3].kind)) {
-      const auto named = vars_by_name.find(tokens.items[i - 2].text);
-      if (named != vars_by_name.end()) {
-        const int target = named->second.first;
-        result.vars[target].type = call_result_type(func);
-        if (result.vars[target].type.kind == TYPE_INTERFACE) {
-          named->second.interface_typed.insert(target);
+      VarSlots* named = slots_named_at(i - 2);
+      if (named != nullptr) {
+        const int target = named->first;
+        result.vars[static_cast<size_t>(target)].type = call_result_type(func);
+        if (result.vars[static_cast<size_t>(target)].type.kind == TYPE_INTERFACE) {
+          named->interface_typed.insert(target);
         } else {
-          named->second.interface_typed.erase(target);
+          named->interface_typed.erase(target);
         }
       }
     }
   }
 }
 
-void analyzer7_run(AnalysisResult& result, const TokenList& tokens) {
+void analyzer7_run(AnalysisResult& result, const TokenList& tokens, const FileIndex& index) {
   promote_objects_to_interfaces(result);
-  propagate_function_calls(result, tokens);
+  propagate_function_calls(result, tokens, index);
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 #include "analysis/token_helpers.h"
 
@@ -108,6 +110,73 @@ void index_bodies(FileIndex& index, const TokenList& tokens) {
   }
 }
 
+// A hash of a name eight bytes at a time, mixed so that the low bits the
+// table uses depend on every byte.
+size_t name_hash(std::string_view name) {
+  constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+  uint64_t hash = name.size() * kMultiplier;
+  size_t at = 0;
+  for (; at + 8 <= name.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, name.data() + at, 8);
+    hash = (hash ^ word) * kMultiplier;
+    hash ^= hash >> 32;
+  }
+  if (at < name.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, name.data() + at, name.size() - at);
+    hash = (hash ^ word) * kMultiplier;
+  }
+  hash ^= hash >> 29;
+  hash *= kMultiplier;
+  return static_cast<size_t>(hash ^ (hash >> 32));
+}
+
+// The slot of `name` (whose name_hash is `hash`) in the table: the one
+// holding its id, or the free one where it goes. Slots of other names are
+// passed on their hash alone, without reading a spelling.
+size_t name_slot(const FileIndex& index, std::string_view name, uint32_t hash) {
+  const size_t mask = index.name_slots.size() - 1;
+  size_t slot = hash & mask;
+  for (;; slot = (slot + 1) & mask) {
+    const NameSlot& entry = index.name_slots[slot];
+    if (entry.id < 0) return slot;
+    if (entry.hash == hash && index.names[static_cast<size_t>(entry.id)] == name) return slot;
+  }
+}
+
+void index_names(FileIndex& index, const TokenList& tokens) {
+  index.name_id.assign(tokens.items.size(), -1);
+  index.name_slots.assign(16, NameSlot{});
+  for (size_t k = 0; k < tokens.items.size(); ++k) {
+    const Token& token = tokens.items[k];
+    if (token.kind != TK_IDENTIFIER) continue;
+    const auto hash = static_cast<uint32_t>(name_hash(token.text.view()));
+    const size_t slot = name_slot(index, token.text.view(), hash);
+    if (index.name_slots[slot].id >= 0) {
+      index.name_id[k] = index.name_slots[slot].id;
+      continue;
+    }
+    const int id = static_cast<int>(index.names.size());
+    index.name_id[k] = id;
+    index.name_slots[slot] = NameSlot{hash, id};
+    index.names.push_back(token.text.view());
+    if (2 * index.names.size() > index.name_slots.size()) {
+      // Grow to keep probes short: every id again, by its kept hash, in a
+      // table twice as big.
+      std::vector<NameSlot> old(2 * index.name_slots.size());
+      old.swap(index.name_slots);
+      const size_t mask = index.name_slots.size() - 1;
+      for (const NameSlot& entry : old) {
+        if (entry.id < 0) continue;
+        size_t free = entry.hash & mask;
+        while (index.name_slots[free].id >= 0) free = (free + 1) & mask;
+        index.name_slots[free] = entry;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 FileIndex index_file(const TokenList& tokens) {
@@ -117,7 +186,13 @@ FileIndex index_file(const TokenList& tokens) {
   index_bodies(index, tokens);
   index_positions(index, tokens);
   index_braces(index, tokens);
+  index_names(index, tokens);
   return index;
+}
+
+int FileIndex::id_of(std::string_view name) const {
+  if (name_slots.empty()) return -1;
+  return name_slots[name_slot(*this, name, static_cast<uint32_t>(name_hash(name)))].id;
 }
 
 int FileIndex::brace_close(int open) const {

@@ -7,11 +7,18 @@
 // from is unchanged.
 #pragma once
 
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "analysis/syntax.h"
+
+// A slot of the name table: an id and the hash of its spelling; id -1 when free.
+struct NameSlot {
+  std::uint32_t hash = 0;
+  int id = -1;
+};
 
 struct FileIndex {
   int count = 0;  // the token count
@@ -64,6 +71,20 @@ struct FileIndex {
   // nested_body_open(tokens, match, index, arrows) when index only grows
   // from call to call: `cursor` (start at 0) follows the body starts.
   int nested_body_open(const TokenList& tokens, int index, bool arrows, size_t& cursor) const;
+
+  // The spelling of each identifier token as a number: tokens spelled alike
+  // share an id, ids count from 0 in order of first use, every other token
+  // has -1. A rule that looks a name up at many tokens keys its table by id
+  // (a vector indexed by it), so that each token's text is hashed once per
+  // file here instead of once per lookup in every stage.
+  std::vector<int> name_id;
+  std::vector<std::string_view> names;  // the spelling of each id; views the source
+  int name_count() const { return static_cast<int>(names.size()); }
+  // The id of the identifiers spelled `name`; -1 when no identifier is.
+  int id_of(std::string_view name) const;
+  // The ids by hash of their spelling, open addressing; a power of two at
+  // least twice the name count.
+  std::vector<NameSlot> name_slots;
 
   // Where the brace rule's partner differs from `match`: -1 for a `{` that
   // it leaves open.

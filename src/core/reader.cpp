@@ -1,5 +1,6 @@
 #include "core/reader.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -53,9 +54,10 @@ SourceRead read_js_source(const std::string& path) {
   text.resize(static_cast<size_t>(stream.gcount()));
 
   // Both builds read the way a Windows text-mode stream does: a CR LF pair
-  // arrives as one LF, so the text ends up shorter than the file.
-  size_t out = 0;
-  for (size_t in = 0; in < text.size(); ++in) {
+  // arrives as one LF, so the text ends up shorter than the file. The bytes
+  // before the first CR stay where they are (most files have none).
+  size_t out = std::min(text.find('\r'), text.size());
+  for (size_t in = out; in < text.size(); ++in) {
     if (text[in] == '\r' && in + 1 < text.size() && text[in + 1] == '\n') continue;
     text[out++] = text[in];
   }

@@ -438,15 +438,17 @@ std::string_view read_string(std::string_view source, size_t& pos, int& line) {
 
 namespace {
 
+// Where a run of template text stopped.
+enum class RunEnd { placeholder, backquote, text_end };
+
 // Reads one run of template text, from `from` (just past the backquote or the
 // `}` that starts it) to the closing backquote or the `${` that opens a
-// placeholder, and pushes it as a string token starting at `start`. Returns
-// true when it stopped at a `${`.
-bool read_template_run(std::string_view source, size_t start, size_t from, size_t& pos, int& line,
-                       TokenOutput& out) {
+// placeholder, and pushes it as a string token starting at `start`.
+RunEnd read_template_run(std::string_view source, size_t start, size_t from, size_t& pos, int& line,
+                         TokenOutput& out) {
   const int first_line = line;
   pos = from;
-  bool placeholder = false;
+  RunEnd stop = RunEnd::text_end;
   size_t text_end = source.size();
   while (pos < source.size()) {
     const char c = source[pos];
@@ -457,12 +459,13 @@ bool read_template_run(std::string_view source, size_t start, size_t from, size_
     }
     if (c == '`') {
       text_end = pos++;
+      stop = RunEnd::backquote;
       break;
     }
     if (c == '$' && pos + 1 < source.size() && source[pos + 1] == '{') {
       text_end = pos;
       pos += 2;
-      placeholder = true;
+      stop = RunEnd::placeholder;
       break;
     }
     if (c == '\n') ++line;
@@ -472,10 +475,15 @@ bool read_template_run(std::string_view source, size_t start, size_t from, size_
   text_end = std::min(text_end, pos);
   out.push(make_token(TK_STRING, source, source.substr(from, text_end - from), first_line,
                       static_cast<int>(start), static_cast<int>(pos)));
-  return placeholder;
+  return stop;
 }
 
-void tokenize_text(std::string_view source, bool split_templates, TokenOutput& out) {
+// Reads `source` into `out`. With `first_template_only` (which implies split
+// templates) it stops where the template literal that `source` starts with
+// closes, and returns the offset just past its backquote; otherwise, or when
+// that literal never closes, it reads to the end and returns npos.
+size_t tokenize_text(std::string_view source, bool split_templates, TokenOutput& out,
+                     bool first_template_only = false) {
   // With split templates: '{' for each open brace, '$' for each open
   // placeholder, whose `}` resumes the template text.
   std::vector<char> braces;
@@ -540,12 +548,17 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
     }
 
     if (c == '`' && split_templates) {
-      if (read_template_run(source, pos, pos + 1, pos, line, out)) braces.push_back('$');
+      const RunEnd run = read_template_run(source, pos, pos + 1, pos, line, out);
+      if (run == RunEnd::placeholder) braces.push_back('$');
+      if (first_template_only && run == RunEnd::backquote && braces.empty()) return pos;
       continue;
     }
     if (c == '}' && split_templates && !braces.empty() && braces.back() == '$') {
       braces.pop_back();
-      if (read_template_run(source, pos, pos + 1, pos, line, out)) braces.push_back('$');
+      const RunEnd run = read_template_run(source, pos, pos + 1, pos, line, out);
+      if (run == RunEnd::placeholder) braces.push_back('$');
+      // The bottom `$` is the first literal's: only this branch pops a `$`.
+      if (first_template_only && run == RunEnd::backquote && braces.empty()) return pos;
       continue;
     }
 
@@ -589,6 +602,7 @@ void tokenize_text(std::string_view source, bool split_templates, TokenOutput& o
     out.push(make_token(TK_UNKNOWN, source, source.substr(pos, 1), line, start, start + 1));
     ++pos;
   }
+  return std::string_view::npos;
 }
 
 }  // namespace
@@ -620,4 +634,10 @@ TokenList tokenize(std::string_view source) {
 void tokenize_split_templates(std::string_view source, const TokenVisitor& visit) {
   TokenOutput out(visit);
   tokenize_text(source, true, out);
+}
+
+size_t split_template_literal(std::string_view source, const TokenVisitor& visit) {
+  if (!source.starts_with('`')) return std::string_view::npos;
+  TokenOutput out(visit);
+  return tokenize_text(source, true, out, true);
 }

@@ -196,4 +196,10 @@ void tokenize_into(std::string_view source, TokenList& list);
 using TokenVisitor = std::function<void(const Token&)>;
 void tokenize_split_templates(std::string_view source, const TokenVisitor& visit);
 
+// tokenize_split_templates on a `source` that starts with a template literal,
+// stopped where that literal closes: returns the offset just past its closing
+// backquote, or npos when `source` ends first (or starts otherwise). For a
+// reader that has a text's tokens already and splits only its templates.
+size_t split_template_literal(std::string_view source, const TokenVisitor& visit);
+
 void free_token_list(TokenList& list);

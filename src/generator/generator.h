@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/analyzer.h"
+#include "generator/local_names.h"
 
 // ---------------------------------------------------------------------------
 // Type rendering
@@ -42,3 +43,7 @@ std::string apply_narrowing(std::string_view body, const FuncInfo& function);
 // holds), written to `out`. The result is only read: a function whose body
 // has no "return" is written returning void without its record being changed.
 void write_ts_typed(std::ostream& out, const AnalysisResult& result);
+// The same with the names declared inside the function bodies known already
+// (build_local_declaration_index), for a caller that read them while it still
+// had the tokens.
+void write_ts_typed(std::ostream& out, const AnalysisResult& result, const LocalDeclarationIndex& locals);

@@ -4,6 +4,7 @@
 #include "generator/local_names.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -20,12 +21,13 @@ namespace {
 // read as code; strings, template text, comments and regular expressions come
 // as literals or not at all, so nothing inside them reads as a declaration.
 
-enum class Lex { Word, Punct, Literal };
+enum class Lex : std::uint8_t { Word, Punct, Literal };
 
+// A piece's text is its whole token, delimiters included, as it lies in the
+// body: the gaps between pieces are read there too (line breaks).
 struct Piece {
+  TokenText text;
   Lex kind;
-  std::string_view text;
-  bool line_start;  // a line break stands between this piece and the previous one
 };
 
 // Words after which an expression goes on: a line break after one of them
@@ -60,19 +62,95 @@ Lex piece_kind(TokenKind kind) {
   }
 }
 
-// The pieces view the body text. A piece costs less than a token, and a
-// body may be most of a several-MB file, so no token is kept.
-std::vector<Piece> body_pieces(std::string_view body) {
-  std::vector<Piece> pieces;
-  std::size_t previous_end = 0;
+Piece make_piece(std::string_view body, std::size_t start, std::size_t end, TokenKind kind) {
+  return {TokenText(body.substr(start, end - start)), piece_kind(kind)};
+}
+
+// The pieces of a body read from its text. They view the text; a body may be
+// most of a several-MB file, so no token is kept.
+void body_pieces(std::string_view body, std::vector<Piece>& pieces) {
   tokenize_split_templates(body, [&](const Token& token) {
-    const auto start = static_cast<std::size_t>(token_start(body.data(), token));
-    const auto end = static_cast<std::size_t>(token_end(body.data(), token));
-    const bool line_start = body.substr(previous_end, start - previous_end).find('\n') != std::string_view::npos;
-    pieces.push_back({piece_kind(static_cast<TokenKind>(token.kind)), body.substr(start, end - start), line_start});
-    previous_end = end;
+    pieces.push_back(make_piece(body, static_cast<std::size_t>(token_start(body.data(), token)),
+                                static_cast<std::size_t>(token_end(body.data(), token)), token.kind));
   });
-  return pieces;
+}
+
+// The pieces of a body read from the file's tokens, which the file's
+// tokenizer has read already: a token's index per piece, or ~k for the k-th
+// piece of a template literal split here. Four bytes a piece, while the
+// tokens are still held.
+class TokenPieces {
+ public:
+  TokenPieces(std::string_view body, const TokenList& tokens) : body_(body), tokens_(tokens) {}
+
+  std::size_t size() const { return entries_.size(); }
+  Piece operator[](std::size_t i) const {
+    const int entry = entries_[i];
+    if (entry < 0) return split_[static_cast<std::size_t>(~entry)];
+    const Token& token = tokens_.items[static_cast<std::size_t>(entry)];
+    return make_piece(body_, static_cast<std::size_t>(token_start(body_.data(), token)),
+                      static_cast<std::size_t>(token_end(body_.data(), token)), token.kind);
+  }
+
+  void add_token(int index) { entries_.push_back(index); }
+  void add_split(Piece piece) {
+    entries_.push_back(~static_cast<int>(split_.size()));
+    split_.push_back(piece);
+  }
+  void clear() {
+    entries_.clear();
+    split_.clear();
+  }
+
+ private:
+  std::string_view body_;
+  const TokenList& tokens_;
+  std::vector<int> entries_;
+  std::vector<Piece> split_;
+};
+
+// The pieces of `body` from the file's tokens [first, end), which lie between
+// the braces around it. The tokenizer reads the text between two braces as
+// it reads that text alone, except for template literals, which the file's
+// tokens keep whole. A literal with a placeholder is split here on its own,
+// read up to the end of its line (no regular expression or string reads
+// past a line break), which is where the body's tokenizer reads it up to
+// too. False, with `pieces` left partly written, when the tokens do not
+// border the body or a literal does not close where the file's token does;
+// the body is then read from its text.
+bool body_pieces_from_tokens(std::string_view body, const TokenList& tokens, int first, int end,
+                             TokenPieces& pieces) {
+  if (first < 1 || end < first || end >= tokens.count()) return false;
+  if (tokens.items[static_cast<std::size_t>(first - 1)].kind != TK_LBRACE ||
+      tokens.items[static_cast<std::size_t>(end)].kind != TK_RBRACE) {
+    return false;
+  }
+  if (body.data() != tokens.base + tokens.end(first - 1) ||
+      body.data() + body.size() != tokens.base + tokens.start(end)) {
+    return false;
+  }
+  // Read alone, the text would skip these as a byte-order mark or a hashbang line.
+  if (body.starts_with("\xEF\xBB\xBF") || body.starts_with("#!")) return false;
+
+  for (int i = first; i < end; ++i) {
+    const Token& token = tokens.items[static_cast<std::size_t>(i)];
+    const auto start = static_cast<std::size_t>(token_start(body.data(), token));
+    const auto stop = static_cast<std::size_t>(token_end(body.data(), token));
+    const bool is_template = token.kind == TK_STRING && body[start] == '`';
+    if (!is_template || body.substr(start, stop - start).find("${") == std::string_view::npos) {
+      pieces.add_token(i);
+      continue;
+    }
+    std::size_t line_end = body.find('\n', stop);
+    if (line_end == std::string_view::npos) line_end = body.size();
+    const std::string_view rest = body.substr(start, line_end - start);
+    const std::size_t closed = split_template_literal(rest, [&](const Token& part) {
+      pieces.add_split(make_piece(body, start + static_cast<std::size_t>(token_start(rest.data(), part)),
+                                  start + static_cast<std::size_t>(token_end(rest.data(), part)), part.kind));
+    });
+    if (closed != stop - start) return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -92,10 +170,13 @@ bool is_closer(const Piece& piece) {
 
 using Visit = std::function<bool(std::string_view)>;
 
+// `Pieces` is a std::vector<Piece> or TokenPieces: indexed by piece, and
+// each piece views `body`.
+template <typename Pieces>
 class DeclarationScan {
  public:
-  DeclarationScan(const std::vector<Piece>& pieces, const Visit& visit)
-      : pieces_(pieces), visit_(visit) {}
+  DeclarationScan(std::string_view body, const Pieces& pieces, const Visit& visit)
+      : body_(body), pieces_(pieces), visit_(visit) {}
 
   void run() {
     const std::size_t n = pieces_.size();
@@ -138,6 +219,14 @@ class DeclarationScan {
     return false;
   }
 
+  // Whether a line break stands between piece i and the one before it (the
+  // body's start for the first).
+  bool line_start(std::size_t i) const {
+    const char* from = i > 0 ? pieces_[i - 1].text.end() : body_.data();
+    return std::string_view(from, static_cast<std::size_t>(pieces_[i].text.begin() - from)).find('\n') !=
+           std::string_view::npos;
+  }
+
   bool emit(std::string_view name) {
     if (visit_(name)) stopped_ = true;
     return stopped_;
@@ -145,15 +234,14 @@ class DeclarationScan {
 
   std::size_t on_word(std::size_t i) {
     const Piece& piece = pieces_[i];
-    const Piece* before = i > 0 ? &pieces_[i - 1] : nullptr;
     // A word on a new line after a finished expression starts a new
     // statement: an open declarator list ends there.
-    if (list_open_here() && piece.line_start && before != nullptr && ends_expression(*before) &&
+    if (list_open_here() && i > 0 && line_start(i) && ends_expression(pieces_[i - 1]) &&
         !is_one_of(piece.text, {"in", "of", "instanceof"})) {
       lists_.pop_back();
     }
     // `obj.let`, `x?.function`: property names, not keywords.
-    if (before != nullptr && (is_punct(*before, ".") || is_punct(*before, "?."))) return i + 1;
+    if (i > 0 && (is_punct(pieces_[i - 1], ".") || is_punct(pieces_[i - 1], "?."))) return i + 1;
 
     if (is_one_of(piece.text, {"const", "let", "var"}) && i + 1 < pieces_.size() &&
         starts_binding(pieces_[i + 1])) {
@@ -268,7 +356,8 @@ class DeclarationScan {
     return i;
   }
 
-  const std::vector<Piece>& pieces_;
+  std::string_view body_;
+  const Pieces& pieces_;
   const Visit& visit_;
   int depth_ = 0;
   std::vector<int> lists_;  // bracket depth of each open declarator list
@@ -279,8 +368,9 @@ class DeclarationScan {
 
 void for_each_body_declaration(std::string_view body,
                                const std::function<bool(std::string_view)>& visit) {
-  const std::vector<Piece> pieces = body_pieces(body);
-  DeclarationScan(pieces, visit).run();
+  std::vector<Piece> pieces;
+  body_pieces(body, pieces);
+  DeclarationScan(body, pieces, visit).run();
 }
 
 std::vector<std::string> body_declared_names(std::string_view body) {
@@ -305,7 +395,7 @@ int is_declared_inside_any_function(const AnalysisResult& result, std::string_vi
   return 0;
 }
 
-LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result) {
+LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result, const TokenList* tokens) {
   // A body captured inside another one is part of that one's text, and so
   // are its declarations: only the outermost bodies are read, so that
   // functions nested a thousand levels deep are not read a thousand times.
@@ -328,11 +418,22 @@ LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result
   }
 
   LocalDeclarationIndex index;
+  const Visit add = [&index](std::string_view name) {
+    if (!index.contains(name)) index.names.emplace(name);
+    return false;
+  };
   for (const FuncInfo* function : outermost) {
-    for_each_body_declaration(*function->body, [&index](std::string_view name) {
-      if (!index.contains(name)) index.names.emplace(name);
-      return false;
-    });
+    const std::string_view body = *function->body;
+    if (tokens != nullptr) {
+      TokenPieces pieces(body, *tokens);
+      if (body_pieces_from_tokens(body, *tokens, function->body_first_token, function->body_end_token, pieces)) {
+        DeclarationScan(body, pieces, add).run();
+        continue;
+      }
+    }
+    std::vector<Piece> pieces;
+    body_pieces(body, pieces);
+    DeclarationScan(body, pieces, add).run();
   }
   return index;
 }

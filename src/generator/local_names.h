@@ -25,9 +25,13 @@ int is_declared_inside_any_function(const AnalysisResult& result, std::string_vi
 
 // Every name declared inside some captured body, collected in one pass over
 // the bodies; contains(name) answers exactly as is_declared_inside_any_function.
+// Given the file's tokens (the ones the result was analysed from), a body is
+// read from them instead of being tokenized again: same answer, in a
+// fraction of the time, as a bundle's bodies are most of the file.
 struct LocalDeclarationIndex {
   NameSet names;
 
   bool contains(std::string_view name) const { return names.find(name) != names.end(); }
 };
-LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result);
+LocalDeclarationIndex build_local_declaration_index(const AnalysisResult& result,
+                                                    const TokenList* tokens = nullptr);

@@ -50,14 +50,13 @@ AnalysisResult analyze_source(const TokenList& tokens, const FileIndex& index, s
   if (observer.bodies_captured) observer.bodies_captured();
 
   if (last_pass >= 3) analyzer3_run(tokens, index, result);  // note: tokens first
-  if (last_pass >= 4) analyzer4_run(result, tokens, observer.pass4_trace);
-  // Passes 5 to 7 read no bracket or statement structure.
+  if (last_pass >= 4) analyzer4_run(result, tokens, index, observer.pass4_trace);
+  // Passes 5 and 6 read no bracket or statement structure.
   using Pass = void (*)(AnalysisResult&, const TokenList&, const FileIndex&);
   static constexpr Pass kLaterPasses[] = {
       [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer5_run(result, tokens); },
       [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer6_run(result, tokens); },
-      [](AnalysisResult& result, const TokenList& tokens, const FileIndex&) { analyzer7_run(result, tokens); },
-      analyzer8_run, analyzer9_run, analyzer10_run};
+      analyzer7_run, analyzer8_run, analyzer9_run, analyzer10_run};
   for (int pass = 5; pass <= last_pass && pass <= kLastPass; ++pass) {
     kLaterPasses[pass - 5](result, tokens, index);
   }
@@ -75,7 +74,7 @@ TranspileOutput transpile(std::string_view source, const TranspileObserver& obse
   if (observer.tokenized) observer.tokenized(output.tokens.count());
   output.result = analyze_source(output.tokens, source, last_pass, observer);
   std::ostringstream text;
-  write_ts_typed(text, output.result);
+  write_ts_typed(text, output.result, build_local_declaration_index(output.result, &output.tokens));
   output.typescript = std::move(text).str();
   return output;
 }
@@ -84,10 +83,12 @@ std::string transpile_to_typescript(std::string source, const TranspileObserver&
   TokenList tokens = tokenize_source(source);
   if (observer.tokenized) observer.tokenized(tokens.count());
   AnalysisResult result = analyze_source(tokens, source, kLastPass, observer);
-  // The emitter needs the source (the function bodies view it), not the tokens.
+  // The emitter needs the source (the function bodies view it), not the
+  // tokens, but the names the bodies declare are read from them first.
+  const LocalDeclarationIndex locals = build_local_declaration_index(result, &tokens);
   free_token_list(tokens);
   std::ostringstream text;
-  write_ts_typed(text, result);
+  write_ts_typed(text, result, locals);
   return std::move(text).str();
 }
 
