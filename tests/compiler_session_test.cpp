@@ -18,13 +18,9 @@ using kvx_test::read_file;
 using kvx_test::run_kvx;
 using kvx_test::run_shell;
 using kvx_test::ScopedWorkDir;
+using kvx_test::write_file;
 
 const fs::path kToolsModules = fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules";
-
-void write_file(const fs::path& path, const std::string& content) {
-  if (path.has_parent_path()) fs::create_directories(path.parent_path());
-  kvx_test::write_file(path, content);
-}
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {

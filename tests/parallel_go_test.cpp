@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using kvx_test::read_file;
 using kvx_test::run_shell;
 using kvx_test::ScopedWorkDir;
+using kvx_test::write_file;
 using kvx_test::shell_quote;
 
 struct Outcome {
@@ -43,12 +44,6 @@ Outcome run_with_jobs(const std::string& jobs, const std::vector<std::string>& a
     outcome.files[entry.path().generic_string()] = std::regex_replace(read_file(entry.path()), stamp, "[time]");
   }
   return outcome;
-}
-
-// Writes a file, creating its folders.
-void write_file(const fs::path& path, const std::string& content) {
-  if (path.has_parent_path()) fs::create_directories(path.parent_path());
-  kvx_test::write_file(path, content);
 }
 
 void clear_working_folder() {

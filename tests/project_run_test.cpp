@@ -27,13 +27,9 @@ using kvx_test::read_file;
 using kvx_test::run_kvx;
 using kvx_test::run_shell;
 using kvx_test::ScopedWorkDir;
+using kvx_test::write_file;
 
 const fs::path kToolsModules = fs::path(KVX_SOURCE_DIR) / ".ci/tools/node_modules";
-
-void write_file(const fs::path& path, const std::string& content) {
-  if (path.has_parent_path()) fs::create_directories(path.parent_path());
-  kvx_test::write_file(path, content);
-}
 
 // A small project: two index.js in different folders, a relative require,
 // an ES import, and a class used across files.

@@ -30,6 +30,7 @@ class ScopedWorkDir {
 };
 
 std::string read_file(const std::filesystem::path& path);
+// Writes `content` to `path`, creating its folders.
 void write_file(const std::filesystem::path& path, std::string_view content);
 
 // The kind codes of the tokens of a source text.
