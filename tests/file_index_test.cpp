@@ -153,34 +153,40 @@ TEST(FileIndex, OwnReturnsAndBodyStartsMatchThePlainWalks) {
 // other tokens have none, and id_of finds each spelling's id (and none for
 // a spelling no identifier has, a keyword's included). Many names make the
 // table grow several times; near-alike spellings (prefixes, one byte apart
-// at any of the eight-byte words) must not meet.
+// at any of the eight-byte words) must not meet. With more names than two
+// bytes number (70,000), the ids widen and all of this still holds.
 TEST(FileIndex, NameIdsAreEqualExactlyForEqualSpellings) {
-  std::string source = "a ab abc a.ab let x = ab; const é = 'a'; if (abcdefgh_1 < abcdefgh_2) abcdefgh_1;";
-  for (int n = 0; n < 3000; ++n) {
-    source += " v" + std::to_string(n) + " longer_name_of_some_length_" + std::to_string(n % 97) + "_x";
-  }
-  for (uint32_t seed = 1; seed <= 10; ++seed) source += "\n" + kvx_test::program_text(kvx_test::random_program(seed));
-  const TokenList tokens = tokenize(source);
-  const FileIndex index = index_file(tokens);
-  ASSERT_EQ(index.name_id.size(), tokens.items.size());
-  std::map<std::string, int> id_of_spelling;
-  for (size_t k = 0; k < tokens.items.size(); ++k) {
-    const Token& token = tokens.items[k];
-    const int id = index.name_id[k];
-    if (token.kind != TK_IDENTIFIER) {
-      EXPECT_EQ(id, -1) << token.text;
-      continue;
+  for (const int count : {3000, 70000}) {
+    SCOPED_TRACE(count);
+    std::string source = "a ab abc a.ab let x = ab; const é = 'a'; if (abcdefgh_1 < abcdefgh_2) abcdefgh_1;";
+    for (int n = 0; n < count; ++n) {
+      source += " v" + std::to_string(n) + " longer_name_of_some_length_" + std::to_string(n % 97) + "_x";
     }
-    ASSERT_GE(id, 0) << token.text;
-    ASSERT_LT(id, index.name_count());
-    EXPECT_EQ(index.names[static_cast<size_t>(id)], token.text.view());
-    const auto [known, added] = id_of_spelling.try_emplace(std::string(token.text.view()), id);
-    EXPECT_EQ(known->second, id) << token.text;
-  }
-  EXPECT_EQ(static_cast<int>(id_of_spelling.size()), index.name_count());
-  for (const auto& [spelling, id] : id_of_spelling) EXPECT_EQ(index.id_of(spelling), id) << spelling;
-  for (const char* absent : {"", "abcd", "abcdefgh_3", "v3000", "let", "const", "longer_name_of_some_length_97_x"}) {
-    EXPECT_EQ(index.id_of(absent), -1) << absent;
+    for (uint32_t seed = 1; seed <= 10; ++seed) source += "\n" + kvx_test::program_text(kvx_test::random_program(seed));
+    const TokenList tokens = tokenize(source);
+    const FileIndex index = index_file(tokens);
+    ASSERT_EQ(index.name_id.size(), tokens.items.size());
+    std::map<std::string, int> id_of_spelling;
+    for (size_t k = 0; k < tokens.items.size(); ++k) {
+      const Token& token = tokens.items[k];
+      const int id = index.name_id[k];
+      if (token.kind != TK_IDENTIFIER) {
+        EXPECT_EQ(id, -1) << token.text;
+        continue;
+      }
+      ASSERT_GE(id, 0) << token.text;
+      ASSERT_LT(id, index.name_count());
+      EXPECT_EQ(index.names[static_cast<size_t>(id)], token.text.view());
+      const auto [known, added] = id_of_spelling.try_emplace(std::string(token.text.view()), id);
+      EXPECT_EQ(known->second, id) << token.text;
+    }
+    EXPECT_EQ(static_cast<int>(id_of_spelling.size()), index.name_count());
+    for (const auto& [spelling, id] : id_of_spelling) EXPECT_EQ(index.id_of(spelling), id) << spelling;
+    for (const std::string& absent : {std::string(), std::string("abcd"), std::string("abcdefgh_3"),
+                                      "v" + std::to_string(count), std::string("let"), std::string("const"),
+                                      std::string("longer_name_of_some_length_97_x")}) {
+      EXPECT_EQ(index.id_of(absent), -1) << absent;
+    }
   }
 }
 

@@ -370,15 +370,14 @@ void build_symbol_table(const AnalysisResult& result, SymbolTable& table) {
 void analyze_destructuring(const TokenList& tokens, const FileIndex& index, AnalysisResult& result) {
   const int count = tokens.count();
   // This rule alone looks up the last variable of a name. Most files have no
-  // `const [`: the table and the identifier positions below are built at the
-  // first one.
+  // `const [`: the table below is built at the first one.
   NameMap<int> last;
   bool last_built = false;
   const TokenPositions& next_bracket = index.right_brackets;
-  // The names are read by jumping from identifier to identifier: patterns
-  // that share one far `]` (`const [ const [ ... ] = a`) are not each walked
-  // to its end.
-  std::optional<TokenPositions> identifiers;
+  // Patterns that share one far `]` (`const [ const [ ... ] = a`) are not
+  // each walked to its end: the identifiers up to a `]` are listed once.
+  int pattern_close = -1;
+  std::vector<int> pattern_identifiers;
   // A pattern inside a body declares locals of that body.
   const std::vector<bool>& in_function = index.in_function;
 
@@ -398,12 +397,20 @@ void analyze_destructuring(const TokenList& tokens, const FileIndex& index, Anal
         source_var < 0 ? TYPE_NONE : result.vars[static_cast<size_t>(source_var)].type.kind;
     if (source_kind != TYPE_ARRAY && source_kind != TYPE_UNION) continue;
 
-    if (!identifiers) identifiers = positions_of_kind(tokens, TK_IDENTIFIER);
-    const TokenPositions& next_identifier = *identifiers;
+    // The identifiers before that `]`, gathered once per `]`: the patterns
+    // that share it start inside the first one's span, so theirs are a
+    // suffix of its list.
+    if (close != pattern_close) {
+      pattern_close = close;
+      pattern_identifiers.clear();
+      for (int k = i + 2; k < close; ++k) {
+        if (is_kind(tokens, k, TK_IDENTIFIER)) pattern_identifiers.push_back(k);
+      }
+    }
     std::vector<std::string> names;
-    for (int k = next_at(next_identifier, i + 2); k < close && static_cast<int>(names.size()) < kMaxDestructuredNames;
-         k = next_at(next_identifier, k + 1)) {
-      names.emplace_back(token(tokens, k).text);
+    for (auto k = std::lower_bound(pattern_identifiers.begin(), pattern_identifiers.end(), i + 2);
+         k != pattern_identifiers.end() && static_cast<int>(names.size()) < kMaxDestructuredNames; ++k) {
+      names.emplace_back(token(tokens, *k).text);
     }
     for (const std::string& name : names) {
       VarInfo var;

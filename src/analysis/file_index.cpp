@@ -146,7 +146,7 @@ size_t name_slot(const FileIndex& index, std::string_view name, uint32_t hash) {
 }
 
 void index_names(FileIndex& index, const TokenList& tokens) {
-  index.name_id.assign(tokens.items.size(), -1);
+  index.name_id.assign(tokens.items.size());
   index.name_slots.assign(16, NameSlot{});
   for (size_t k = 0; k < tokens.items.size(); ++k) {
     const Token& token = tokens.items[k];
@@ -154,11 +154,11 @@ void index_names(FileIndex& index, const TokenList& tokens) {
     const auto hash = static_cast<uint32_t>(name_hash(token.text.view()));
     const size_t slot = name_slot(index, token.text.view(), hash);
     if (index.name_slots[slot].id >= 0) {
-      index.name_id[k] = index.name_slots[slot].id;
+      index.name_id.set(k, index.name_slots[slot].id);
       continue;
     }
     const int id = static_cast<int>(index.names.size());
-    index.name_id[k] = id;
+    index.name_id.set(k, id);
     index.name_slots[slot] = NameSlot{hash, id};
     index.names.push_back(token.text.view());
     if (2 * index.names.size() > index.name_slots.size()) {

@@ -20,6 +20,41 @@ struct NameSlot {
   int id = -1;
 };
 
+// One name id per token, -1 for the tokens that are not identifiers: two
+// bytes a token while the file has fewer than 65535 names, as nearly every
+// file has (the index is held for the whole analysis, beside the tokens);
+// four once a name passes that.
+class NameIds {
+ public:
+  void assign(std::size_t count) {
+    narrow_.assign(count, kNone);
+    wide_.clear();
+  }
+  void set(std::size_t k, int id) {
+    if (wide_.empty() && id >= kNone) widen();
+    if (wide_.empty()) {
+      narrow_[k] = static_cast<std::uint16_t>(id);
+    } else {
+      wide_[k] = id;
+    }
+  }
+  int operator[](std::size_t k) const {
+    if (!wide_.empty()) return wide_[k];
+    return narrow_[k] == kNone ? -1 : narrow_[k];
+  }
+  std::size_t size() const { return wide_.empty() ? narrow_.size() : wide_.size(); }
+
+ private:
+  static constexpr std::uint16_t kNone = 0xFFFF;
+  void widen() {
+    wide_.resize(narrow_.size());
+    for (std::size_t k = 0; k < narrow_.size(); ++k) wide_[k] = narrow_[k] == kNone ? -1 : narrow_[k];
+    std::vector<std::uint16_t>().swap(narrow_);
+  }
+  std::vector<std::uint16_t> narrow_;
+  std::vector<int> wide_;
+};
+
 struct FileIndex {
   int count = 0;  // the token count
 
@@ -77,7 +112,7 @@ struct FileIndex {
   // has -1. A rule that looks a name up at many tokens keys its table by id
   // (a vector indexed by it), so that each token's text is hashed once per
   // file here instead of once per lookup in every stage.
-  std::vector<int> name_id;
+  NameIds name_id;
   std::vector<std::string_view> names;  // the spelling of each id; views the source
   int name_count() const { return static_cast<int>(names.size()); }
   // The id of the identifiers spelled `name`; -1 when no identifier is.
