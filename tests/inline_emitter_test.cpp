@@ -223,7 +223,7 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "function mapped(b) { return Buffer.from(b).map(x => x); }\n",
        "const pool = new Uint8Array(256);\nfunction take(): Uint8Array { return pool.slice(0, 16); }\n"
        "function bytes(v: number): Uint8Array { return Uint8Array.of(v >>> 8, v & 0xff); }\n"
-       "function blank(n): Buffer { const b = Buffer.alloc(n); b[0] = 1; return b.subarray(1); }\n"
+       "function blank(n: number): Buffer { const b = Buffer.alloc(n); b[0] = 1; return b.subarray(1); }\n"
        "function mapped(b) { return Buffer.from(b).map(x => x); }\nexport {};\n"},
       {"a package function called as (0, m.f)(...); what a file status answers",
        "const path_1 = require('path');\nconst fs_1 = require('fs');\n"
@@ -313,6 +313,14 @@ TEST(InlineEmitter, WritesOnlyWhatTheCodeProves) {
        "  return Dec;\n}());\nfunction use(s: string): number { var d = new Dec(1); return d.write(s, 0); }\n"
        "class K { w(x: string): string { return x.trim(); } run(y: string): string { return this.w(y); } }\n"
        "function viaK(z: string): string { const k = new K(); return k.w(z); }\nexport {};\n"},
+      {"where a search starts, a buffer's size and a timer's delay are numbers; not under a name of the file",
+       "function from(s, i) { return s.indexOf('x', i); }\nfunction has(list, v, at) { return list.includes(v, at); }\n"
+       "function blank(n) { return Buffer.alloc(n); }\nfunction later(f, ms) { setTimeout(f, ms); }\n"
+       "function mine(f, ms) { const setTimeout = g; setTimeout(f, ms); }\n",
+       "function from(s, i: number): number { return s.indexOf('x', i); }\n"
+       "function has(list, v, at: number): boolean { return list.includes(v, at); }\n"
+       "function blank(n: number): Buffer { return Buffer.alloc(n); }\nfunction later(f, ms: number): void { setTimeout(f, ms); }\n"
+       "function mine(f, ms): void { const setTimeout = g; setTimeout(f, ms); }\nexport {};\n"},
       {"a getter's @type is its result",
        "class E {\n  /** @type {Number} */\n  get code() { return this._c; }\n}\n",
        "class E {\n  /** @type {Number} */\n  get code(): number { return this._c; }\n}\nexport {};\n"},

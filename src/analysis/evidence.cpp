@@ -2473,7 +2473,8 @@ struct Engine {
       if (kind(open - 2) == TK_DOT && kind(open - 1) == TK_IDENTIFIER &&
           ((index == 0 && in_list(text(open - 1), {"slice", "substring", "substr", "charAt", "charCodeAt",
                                                     "codePointAt", "splice", "padStart", "padEnd", "repeat"})) ||
-           (index == 1 && in_list(text(open - 1), {"slice", "substring", "substr", "splice"})))) {
+           (index == 1 && in_list(text(open - 1), {"slice", "substring", "substr", "splice", "indexOf", "lastIndexOf",
+                                                    "includes", "startsWith", "endsWith"})))) {
         return votes.vote("number");
       }
       // `re.test(p)`, `re.exec(p)` on a regular expression: p is the string it reads.
@@ -2515,6 +2516,10 @@ struct Engine {
         if (callee < 0 && index == 0 && (text(open - 1) == "parseFloat" || text(open - 1) == "parseInt")) {
           votes.abort = true;
           return;
+        }
+        // The delay of a timer.
+        if (callee < 0 && index == 1 && (text(open - 1) == "setTimeout" || text(open - 1) == "setInterval")) {
+          return votes.vote("number");
         }
         if (callee < 0) return;
         f = callee_function(callee);
@@ -2639,6 +2644,9 @@ struct Engine {
       if (text(object) == "Math") return "number";
       if (text(object) == "String" && in_list(name, {"fromCharCode", "fromCodePoint"})) return "number";
       if (text(object) == "JSON" && name == "parse" && index == 0) return "string";
+      if (text(object) == "Buffer" && in_list(name, {"alloc", "allocUnsafe", "allocUnsafeSlow"}) && index == 0) {
+        return "number";
+      }
       return {};
     }
     if (bindings[static_cast<size_t>(b)].kind != BindingKind::variable) return {};
