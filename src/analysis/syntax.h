@@ -25,6 +25,8 @@ struct TokenPositions {
   int count = 0;  // the token count, what a search past the last one gives
 };
 
+// The stages read these lists from the file index, which builds them in one
+// sweep; this literal twin stays for the test that checks the index by it.
 TokenPositions positions_of_kind(const TokenList& tokens, int kind);
 // The last token of each line.
 TokenPositions line_last_positions(const TokenList& tokens);
